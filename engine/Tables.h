@@ -1,0 +1,38 @@
+#pragma once
+// Wave tables, envelope curves, note pitch and the program's random generator.
+
+#include <cstdint>
+
+#include "engine/EngineState.h"
+
+namespace zelvox {
+
+// The program-wide random generator: NoiseSeed = NoiseSeed * 134775813 + 1 per draw; 0 at
+// start, never reseeded while the program runs.
+extern uint32_t NoiseSeed;
+// Advances NoiseSeed and returns the upper 32 bits of NoiseSeed * range.
+uint32_t NoiseDraw(uint32_t range);
+
+// Fills 4 x 32768 entries: square, falling saw, noise (32768 draws), sine.
+void InitWaveTable(float* waveTable);
+
+// Frequency in Hz of note index n (note 13 = 69.296 Hz).
+float Note2Freq(int32_t n);
+
+// Program-wide envelope curves, indexed by a rounded envelope position 0..32767.
+extern float AttackCurve[kTableSize];
+extern float DecayCurve[kTableSize];
+extern float TwinTDecayCurve[kTableSize];
+extern float NoiseDecayCurve[kTableSize];
+
+// Contour setting -> exponent (setting 20 gives 1.0) and the 0..100 figure the envelope
+// dialog shows.
+float AttackExponent(int32_t setting);
+float DecayExponent(int32_t setting);
+int32_t AttackContourFigure(int32_t setting);
+int32_t DecayContourFigure(int32_t setting);
+// curve[i] = (i/32767)^e for an attack, 1 - (i/32767)^e for a decay.
+void BuildAttackCurve(float* curve, float exponent);
+void BuildDecayCurve(float* curve, float exponent);
+
+} // namespace zelvox
