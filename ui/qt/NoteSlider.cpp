@@ -1,0 +1,150 @@
+#include "ui/qt/NoteSlider.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace zelvox::qt {
+
+namespace {
+constexpr double kThumbHeight = 9.0;
+constexpr int kOctave = 12;
+} // namespace
+
+NoteSliderView::NoteSliderView(NoteSlider& model, QWidget* parent)
+    : QWidget(parent), Model_(model), Link_(model, [this] { Refresh(); }) {
+    setFocusPolicy(Qt::StrongFocus);
+    setObjectName(ToQString(model.Name));
+    Refresh();
+}
+
+void NoteSliderView::Refresh() {
+    SyncCommon(this, Model_);
+    update();
+}
+
+double NoteSliderView::TrackTop() const { return kThumbHeight / 2.0 + 1.0; }
+double NoteSliderView::TrackBottom() const { return height() - kThumbHeight / 2.0 - 1.0; }
+
+int32_t NoteSliderView::ValueAt(double y) const {
+    const double span = std::max(1.0, TrackBottom() - TrackTop());
+    const double frac = std::clamp((TrackBottom() - y) / span, 0.0, 1.0);
+    return Model_.Min() + int32_t(std::lround(frac * (double(Model_.Max()) - Model_.Min())));
+}
+
+QRectF NoteSliderView::ThumbRect() const {
+    const double range = double(Model_.Max()) - Model_.Min();
+    const double frac = range > 0 ? (double(Model_.Value()) - Model_.Min()) / range : 0.0;
+    const double cy = TrackBottom() - frac * (TrackBottom() - TrackTop());
+    return QRectF(2.0, cy - kThumbHeight / 2.0, width() - 4.0, kThumbHeight);
+}
+
+void NoteSliderView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const bool on = isEnabled();
+    // Groove: a sunken slot down the middle.
+    const double cx = width() / 2.0;
+    const QRectF groove(cx - 2.0, TrackTop(), 4.0, TrackBottom() - TrackTop());
+    p.fillRect(groove, on ? QColor(16, 16, 16) : QColor(96, 96, 96));
+    p.setPen(QColor(176, 176, 176));
+    p.drawLine(groove.bottomLeft(), groove.bottomRight());
+    p.drawLine(groove.topRight(), groove.bottomRight());
+
+    // Thumb in the model's colour, raised look; greyed out when the step is not editable.
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF t = ThumbRect();
+    QColor fill = ToQColor(Model_.ThumbColour());
+    if (!on) fill = fill.darker(160);
+    p.setPen(QPen(QColor(0, 0, 0), 1.0));
+    p.setBrush(fill);
+    p.drawRoundedRect(t.adjusted(0.5, 0.5, -0.5, -0.5), 2, 2);
+    p.setPen(QPen(fill.lighter(150), 1.0));
+    p.drawLine(QPointF(t.left() + 2, t.top() + 2), QPointF(t.right() - 2, t.top() + 2));
+    p.setPen(QPen(QColor(0, 0, 0, 140), 1.0));
+    p.drawLine(QPointF(t.left() + 2, t.center().y()), QPointF(t.right() - 2, t.center().y()));
+
+    if (hasFocus()) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255), 1.0, Qt::DotLine));
+        p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+}
+
+void NoteSliderView::Enter() {
+    if (Model_.OnEnter) Model_.OnEnter();
+}
+
+void NoteSliderView::focusInEvent(QFocusEvent* e) {
+    // A press selects the step itself (below); focus that arrives by keyboard selects it here.
+    if (!Pressing_) Enter();
+    update();
+    QWidget::focusInEvent(e);
+}
+
+void NoteSliderView::focusOutEvent(QFocusEvent* e) {
+    update();
+    QWidget::focusOutEvent(e);
+}
+
+void NoteSliderView::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton && e->button() != Qt::RightButton) return QWidget::mousePressEvent(e);
+    // Every press selects this slider's step, also when the slider already had the focus and
+    // another step was selected through its LED meanwhile: the context menu then acts on the
+    // step that was clicked.
+    Pressing_ = true;
+    setFocus(Qt::MouseFocusReason);
+    Pressing_ = false;
+    Enter();
+    if (e->button() == Qt::LeftButton) {
+        Dragging_ = true;
+        if (!ThumbRect().contains(e->position())) Model_.SetValue(ValueAt(e->position().y()));
+    }
+    e->accept();
+}
+
+void NoteSliderView::mouseMoveEvent(QMouseEvent* e) {
+    if (Dragging_) Model_.SetValue(ValueAt(e->position().y()));
+}
+
+void NoteSliderView::mouseReleaseEvent(QMouseEvent* e) {
+    if (e->button() == Qt::LeftButton) Dragging_ = false;
+}
+
+void NoteSliderView::contextMenuEvent(QContextMenuEvent* e) {
+    if (!Menu_) return e->ignore();
+    Menu_->popup(e->globalPos());
+    e->accept();
+}
+
+void NoteSliderView::Step(int delta) {
+    const int64_t v = std::clamp<int64_t>(int64_t(Model_.Value()) + delta, Model_.Min(), Model_.Max());
+    Model_.SetValue(int32_t(v));
+}
+
+void NoteSliderView::wheelEvent(QWheelEvent* e) {
+    const int notches = e->angleDelta().y() / 120;
+    if (notches == 0) return e->ignore();
+    Step(notches);
+    e->accept();
+}
+
+void NoteSliderView::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+    case Qt::Key_Up: Step(1); break;
+    case Qt::Key_Down: Step(-1); break;
+    case Qt::Key_PageUp: Step(kOctave); break;
+    case Qt::Key_PageDown: Step(-kOctave); break;
+    case Qt::Key_Home: Model_.SetValue(Model_.Max()); break;
+    case Qt::Key_End: Model_.SetValue(Model_.Min()); break;
+    default: return QWidget::keyPressEvent(e);
+    }
+    e->accept();
+}
+
+} // namespace zelvox::qt
