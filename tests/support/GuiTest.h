@@ -20,6 +20,8 @@ inline QApplication& GuiApp() {
     static char name[] = "zelvox-gui-test";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
+        // Run without a display also when started outside ctest.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         auto* a = new QApplication(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         return a;
