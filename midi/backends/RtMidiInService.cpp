@@ -1,0 +1,353 @@
+#include "midi/backends/RtMidiInService.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <jack/jack.h>
+#include <rtmidi/RtMidi.h>
+
+namespace zelvox {
+
+namespace {
+
+RtMidi::Api ToRt(RtMidiInService::Api api) {
+    return api == RtMidiInService::Api::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA;
+}
+
+const char* ApiLabel(RtMidiInService::Api api) {
+    return api == RtMidiInService::Api::Jack ? "JACK" : "ALSA";
+}
+
+MidiResult CodeFor(RtMidiError::Type type) {
+    switch (type) {
+    case RtMidiError::INVALID_DEVICE: return kMidiErrBadDeviceId;
+    case RtMidiError::INVALID_PARAMETER:
+    case RtMidiError::INVALID_USE: return kMidiErrInvalidParam;
+    case RtMidiError::MEMORY_ERROR: return kMidiErrNoMem;
+    case RtMidiError::NO_DEVICES_FOUND:
+    case RtMidiError::DRIVER_ERROR:
+    case RtMidiError::SYSTEM_ERROR:
+    case RtMidiError::THREAD_ERROR: return kMidiErrNoDriver;
+    default: return kMidiErrUnspecified;
+    }
+}
+
+// RtMidi reports some failures through its error callback instead of throwing (and only
+// prints warnings); this collects them so that each call can be checked afterwards.
+struct ErrorSink {
+    bool Failed = false;
+    RtMidiError::Type Type = RtMidiError::UNSPECIFIED;
+    std::string Text;
+
+    static void Callback(RtMidiError::Type type, const std::string& text, void* self) {
+        auto* sink = static_cast<ErrorSink*>(self);
+        if (sink->Failed) return; // the first failure is the cause
+        sink->Failed = true;
+        sink->Type = type;
+        sink->Text = text;
+    }
+};
+
+bool JackServerAnswers(const std::string& clientName, std::string& why) {
+    jack_status_t status{};
+    jack_client_t* c = jack_client_open((clientName + "_probe").c_str(), JackNoStartServer, &status);
+    if (c == nullptr) {
+        why = "JACK: the JACK server is not running";
+        return false;
+    }
+    jack_client_close(c);
+    return true;
+}
+
+// Bytes in a short message that starts with this status byte.
+size_t ShortLength(uint8_t status) {
+    if (status < 0xF0) {
+        const uint8_t kind = status & 0xF0;
+        return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
+    }
+    switch (status) {
+    case 0xF1:
+    case 0xF3: return 2;
+    case 0xF2: return 3;
+    default: return 1;
+    }
+}
+
+class RtPort : public MidiInPort {
+public:
+    RtPort(MidiInProc proc, void* instance) : Proc_(proc), Instance_(instance) {}
+    ~RtPort() override { Shutdown(); }
+
+    // Creates the client and opens the port; on failure code and text say why.
+    MidiResult OpenPort(const RtMidiInService::Entry& e, const std::string& clientName,
+                        const std::string& portName, std::string& text) {
+        try {
+            In_ = std::make_unique<RtMidiIn>(ToRt(e.Which), clientName);
+            In_->setErrorCallback(&ErrorSink::Callback, &Sink_);
+            In_->ignoreTypes(false, false, false); // the callback filters real-time bytes itself
+            In_->setCallback(&Trampoline, this);
+            if (e.Virtual) {
+                In_->openVirtualPort(portName);
+            } else {
+                unsigned n = In_->getPortCount();
+                unsigned index = n;
+                for (unsigned i = 0; i < n && !Sink_.Failed; ++i)
+                    if (In_->getPortName(i) == e.Source) index = i;
+                if (Sink_.Failed) return Failed(text);
+                if (index == n) {
+                    text = "MIDI source " + e.Source + " has gone away";
+                    In_.reset();
+                    return kMidiErrBadDeviceId;
+                }
+                In_->openPort(index, portName);
+            }
+            if (Sink_.Failed) return Failed(text);
+        } catch (const RtMidiError& err) {
+            text = err.getMessage();
+            In_.reset();
+            return CodeFor(err.getType());
+        } catch (const std::bad_alloc&) {
+            In_.reset();
+            return kMidiErrNoMem;
+        }
+        return kMidiNoError;
+    }
+
+    MidiResult PrepareHeader(MidiHdr& hdr) override {
+        if (hdr.lpData == nullptr) return kMidiErrInvalidParam;
+        hdr.dwFlags |= kMhdrPrepared;
+        return kMidiNoError;
+    }
+    MidiResult UnprepareHeader(MidiHdr& hdr) override {
+        if (hdr.dwFlags & kMhdrInQueue) return kMidiErrStillPlaying;
+        hdr.dwFlags &= ~kMhdrPrepared;
+        return kMidiNoError;
+    }
+    MidiResult AddBuffer(MidiHdr& hdr) override {
+        if (!(hdr.dwFlags & kMhdrPrepared)) return kMidiErrUnprepared;
+        if (hdr.dwFlags & kMhdrInQueue) return kMidiErrStillPlaying;
+        hdr.dwFlags = (hdr.dwFlags & ~kMhdrDone) | kMhdrInQueue;
+        hdr.dwBytesRecorded = 0;
+        PushFree(&hdr);
+        return kMidiNoError;
+    }
+    MidiResult Start() override {
+        if (!In_) return kMidiErrInvalidHandle;
+        StartTime_ = std::chrono::steady_clock::now();
+        Started_.store(true, std::memory_order_seq_cst);
+        return kMidiNoError;
+    }
+    MidiResult Reset() override {
+        StopCallbacks();
+        // Every queued buffer goes back, empty, as the callback would have returned it.
+        while (MidiHdr* hdr = PopFree()) {
+            hdr->dwBytesRecorded = 0;
+            hdr->dwFlags = (hdr->dwFlags & ~kMhdrInQueue) | kMhdrDone;
+            Proc_(MidiInMsg::LongData, Instance_, reinterpret_cast<uintptr_t>(hdr), 0);
+        }
+        return kMidiNoError;
+    }
+    MidiResult Close() override {
+        if (!In_) return kMidiErrInvalidHandle;
+        if (Free_.load(std::memory_order_acquire) != nullptr) return kMidiErrStillPlaying;
+        Shutdown();
+        Proc_(MidiInMsg::Close, Instance_, 0, 0);
+        return kMidiNoError;
+    }
+
+private:
+    MidiResult Failed(std::string& text) {
+        text = Sink_.Text;
+        const MidiResult code = CodeFor(Sink_.Type);
+        In_.reset();
+        return code == kMidiErrUnspecified ? kMidiErrNoDriver : code;
+    }
+
+    void StopCallbacks() {
+        Started_.store(false, std::memory_order_seq_cst);
+        // A callback that saw Started_ set may still be running: wait until it has left.
+        while (InFlight_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    }
+
+    void Shutdown() {
+        StopCallbacks();
+        if (In_) {
+            try {
+                In_->cancelCallback();
+                In_->closePort();
+            } catch (const RtMidiError&) {
+                // closing what is going away anyway
+            }
+            In_.reset();
+        }
+    }
+
+    // The free system-exclusive buffers: a stack pushed by the main thread and popped by the
+    // driver's thread (one of each), linked through lpNext. Only the popper removes, so a
+    // header cannot leave and come back while a pop looks at it.
+    void PushFree(MidiHdr* hdr) {
+        MidiHdr* head = Free_.load(std::memory_order_relaxed);
+        do {
+            hdr->lpNext = head;
+        } while (!Free_.compare_exchange_weak(head, hdr, std::memory_order_release,
+                                              std::memory_order_relaxed));
+    }
+    MidiHdr* PopFree() {
+        MidiHdr* head = Free_.load(std::memory_order_acquire);
+        while (head && !Free_.compare_exchange_weak(head, head->lpNext, std::memory_order_acquire,
+                                                    std::memory_order_acquire)) {
+        }
+        return head;
+    }
+
+    static void Trampoline(double, std::vector<unsigned char>* message, void* user) {
+        auto* self = static_cast<RtPort*>(user);
+        self->InFlight_.fetch_add(1, std::memory_order_seq_cst);
+        if (self->Started_.load(std::memory_order_seq_cst) && message != nullptr &&
+            !message->empty())
+            self->Deliver(message->data(), message->size());
+        self->InFlight_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+
+    uint32_t Now() const {
+        using namespace std::chrono;
+        return static_cast<uint32_t>(
+            duration_cast<milliseconds>(steady_clock::now() - StartTime_).count());
+    }
+
+    void Deliver(const uint8_t* bytes, size_t size) {
+        const uint32_t time = Now();
+        if (bytes[0] == 0xF0) {
+            DeliverSysex(bytes, size, time);
+            return;
+        }
+        // One event normally holds one message; split any that holds several, with running
+        // status. Stray data bytes without a status are dropped.
+        uint8_t running = 0;
+        size_t i = 0;
+        while (i < size) {
+            uint8_t status = bytes[i];
+            if (status & 0x80) {
+                ++i;
+                if (status < 0xF0) running = status;
+                else if (status < 0xF8) running = 0;
+                if (status == 0xF0 || status == 0xF7) continue; // stray sysex framing
+            } else if (running) {
+                status = running;
+            } else {
+                ++i;
+                continue;
+            }
+            uint32_t packed = status;
+            const size_t need = ShortLength(status) - 1;
+            for (size_t k = 0; k < need && i < size && !(bytes[i] & 0x80); ++k, ++i)
+                packed |= uint32_t(bytes[i]) << (8 * (k + 1));
+            Proc_(MidiInMsg::Data, Instance_, packed, time);
+        }
+    }
+
+    void DeliverSysex(const uint8_t* bytes, size_t size, uint32_t time) {
+        // A message longer than one buffer continues in the next; with no buffer queued the
+        // rest is lost, as with any driver.
+        size_t done = 0;
+        while (done < size) {
+            MidiHdr* hdr = PopFree();
+            if (hdr == nullptr) return;
+            const size_t n = std::min<size_t>(size - done, hdr->dwBufferLength);
+            std::memcpy(hdr->lpData, bytes + done, n);
+            done += n;
+            hdr->dwBytesRecorded = static_cast<uint32_t>(n);
+            hdr->dwFlags = (hdr->dwFlags & ~kMhdrInQueue) | kMhdrDone;
+            Proc_(MidiInMsg::LongData, Instance_, reinterpret_cast<uintptr_t>(hdr), time);
+        }
+    }
+
+    MidiInProc Proc_;
+    void* Instance_;
+    std::unique_ptr<RtMidiIn> In_;
+    ErrorSink Sink_;
+    std::atomic<bool> Started_{false};
+    std::atomic<int> InFlight_{0};
+    std::atomic<MidiHdr*> Free_{nullptr};
+    std::chrono::steady_clock::time_point StartTime_{};
+};
+
+} // namespace
+
+RtMidiInService::RtMidiInService(std::string clientName, std::string portName, std::vector<Api> apis)
+    : ClientName_(std::move(clientName)), PortName_(std::move(portName)), Apis_(std::move(apis)) {}
+
+void RtMidiInService::Enumerate(Api api) {
+    std::string why;
+    if (api == Api::Jack && !JackServerAnswers(ClientName_, why)) {
+        Unavailable_.push_back(why);
+        return;
+    }
+    try {
+        ErrorSink sink;
+        RtMidiIn in(ToRt(api), ClientName_ + "_list");
+        in.setErrorCallback(&ErrorSink::Callback, &sink);
+        std::vector<Entry> found;
+        found.push_back({api, true, {}, "Zelvox MIDI input (" + std::string(ApiLabel(api)) + ")"});
+        const unsigned n = in.getPortCount();
+        for (unsigned i = 0; i < n && !sink.Failed; ++i) {
+            std::string name = in.getPortName(i);
+            found.push_back({api, false, name, name});
+        }
+        if (sink.Failed) {
+            Unavailable_.push_back(std::string(ApiLabel(api)) + ": " + sink.Text);
+            return;
+        }
+        Devices_.insert(Devices_.end(), found.begin(), found.end());
+    } catch (const RtMidiError& err) {
+        // The ALSA sequencer throws here when /dev/snd/seq does not exist.
+        Unavailable_.push_back(std::string(ApiLabel(api)) + ": " + err.getMessage());
+    }
+}
+
+uint16_t RtMidiInService::GetNumDevs() {
+    Devices_.clear();
+    Unavailable_.clear();
+    for (Api api : Apis_) Enumerate(api);
+    if (Devices_.size() > 0xFFFF) Devices_.resize(0xFFFF);
+    return static_cast<uint16_t>(Devices_.size());
+}
+
+MidiResult RtMidiInService::GetDevCaps(uint16_t deviceId, MidiInCaps& caps) {
+    if (deviceId >= Devices_.size()) return kMidiErrBadDeviceId;
+    const Entry& e = Devices_[deviceId];
+    caps.ProductName = e.Name;
+    caps.ManufacturerID = 0;
+    caps.ProductID = static_cast<uint16_t>(e.Which == Api::Jack ? 1 : 2);
+    caps.DriverVersion = 0x0500; // RtMidi 5.0
+    return kMidiNoError;
+}
+
+std::string RtMidiInService::GetErrorText(MidiResult code) {
+    if (code == LastCode_ && !LastText_.empty()) return LastText_;
+    return StandardMidiErrorText(code);
+}
+
+void RtMidiInService::Fail(MidiResult code, const std::string& text) {
+    LastCode_ = code;
+    LastText_ = text;
+}
+
+MidiResult RtMidiInService::Open(uint16_t deviceId, MidiInProc proc, void* instance,
+                                 std::unique_ptr<MidiInPort>& port) {
+    if (deviceId >= Devices_.size()) return kMidiErrBadDeviceId;
+    auto p = std::make_unique<RtPort>(proc, instance);
+    std::string text;
+    const MidiResult r = p->OpenPort(Devices_[deviceId], ClientName_, PortName_, text);
+    if (r != kMidiNoError) {
+        Fail(r, text);
+        return r;
+    }
+    proc(MidiInMsg::Open, instance, 0, 0);
+    port = std::move(p);
+    return kMidiNoError;
+}
+
+} // namespace zelvox
