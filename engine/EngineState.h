@@ -55,8 +55,10 @@ struct EngineState {
     int32_t Osc2Sweep = 0;
     float Osc2SweepRate = 0.0f;
     float Env2DecayRate = 0.0f;
-    uint8_t Env2State = 0;
-    float Env2Pos = 0.0f;
+    // The drum envelopes start finished (decay stage, past its end, level 0), exactly as after
+    // a decay has run out, so the drums stay silent until their first trigger.
+    uint8_t Env2State = 2;    // 0 attack, 2 decay
+    float Env2Pos = 32767.0f; // 0..32767 along TwinTDecayCurve
     float Env2Level = 0.0f;
     uint32_t Osc2Phase = 0;
     int32_t Osc2PhaseInc = 0;
@@ -69,8 +71,8 @@ struct EngineState {
     int32_t Filter2EnvMod = 0;
     int32_t Osc3Volume = 0;
     float Env3DecayRate = 0.0f;
-    uint8_t Env3State = 0;
-    float Env3Pos = 0.0f;
+    uint8_t Env3State = 2;    // 0 attack, 2 decay; finished at start like Env2
+    float Env3Pos = 32767.0f; // 0..32767 along NoiseDecayCurve
     float Env3Level = 0.0f;
     float Filter2Env = 0.0f;
     float Filter2Stage[5] = {}; // [1..4] the four poles; [4] is the output

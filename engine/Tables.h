@@ -11,7 +11,13 @@ namespace zelvox {
 // start, never reseeded while the program runs.
 extern uint32_t NoiseSeed;
 // Advances NoiseSeed and returns the upper 32 bits of NoiseSeed * range.
-uint32_t NoiseDraw(uint32_t range);
+inline uint32_t NoiseDraw(uint32_t range) {
+    NoiseSeed = NoiseSeed * 134775813u + 1u;
+    return static_cast<uint32_t>((static_cast<uint64_t>(NoiseSeed) * range) >> 32);
+}
+// Tests only: the program itself never reseeds. Puts the generator back to its start state so
+// that a test can rely on the draws 0, 1028, 28214, ... whatever ran before it.
+inline void ResetNoiseSeedForTesting() { NoiseSeed = 0; }
 
 // Fills 4 x 32768 entries: square, falling saw, noise (32768 draws), sine.
 void InitWaveTable(float* waveTable);
@@ -31,8 +37,17 @@ float AttackExponent(int32_t setting);
 float DecayExponent(int32_t setting);
 int32_t AttackContourFigure(int32_t setting);
 int32_t DecayContourFigure(int32_t setting);
-// curve[i] = (i/32767)^e for an attack, 1 - (i/32767)^e for a decay.
+// curve[i] = (i/32767)^e for an attack, 1 - (i/32767)^e for a decay, 32768 entries.
+// An exponent below 0 or NaN (never produced by the contour settings) is taken as 0.
 void BuildAttackCurve(float* curve, float exponent);
 void BuildDecayCurve(float* curve, float exponent);
+
+// The start-up contour of every curve (exponent 1: linear rise, linear falls).
+constexpr int32_t kDefaultContour = 20;
+// Builds all four curve tables from contour settings, in the order attack, bass decay, Twin-T
+// decay, noise decay. With no arguments: the start-up contours, which must exist before the
+// first buffer is rendered.
+void BuildCurves(int32_t attack = kDefaultContour, int32_t bassDecay = kDefaultContour,
+                 int32_t twinTDecay = kDefaultContour, int32_t noiseDecay = kDefaultContour);
 
 } // namespace zelvox
