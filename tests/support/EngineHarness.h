@@ -30,10 +30,15 @@ struct EngineHarness {
     // reseed: put NoiseSeed back to 0 first, so the wave tables and noise are those of a
     // fresh program run.
     explicit EngineHarness(bool reseed = true)
-        : E((reseed ? ResetNoiseSeedForTesting() : void()), Store, PlayPattern, MasterVolume) {
+        : E((Reseed(reseed), Store), PlayPattern, MasterVolume) {
         InitPatternStoreDefaults(Store);
         BuildCurves();
         E.SetSeqStepHook(&Hook, this);
+    }
+
+    static void Reseed(bool reseed) {
+        if (reseed)
+            ResetNoiseSeedForTesting();
     }
 
     StepRecord& Step(int s) { return Store.Step(PlayPattern, s); }
