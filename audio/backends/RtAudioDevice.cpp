@@ -1,0 +1,155 @@
+#include "audio/backends/RtAudioDevice.h"
+
+#include <chrono>
+#include <thread>
+
+namespace zelvox {
+
+std::string RtAudioApiTitle(RtAudio::Api api) {
+    switch (api) {
+    case RtAudio::UNIX_JACK: return "JACK";
+    case RtAudio::LINUX_PULSE: return "PulseAudio";
+    case RtAudio::LINUX_ALSA: return "ALSA";
+    default: return RtAudio::getApiDisplayName(api);
+    }
+}
+
+RtAudioWaveOutDevice::RtAudioWaveOutDevice(RtAudio::Api api, std::string deviceName,
+                                           std::string clientName)
+    : Api_(api), DeviceName_(std::move(deviceName)), ClientName_(std::move(clientName)) {}
+
+RtAudioWaveOutDevice::~RtAudioWaveOutDevice() {
+    if (IsOpen()) {
+        Reset();
+        Close();
+    }
+    StopStream(false);
+}
+
+bool RtAudioWaveOutDevice::FindDevice(RtAudio& rt, unsigned& id, RtAudio::DeviceInfo& info) {
+    unsigned count = rt.getDeviceCount();
+    if (count == 0) {
+        LastError_ = RtAudioApiTitle(Api_) + " has no output device";
+        return false;
+    }
+    if (DeviceName_.empty()) {
+        id = rt.getDefaultOutputDevice();
+        if (id >= count) id = 0;
+        info = rt.getDeviceInfo(id);
+        if (info.outputChannels > 0) return true;
+        for (id = 0; id < count; ++id) {
+            info = rt.getDeviceInfo(id);
+            if (info.probed && info.outputChannels > 0) return true;
+        }
+    } else {
+        for (id = 0; id < count; ++id) {
+            info = rt.getDeviceInfo(id);
+            if (info.probed && info.outputChannels > 0 && info.name == DeviceName_) return true;
+        }
+    }
+    LastError_ = RtAudioApiTitle(Api_) + " output device \"" +
+                 (DeviceName_.empty() ? std::string("default") : DeviceName_) + "\" not found";
+    return false;
+}
+
+int32_t RtAudioWaveOutDevice::GetCaps(WaveOutCaps& caps) {
+    try {
+        RtAudio rt(Api_);
+        rt.showWarnings(false);
+        unsigned id;
+        RtAudio::DeviceInfo info;
+        if (!FindDevice(rt, id, info)) return kMmsyserrBadDeviceId;
+        caps.Name = RtAudioApiTitle(Api_) + ": " + info.name;
+        caps.DriverVersion = 0x0502; // RtAudio 5.2
+        caps.Channels = static_cast<uint16_t>(info.outputChannels > 2 ? 2 : info.outputChannels);
+        caps.Formats = 0;
+        for (unsigned rate : info.sampleRates) {
+            int shift = rate <= 11025 ? 0 : rate <= 22050 ? 4 : rate <= 48000 ? 8 : -1;
+            if (shift < 0) continue;
+            // 16-bit mono always; stereo when the device has two channels. 8-bit is not offered.
+            caps.Formats |= 1u << (shift + 2);
+            if (info.outputChannels >= 2) caps.Formats |= 1u << (shift + 3);
+        }
+        return kMmsyserrNoError;
+    } catch (const RtAudioError& e) {
+        LastError_ = e.getMessage();
+        return kMmsyserrError;
+    }
+}
+
+int32_t RtAudioWaveOutDevice::QueryFormat(const WaveOutFormat& f) {
+    if (f.FormatTag != 1 || f.BitsPerSample != 16 || f.Channels < 1 || f.Channels > 2)
+        return kWaverrBadFormat;
+    try {
+        RtAudio rt(Api_);
+        rt.showWarnings(false);
+        unsigned id;
+        RtAudio::DeviceInfo info;
+        if (!FindDevice(rt, id, info)) return kMmsyserrBadDeviceId;
+        if (info.outputChannels < f.Channels) return kWaverrBadFormat;
+        for (unsigned rate : info.sampleRates)
+            if (rate == f.SamplesPerSec) return kMmsyserrNoError;
+        return kWaverrBadFormat;
+    } catch (const RtAudioError& e) {
+        LastError_ = e.getMessage();
+        return kMmsyserrError;
+    }
+}
+
+int32_t RtAudioWaveOutDevice::StartStream(const WaveOutFormat& f) {
+    try {
+        Rt_ = std::make_unique<RtAudio>(Api_);
+        Rt_->showWarnings(false);
+        unsigned id;
+        RtAudio::DeviceInfo info;
+        if (!FindDevice(*Rt_, id, info)) {
+            Rt_.reset();
+            return kMmsyserrBadDeviceId;
+        }
+        RtAudio::StreamParameters params;
+        params.deviceId = id;
+        params.nChannels = f.Channels;
+        RtAudio::StreamOptions options;
+        options.streamName = ClientName_;
+        options.flags = RTAUDIO_SCHEDULE_REALTIME;
+        options.priority = 70;
+        // 10 ms a period; JACK decides for itself (its own period), PulseAudio and ALSA try.
+        BufferFrames_ = f.SamplesPerSec / 100;
+        Rt_->openStream(&params, nullptr, RTAUDIO_SINT16, f.SamplesPerSec, &BufferFrames_,
+                        &RtAudioWaveOutDevice::Callback, this, &options);
+        Rt_->startStream();
+        return kMmsyserrNoError;
+    } catch (const RtAudioError& e) {
+        LastError_ = e.getMessage();
+        Rt_.reset();
+        return kMmsyserrError;
+    }
+}
+
+void RtAudioWaveOutDevice::StopStream(bool failed) {
+    if (!Rt_) return;
+    if (failed) {
+        // When JACK shuts a client down, RtAudio closes the stream on a thread of its own;
+        // give it the time to finish before touching the stream.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    try {
+        if (Rt_->isStreamRunning()) Rt_->abortStream();
+    } catch (const RtAudioError&) {
+    }
+    try {
+        if (Rt_->isStreamOpen()) Rt_->closeStream();
+    } catch (const RtAudioError&) {
+    }
+    Rt_.reset();
+}
+
+int RtAudioWaveOutDevice::Callback(void* out, void*, unsigned frames, double,
+                                   RtAudioStreamStatus status, void* user) {
+    auto* self = static_cast<RtAudioWaveOutDevice*>(user);
+    if (status & RTAUDIO_OUTPUT_UNDERFLOW) self->CountXrun();
+    self->Pull(static_cast<uint8_t*>(out), frames * self->Format_.BlockAlign());
+    return 0;
+}
+
+} // namespace zelvox

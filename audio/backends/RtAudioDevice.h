@@ -1,0 +1,48 @@
+#pragma once
+// The real sound output: RtAudio on JACK, PulseAudio or ALSA. RtAudio's callback runs on
+// the sound server's real-time thread and only calls Pull (copies bytes, moves atomics).
+
+#include <memory>
+#include <string>
+
+#include <rtaudio/RtAudio.h>
+
+#include "audio/backends/StreamingDevice.h"
+
+namespace zelvox {
+
+class RtAudioWaveOutDevice final : public StreamingWaveOutDevice {
+public:
+    // Api: the RtAudio API; DeviceName: an output device of that API (empty: its default);
+    // ClientName: how the stream is named to the server (the JACK client name).
+    RtAudioWaveOutDevice(RtAudio::Api api, std::string deviceName,
+                         std::string clientName = "zelvox");
+    ~RtAudioWaveOutDevice() override;
+
+    int32_t GetCaps(WaveOutCaps& caps) override;
+    int32_t QueryFormat(const WaveOutFormat& format) override;
+
+    // Frames per callback the server actually uses (after Open).
+    unsigned BufferFrames() const { return BufferFrames_; }
+
+protected:
+    int32_t StartStream(const WaveOutFormat& format) override;
+    void StopStream(bool failed) override;
+
+private:
+    static int Callback(void* out, void* in, unsigned frames, double time,
+                        RtAudioStreamStatus status, void* user);
+    // Finds the device; false with LastError_ set when it is not there.
+    bool FindDevice(RtAudio& rt, unsigned& id, RtAudio::DeviceInfo& info);
+
+    RtAudio::Api Api_;
+    std::string DeviceName_;
+    std::string ClientName_;
+    std::unique_ptr<RtAudio> Rt_;
+    unsigned BufferFrames_ = 0;
+};
+
+// Display name of an RtAudio API ("JACK", "PulseAudio", "ALSA").
+std::string RtAudioApiTitle(RtAudio::Api api);
+
+} // namespace zelvox
