@@ -6,14 +6,20 @@ namespace zelvox {
 
 namespace {
 
-int32_t ClampIndex(int32_t v, int32_t lo, int32_t hi) { return std::clamp(v, lo, hi); }
+int32_t ClampIndex(int32_t v, int32_t lo, int32_t hi) {
+    return std::clamp(v, lo, hi);
+}
 
 // Divisors taken from a step (attack, decay times) are at least 1: the knobs never go lower,
 // and a pattern file that carries 0 or a negative value must not make the loader divide by 0.
-int32_t AtLeastOne(int32_t v) { return v < 1 ? 1 : v; }
+int32_t AtLeastOne(int32_t v) {
+    return v < 1 ? 1 : v;
+}
 
 // Knob value + 1 without overflowing for a hostile INT32_MAX.
-int32_t PlusOne(int32_t v) { return v == INT32_MAX ? v : v + 1; }
+int32_t PlusOne(int32_t v) {
+    return v == INT32_MAX ? v : v + 1;
+}
 
 } // namespace
 
@@ -36,8 +42,7 @@ void Engine::GetOsc1Params() {
 
     // 1-2: flags and the bass pitch (a rest keeps the last pitch).
     S.Osc1On = step.BassPlay != 0;
-    if (S.Osc1On)
-        S.Osc1Freq = step.BassFreq;
+    if (S.Osc1On) S.Osc1Freq = step.BassFreq;
     S.Osc2Trig = step.TwinTPlay != 0;
     S.Osc3Trig = step.NoisePlay != 0;
     // 3-7
@@ -60,8 +65,7 @@ void Engine::GetOsc1Params() {
     S.Filter2EnvMod = PlusOne(step.NoiseEnvMod);
     S.Osc3Volume = step.NoiseVolume;
     // 11: gate. The + 1 is formed in 64 bits (exact in float for any int32 length).
-    const float gateSteps =
-        static_cast<float>(static_cast<int64_t>(step.BassLength) + 1) / 127.0f;
+    const float gateSteps = static_cast<float>(static_cast<int64_t>(step.BassLength) + 1) / 127.0f;
     S.Osc1Gate = RoundToInt32(gateSteps * stepLength);
     // 12: Twin-T sweep. d is at least 1 with in-range values (TwinTDecay >= 1,
     // StepLength >= 2756); the floor of 1 only matters for a hostile step length.
@@ -112,30 +116,25 @@ void Engine::GetOsc1Params() {
 
 void Engine::RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
                           bool& moreBuffers) {
-    if (PlayPattern_ == 0)
-        return;
+    if (PlayPattern_ == 0) return;
     const uint32_t n = bufferLength / 2;
     for (uint32_t i = 0; i < n; ++i) {
         // SampleCount + 1 > StepLength, written so that no value of either can overflow.
         const int32_t count = S.SampleCount;
         S.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(count) + 1u);
-        if (count >= S.StepLength && SeqStep_)
-            SeqStep_(SeqStepContext_);
+        if (count >= S.StepLength && SeqStep_) SeqStep_(SeqStepContext_);
 
         const float bass = DoOsc1();
         const float twin = DoOsc2();
         const float noise = DoOsc3();
         const float twinOut = static_cast<float>(S.Osc2Volume) * twin * (1.0f / 128.0f);
-        S.Filter1Env =
-            static_cast<float>(S.Filter1EnvMod) * (1.0f / 128.0f) * S.Env1Level / 1.5f;
-        const float bassOut =
-            static_cast<float>(S.Osc1Volume) * DoFilter1(bass) * (1.0f / 128.0f);
-        S.Filter2Env =
-            static_cast<float>(S.Filter2EnvMod) * (1.0f / 128.0f) * S.Env3Level / 1.5f;
+        S.Filter1Env = static_cast<float>(S.Filter1EnvMod) * (1.0f / 128.0f) * S.Env1Level / 1.5f;
+        const float bassOut = static_cast<float>(S.Osc1Volume) * DoFilter1(bass) * (1.0f / 128.0f);
+        S.Filter2Env = static_cast<float>(S.Filter2EnvMod) * (1.0f / 128.0f) * S.Env3Level / 1.5f;
         const float noiseOut =
             static_cast<float>(S.Osc3Volume) * DoFilter2(noise) * (1.0f / 128.0f);
-        const float mix = (twinOut + bassOut + noiseOut) *
-                          static_cast<float>(MasterVolume_) * (1.0f / 65536.0f);
+        const float mix =
+            (twinOut + bassOut + noiseOut) * static_cast<float>(MasterVolume_) * (1.0f / 65536.0f);
         // -32768 is never written: the output is symmetric.
         const int32_t s = std::clamp(RoundToInt32(mix * 32768.0f), -32767, 32767);
         samples[i] = static_cast<int16_t>(s);
@@ -148,9 +147,11 @@ void Engine::RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& byt
 }
 
 int32_t StepLengthForTempo(int32_t tempo) {
-    const float r = static_cast<float>(tempo) * 4.0f / 60.0f; // steps per second
-    const float d = 1.0f / r;                                  // seconds per step
-    const float n = d * 44100.0f;                              // samples per step
+    // The Tempo spin edit keeps 20..240; a tempo below 1 is taken as 1 so that no value can
+    // make this divide by zero.
+    const float r = static_cast<float>(AtLeastOne(tempo)) * 4.0f / 60.0f; // steps per second
+    const float d = 1.0f / r;                                             // seconds per step
+    const float n = d * 44100.0f;                                         // samples per step
     return RoundToInt32(n);
 }
 

@@ -76,7 +76,9 @@ constexpr float kEnvEnd = 32767.0f;
 inline uint32_t CurveIndex(float pos) {
     return static_cast<uint32_t>(RoundToInt32(pos)) & (kTableSize - 1);
 }
-inline uint32_t PhaseIndex(uint32_t phase) { return (phase >> 15) & (kTableSize - 1); }
+inline uint32_t PhaseIndex(uint32_t phase) {
+    return (phase >> 15) & (kTableSize - 1);
+}
 } // namespace detail
 
 inline float Engine::DoOsc1() {
@@ -98,33 +100,27 @@ inline float Engine::DoOsc1() {
         else
             S.Env1Level = DecayCurve[CurveIndex(S.Env1Pos)];
     }
-    if (S.Osc1Slide)
-        S.Osc1Freq = S.Osc1Freq + S.Osc1SlideInc;
+    if (S.Osc1Slide) S.Osc1Freq = S.Osc1Freq + S.Osc1SlideInc;
     S.Osc1PhaseInc = RoundToInt32(S.Osc1Freq * kPhaseScale / 44100.0f);
     float s = 0.0f;
     if (S.Osc1On) {
         const uint32_t table = static_cast<uint32_t>(S.Osc1Wave) & 3u; // the loader keeps 0..3
         s = S.WaveTable[table * kTableSize + PhaseIndex(S.Osc1Phase)];
     }
-    if (S.SampleCount >= S.Osc1Gate && !S.Osc1Slide)
-        s = 0.0f;
-    if (S.Osc1AmpEnv == 1)
-        s = s * S.Env1Level;
+    if (S.SampleCount >= S.Osc1Gate && !S.Osc1Slide) s = 0.0f;
+    if (S.Osc1AmpEnv == 1) s = s * S.Env1Level;
     return s;
 }
 
 inline float Engine::DoFilter1(float x) {
     float f = static_cast<float>(S.Filter1Cutoff) * (1.0f / 256.0f) + S.Filter1Env;
-    if (f > 0.99f)
-        f = 0.99f;
+    if (f > 0.99f) f = 0.99f;
     float t = 1.0f - f;
     t = 3.5f * t * t + 1.0f;
     float fb = static_cast<float>(S.Filter1Res) / 108.0f * t;
     fb = fb * S.Filter1Stage[4];
-    if (fb > 5.0f)
-        fb = 5.0f;
-    if (fb < -5.0f)
-        fb = -5.0f;
+    if (fb > 5.0f) fb = 5.0f;
+    if (fb < -5.0f) fb = -5.0f;
     const float k = 2.0f * f - 1.0f;
     float u = x - fb;
     S.Filter1Stage[0] = u;
@@ -166,8 +162,8 @@ inline float Engine::DoOsc2() {
         else
             S.Env2Level = TwinTDecayCurve[CurveIndex(S.Env2Pos)];
     }
-    S.Osc2Freq =
-        S.Osc2Freq - static_cast<float>(S.Osc2Sweep) * S.Osc2Freq * (1.0f / 64.0f) * S.Osc2SweepRate;
+    S.Osc2Freq = S.Osc2Freq -
+                 static_cast<float>(S.Osc2Sweep) * S.Osc2Freq * (1.0f / 64.0f) * S.Osc2SweepRate;
     S.Osc2PhaseInc = RoundToInt32(S.Osc2Freq * 4.0f * kPhaseScale / 44100.0f);
     return S.WaveTable[3 * kTableSize + PhaseIndex(S.Osc2Phase)] * S.Env2Level;
 }
@@ -194,8 +190,7 @@ inline float Engine::DoOsc3() {
 
 inline float Engine::DoFilter2(float x) {
     float f = static_cast<float>(S.Filter2Cutoff) * (1.0f / 256.0f) + S.Filter2Env;
-    if (f > 0.99f)
-        f = 0.99f;
+    if (f > 0.99f) f = 0.99f;
     const float g = 1.0f - f;
     const float q = (1.0f / g + 1.0f) * (static_cast<float>(S.Filter2Res) / 108.0f);
     const float v = x / 3.0f;
@@ -216,10 +211,8 @@ inline float Engine::DoFilter2(float x) {
     p[2] = p2;
     p[3] = p3;
     p[4] = p4;
-    if (p4 > 1.0f)
-        return 1.0f;
-    if (p4 < -1.0f)
-        return -1.0f;
+    if (p4 > 1.0f) return 1.0f;
+    if (p4 < -1.0f) return -1.0f;
     return p4;
 }
 

@@ -29,12 +29,9 @@ inline int32_t RoundToInt32(float x) {
     r = (x != x) ? 0 : r;
     return r;
 #else
-    if (x != x)
-        return 0;
-    if (x >= kTwo31)
-        return std::numeric_limits<int32_t>::max();
-    if (x <= -kTwo31)
-        return std::numeric_limits<int32_t>::min();
+    if (x != x) return 0;
+    if (x >= kTwo31) return std::numeric_limits<int32_t>::max();
+    if (x <= -kTwo31) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(std::nearbyint(x));
 #endif
 }

@@ -53,10 +53,8 @@ int32_t AttackContourFigure(int32_t setting) {
     const float b = (40.0f - static_cast<float>(setting)) / 10.0f;
     const int64_t figure = 100 - static_cast<int64_t>(RoundToInt32(b * 25.0f));
     // Only a hostile setting can leave the int32 range here.
-    if (figure > INT32_MAX)
-        return INT32_MAX;
-    if (figure < INT32_MIN)
-        return INT32_MIN;
+    if (figure > INT32_MAX) return INT32_MAX;
+    if (figure < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(figure);
 }
 
@@ -75,12 +73,9 @@ constexpr double kMaxMultipliedExponent = 1024.0;
 
 // x^e for x in [0, 1] and e >= 0, at double precision.
 double CurvePower(double x, double e) {
-    if (e == 0.0)
-        return 1.0;
-    if (x == 0.0)
-        return 0.0;
-    if (x == 1.0)
-        return 1.0;
+    if (e == 0.0) return 1.0;
+    if (x == 0.0) return 0.0;
+    if (x == 1.0) return 1.0;
     if (e == std::floor(e) && e <= kMaxMultipliedExponent) {
         const int n = static_cast<int>(e);
         double r = x;

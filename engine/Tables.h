@@ -17,7 +17,9 @@ inline uint32_t NoiseDraw(uint32_t range) {
 }
 // Tests only: the program itself never reseeds. Puts the generator back to its start state so
 // that a test can rely on the draws 0, 1028, 28214, ... whatever ran before it.
-inline void ResetNoiseSeedForTesting() { NoiseSeed = 0; }
+inline void ResetNoiseSeedForTesting() {
+    NoiseSeed = 0;
+}
 
 // Fills 4 x 32768 entries: square, falling saw, noise (32768 draws), sine.
 void InitWaveTable(float* waveTable);

@@ -10,11 +10,11 @@ namespace zelvox {
 constexpr int kNoteCount = 37;
 
 inline constexpr std::array<const char*, kNoteCount + 1> NoteNames = {
-    "",                                                                       // unused
-    "C1",  "C#1", "D1", "D#1", "E1", "F1",  "F#1", "G1",  "G#1", "A2",       // 1..10
-    "A#2", "B2",  "C2", "C#2", "D2", "D#2", "E2",  "F2",  "F#2", "G2",       // 11..20
-    "G#",  "A3",  "A#3", "B3", "C3", "C#3", "D3",  "D#3", "E3",  "F3",       // 21..30
-    "F#",  "G3",  "G#3", "A4", "A#4", "B4", "C4",                            // 31..37
+    "",                                                                  // unused
+    "C1",  "C#1", "D1",  "D#1", "E1",  "F1",  "F#1", "G1",  "G#1", "A2", // 1..10
+    "A#2", "B2",  "C2",  "C#2", "D2",  "D#2", "E2",  "F2",  "F#2", "G2", // 11..20
+    "G#",  "A3",  "A#3", "B3",  "C3",  "C#3", "D3",  "D#3", "E3",  "F3", // 21..30
+    "F#",  "G3",  "G#3", "A4",  "A#4", "B4",  "C4",                      // 31..37
 };
 
 // The name of note n, or "" for an index outside 1..37 (a pattern file may hold any value).

@@ -14,9 +14,13 @@ using zelvox::test::EngineHarness;
 
 namespace {
 
-std::unique_ptr<EngineHarness> MakeHarness() { return std::make_unique<EngineHarness>(); }
+std::unique_ptr<EngineHarness> MakeHarness() {
+    return std::make_unique<EngineHarness>();
+}
 
-void SilenceBass(StepRecord& r) { r.BassVolume = 0; }
+void SilenceBass(StepRecord& r) {
+    r.BassVolume = 0;
+}
 
 } // namespace
 
@@ -61,9 +65,11 @@ TEST(EngineStart, StepLengthFromTempo) {
     EXPECT_EQ(StepLengthForTempo(200), 3308);
     EXPECT_EQ(StepLengthForTempo(20), 33075);
     EXPECT_EQ(StepLengthForTempo(240), 2756);
-    // A tempo no spin edit allows still converts to a defined value.
-    EXPECT_EQ(StepLengthForTempo(0), INT32_MAX);
-    EXPECT_LT(StepLengthForTempo(-140), 0);
+    // A tempo no spin edit allows: below 1 counts as 1 (661500 samples per step).
+    EXPECT_EQ(StepLengthForTempo(1), 661500);
+    EXPECT_EQ(StepLengthForTempo(0), 661500);
+    EXPECT_EQ(StepLengthForTempo(INT32_MIN), 661500);
+    EXPECT_EQ(StepLengthForTempo(INT32_MAX), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -163,9 +169,9 @@ int16_t MixedSample(float pole, int32_t noiseVolume) {
 } // namespace
 
 TEST(RenderLoop, MixerSaturatesSymmetrically) {
-    EXPECT_EQ(MixedSample(1000.0f, 192), 32767);  // +1.5
+    EXPECT_EQ(MixedSample(1000.0f, 192), 32767);   // +1.5
     EXPECT_EQ(MixedSample(-1000.0f, 192), -32767); // -1.5
-    EXPECT_EQ(MixedSample(1000.0f, 128), 32767);  // +1.0 -> 32768, saturated
+    EXPECT_EQ(MixedSample(1000.0f, 128), 32767);   // +1.0 -> 32768, saturated
     EXPECT_EQ(MixedSample(-1000.0f, 128), -32767); // exactly -1.0: never -32768
     EXPECT_EQ(MixedSample(-1000.0f, 64), -16384);  // -0.5 is in range
 }
@@ -226,8 +232,7 @@ double MeasuredPitch(const std::vector<int16_t>& s, size_t from, size_t to) {
     for (size_t i = from + 1; i < to; ++i) {
         if (s[i - 1] < 0 && s[i] >= 0) {
             const double t = double(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
-            if (first < 0)
-                first = t;
+            if (first < 0) first = t;
             last = t;
             ++crossings;
         }
@@ -590,4 +595,45 @@ TEST(StepLoader, RoundsResonanceAndColourToNearest) {
     EXPECT_EQ(h->E.S.Osc1Volume, 0x2345);
     // d = round(64/64 * 4725); the sweep rate is its reciprocal
     EXPECT_EQ(h->E.S.Osc2SweepRate, 1.0f / 4725.0f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Regression guard for the per-sample code: any change to the arithmetic (reordering, fused
+// operations, a cached value that goes stale) changes at least one bit of a long busy render.
+// The figure was taken from this engine after the checks above had passed; change it only
+// together with a deliberate change of the sound.
+
+TEST(RenderedSamples, BusyPatternRendersBitForBitAsBefore) {
+    auto h = MakeHarness();
+    for (int s = 1; s <= 16; ++s) {
+        StepRecord& r = h->Step(s);
+        r.BassFreq = Note2Freq(1 + (s * 5) % 37);
+        r.BassSlide = s % 3 == 0;
+        r.BassResonance = 105;
+        r.BassCutoff = 40;
+        r.BassEnvMod = 100;
+        r.BassAmpSwitch = s % 5 != 0;
+        r.BassWaveform = s % 2;
+        r.BassLength = 32 + s * 5;
+        r.TwinTPlay = s % 4 == 1;
+        r.TwinTFreq = Note2Freq(s);
+        r.TwinTEnvMod = 80;
+        r.TwinTDecay = 20 + s * 6;
+        r.NoisePlay = s % 2 == 0;
+        r.NoiseColour = 120;
+        r.NoiseEnvMod = 90;
+        r.NoiseDecay = 10 + s * 7;
+        r.NoiseNote = 1 + (s * 7) % 37;
+    }
+    h->Start();
+    const std::vector<int16_t> out = h->Render(40 * 4726);
+    uint64_t hash = 1469598103934665603ull; // FNV-1a over the little-endian sample bytes
+    for (int16_t s : out) {
+        const auto u = static_cast<uint16_t>(s);
+        for (uint8_t b : {static_cast<uint8_t>(u & 0xFF), static_cast<uint8_t>(u >> 8)}) {
+            hash ^= b;
+            hash *= 1099511628211ull;
+        }
+    }
+    EXPECT_EQ(hash, 10976031116783812774ull) << hash;
 }

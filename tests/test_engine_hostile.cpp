@@ -26,15 +26,14 @@ struct Hostile {
     std::mt19937 Rng{12345};
 
     int32_t Int() {
-        static const int32_t picks[] = {0, 1, -1, kMin, kMax, 2, 3, 4, 127, 128, 255, 65535,
-                                        -127, 1 << 30, -(1 << 30)};
-        if (Rng() % 4 == 0)
-            return static_cast<int32_t>(Rng());
+        static const int32_t picks[] = {0,   1,   -1,  kMin,  kMax, 2,       3,         4,
+                                        127, 128, 255, 65535, -127, 1 << 30, -(1 << 30)};
+        if (Rng() % 4 == 0) return static_cast<int32_t>(Rng());
         return picks[Rng() % (sizeof(picks) / sizeof(picks[0]))];
     }
     float Float() {
-        static const float picks[] = {kNaN, kInf, -kInf, 1e30f, -1e30f, 0.0f, -0.0f, 1e-40f,
-                                      3.4e38f, -3.4e38f, 69.3f, 22050.0f, 44100.0f, 1e9f};
+        static const float picks[] = {kNaN,   kInf,    -kInf,    1e30f, -1e30f,   0.0f,     -0.0f,
+                                      1e-40f, 3.4e38f, -3.4e38f, 69.3f, 22050.0f, 44100.0f, 1e9f};
         if (Rng() % 4 == 0) {
             float f;
             const uint32_t bits = static_cast<uint32_t>(Rng());
@@ -98,13 +97,12 @@ void SaneBusyPattern(EngineHarness& h) {
 }
 
 bool AllFinite(const EngineState& s) {
-    const float values[] = {s.Osc1Freq, s.Env1Pos, s.Env1Level, s.Env1AttackRate,
-                            s.Env1DecayRate, s.Filter1Env, s.Osc2Freq, s.Env2Pos, s.Env2Level,
-                            s.Env2DecayRate, s.Osc2SweepRate, s.Env3Pos, s.Env3Level,
-                            s.Env3DecayRate, s.Filter2Env};
+    const float values[] = {s.Osc1Freq,      s.Env1Pos,       s.Env1Level,     s.Env1AttackRate,
+                            s.Env1DecayRate, s.Filter1Env,    s.Osc2Freq,      s.Env2Pos,
+                            s.Env2Level,     s.Env2DecayRate, s.Osc2SweepRate, s.Env3Pos,
+                            s.Env3Level,     s.Env3DecayRate, s.Filter2Env};
     for (float v : values)
-        if (!std::isfinite(v))
-            return false;
+        if (!std::isfinite(v)) return false;
     for (int j = 0; j <= 4; ++j)
         if (!std::isfinite(s.Filter1Stage[j]) || !std::isfinite(s.Filter1AP[j]) ||
             !std::isfinite(s.Filter1In[j]) || !std::isfinite(s.Filter2Stage[j]))

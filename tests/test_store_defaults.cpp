@@ -67,11 +67,10 @@ TEST(StoreDefaults, NoiseColourAndEnvModAreNotWritten) {
 }
 
 TEST(NoteNames, ExactTexts) {
-    const char* expected[38] = {"",    "C1",  "C#1", "D1",  "D#1", "E1",  "F1",  "F#1",
-                                "G1",  "G#1", "A2",  "A#2", "B2",  "C2",  "C#2", "D2",
-                                "D#2", "E2",  "F2",  "F#2", "G2",  "G#",  "A3",  "A#3",
-                                "B3",  "C3",  "C#3", "D3",  "D#3", "E3",  "F3",  "F#",
-                                "G3",  "G#3", "A4",  "A#4", "B4",  "C4"};
+    const char* expected[38] = {"",   "C1",  "C#1", "D1",  "D#1", "E1",  "F1",  "F#1", "G1",  "G#1",
+                                "A2", "A#2", "B2",  "C2",  "C#2", "D2",  "D#2", "E2",  "F2",  "F#2",
+                                "G2", "G#",  "A3",  "A#3", "B3",  "C3",  "C#3", "D3",  "D#3", "E3",
+                                "F3", "F#",  "G3",  "G#3", "A4",  "A#4", "B4",  "C4"};
     ASSERT_EQ(NoteNames.size(), 38u);
     for (int n = 1; n <= 37; ++n)
         EXPECT_EQ(std::string(NoteNames[n]), expected[n]) << n;

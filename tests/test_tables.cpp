@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
 
+#include "engine/Round.h"
 #include "engine/Tables.h"
 
 using namespace zelvox;
@@ -198,4 +200,32 @@ TEST(EnvelopeCurves, HostileExponentsStayWithinZeroToOne) {
             ASSERT_TRUE(c >= 0.0f && c <= 1.0f) << e;
     }
     BuildCurves();
+}
+
+TEST(Rounding, NearestTiesToEvenAndSaturating) {
+    EXPECT_EQ(RoundToInt32(0.5f), 0);
+    EXPECT_EQ(RoundToInt32(1.5f), 2);
+    EXPECT_EQ(RoundToInt32(2.5f), 2);
+    EXPECT_EQ(RoundToInt32(-0.5f), 0);
+    EXPECT_EQ(RoundToInt32(-1.5f), -2);
+    EXPECT_EQ(RoundToInt32(-2.5f), -2);
+    EXPECT_EQ(RoundToInt32(2269.4882f), 2269);
+    EXPECT_EQ(RoundToInt32(std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(RoundToInt32(-std::numeric_limits<float>::quiet_NaN()), 0);
+    EXPECT_EQ(RoundToInt32(std::numeric_limits<float>::infinity()), INT32_MAX);
+    EXPECT_EQ(RoundToInt32(-std::numeric_limits<float>::infinity()), INT32_MIN);
+    EXPECT_EQ(RoundToInt32(2147483648.0f), INT32_MAX);
+    EXPECT_EQ(RoundToInt32(1e30f), INT32_MAX);
+    EXPECT_EQ(RoundToInt32(-2147483648.0f), INT32_MIN);
+    EXPECT_EQ(RoundToInt32(-1e30f), INT32_MIN);
+    EXPECT_EQ(RoundToInt32(2147483520.0f), 2147483520); // largest float below 2^31
+    uint32_t bits = 12345;
+    for (int i = 0; i < 100000; ++i) {
+        bits = bits * 1664525u + 1013904223u;
+        float f;
+        std::memcpy(&f, &bits, 4);
+        if (std::isfinite(f) && std::fabs(f) < 2147483520.0f) {
+            ASSERT_EQ(RoundToInt32(f), static_cast<int32_t>(std::nearbyint(f))) << f;
+        }
+    }
 }

@@ -37,8 +37,7 @@ struct EngineHarness {
     }
 
     static void Reseed(bool reseed) {
-        if (reseed)
-            ResetNoiseSeedForTesting();
+        if (reseed) ResetNoiseSeedForTesting();
     }
 
     StepRecord& Step(int s) { return Store.Step(PlayPattern, s); }
