@@ -1,0 +1,242 @@
+#include "files/PatternFileFormat.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zelvox {
+
+namespace {
+
+void Put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint32_t Get32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+void PutI(uint8_t* p, int32_t v) { Put32(p, uint32_t(v)); }
+int32_t GetI(const uint8_t* p) { return int32_t(Get32(p)); }
+void PutF(uint8_t* p, float v) {
+    uint32_t u;
+    std::memcpy(&u, &v, 4);
+    Put32(p, u);
+}
+float GetF(const uint8_t* p) {
+    const uint32_t u = Get32(p);
+    float v;
+    std::memcpy(&v, &u, 4);
+    return v;
+}
+
+[[noreturn]] void ThrowErrno(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR: throw EInOutError("File not found", e);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: throw EInOutError("File access denied", e);
+    case ENOSPC:
+    case EDQUOT: throw EInOutError("Disk full", e);
+    default: throw EInOutError("I/O error " + std::to_string(e), e);
+    }
+}
+
+} // namespace
+
+void EncodeStepRecord(const StepRecord& s, uint8_t* o) {
+    PutI(o + 0, s.BassNote);
+    PutI(o + 4, s.TwinTNote);
+    PutI(o + 8, s.NoiseNote);
+    PutF(o + 12, s.TwinTFreq);
+    PutI(o + 16, s.TwinTDecay);
+    PutI(o + 20, s.NoiseDecay);
+    PutI(o + 24, s.TwinTVolume);
+    PutI(o + 28, s.NoiseVolume);
+    PutI(o + 32, s.TwinTEnvMod);
+    PutI(o + 36, s.BassAmpSwitch);
+    o[40] = s.TwinTPlay;
+    std::memcpy(o + 41, s.Pad41, 3);
+    PutF(o + 44, s.BassFreq);
+    PutI(o + 48, s.Reserved1);
+    PutF(o + 52, s.Reserved2);
+    PutI(o + 56, s.BassCutoff);
+    PutI(o + 60, s.BassResonance);
+    PutI(o + 64, s.NoiseColour);
+    PutI(o + 68, s.BassAttack);
+    PutI(o + 72, s.BassDecay);
+    PutI(o + 76, s.BassEnvMod);
+    PutI(o + 80, s.NoiseEnvMod);
+    PutI(o + 84, s.BassVolume);
+    PutI(o + 88, s.BassWaveform);
+    o[92] = s.BassPlay;
+    o[93] = s.BassSlide;
+    o[94] = s.NoisePlay;
+    o[95] = s.Pad95;
+    PutI(o + 96, s.BassLength);
+}
+
+void DecodeStepRecord(const uint8_t* i, StepRecord& s) {
+    s.BassNote = GetI(i + 0);
+    s.TwinTNote = GetI(i + 4);
+    s.NoiseNote = GetI(i + 8);
+    s.TwinTFreq = GetF(i + 12);
+    s.TwinTDecay = GetI(i + 16);
+    s.NoiseDecay = GetI(i + 20);
+    s.TwinTVolume = GetI(i + 24);
+    s.NoiseVolume = GetI(i + 28);
+    s.TwinTEnvMod = GetI(i + 32);
+    s.BassAmpSwitch = GetI(i + 36);
+    s.TwinTPlay = i[40];
+    std::memcpy(s.Pad41, i + 41, 3);
+    s.BassFreq = GetF(i + 44);
+    s.Reserved1 = GetI(i + 48);
+    s.Reserved2 = GetF(i + 52);
+    s.BassCutoff = GetI(i + 56);
+    s.BassResonance = GetI(i + 60);
+    s.NoiseColour = GetI(i + 64);
+    s.BassAttack = GetI(i + 68);
+    s.BassDecay = GetI(i + 72);
+    s.BassEnvMod = GetI(i + 76);
+    s.NoiseEnvMod = GetI(i + 80);
+    s.BassVolume = GetI(i + 84);
+    s.BassWaveform = GetI(i + 88);
+    s.BassPlay = i[92];
+    s.BassSlide = i[93];
+    s.NoisePlay = i[94];
+    s.Pad95 = i[95];
+    s.BassLength = GetI(i + 96);
+}
+
+std::vector<uint8_t> EncodePatternFile(const PatternFileRecord& r) {
+    std::vector<uint8_t> b(kPatternFileSize, 0);
+    for (int p = 1; p <= 16; ++p)
+        for (int s = 1; s <= 16; ++s)
+            EncodeStepRecord(r.Store.Step(p, s), b.data() + 1600 * p + 100 * (s - 1));
+    uint8_t* k = b.data() + kPatternFileKnobs;
+    const int32_t fields[9] = {r.Delay,
+                               r.Depth,
+                               r.Volume,
+                               r.BassAttackContour,
+                               r.BassDecayContour,
+                               r.TwinTDecayContour,
+                               r.NoiseDecayContour,
+                               r.Tempo,
+                               r.Steps};
+    for (int i = 0; i < 9; ++i) PutI(k + 4 * i, fields[i]);
+    for (int p = 1; p <= 16; ++p) {
+        uint8_t* e = b.data() + kPatternFilePhrases + 8 * p;
+        PutI(e, r.Phrases[size_t(p)].Pattern);
+        PutI(e + 4, r.Phrases[size_t(p)].Count);
+    }
+    return b;
+}
+
+void DecodePatternFile(const uint8_t* in, PatternFileRecord& r) {
+    r = PatternFileRecord{};
+    for (int p = 1; p <= 16; ++p)
+        for (int s = 1; s <= 16; ++s)
+            DecodeStepRecord(in + 1600 * p + 100 * (s - 1), r.Store.Step(p, s));
+    const uint8_t* k = in + kPatternFileKnobs;
+    r.Delay = GetI(k);
+    r.Depth = GetI(k + 4);
+    r.Volume = GetI(k + 8);
+    r.BassAttackContour = GetI(k + 12);
+    r.BassDecayContour = GetI(k + 16);
+    r.TwinTDecayContour = GetI(k + 20);
+    r.NoiseDecayContour = GetI(k + 24);
+    r.Tempo = GetI(k + 28);
+    r.Steps = GetI(k + 32);
+    for (int p = 1; p <= 16; ++p) {
+        const uint8_t* e = in + kPatternFilePhrases + 8 * p;
+        r.Phrases[size_t(p)].Pattern = GetI(e);
+        r.Phrases[size_t(p)].Count = GetI(e + 4);
+    }
+}
+
+std::vector<uint8_t> ReadPatternFileBytes(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) ThrowErrno(errno);
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        ThrowErrno(EISDIR);
+    }
+    std::vector<uint8_t> b(kPatternFileSize);
+    size_t got = 0;
+    while (got < b.size()) {
+        const ssize_t r = ::read(fd, b.data() + got, b.size() - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            const int e = errno;
+            ::close(fd);
+            ThrowErrno(e);
+        }
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    ::close(fd);
+    if (got < b.size()) throw EInOutError("Read beyond end of file", 0);
+    return b;
+}
+
+void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // Replace the file a link points to, not the link.
+    fs::path target = fs::weakly_canonical(fs::path(path), ec);
+    if (ec || target.empty()) target = fs::path(path);
+    if (target.filename().empty()) ThrowErrno(EISDIR);
+    struct stat old;
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists) {
+        if (S_ISDIR(old.st_mode)) ThrowErrno(EISDIR);
+        // A write-protected file stays protected, as if it had been opened for writing.
+        if (::access(target.c_str(), W_OK) != 0) ThrowErrno(errno);
+    }
+    const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+
+    std::random_device rd;
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 20 && fd < 0; ++attempt) {
+        tmp = (dir / ("." + target.filename().string() + ".tmp" + std::to_string(rd() % 1000000)))
+                  .string();
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) ThrowErrno(errno);
+    }
+    if (fd < 0) ThrowErrno(EEXIST);
+    auto fail = [&](int e) {
+        if (fd >= 0) ::close(fd);
+        ::unlink(tmp.c_str());
+        ThrowErrno(e);
+    };
+    if (exists) (void)::fchmod(fd, old.st_mode & 07777);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) fail(w < 0 ? errno : ENOSPC);
+        done += size_t(w);
+    }
+    if (::fsync(fd) != 0) fail(errno);
+    const int c = ::close(fd);
+    fd = -1;
+    if (c != 0) fail(errno);
+    if (::rename(tmp.c_str(), target.c_str()) != 0) fail(errno);
+    // Make the rename itself durable.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+} // namespace zelvox
