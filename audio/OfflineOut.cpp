@@ -12,8 +12,15 @@ TMMOfflineOut::~TMMOfflineOut() {
 void TMMOfflineOut::Open() {
     if (Open_) return;
     Open_ = true;
-    TMMCustomSoundComponent::Opened();
-    Hdr_ = AllocWaveHdr(uint32_t(RealBufferSize() > 0 ? RealBufferSize() : 0));
+    try {
+        TMMCustomSoundComponent::Opened();
+        Hdr_ = AllocWaveHdr(uint32_t(RealBufferSize() > 0 ? RealBufferSize() : 0));
+    } catch (...) {
+        // A member of the chain could not open (the WAV sink could not create its file):
+        // close again and pass the error on, as a device does.
+        Close();
+        throw;
+    }
 }
 
 void TMMOfflineOut::Close() {
