@@ -53,8 +53,8 @@ public:
 
 class RtAudioWaveOutSystem final : public WaveOutSystem {
 public:
-    RtAudioWaveOutSystem(RtAudio::Api api, std::vector<std::string> devices)
-        : Api_(api), Devices_(std::move(devices)) {}
+    RtAudioWaveOutSystem(RtAudio::Api api, std::vector<std::string> devices, std::string client)
+        : Api_(api), Devices_(std::move(devices)), Client_(std::move(client)) {}
     int32_t GetNumDevs() override { return static_cast<int32_t>(Devices_.size()); }
     int32_t GetDevCaps(int32_t id, WaveOutCaps& caps) override {
         if (id == -1) id = 0;
@@ -64,12 +64,14 @@ public:
     std::unique_ptr<WaveOutDevice> CreateDevice(int32_t id) override {
         if (id == -1) id = 0;
         if (id < 0 || id >= GetNumDevs()) return nullptr;
-        return std::make_unique<RtAudioWaveOutDevice>(Api_, Devices_[static_cast<size_t>(id)]);
+        return std::make_unique<RtAudioWaveOutDevice>(Api_, Devices_[static_cast<size_t>(id)],
+                                                      Client_);
     }
 
 private:
     RtAudio::Api Api_;
     std::vector<std::string> Devices_; // "" = the API's default output
+    std::string Client_;
 };
 
 // The output devices of an API, the wanted one (or the default, "") first.
@@ -159,26 +161,28 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
         // which device is missing instead of silently playing elsewhere.
         auto devices = OutputDevices(c.Api, choice.Device);
         if (devices.empty()) devices.push_back(choice.Device);
-        return std::make_unique<RtAudioWaveOutSystem>(c.Api, devices);
+        return std::make_unique<RtAudioWaveOutSystem>(c.Api, devices, choice.ClientName);
     }
     // Automatic.
     if (ApiCompiled(RtAudio::UNIX_JACK) && JackServerRunning()) {
         auto devices = OutputDevices(RtAudio::UNIX_JACK, choice.Device);
         if (!devices.empty()) {
             describe("JACK");
-            return std::make_unique<RtAudioWaveOutSystem>(RtAudio::UNIX_JACK, devices);
+            return std::make_unique<RtAudioWaveOutSystem>(RtAudio::UNIX_JACK, devices,
+                                                          choice.ClientName);
         }
     }
     if (ApiCompiled(RtAudio::LINUX_PULSE) && PulseServerAvailable()) {
         describe("PulseAudio");
         return std::make_unique<RtAudioWaveOutSystem>(
-            RtAudio::LINUX_PULSE, std::vector<std::string>{choice.Device});
+            RtAudio::LINUX_PULSE, std::vector<std::string>{choice.Device}, choice.ClientName);
     }
     if (ApiCompiled(RtAudio::LINUX_ALSA)) {
         auto devices = OutputDevices(RtAudio::LINUX_ALSA, choice.Device);
         if (!devices.empty()) {
             describe("ALSA");
-            return std::make_unique<RtAudioWaveOutSystem>(RtAudio::LINUX_ALSA, devices);
+            return std::make_unique<RtAudioWaveOutSystem>(RtAudio::LINUX_ALSA, devices,
+                                                          choice.ClientName);
         }
     }
     describe("none");

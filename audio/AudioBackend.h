@@ -21,6 +21,7 @@ namespace zelvox {
 struct AudioBackendChoice {
     std::string Api = "auto";
     std::string Device;
+    std::string ClientName = "zelvox"; // how the program is named to JACK (not stored)
 };
 
 AudioBackendChoice ReadAudioBackendChoice(const TSettingsFile& settings);

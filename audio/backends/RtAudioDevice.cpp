@@ -5,6 +5,10 @@
 
 namespace zelvox {
 
+namespace {
+float kSampleScale = 1.0f / 32767.0f;
+}
+
 std::string RtAudioApiTitle(RtAudio::Api api) {
     switch (api) {
     case RtAudio::UNIX_JACK: return "JACK";
@@ -115,8 +119,13 @@ int32_t RtAudioWaveOutDevice::StartStream(const WaveOutFormat& f) {
         options.priority = 70;
         // 10 ms a period; JACK decides for itself (its own period), PulseAudio and ALSA try.
         BufferFrames_ = f.SamplesPerSec / 100;
-        Rt_->openStream(&params, nullptr, RTAUDIO_SINT16, f.SamplesPerSec, &BufferFrames_,
+        // The stream runs in float and the callback converts, so that every 16-bit value
+        // maps to x / 32768 exactly and converts back to itself (RtAudio's own conversion
+        // offsets by half a step, which changes negative values on the way through JACK).
+        Rt_->openStream(&params, nullptr, RTAUDIO_FLOAT32, f.SamplesPerSec, &BufferFrames_,
                         &RtAudioWaveOutDevice::Callback, this, &options);
+        // The callback may be asked for more frames than negotiated; keep room for 8 periods.
+        Scratch_.assign(size_t{BufferFrames_} * 8 * f.BlockAlign(), 0);
         Rt_->startStream();
         return kMmsyserrNoError;
     } catch (const RtAudioError& e) {
@@ -148,7 +157,23 @@ int RtAudioWaveOutDevice::Callback(void* out, void*, unsigned frames, double,
                                    RtAudioStreamStatus status, void* user) {
     auto* self = static_cast<RtAudioWaveOutDevice*>(user);
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) self->CountXrun();
-    self->Pull(static_cast<uint8_t*>(out), frames * self->Format_.BlockAlign());
+    auto* dst = static_cast<float*>(out);
+    const uint32_t channels = self->Format_.Channels;
+    const size_t maxFrames = self->Scratch_.size() / (2 * channels);
+    uint32_t done = 0;
+    while (done < frames) {
+        uint32_t n = frames - done;
+        if (n > maxFrames) n = static_cast<uint32_t>(maxFrames);
+        self->Pull(self->Scratch_.data(), n * 2 * channels);
+        const auto* src = self->Scratch_.data();
+        for (uint32_t i = 0; i < n * channels; ++i) {
+            // little-endian 16-bit sample
+            auto v = static_cast<int16_t>(static_cast<uint16_t>(src[2 * i] | (src[2 * i + 1] << 8)));
+            dst[i] = static_cast<float>(v) * kSampleScale;
+        }
+        dst += n * channels;
+        done += n;
+    }
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <rtaudio/RtAudio.h>
 
@@ -35,6 +36,7 @@ private:
     // Finds the device; false with LastError_ set when it is not there.
     bool FindDevice(RtAudio& rt, unsigned& id, RtAudio::DeviceInfo& info);
 
+    std::vector<uint8_t> Scratch_; // one period of 16-bit frames, sized at open
     RtAudio::Api Api_;
     std::string DeviceName_;
     std::string ClientName_;
