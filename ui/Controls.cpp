@@ -65,6 +65,20 @@ void NoteSlider::SetValue(int32_t v) {
     Store(c); // an out-of-range request that clamps still raises the change event
 }
 
+void NoteSlider::FocusIn() {
+    if (!Focused_) {
+        Focused_ = true;
+        NotifyViews();
+    }
+    if (OnEnter) OnEnter();
+}
+
+void NoteSlider::FocusOut() {
+    if (!Focused_) return;
+    Focused_ = false;
+    NotifyViews();
+}
+
 void NoteSlider::SetThumbColour(Colour c) {
     if (Thumb_ == c) return;
     Thumb_ = c;

@@ -66,6 +66,9 @@ public:
     ValueControl(std::string name, int32_t min, int32_t max, int32_t value);
 
     int32_t Value() const { return Value_; }
+    // The stored value itself, for readers that must see it live (the render loop reads the
+    // master volume knob on every sample).
+    const int32_t& ValueRef() const { return Value_; }
     int32_t Min() const { return Min_; }
     int32_t Max() const { return Max_; }
     virtual void SetValue(int32_t v);
@@ -104,8 +107,17 @@ public:
 
     std::function<void()> OnEnter; // receives the keyboard focus (a click selects the step)
 
+    // Keyboard focus. A view calls FocusIn when its widget gains the focus (raises OnEnter)
+    // and FocusOut when it loses it. Code calls SetFocus: the slider becomes the focused one
+    // (views move the real focus on the notification) and OnEnter runs.
+    bool Focused() const { return Focused_; }
+    void FocusIn();
+    void FocusOut();
+    void SetFocus() { FocusIn(); }
+
 private:
     Colour Thumb_ = Colours::Lime;
+    bool Focused_ = false;
 };
 
 class Led : public Control {
@@ -149,7 +161,8 @@ public:
     }
 };
 
-// A label; FontColour is what the arranger's phrase labels change.
+// A label; FontColour is what the arranger's phrase labels change. Some labels are
+// clickable (the arrow glyphs of the lower panel).
 class Label : public Control {
 public:
     Label(std::string name, std::string caption, Colour font = Colours::Black)
@@ -158,6 +171,10 @@ public:
     }
     Colour FontColour() const { return FontColour_; }
     void SetFontColour(Colour c);
+    std::function<void()> OnClick;
+    void Click() {
+        if (Enabled() && OnClick) OnClick();
+    }
 
 private:
     Colour FontColour_;

@@ -1,0 +1,57 @@
+#pragma once
+// The "Synth envelopes" window (TForm5) without a toolkit: four contour spin edits, their
+// read-only number boxes and bar-graph previews. Each change rebuilds its program-wide curve
+// table at once, so it takes effect on the next rendered sample. The settings are not kept
+// between runs; pattern files carry them (they set the spin edits, which runs the handlers).
+
+#include <array>
+#include <cstdint>
+
+#include "ui/Controls.h"
+
+namespace zelvox {
+
+// A 128 x 100 bar graph: bar x runs from y = 100 up to Bars[x] on a lime background.
+class PreviewImage : public Control {
+public:
+    static constexpr int kWidth = 128;  // pixels, one bar per 256 table entries
+    static constexpr int kHeight = 100; // pixels
+    using Control::Control;
+    const std::array<int32_t, kWidth>& Bars() const { return Bars_; }
+    // Bar tops from every 256th entry of a 0..1 curve: round(100 - curve[x * 256] * 100).
+    void Draw(const float* curve);
+
+private:
+    std::array<int32_t, kWidth> Bars_{};
+};
+
+class EnvelopeForm {
+public:
+    EnvelopeForm();
+    EnvelopeForm(const EnvelopeForm&) = delete;
+    EnvelopeForm& operator=(const EnvelopeForm&) = delete;
+
+    Control Form5{"Form5"}; // caption "Synth envelopes"; Visible while shown
+    Label Heading{"Label1", "Select envelope contours"};
+    SpinEdit SpinEdit971{"SpinEdit971", 0, 39, 20}; // bass attack contour
+    SpinEdit SpinEdit972{"SpinEdit972", 0, 40, 20}; // bass decay contour
+    SpinEdit SpinEdit973{"SpinEdit973", 0, 39, 20}; // Twin-T decay contour
+    SpinEdit SpinEdit974{"SpinEdit974", 0, 39, 20}; // noise decay contour
+    Label FlatEdit971{"FlatEdit971", ""};           // 0..100 figure of each setting
+    Label FlatEdit972{"FlatEdit972", ""};
+    Label FlatEdit973{"FlatEdit973", ""};
+    Label FlatEdit974{"FlatEdit974", ""};
+    Button Button1{"Button1", "OK"};
+
+    PreviewImage Image1{"Image1"}, Image2{"Image2"}, Image3{"Image3"}, Image4{"Image4"};
+
+    void FormCreate(); // builds all four curves, attack first
+    void SpinEdit971Change();
+    void SpinEdit972Change();
+    void SpinEdit973Change();
+    void SpinEdit974Change();
+    void Button1Click(); // closes the window
+    void Show() { Form5.SetVisible(true); }
+};
+
+} // namespace zelvox

@@ -1,0 +1,112 @@
+// The step clock's window side and the transport: SeqStep, SeqDone, Start, Stop, the Steps
+// and Tempo spin edits, the render loop's entry and the Delay/Depth knobs.
+
+#include "engine/Engine.h"
+#include "engine/Round.h"
+#include "ui/MainForm.h"
+
+namespace zelvox {
+
+void MainForm::MMWaveOut2BufferLoad(int16_t* samples, uint32_t bufferLength,
+                                    uint32_t& bytesRecorded, bool& moreBuffers) {
+    Eng.RenderBuffer(samples, bufferLength, bytesRecorded, moreBuffers);
+}
+
+void MainForm::PaintLedUnlessMaroon(int32_t step, Colour c) {
+    if (step < 1 || step > kStepsPerPattern) return;
+    Led& led = MMLED(step);
+    if (led.Color() != Colours::Maroon) led.SetColor(c);
+}
+
+// Runs inside the render loop when the current step's time is up.
+void MainForm::SeqStep() {
+    EngineState& s = Eng.S;
+    s.SampleCount = 0;
+    s.PrevStep = s.CurStep;
+    s.CurStep = s.NextStep;
+    if (s.CurStep >= Steps()) {
+        s.NextStep = 1;
+        SeqDone();
+    } else {
+        s.NextStep = s.CurStep + 1;
+    }
+    PaintLedUnlessMaroon(s.PrevStep, Colours::Lime);
+    PaintLedUnlessMaroon(s.CurStep, Colours::Red);
+    Eng.GetOsc1Params();
+    if (OnStepLoaded) OnStepLoaded();
+}
+
+// The last step of a pass begins: switch to the queued pattern, or advance the song.
+void MainForm::SeqDone() {
+    if (Eng.S.ArrangerMode) {
+        SongPatternEnd();
+        return;
+    }
+    if (QueuedPattern != PlayPattern) {
+        PlayPattern = QueuedPattern;
+        UpdateDisplay();
+    }
+}
+
+void MainForm::Button1Click() {
+    EngineState& s = Eng.S;
+    s.CurStep = 1;
+    s.NextStep = 2;
+    s.PrevStep = Steps();
+    if (s.ArrangerMode) {
+        if (!SongStart()) {
+            Button2Click();
+            return;
+        }
+    } else {
+        QueuedPattern = PlayPattern;
+    }
+    s.Playing = true;
+    s.SampleCount = 0;
+    Eng.GetOsc1Params();
+    if (OnStepLoaded) OnStepLoaded();
+    if (Device_) Device_->Start();
+}
+
+void MainForm::Button2Click() {
+    ArrStop();
+    Eng.S.Playing = false;
+    if (Device_) Device_->Stop();
+    if (RecordingArmed) {
+        if (Sink_) Sink_->EndRecording();
+        Button1.SetCaption(Eng.S.ArrangerMode ? "Play" : "Loop");
+    }
+    Button1.SetEnabled(true);
+}
+
+void MainForm::SpinEdit971Change() {
+    EngineState& s = Eng.S;
+    const int32_t steps = Steps();
+    if (steps <= s.CurStep) {
+        s.CurStep = 1;
+        s.NextStep = 2;
+        s.PrevStep = steps;
+    }
+    for (int n = 1; n <= kStepsPerPattern; ++n) MMLED(n).SetColor(Colours::Black);
+    for (int n = 1; n <= steps; ++n) MMLED(n).SetColor(Colours::Lime);
+    for (int n = 1; n <= kStepsPerPattern; ++n) MMSlider(n).SetEnabled(false);
+    for (int n = 1; n <= steps; ++n) MMSlider(n).SetEnabled(true);
+    s.StepLength = StepLengthForTempo(SpinEdit972.Value());
+}
+
+// "Delay": the echo time is the knob value in steps at the tempo now set.
+void MainForm::MMWheel16Change() {
+    const float a = static_cast<float>(SpinEdit972.Value()) * 4.0f / 60.0f;
+    const float b = 1.0f / a;
+    const float ms = b * 1000.0f * static_cast<float>(MMWheel16.Value());
+    const int32_t delay = RoundToInt32(ms);
+    if (!Echo_) return;
+    if (MMWheel6.Value() != 0) Echo_->SetEchoDelay(0, delay);
+    Echo_->SetEchoGain(0, 50);
+}
+
+void MainForm::MMWheel17Change() {
+    if (Echo_) Echo_->SetOutputGain(MMWheel17.Value());
+}
+
+} // namespace zelvox
