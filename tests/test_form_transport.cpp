@@ -48,10 +48,10 @@ TEST(FormStartUp, WindowComesUpOnPatternOneStepOneStopped) {
         EXPECT_EQ(f.Store.Step(7, s).NoiseColour, 0);
     }
     // The echo: all taps at 0 ms, input gain 100 %, switched in; no tap gain yet.
-    for (int e = 0; e < 8; ++e) EXPECT_EQ(h.Echo.Delay[e], 0);
-    EXPECT_EQ(h.Echo.Gain[0], 0);
-    EXPECT_EQ(h.Echo.InputGain, 100);
-    EXPECT_TRUE(h.Echo.Enabled);
+    for (int e = 0; e < 8; ++e) EXPECT_EQ(h.Reverb.Echos()[e].Delay(), 0);
+    EXPECT_EQ(h.Reverb.Echos()[0].Gain(), 0);
+    EXPECT_EQ(h.Reverb.InputGain(), 100);
+    EXPECT_TRUE(h.Reverb.Enabled());
 }
 
 TEST(FormTransport, LoopPlaysTheStepsInOrderAndTheLedsFollow) {
@@ -230,18 +230,20 @@ TEST(FormTransport, StopWhileRecordingEndsTheFileAndRestoresTheCaption) {
 TEST(FormTransport, DelayFollowsTheTempoAndDepthSetsTheEchoLevel) {
     FormHarness h;
     MainForm& f = h.F();
+    const TMMEcho& echo = h.Reverb.Echos()[0];
     f.MMWheel16.SetValue(4);
-    EXPECT_EQ(h.Echo.Delay[0], 429);
-    EXPECT_EQ(h.Echo.Gain[0], 50);
+    EXPECT_EQ(echo.Delay(), 429);
+    EXPECT_EQ(echo.Gain(), 50);
     f.SpinEdit972.SetValue(20);
-    EXPECT_EQ(h.Echo.Delay[0], 429); // the tempo does not retune the echo
-    f.MMWheel16.SetValue(3);
-    EXPECT_EQ(h.Echo.Delay[0], 2250); // the component limits it to its maximum
+    EXPECT_EQ(echo.Delay(), 429); // the tempo does not retune the echo
+    f.MMWheel16.SetValue(2);
+    EXPECT_EQ(echo.Delay(), 1500);
     f.MMWheel6.SetValue(0);
     f.MMWheel16.SetValue(1);
-    EXPECT_EQ(h.Echo.Delay[0], 2250); // master volume 0: only the gain is set
+    EXPECT_EQ(echo.Delay(), 1500); // master volume 0: only the gain is set
+    EXPECT_EQ(h.Reverb.OutputGain(), 100); // until Depth is first moved
     f.MMWheel17.SetValue(70);
-    EXPECT_EQ(h.Echo.OutputGain, 70);
+    EXPECT_EQ(h.Reverb.OutputGain(), 70);
 }
 
 TEST(FormTransport, MasterVolumeIsReadLiveByTheRenderLoop) {

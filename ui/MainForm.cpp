@@ -2,6 +2,7 @@
 
 #include "ui/MainForm.h"
 
+#include "engine/DelayDepth.h"
 #include "engine/Tables.h"
 #include "sequencer/PatternDefaults.h"
 
@@ -159,12 +160,7 @@ Control* MainForm::FindControl(const std::string& name) const {
 }
 
 void MainForm::FormCreate() {
-    // The echo: no taps yet, full input level, switched in.
-    if (Echo_) {
-        for (int e = 0; e < 8; ++e) Echo_->SetEchoDelay(e, 0);
-        Echo_->SetInputGain(100);
-        Echo_->SetEnabled(true);
-    }
+    if (Reverb_) DelayDepthStartup(*Reverb_);
     EditStep = 1;
     PlayPattern = 1;
     QueuedPattern = 1;

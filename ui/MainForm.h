@@ -5,7 +5,7 @@
 // clipboard and the page switches. A Qt window attaches views to the controls; tests and the
 // headless renderer drive the same object directly.
 //
-// Use: construct, attach the devices (SetTransportDevice, SetEchoUnit, SetRecordingSink),
+// Use: construct, attach the devices (SetTransportDevice, SetReverb, SetRecordingSink),
 // then FormCreate() once. Everything runs on one thread; the render loop (MMWaveOut2BufferLoad)
 // runs on it too, between user actions.
 
@@ -23,6 +23,8 @@
 #include "ui/OutputDevice.h"
 
 namespace zelvox {
+
+class TMMReverb;
 
 constexpr int kPhraseCount = 16;
 constexpr int32_t kPhrasePatternMax = 16; // "Phrase" spin edits: 0..16
@@ -44,10 +46,11 @@ public:
     MainForm(const MainForm&) = delete;
     MainForm& operator=(const MainForm&) = delete;
 
-    // ---- Devices (not owned; may stay null: the transport then only moves the sequencer) ----
+    // ---- Devices (not owned; each may stay null: the transport then only moves the
+    // sequencer, and the Delay/Depth knobs only hold their values) ----
     void SetTransportDevice(TransportDevice* device) { Device_ = device; }
     void SetRecordingSink(RecordingSink* sink) { Sink_ = sink; }
-    void SetEchoUnit(EchoUnit* echo) { Echo_ = echo; }
+    void SetReverb(TMMReverb* reverb) { Reverb_ = reverb; } // the echo behind Delay/Depth
 
     // ---- Start-up and close ----
     void FormCreate(); // the window's creation sequence; call once after attaching devices
@@ -238,7 +241,7 @@ private:
     std::vector<Control*> All_;
     TransportDevice* Device_ = nullptr;
     RecordingSink* Sink_ = nullptr;
-    EchoUnit* Echo_ = nullptr;
+    TMMReverb* Reverb_ = nullptr;
 };
 
 } // namespace zelvox

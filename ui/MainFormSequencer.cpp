@@ -1,8 +1,8 @@
 // The step clock's window side and the transport: SeqStep, SeqDone, Start, Stop, the Steps
 // and Tempo spin edits, the render loop's entry and the Delay/Depth knobs.
 
+#include "engine/DelayDepth.h"
 #include "engine/Engine.h"
-#include "engine/Round.h"
 #include "ui/MainForm.h"
 
 namespace zelvox {
@@ -94,19 +94,15 @@ void MainForm::SpinEdit971Change() {
     s.StepLength = StepLengthForTempo(SpinEdit972.Value());
 }
 
-// "Delay": the echo time is the knob value in steps at the tempo now set.
+// "Delay": the echo time is the knob value in steps at the tempo now set; changing the tempo
+// later does not retune it.
 void MainForm::MMWheel16Change() {
-    const float a = static_cast<float>(SpinEdit972.Value()) * 4.0f / 60.0f;
-    const float b = 1.0f / a;
-    const float ms = b * 1000.0f * static_cast<float>(MMWheel16.Value());
-    const int32_t delay = RoundToInt32(ms);
-    if (!Echo_) return;
-    if (MMWheel6.Value() != 0) Echo_->SetEchoDelay(0, delay);
-    Echo_->SetEchoGain(0, 50);
+    if (Reverb_)
+        DelayKnobChanged(*Reverb_, SpinEdit972.Value(), MMWheel16.Value(), MMWheel6.Value());
 }
 
 void MainForm::MMWheel17Change() {
-    if (Echo_) Echo_->SetOutputGain(MMWheel17.Value());
+    if (Reverb_) DepthKnobChanged(*Reverb_, MMWheel17.Value());
 }
 
 } // namespace zelvox

@@ -1,7 +1,7 @@
 #pragma once
 // What the main window needs from the audio side, as small interfaces. The real audio chain
-// (the wave output device, the echo component, the WAV sink) plugs in behind these; tests
-// use scripted stand-ins. None of these is called on the per-sample path except from SeqStep
+// (the wave output device, the WAV sink) plugs in behind these; tests use
+// scripted stand-ins. None of these is called on the per-sample path except from SeqStep
 // (a Stop at the end of an arranged song), which runs inside the buffer fill on the main
 // thread.
 
@@ -26,18 +26,6 @@ class RecordingSink {
 public:
     virtual ~RecordingSink() = default;
     virtual void EndRecording() = 0;
-};
-
-// The echo component as the "Delay" and "Depth" knobs and start-up configure it. Delays in
-// milliseconds, gains in percent; echo numbers 0..7.
-class EchoUnit {
-public:
-    virtual ~EchoUnit() = default;
-    virtual void SetEchoDelay(int echo, int32_t ms) = 0;
-    virtual void SetEchoGain(int echo, int32_t percent) = 0;
-    virtual void SetInputGain(int32_t percent) = 0;
-    virtual void SetOutputGain(int32_t percent) = 0;
-    virtual void SetEnabled(bool enabled) = 0;
 };
 
 } // namespace zelvox

@@ -11,9 +11,14 @@ int32_t NoteOfFreq(float f) {
 }
 
 FormHarness::FormHarness() : Form(std::make_unique<MainForm>()) {
+    // The echo component as the main window stores it: 2000 ms at most, input 80 %, eight
+    // silent taps.
+    Reverb.SetMaxDelay(2000);
+    Reverb.SetInputGain(80);
+    for (int e = 0; e < 8; ++e) Reverb.Echos().Add();
     Form->SetTransportDevice(&Device);
     Form->SetRecordingSink(&Sink);
-    Form->SetEchoUnit(&Echo);
+    Form->SetReverb(&Reverb);
     Form->OnStepLoaded = [this] {
         Loads.push_back({Form->PlayPattern, Form->Eng.S.CurStep, NoteOfFreq(Form->Eng.S.Osc1Freq)});
     };

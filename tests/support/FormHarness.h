@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/MMReverb.h"
 #include "ui/MainForm.h"
 #include "ui/OutputDevice.h"
 
@@ -34,21 +35,6 @@ class FakeSink : public RecordingSink {
 public:
     void EndRecording() override { ++Ends; }
     int Ends = 0;
-};
-
-class FakeEcho : public EchoUnit {
-public:
-    void SetEchoDelay(int echo, int32_t ms) override { Delay[echo] = ms, ++DelaySets; }
-    void SetEchoGain(int echo, int32_t percent) override { Gain[echo] = percent; }
-    void SetInputGain(int32_t percent) override { InputGain = percent; }
-    void SetOutputGain(int32_t percent) override { OutputGain = percent; }
-    void SetEnabled(bool e) override { Enabled = e; }
-    int32_t Delay[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
-    int32_t Gain[8] = {};
-    int32_t InputGain = 80;   // the component's stored settings before start-up
-    int32_t OutputGain = 100;
-    bool Enabled = false;
-    int DelaySets = 0;
 };
 
 // One step as the engine loaded it: the pattern and step the form pointed the engine at, and
@@ -100,7 +86,7 @@ public:
     std::unique_ptr<MainForm> Form;
     FakeTransport Device;
     FakeSink Sink;
-    FakeEcho Echo;
+    TMMReverb Reverb; // with the main window's stored settings
     std::vector<StepLoad> Loads;
     std::vector<int16_t> LastBuffer = std::vector<int16_t>(441);
 };
