@@ -220,3 +220,29 @@ TEST(Arranger, LeavingThePageWhileASongPlaysSwitchesToLoopMode) {
     h.RenderSteps(14);
     EXPECT_EQ(h.Loads[15], (StepLoad{7, 16, 7}));
 }
+
+TEST(Arranger, AfterASongEndedLoopOnASynthPagePlaysNothingUntilAPatternIsChosen) {
+    Song h;
+    MainForm& f = h.F();
+    h.SetPhrase(1, 2, 1);
+    f.Button1.Click();
+    h.RenderSteps(100);
+    ASSERT_EQ(f.PlayPattern, 0);
+    f.Synth1.Click();
+    const size_t before = h.Loads.size();
+    f.Button1.Click(); // Loop with nothing to play
+    EXPECT_TRUE(h.Device.Running);
+    h.LastBuffer.assign(441, 77);
+    h.RenderBuffers(30);
+    EXPECT_EQ(h.LastBuffer[0], 77); // the render loop leaves every buffer unfilled
+    EXPECT_EQ(h.Loads.size(), before + 1); // only Start's own load of slot 0
+    f.LEDButton(5).Click(); // only queues: the pattern end is never reached
+    h.RenderBuffers(30);
+    EXPECT_EQ(f.PlayPattern, 0);
+    f.Button2.Click();
+    f.LEDButton(5).Click();
+    EXPECT_EQ(f.PlayPattern, 5);
+    f.Button1.Click();
+    h.RenderSteps(1);
+    EXPECT_EQ(h.Loads.back(), (StepLoad{5, 2, 5}));
+}

@@ -33,6 +33,9 @@ public:
 
     Control Form5{"Form5"}; // caption "Synth envelopes"; Visible while shown
     Label Heading{"Label1", "Select envelope contours"};
+    Label BassGroup{"GroupBox1", "Bass"};
+    Label TwinTGroup{"GroupBox2", "Twin-T"};
+    Label NoiseGroup{"GroupBox3", "Noise"};
     SpinEdit SpinEdit971{"SpinEdit971", 0, 39, 20}; // bass attack contour
     SpinEdit SpinEdit972{"SpinEdit972", 0, 40, 20}; // bass decay contour
     SpinEdit SpinEdit973{"SpinEdit973", 0, 39, 20}; // Twin-T decay contour

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/MMDSPObj.h"
+#include "audio/MMWaveHdr.h"
 #include "engine/Engine.h"
 #include "sequencer/NoteNames.h"
 #include "sequencer/StepRecord.h"
@@ -146,8 +148,13 @@ public:
     // Called right after the engine has loaded a step (by Start and by every SeqStep): a
     // place for tests and meters to watch what the engine plays.
     std::function<void()> OnStepLoaded;
-    // The render loop as the head of the audio chain calls it (OnBufferLoad): fills
-    // bufferLength / 2 samples, sets bytesRecorded and moreBuffers.
+    // The render loop, bound to the OnBufferLoad event of the chain's head:
+    //   head.OnBufferLoad = [&form](TObject* s, PWaveHdr h, bool& m) {
+    //       form.MMWaveOut2BufferLoad(s, h, m); };
+    // Fills dwBufferLength / 2 samples at lpData and sets dwBytesRecorded and MoreBuffers;
+    // with PlayPattern 0 it leaves the buffer and both values alone.
+    void MMWaveOut2BufferLoad(TObject* Sender, PWaveHdr lpWaveHdr, bool& MoreBuffers);
+    // The same on a bare sample array (bufferLength in bytes), for tests and tools.
     void MMWaveOut2BufferLoad(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
                               bool& moreBuffers);
 

@@ -12,6 +12,14 @@ void MainForm::MMWaveOut2BufferLoad(int16_t* samples, uint32_t bufferLength,
     Eng.RenderBuffer(samples, bufferLength, bytesRecorded, moreBuffers);
 }
 
+void MainForm::MMWaveOut2BufferLoad(TObject*, PWaveHdr lpWaveHdr, bool& MoreBuffers) {
+    if (!lpWaveHdr || !lpWaveHdr->lpData) return;
+    // lpData is the byte block right after the header; the chain allocates it suitably
+    // aligned for 16-bit samples.
+    Eng.RenderBuffer(reinterpret_cast<int16_t*>(lpWaveHdr->lpData), lpWaveHdr->dwBufferLength,
+                     lpWaveHdr->dwBytesRecorded, MoreBuffers);
+}
+
 void MainForm::PaintLedUnlessMaroon(int32_t step, Colour c) {
     if (step < 1 || step > kStepsPerPattern) return;
     Led& led = MMLED(step);
