@@ -29,15 +29,11 @@ struct Rig {
         reverb.SetInput(&head);
         reverb.SetOutput(&out);
         out.SetOutput(&sink);
-        const auto f = PcmWaveFormat(16, 1, 44100);
-        head.SetWaveFormat(&f);
-        head.OnBufferLoad = [this](TObject* s, PWaveHdr h, bool& more) {
-            form.MMWaveOut2BufferLoad(s, h, more);
-        };
         sink.OnBufferReady = [this](TObject*, PWaveHdr h) {
             const auto* p = reinterpret_cast<const int16_t*>(h->lpData);
             delivered.emplace_back(p, p + h->dwBytesRecorded / 2);
         };
+        form.SetDspSource(&head); // FormCreate hands it the stream format
         form.SetTransportDevice(&transport);
         form.SetReverb(&reverb);
         form.FormCreate();
@@ -53,6 +49,10 @@ struct Rig {
 
 TEST(FormChain, LoopFillsEveryPulledBufferAndStopEndsThePulls) {
     Rig r;
+    ASSERT_NE(r.head.GetWaveFormat(), nullptr);
+    EXPECT_EQ(r.head.GetWaveFormat()->nSamplesPerSec, 44100u);
+    EXPECT_EQ(r.head.GetWaveFormat()->nChannels, 1);
+    EXPECT_EQ(r.head.GetWaveFormat()->wBitsPerSample, 16);
     EXPECT_FALSE(r.out.Pull()); // nothing plays before Loop
     r.form.Button1.Click();
     EXPECT_TRUE(r.out.Playing());

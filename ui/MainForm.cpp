@@ -2,6 +2,7 @@
 
 #include "ui/MainForm.h"
 
+#include "audio/MMFormat.h"
 #include "engine/DelayDepth.h"
 #include "engine/Tables.h"
 #include "sequencer/PatternDefaults.h"
@@ -88,7 +89,10 @@ MainForm::MainForm() : Eng(Store, PlayPattern, MMWheel6.ValueRef()) {
     Eng.SetSeqStepHook(&MainForm::StaticSeqStep, this);
 }
 
-MainForm::~MainForm() { Eng.SetSeqStepHook(nullptr, nullptr); }
+MainForm::~MainForm() {
+    Eng.SetSeqStepHook(nullptr, nullptr);
+    if (DspSource_) DspSource_->OnBufferLoad = nullptr;
+}
 
 void MainForm::Wire() {
     for (size_t i = 0; i < SoundControls_.size(); ++i)
@@ -178,8 +182,21 @@ void MainForm::FormCreate() {
     Eng.S.NextStep = 2;
     Eng.S.PrevStep = Steps();
     // The wave tables were built when the engine was constructed.
+    if (DspSource_) {
+        const auto format = PcmWaveFormat(16, 1, kSampleRate);
+        DspSource_->SetWaveFormat(&format);
+    }
     Eng.S.MoreBuffers = true;
     SpinEdit971Change();
+}
+
+void MainForm::SetDspSource(TMMDSPComponent* head) {
+    if (DspSource_) DspSource_->OnBufferLoad = nullptr;
+    DspSource_ = head;
+    if (head)
+        head->OnBufferLoad = [this](TObject* sender, PWaveHdr hdr, bool& more) {
+            MMWaveOut2BufferLoad(sender, hdr, more);
+        };
 }
 
 void MainForm::FormClose() { Button2Click(); }

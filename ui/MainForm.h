@@ -5,7 +5,8 @@
 // clipboard and the page switches. A Qt window attaches views to the controls; tests and the
 // headless renderer drive the same object directly.
 //
-// Use: construct, attach the devices (SetTransportDevice, SetReverb, SetRecordingSink),
+// Use: construct, attach the devices (SetTransportDevice, SetDspSource, SetReverb,
+// SetRecordingSink),
 // then FormCreate() once. Everything runs on one thread; the render loop (MMWaveOut2BufferLoad)
 // runs on it too, between user actions.
 
@@ -53,6 +54,9 @@ public:
     void SetTransportDevice(TransportDevice* device) { Device_ = device; }
     void SetRecordingSink(RecordingSink* sink) { Sink_ = sink; }
     void SetReverb(TMMReverb* reverb) { Reverb_ = reverb; } // the echo behind Delay/Depth
+    // The head of the audio chain (MMWaveout1): its OnBufferLoad becomes the render loop, and
+    // FormCreate gives it the stream format (PCM, 1 channel, 44100 Hz, 16 bits).
+    void SetDspSource(TMMDSPComponent* head);
 
     // ---- Start-up and close ----
     void FormCreate(); // the window's creation sequence; call once after attaching devices
@@ -249,6 +253,7 @@ private:
     TransportDevice* Device_ = nullptr;
     RecordingSink* Sink_ = nullptr;
     TMMReverb* Reverb_ = nullptr;
+    TMMDSPComponent* DspSource_ = nullptr;
 };
 
 } // namespace zelvox
