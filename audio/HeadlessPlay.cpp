@@ -23,7 +23,7 @@ HeadlessPlayResult PlayHeadless(TMMWaveOut& out, MainThreadQueue& queue,
     };
     int64_t usageSum = 0, usageReadings = 0;
     try {
-        out.Open();
+        if (!(out.State() & wosOpened)) out.Open();
         auto until = Clock::now() + std::chrono::milliseconds(options.StartDelayMs);
         while (Clock::now() < until) queue.WaitAndProcess(10);
         out.Start();

@@ -12,65 +12,15 @@
 
 #include "audio/AudioBackend.h"
 #include "support/DeviceProbe.h"
+#include "support/PrivateJack.h"
 
 using namespace zelvox;
 using zelvox::test::DeviceProbe;
+using zelvox::test::PrivateJack;
 
 namespace {
 
 WaveOutFormat Mono16() { return WaveOutFormat{1, 1, 44100, 16}; }
-
-// A JACK server of our own, to be killed while a client plays.
-class PrivateJack {
-public:
-    PrivateJack() {
-        Name_ = "zelvox_die_" + std::to_string(::getpid());
-        Pid_ = Spawn(Name_);
-        const char* old = std::getenv("JACK_DEFAULT_SERVER");
-        Saved_ = old ? old : "";
-        HadOld_ = old != nullptr;
-        ::setenv("JACK_DEFAULT_SERVER", Name_.c_str(), 1);
-        for (int i = 0; i < 100 && !JackServerRunning(); ++i) ::usleep(50000);
-    }
-    ~PrivateJack() {
-        Kill();
-        // A server stopped while a client still played can leave its entry in JACK's server
-        // registry (which holds only eight). Starting and cleanly stopping a server of the
-        // same name reclaims the entry.
-        pid_t again = Spawn(Name_);
-        for (int i = 0; i < 100 && !JackServerRunning(); ++i) ::usleep(50000);
-        ::kill(again, SIGTERM);
-        ::waitpid(again, nullptr, 0);
-        if (HadOld_) ::setenv("JACK_DEFAULT_SERVER", Saved_.c_str(), 1);
-        else ::unsetenv("JACK_DEFAULT_SERVER");
-    }
-    // Stops the server as a user would (a crash leaves its shared-memory files behind, and
-    // JACK refuses new servers once too many are registered).
-    void Kill() {
-        if (Pid_ > 0) {
-            ::kill(Pid_, SIGTERM);
-            ::waitpid(Pid_, nullptr, 0);
-            Pid_ = -1;
-        }
-    }
-
-private:
-    static pid_t Spawn(const std::string& name) {
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", "44100", "-p",
-                     "441", "-C", "0", "-P", "1", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        return pid;
-    }
-    std::string Name_, Saved_;
-    bool HadOld_ = false;
-    pid_t Pid_ = -1;
-};
 
 } // namespace
 

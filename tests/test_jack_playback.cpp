@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -15,10 +16,13 @@
 #include "audio/HeadlessPlay.h"
 #include "audio/MMDSPMtr.h"
 #include "audio/backends/ScriptedDevice.h"
+#include "files/RecordToWav.h"
 #include "support/PlaybackRig.h"
+#include "support/PrivateJack.h"
 
 using namespace zelvox;
 using zelvox::test::PlaybackRig;
+using zelvox::test::PrivateJack;
 
 namespace {
 
@@ -117,4 +121,48 @@ TEST(JackPlayback, RecordingEqualsTheOfflineRenderSampleForSample) {
         }
     EXPECT_EQ(firstDiff, want) << "recording differs from the offline render at sample "
                                << firstDiff << " of " << want;
+}
+
+TEST(JackPlayback, ServerGoingAwayEndsPlaybackWithAnErrorAndAValidRecording) {
+    PrivateJack jack;
+    ASSERT_TRUE(JackServerRunning());
+    const std::string wav =
+        std::filesystem::temp_directory_path() / ("zelvox_die_" + std::to_string(::getpid()) + ".wav");
+    auto sys = CreateWaveOutSystem({"jack", ""});
+    MainThreadQueue queue;
+    PlaybackRig rig(sys.get(), &queue);
+    rig.MMWaveFile1.Wave().SetFileMustExist(false);
+    WavRecorder recorder(rig.MMWaveOut2, rig.MMWaveFile1);
+    recorder.Arm(wav); // record to WAV while playing
+    std::thread killer([&] {
+        ::usleep(2000000);
+        jack.Kill();
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    HeadlessPlayResult res = PlayHeadless(rig.MMWaveOut2, queue, HeadlessPlayOptions{});
+    auto took = std::chrono::steady_clock::now() - t0;
+    killer.join();
+    EXPECT_FALSE(res.Ok);
+    EXPECT_EQ(res.Error.rfind("WaveOut:\n\r", 0), 0u) << res.Error;
+    EXPECT_LT(took, std::chrono::seconds(8)); // no hang
+    EXPECT_EQ(rig.MMWaveOut2.State(), wosClosed);
+    EXPECT_GT(res.BuffersPlayed, 100);
+
+    // The recording was finalised: RIFF and data sizes agree with the file.
+    std::ifstream in(wav, std::ios::binary);
+    std::vector<uint8_t> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(wav);
+    ASSERT_GT(d.size(), 44u);
+    auto u32 = [&](size_t p) { return d[p] | d[p + 1] << 8 | d[p + 2] << 16 | uint32_t(d[p + 3]) << 24; };
+    EXPECT_EQ(std::string(d.begin(), d.begin() + 4), "RIFF");
+    EXPECT_EQ(u32(4), d.size() - 8);
+    EXPECT_EQ(std::string(d.begin() + 8, d.begin() + 12), "WAVE");
+    size_t p = 12, dataBytes = 0;
+    while (p + 8 <= d.size()) {
+        uint32_t len = u32(p + 4);
+        if (std::string(d.begin() + long(p), d.begin() + long(p) + 4) == "data") dataBytes = len;
+        p += 8 + len + (len & 1);
+    }
+    EXPECT_EQ(p, d.size());
+    EXPECT_EQ(dataBytes, size_t(res.BuffersPlayed) * 882);
 }

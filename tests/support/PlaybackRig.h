@@ -12,7 +12,7 @@
 #include "audio/MMWavOut.h"
 #include "audio/MMWaveFile.h"
 #include "engine/DelayDepth.h"
-#include "support/EngineHarness.h"
+#include "EngineHarness.h"
 
 namespace zelvox::test {
 
