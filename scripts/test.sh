@@ -1,9 +1,83 @@
 #!/usr/bin/env bash
 # The whole test suite on a fresh Debian 12 machine: installs what it needs, builds,
 # starts a private JACK server and runs every test.
+#
+# Then the hardening stages, each of which fails the script on any finding:
+#   2. every test again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan);
+#   3. the real-time and MIDI tests under ThreadSanitizer (build-tsan, only their targets);
+#   4. a bounded libFuzzer run of every target in tests/fuzz (clang, build-fuzz); a crashing
+#      input is kept under fuzz-findings/<target>/ and the folder is printed.
+# ZELVOX_TEST_STAGES (default "all") may name a subset: "main asan tsan fuzz".
+# ZELVOX_FUZZ_SECONDS (default 60) bounds each fuzz target's run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stages=${ZELVOX_TEST_STAGES:-all}
+want() { [ "$stages" = all ] || [[ " $stages " == *" $1 "* ]]; }
+t0=$SECONDS
+stage_start=$SECONDS
+stage_done() {
+  echo "=== stage $1 passed in $((SECONDS - stage_start)) s (total $((SECONDS - t0)) s)"
+  stage_start=$SECONDS
+}
+
 bash scripts/install-deps.sh
-bash scripts/build.sh build
 export QT_QPA_PLATFORM=offscreen
-bash scripts/with-jack.sh ctest --test-dir build --output-on-failure -j"$(nproc)"
+if want main; then
+  bash scripts/build.sh build
+  bash scripts/with-jack.sh ctest --test-dir build --output-on-failure -j"$(nproc)"
+  stage_done main
+fi
+
+# Sanitizer reports end the process with an error, so ctest sees a failure. Leaks are
+# reported too, unless LeakSanitizer cannot run at all here (it needs to stop threads with
+# ptrace, which some containers forbid): then the script says so and goes on without it.
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:report_error_type=1
+leaks=1
+if want asan || want fuzz; then
+  probe_dir=$(mktemp -d)
+  printf 'int main(void){return 0;}\n' >"$probe_dir/p.c"
+  if cc -fsanitize=address "$probe_dir/p.c" -o "$probe_dir/p" 2>/dev/null &&
+     ! "$probe_dir/p" 2>&1 | grep -q 'LeakSanitizer has encountered a fatal error'; then
+    leaks=1
+  else
+    leaks=0
+    echo "*** LeakSanitizer cannot run on this machine: leak checking is off" >&2
+  fi
+  rm -rf "$probe_dir"
+fi
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:detect_leaks=$leaks:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:suppressions=$PWD/tests/sanitizer/asan.supp
+export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizer/lsan.supp:print_suppressions=0
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/sanitizer/tsan.supp
+
+if want asan; then
+  bash scripts/build.sh build-asan -DZELVOX_SANITIZE=ON -DZELVOX_BENCH=OFF
+  bash scripts/with-jack.sh ctest --test-dir build-asan --output-on-failure -j"$(nproc)" \
+    --timeout 600
+  stage_done asan
+fi
+
+if want tsan; then
+  # The tests where a driver thread meets the main thread: the real JACK tests, the MIDI
+  # input and the wave output tests.
+  tsan_targets=()
+  for src in tests/test_jack_*.cpp tests/test_midi*.cpp tests/test_wave*.cpp \
+             tests/test_meter*.cpp; do
+    [ -e "$src" ] && tsan_targets+=("$(basename "$src" .cpp)")
+  done
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOX_TSAN=ON \
+    -DZELVOX_GUI=OFF -DZELVOX_BENCH=OFF >/dev/null
+  cmake --build build-tsan -j"$(nproc)" --target "${tsan_targets[@]}"
+  # Test programs that were not built are listed by ctest as <target>_NOT_BUILT: skip them.
+  bash scripts/with-jack.sh ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" \
+    -E '_NOT_BUILT$' --timeout 600
+  stage_done tsan
+fi
+
+if want fuzz; then
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DZELVOX_FUZZ=ON -DZELVOX_GUI=OFF -DZELVOX_BENCH=OFF >/dev/null
+  cmake --build build-fuzz -j"$(nproc)" --target zelvox_fuzzers
+  bash tests/fuzz/run.sh build-fuzz "${ZELVOX_FUZZ_SECONDS:-60}" fuzz-findings
+  stage_done fuzz
+fi
+echo "=== all stages passed in $((SECONDS - t0)) s"
