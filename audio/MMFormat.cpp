@@ -47,12 +47,27 @@ bool IsValidPcmFormat(PWaveFormatEx f) {
            f->nSamplesPerSec <= 100000;
 }
 
+namespace {
+
+// MulDivRound for the format's rates, which are unsigned 32-bit fields: a rate above
+// INT32_MAX (only in a damaged file) must not turn negative and give negative lengths.
+int32_t MulDivRate(int32_t a, uint32_t b, uint32_t c) {
+    if (c == 0) return 0;
+    const int64_t p = int64_t(a) * int64_t(b);
+    const int64_t r = p / int64_t(c) + (2 * (p % int64_t(c))) / int64_t(c);
+    if (r > INT32_MAX) return INT32_MAX;
+    if (r < INT32_MIN) return INT32_MIN;
+    return int32_t(r);
+}
+
+} // namespace
+
 int32_t wioBytesToSamples(const WAVEFORMATEX& f, int32_t bytes) {
-    return MulDivRound(bytes, int32_t(f.nSamplesPerSec), int32_t(f.nAvgBytesPerSec));
+    return MulDivRate(bytes, f.nSamplesPerSec, f.nAvgBytesPerSec);
 }
 
 int32_t wioSamplesToBytes(const WAVEFORMATEX& f, int32_t samples) {
-    int32_t b = MulDivRound(samples, int32_t(f.nAvgBytesPerSec), int32_t(f.nSamplesPerSec));
+    int32_t b = MulDivRate(samples, f.nAvgBytesPerSec, f.nSamplesPerSec);
     if (f.nBlockAlign > 1 && b > 0 && b % f.nBlockAlign != 0) {
         const int64_t up = int64_t(b) + (f.nBlockAlign - b % f.nBlockAlign);
         b = up > INT32_MAX ? INT32_MAX - INT32_MAX % f.nBlockAlign : int32_t(up);
@@ -61,11 +76,11 @@ int32_t wioSamplesToBytes(const WAVEFORMATEX& f, int32_t samples) {
 }
 
 int32_t wioSamplesToTime(const WAVEFORMATEX& f, int32_t samples) {
-    return MulDivRound(samples, 1000, int32_t(f.nSamplesPerSec));
+    return MulDivRate(samples, 1000, f.nSamplesPerSec);
 }
 
 int32_t wioTimeToSamples(const WAVEFORMATEX& f, int32_t ms) {
-    return MulDivRound(ms, int32_t(f.nSamplesPerSec), 1000);
+    return MulDivRate(ms, f.nSamplesPerSec, 1000);
 }
 
 } // namespace zelvox

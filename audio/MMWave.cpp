@@ -94,7 +94,7 @@ std::unique_ptr<WaveIOInfo> ReadWaveLayout(const std::string& path) {
             w.wBitsPerSample = GetU16(&b[14]);
             if (w.wFormatTag == WAVE_FORMAT_PCM) {
                 w.cbSize = 0;
-                w.nBlockAlign = uint16_t(uint16_t(w.nChannels * w.wBitsPerSample) / 8);
+                w.nBlockAlign = uint16_t(uint16_t(uint32_t(w.nChannels) * w.wBitsPerSample) / 8);
                 w.nAvgBytesPerSec = uint32_t(w.nBlockAlign) * w.nSamplesPerSec;
             } else {
                 const size_t declaredExtra = b.size() >= 18 ? GetU16(&b[16]) : 0;

@@ -13,9 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "audio/MMWave.h"
 #include "fuzz/FuzzMidiStream.h"
+#include "fuzz/FuzzSettings.h"
+#include "fuzz/FuzzWaveLayout.h"
 
 namespace fs = std::filesystem;
+using namespace zelvox;
 using namespace zelvox::fuzz;
 
 namespace {
@@ -52,4 +56,54 @@ size_t Replay(const std::string& target, const std::function<void(const uint8_t*
 
 TEST(FuzzCorpus, MidiStreamInputsReplayCleanly) {
     EXPECT_GE(Replay("midi", MidiStreamOne), 3u);
+}
+
+TEST(FuzzCorpus, SettingsInputsReplayCleanly) {
+    EXPECT_GE(Replay("settings", SettingsOne), 2u);
+}
+
+TEST(FuzzCorpus, WaveLayoutInputsReplayCleanly) {
+    EXPECT_GE(Replay("wave", WaveLayoutOne), 5u);
+}
+
+// Findings of the WAV layout fuzzer.
+TEST(FuzzRegress, AWaveRateAboveInt32MaxGivesNoNegativeLengths) {
+    // nSamplesPerSec 0x5266AC44 makes nAvgBytesPerSec (block align x rate) larger than
+    // INT32_MAX: the conversions between bytes, samples and time treated the unsigned rates
+    // as signed and gave a negative length.
+    const fs::path file = DataDir() / "regress" / "wave" / "rate-above-int32-max.wav";
+    auto info = ReadWaveLayout(file.string());
+    ASSERT_NE(info, nullptr);
+    EXPECT_GT(info->Format.nAvgBytesPerSec, uint32_t(INT32_MAX));
+    EXPECT_GE(info->TotalSamples, 0);
+    TMMWave wave;
+    wave.SetFileMustExist(true);
+    wave.SetFileName(file.string());
+    for (auto tf : {TMMTimeFormats::tfSample, TMMTimeFormats::tfByte,
+                    TMMTimeFormats::tfMillisecond}) {
+        wave.TimeFormat = tf;
+        EXPECT_GE(wave.DataSize(), 0);
+    }
+    wave.SetFileName("");
+    // The same rates in a format record: every conversion stays non-negative.
+    WAVEFORMATEX f = PcmWaveFormat(16, 1, 44100);
+    f.nSamplesPerSec = 0x80000000u;
+    f.nAvgBytesPerSec = 0xFFFFFFFEu;
+    EXPECT_EQ(wioBytesToSamples(f, 1000), 500);
+    EXPECT_EQ(wioSamplesToBytes(f, 500), 1000);
+    EXPECT_GE(wioSamplesToTime(f, 1000), 0);
+    EXPECT_EQ(wioTimeToSamples(f, 1000), INT32_MAX);
+}
+
+TEST(FuzzRegress, AWaveWithHugeChannelsAndBitsComputesItsBlockAlignWithoutOverflow) {
+    // nChannels 0xFF44-ish times wBitsPerSample 0xFFFF overflowed a signed int (found under
+    // UndefinedBehaviorSanitizer); the block align is the 16-bit product divided by 8.
+    const fs::path file = DataDir() / "regress" / "wave" / "channels-times-bits-overflow.wav";
+    auto info = ReadWaveLayout(file.string());
+    ASSERT_NE(info, nullptr);
+    const WAVEFORMATEX& w = info->Format;
+    EXPECT_EQ(w.wFormatTag, WAVE_FORMAT_PCM);
+    EXPECT_GT(uint32_t(w.nChannels) * w.wBitsPerSample, uint32_t(INT32_MAX));
+    EXPECT_EQ(w.nBlockAlign, uint16_t(uint16_t(uint32_t(w.nChannels) * w.wBitsPerSample) / 8));
+    EXPECT_GE(info->TotalSamples, 0);
 }

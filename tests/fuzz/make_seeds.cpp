@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/AudioBackend.h"
+#include "audio/MMFormat.h"
+#include "audio/MMWave.h"
+#include "audio/Settings.h"
 #include "fuzz/FuzzInput.h"
 
 namespace fs = std::filesystem;
@@ -77,6 +81,72 @@ void MidiSeeds(const fs::path& dir) {
     }
 }
 
+std::vector<uint8_t> ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// WAV files written by the WAV sink's wave object, and damaged copies of one.
+void WaveSeeds(const fs::path& dir, const fs::path& scratch) {
+    using namespace zelvox;
+    auto record = [&](const WAVEFORMATEX& format, const std::vector<uint8_t>& samples) {
+        const fs::path file = scratch / "seed.wav";
+        {
+            TMMWave w;
+            w.CreateWaveFile(file.string(), &format);
+            if (!samples.empty()) w.WriteData(samples.data(), int32_t(samples.size()));
+            w.CloseWaveFile();
+        }
+        return ReadAll(file);
+    };
+    std::vector<uint8_t> program(2 * 882);
+    for (size_t i = 0; i < program.size(); ++i) program[i] = uint8_t(i * 7);
+    const std::vector<uint8_t> own = record(PcmWaveFormat(16, 1, 44100), program);
+    Write(dir, "recorded", own);
+    Write(dir, "stereo-8bit-odd", record(PcmWaveFormat(8, 2, 22050), std::vector<uint8_t>(301, 0x80)));
+    WAVEFORMATEX adpcm = PcmWaveFormat(16, 1, 44100);
+    adpcm.wFormatTag = 2;
+    adpcm.nBlockAlign = 256;
+    adpcm.nAvgBytesPerSec = 22311;
+    adpcm.wBitsPerSample = 4;
+    adpcm.Extra = {0xF4, 0x01, 0x07, 0x00};
+    adpcm.cbSize = 4;
+    Write(dir, "adpcm-extra", record(adpcm, std::vector<uint8_t>(512, 0x11)));
+    Write(dir, "empty", record(PcmWaveFormat(16, 1, 44100), {}));
+    // An unfinished recording: the sizes still 0 and no "fact" chunk.
+    std::vector<uint8_t> unfinished(own.begin(), own.end() - 12);
+    for (size_t at : {4u, 42u})
+        for (size_t k = 0; k < 4; ++k) unfinished[at + k] = 0;
+    Write(dir, "unfinished", unfinished);
+}
+
+// Settings files written by the settings file's own writer.
+void SettingsSeeds(const fs::path& dir, const fs::path& scratch) {
+    using namespace zelvox;
+    const fs::path file = scratch / "ZLVX3.INI";
+    {
+        fs::remove(file);
+        TSettingsFile s(file.string());
+        s.WriteInteger("Audio", "Buffers", 40);
+        WriteAudioBackendChoice(s, {"jack", "system"});
+        for (int n = 0; n <= 30; ++n) s.WriteInteger("MIDI", std::to_string(n), n < 7 ? 70 + n : 0);
+        s.WriteBool("MIDI", "ENABLED", true);
+        s.WriteInteger("MIDI", "CHANNEL", 3);
+        Write(dir, "full", ReadAll(file));
+    }
+    {
+        // Line ends of another system, a hexadecimal value, a comment and an unknown section.
+        fs::remove(file);
+        std::ofstream(file, std::ios::binary) << "; settings\r\n[Other]\r\nx=1\r\n";
+        TSettingsFile s(file.string());
+        s.WriteString("Audio", "Buffers", "0x50");
+        s.WriteString("MIDI", "ENABLED", "\"1\"");
+        s.WriteInteger("MIDI", "CHANNEL", -1);
+        Write(dir, "crlf-hex", ReadAll(file));
+    }
+    fs::remove(file);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -85,6 +155,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
+    const fs::path scratch = fs::temp_directory_path() / "zelvox-seeds";
+    fs::create_directories(scratch);
     MidiSeeds(root / "midi");
+    WaveSeeds(root / "wave", scratch);
+    SettingsSeeds(root / "settings", scratch);
+    fs::remove_all(scratch);
     return 0;
 }

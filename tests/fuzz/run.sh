@@ -36,8 +36,10 @@ for t in "${targets[@]}"; do
   done
   echo "--- fuzzing $t for $seconds s; findings go to $(cd "$art" && pwd)/"
   log="$work.log"
+  dict=()
+  [ -f "tests/fuzz/$name.dict" ] && dict=(-dict="tests/fuzz/$name.dict")
   if "$build/tests/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$art/" "${corpora[@]}" >"$log" 2>&1; then
+      -print_final_stats=1 -artifact_prefix="$art/" "${dict[@]}" "${corpora[@]}" >"$log" 2>&1; then
     grep -E '^#[0-9]+.*(DONE|pulse)|stat::number_of_executed_units|stat::peak_rss' "$log" | tail -3
   else
     echo "*** $t FAILED; its log:" >&2
