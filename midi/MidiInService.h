@@ -46,6 +46,8 @@ public:
     virtual std::string GetErrorText(MidiResult code) = 0;
     virtual MidiResult Open(uint16_t deviceId, MidiInProc proc, void* instance,
                             std::unique_ptr<MidiInPort>& port) = 0;
+    // Why the last GetNumDevs found no devices, in the service's words; empty if it cannot say.
+    virtual std::string NoDeviceReason() const { return {}; }
 };
 
 // Standard wording of the result codes, shared by the services.

@@ -315,6 +315,12 @@ uint16_t RtMidiInService::GetNumDevs() {
     return static_cast<uint16_t>(Devices_.size());
 }
 
+std::string RtMidiInService::NoDeviceReason() const {
+    std::string text;
+    for (const std::string& why : Unavailable_) text += (text.empty() ? "" : "; ") + why;
+    return text;
+}
+
 MidiResult RtMidiInService::GetDevCaps(uint16_t deviceId, MidiInCaps& caps) {
     if (deviceId >= Devices_.size()) return kMidiErrBadDeviceId;
     const Entry& e = Devices_[deviceId];

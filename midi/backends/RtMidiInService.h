@@ -30,6 +30,8 @@ public:
     MidiResult Open(uint16_t deviceId, MidiInProc proc, void* instance,
                     std::unique_ptr<MidiInPort>& port) override;
 
+    std::string NoDeviceReason() const override;
+
     // Why each API that gave no devices did so (for the setup's message), one line each.
     const std::vector<std::string>& Unavailable() const { return Unavailable_; }
 

@@ -1,0 +1,210 @@
+#include "midi/MidiSetup.h"
+
+#include <cstdio>
+
+namespace zelvox {
+
+namespace {
+
+constexpr const char* kSection = "MIDI";
+
+// The slots a Control Change may drive, in the order they are applied.
+constexpr int kUsedSlots[] = {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 20, 21, 22, 23};
+
+} // namespace
+
+int32_t MidiKnobValue(int slot, int32_t v) {
+    // x / 127 rounded to nearest is (x + 63) / 127 for x >= 0: x / 127 never ends in exactly
+    // one half, since 127 is odd.
+    switch (slot) {
+    case 3: return (v * 105 + 63) / 127;       // bass Resonance, 0..105
+    case 6: return (v * 95 + 63) / 127 + 34;   // bass Length, 32..127 (34 from v = 0)
+    case 22: return (v * 120 + 63) / 127;      // noise Colour, 0..120
+    default: return v;
+    }
+}
+
+TForm4::TForm4(MidiInService& service, MainThreadPoster& poster, MidiSettings& settings,
+               const MidiKnobTable& knobs)
+    : Service_(service), Settings_(settings), Knobs_(knobs) {
+    Form4.SetCaption("MIDI Setup");
+    Form4.SetVisible(false);
+    GroupBox1.SetCaption("MIDI Device Settings");
+    GroupBox2.SetCaption("Assign CC's");
+    SComboBox971.SetItems({"Attack", "Decay", "Cut-off", "Resonance", "Env-Mod", "Volume", "Length"});
+    SComboBox972.SetItems({"Decay", "Env-Mod", "Volume"});
+    SComboBox973.SetItems({"Decay", "Env-mod", "Colour", "Volume"});
+
+    try {
+        MidiInput1 = std::make_unique<TMidiInput>(service, poster);
+        MidiInput1->SetSysexBufferSize(4096);
+        MidiInput1->OnMidiInput = [this](TMidiInput& sender) { MidiInput1MidiInput(sender); };
+    } catch (const EMidiInputError&) {
+        // No MIDI input device on this system ("Invalid device ID"): the program runs on
+        // without MIDI, and the dialog says so.
+        MidiInput1.reset();
+        NoDeviceText_ = kNoDeviceText;
+        const std::string why = service.NoDeviceReason();
+        if (!why.empty()) NoDeviceText_ += " (" + why + ")";
+    }
+
+    Combobox1.OnChange = [this] { Combobox1Change(); };
+    CheckBox1.OnClick = [this] { CheckBox1Click(); };
+    SComboBox971.OnChange = [this] { SComboBox971Change(); };
+    SComboBox972.OnChange = [this] { SComboBox972Change(); };
+    SComboBox973.OnChange = [this] { SComboBox973Change(); };
+    SpinEdit972.OnChange = [this] { SpinEdit972Change(); };
+    SpinEdit973.OnChange = [this] { SpinEdit973Change(); };
+    SpinEdit974.OnChange = [this] { SpinEdit974Change(); };
+    Button1.OnClick = [this] { Button1Click(); };
+    Button2.OnClick = [this] { Button2Click(); };
+
+    FormCreate();
+}
+
+TForm4::~TForm4() {
+    // The device may still be open; TMidiInput closes it. Nothing may call back into the
+    // dialog from here on.
+    if (MidiInput1) MidiInput1->OnMidiInput = nullptr;
+}
+
+void TForm4::FormCreate() {
+    for (int n = 0; n < kCCSlots; ++n)
+        CCTable[n] = Settings_.ReadInteger(kSection, std::to_string(n), 0);
+    SpinEdit971.SetValue(Settings_.ReadInteger(kSection, "CHANNEL", 0));
+
+    DevicesOpen = false;
+    std::vector<std::string> names;
+    if (MidiInput1) {
+        for (uint16_t id = 0; id < MidiInput1->NumDevices(); ++id) {
+            MidiInput1->SetDeviceID(id);
+            names.push_back(MidiInput1->ProductName());
+        }
+    }
+    Combobox1.SetItems(std::move(names));
+    Combobox1.SetItemIndex(0); // the check box is still clear: nothing opens
+    if (!MidiInput1) SetStatus(NoDeviceText_);
+
+    // Ticking the box runs CheckBox1Click, which opens the device. A failure must not stop
+    // the program from starting: it is shown in the dialog and on the status bar instead.
+    const bool enabled = Settings_.ReadBool(kSection, "ENABLED", false);
+    try {
+        const bool changes = CheckBox1.Checked() != enabled;
+        CheckBox1.SetChecked(enabled);
+        if (!changes) OpenDevs(); // the click did not run, so nothing has tried to open yet
+    } catch (const EMidiInputError& e) {
+        SetStatus(e.what());
+    }
+    if (enabled && !DevicesOpen) StartupProblem_ = MidiStatus.Caption();
+
+    SComboBox971.SetItemIndex(0);
+    SComboBox972.SetItemIndex(0);
+    SComboBox973.SetItemIndex(0);
+}
+
+std::string TForm4::ComboText() const {
+    const int32_t i = Combobox1.ItemIndex();
+    if (i < 0 || i >= static_cast<int32_t>(Combobox1.Items.size())) return {};
+    return Combobox1.Items[i];
+}
+
+void TForm4::OpenDevs() {
+    if (DevicesOpen || !CheckBox1.Checked()) return;
+    if (!MidiInput1) {
+        SetStatus(NoDeviceText_);
+        return;
+    }
+    const std::string name = ComboText();
+    MidiInput1->SetProductName(name); // a name no device has raises "... not installed "
+    if (!MidiInput1->Open()) {
+        // Open raises nothing; say what happened instead of pretending the device is open.
+        SetStatus("The MIDI input device " + name + " could not be opened: " +
+                  MidiInput1->OpenFailureText());
+        return;
+    }
+    MidiInput1->Start();
+    DevicesOpen = true;
+    SetStatus("");
+}
+
+void TForm4::CloseDevs() {
+    if (!DevicesOpen) return;
+    DevicesOpen = false;
+    MidiInput1->Close();
+}
+
+void TForm4::Combobox1Change() {
+    CloseDevs();
+    OpenDevs();
+}
+
+void TForm4::CheckBox1Click() {
+    CloseDevs();
+    if (!CheckBox1.Checked() && MidiInput1) SetStatus("");
+    OpenDevs();
+}
+
+void TForm4::SComboBox971Change() {
+    const int32_t i = SComboBox971.ItemIndex();
+    if (i >= 0) SpinEdit972.SetValue(CCTable[i]);
+}
+
+void TForm4::SComboBox972Change() {
+    const int32_t i = SComboBox972.ItemIndex();
+    if (i >= 0) SpinEdit973.SetValue(CCTable[i + 10]);
+}
+
+void TForm4::SComboBox973Change() {
+    const int32_t i = SComboBox973.ItemIndex();
+    if (i >= 0) SpinEdit974.SetValue(CCTable[i + 20]);
+}
+
+void TForm4::SpinEdit972Change() {
+    const int32_t i = SComboBox971.ItemIndex();
+    if (i >= 0) CCTable[i] = SpinEdit972.Value();
+}
+
+void TForm4::SpinEdit973Change() {
+    const int32_t i = SComboBox972.ItemIndex();
+    if (i >= 0) CCTable[i + 10] = SpinEdit973.Value();
+}
+
+void TForm4::SpinEdit974Change() {
+    const int32_t i = SComboBox973.ItemIndex();
+    if (i >= 0) CCTable[i + 20] = SpinEdit974.Value();
+}
+
+void TForm4::MidiInput1MidiInput(TMidiInput& sender) {
+    do {
+        std::unique_ptr<TMyMidiEvent> event = sender.NextEvent();
+        if (event) DoEvent(*event);
+    } while (sender.PendingCount() > 0);
+}
+
+void TForm4::DoEvent(const TMyMidiEvent& event) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02X %02X %02X", event.Status, event.Param1, event.Param2);
+    edit1.SetCaption(text);
+
+    const int32_t channel = SpinEdit971.Value();
+    if (channel != 0 && channel != (event.Status & 0x0F)) return;
+    if ((event.Status >> 4) != 0xB) return;
+
+    const int32_t cc = event.Param1;
+    const int32_t v = event.Param2;
+    for (int slot : kUsedSlots)
+        if (CCTable[slot] == cc && Knobs_[slot] != nullptr)
+            Knobs_[slot]->SetValue(MidiKnobValue(slot, v));
+}
+
+void TForm4::Button1Click() {
+    for (int n = 0; n < kCCSlots; ++n)
+        Settings_.WriteInteger(kSection, std::to_string(n), CCTable[n]);
+    Settings_.WriteBool(kSection, "ENABLED", CheckBox1.Checked());
+    Settings_.WriteInteger(kSection, "CHANNEL", SpinEdit971.Value());
+    Form4.SetVisible(false);
+}
+
+void TForm4::Button2Click() { Form4.SetVisible(false); }
+
+} // namespace zelvox

@@ -1,0 +1,113 @@
+#pragma once
+// The MIDI setup dialog's logic (TForm4, caption "MIDI Setup"): chooses the input device, the
+// channel filter and whether MIDI is on, holds the table that assigns a controller number to
+// each knob function, and turns received Control Change messages into knob values. Every
+// control is a model (ui/Controls.h); a window attaches views to them.
+//
+// MIDI control works whether or not the dialog is shown: the object lives from start-up to the
+// end of the program, and its FormCreate (run by the constructor) opens the device when the
+// settings say MIDI is enabled.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "midi/MidiIn.h"
+#include "midi/MidiSettings.h"
+#include "ui/Controls.h"
+
+namespace zelvox {
+
+constexpr int kCCSlots = 31; // CCTable slots 0..30: bass 0..9, Twin-T 10..19, noise 20..30
+
+// The knob each slot turns, by slot number; null for the slots no function uses.
+using MidiKnobTable = std::array<Knob*, kCCSlots>;
+
+class TForm4 {
+public:
+    // Builds the dialog and runs FormCreate. The service, the poster, the settings and the
+    // knobs must outlive the dialog.
+    TForm4(MidiInService& service, MainThreadPoster& poster, MidiSettings& settings,
+           const MidiKnobTable& knobs);
+    ~TForm4();
+    TForm4(const TForm4&) = delete;
+    TForm4& operator=(const TForm4&) = delete;
+
+    // ---- The window ----
+    Control Form4{"Form4"}; // caption "MIDI Setup"; Visible = shown
+    Control GroupBox1{"GroupBox1"};
+    Label Label3{"Label3", "MIDI IN Device"};
+    ComboBox Combobox1{"Combobox1"};
+    Label Label1{"Label1", "MIDI channel"};
+    SpinEdit SpinEdit971{"SpinEdit971", 0, 100, 0}; // channel filter, 0 = every channel
+    Label Label2{"Label2", "Last MIDI "};
+    Label Label4{"Label4", "message"};
+    Label edit1{"edit1", ""}; // the last message, read-only text: "B0 07 64"
+    Label Label10{"Label10", "Enable MIDI"};
+    CheckBox CheckBox1{"CheckBox1", ""};
+    // Not in the original layout: says plainly when there is no device or it did not open.
+    Label MidiStatus{"MidiStatus", ""};
+    Control GroupBox2{"GroupBox2"};
+    Label Label5{"Label5", "Function"};
+    Label Label6{"Label6", "Value (decimal)"};
+    Label Label7{"Label7", "Bass Synth"};
+    ComboBox SComboBox971{"SComboBox971"};
+    SpinEdit SpinEdit972{"SpinEdit972", 0, 100, 0};
+    Label Label8{"Label8", "Twin-T Synth"};
+    ComboBox SComboBox972{"SComboBox972"};
+    SpinEdit SpinEdit973{"SpinEdit973", 0, 100, 0};
+    Label Label9{"Label9", "Noise Synth"};
+    ComboBox SComboBox973{"SComboBox973"};
+    SpinEdit SpinEdit974{"SpinEdit974", 0, 100, 0};
+    Button Button1{"Button1", "OK"};
+    Button Button2{"Button2", "Cancel"};
+
+    // The input component; null when the system has no MIDI input device at all.
+    std::unique_ptr<TMidiInput> MidiInput1;
+
+    // ---- Dialog state ----
+    bool DevicesOpen = false;                // the dialog has MidiInput1 open
+    std::array<int32_t, kCCSlots> CCTable{}; // controller number per slot
+
+    // What the status bar should say after start-up: set when MIDI was enabled in the
+    // settings but no input device exists or it could not be opened; empty otherwise.
+    const std::string& StartupProblem() const { return StartupProblem_; }
+
+    // ---- Handlers ----
+    void FormCreate();
+    void OpenDevs();
+    void CloseDevs();
+    void Combobox1Change();
+    void CheckBox1Click();
+    void SComboBox971Change();
+    void SComboBox972Change();
+    void SComboBox973Change();
+    void SpinEdit972Change();
+    void SpinEdit973Change();
+    void SpinEdit974Change();
+    void MidiInput1MidiInput(TMidiInput& sender);
+    void DoEvent(const TMyMidiEvent& event);
+    void Button1Click(); // "OK": writes the settings, closes
+    void Button2Click(); // "Cancel": closes; edits stay in effect for this run
+    void Show() { Form4.SetVisible(true); } // Setup -> "&MIDI"
+
+    // The text the dialog shows when there is no MIDI input device.
+    static constexpr const char* kNoDeviceText = "No MIDI input device was found.";
+
+private:
+    std::string ComboText() const;
+    void SetStatus(const std::string& text) { MidiStatus.SetCaption(text); }
+
+    MidiInService& Service_;
+    MidiSettings& Settings_;
+    MidiKnobTable Knobs_;
+    std::string StartupProblem_;
+    std::string NoDeviceText_; // kNoDeviceText and the service's reasons
+};
+
+// New value of a slot's knob for controller value v (0..127): v itself, or scaled for the
+// knobs whose range is not 0..127 (Resonance, Length, Colour), rounded to nearest.
+int32_t MidiKnobValue(int slot, int32_t v);
+
+} // namespace zelvox
