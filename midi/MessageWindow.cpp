@@ -1,70 +1,22 @@
 #include "midi/MessageWindow.h"
 
-#include <algorithm>
-
 namespace zelvox {
 
-void PostQueue::Post(Fn fn, void* context) {
-    {
-        std::lock_guard<std::mutex> lock(Mutex_);
-        Pending_.emplace_back(fn, context);
-    }
-    Posted_.notify_one();
-}
-
-void PostQueue::Cancel(void* context) {
-    std::lock_guard<std::mutex> lock(Mutex_);
-    std::erase_if(Pending_, [context](const auto& p) { return p.second == context; });
-}
-
-size_t PostQueue::RunPending() {
-    size_t ran = 0;
-    for (;;) {
-        std::pair<Fn, void*> call;
-        {
-            std::lock_guard<std::mutex> lock(Mutex_);
-            if (Pending_.empty()) return ran;
-            call = Pending_.front();
-            Pending_.erase(Pending_.begin());
-        }
-        call.first(call.second);
-        ++ran;
-    }
-}
-
-size_t PostQueue::WaitAndRun(std::chrono::milliseconds timeout) {
-    {
-        std::unique_lock<std::mutex> lock(Mutex_);
-        Posted_.wait_for(lock, timeout, [this] { return !Pending_.empty(); });
-    }
-    return RunPending();
-}
-
-MessageWindow::MessageWindow(MainThreadPoster& poster, std::function<void()> onData,
+MessageWindow::MessageWindow(MainThreadQueue& queue, std::function<void()> onData,
                              std::function<void()> onOverflow)
-    : Poster_(poster), OnData_(std::move(onData)), OnOverflow_(std::move(onOverflow)) {}
+    : Queue_(queue), OnData_(std::move(onData)), OnOverflow_(std::move(onOverflow)) {}
 
-MessageWindow::~MessageWindow() { Poster_.Cancel(this); }
+MessageWindow::~MessageWindow() { Queue_.RemoveAll(this); }
 
-void MessageWindow::PostData() {
-    DataPosted_.fetch_add(1, std::memory_order_seq_cst);
-    Schedule();
+void MessageWindow::Count(std::atomic<uint32_t>& counter) {
+    counter.fetch_add(1, std::memory_order_seq_cst);
+    // Only the poster of the false -> true change posts; the delivery clears the flag before
+    // it takes the counts, so a message counted after that posts again.
+    if (!Scheduled_.exchange(true, std::memory_order_seq_cst)) Queue_.Post(this, kMimData, 0, 0);
 }
 
-void MessageWindow::PostOverflow() {
-    OverflowPosted_.fetch_add(1, std::memory_order_seq_cst);
-    Schedule();
-}
-
-void MessageWindow::Schedule() {
-    // Only the poster of the false -> true change posts; Pump clears the flag before it
-    // takes the counts, so a message counted after that posts again.
-    if (!Scheduled_.exchange(true, std::memory_order_seq_cst)) Poster_.Post(&Deliver, this);
-}
-
-void MessageWindow::Deliver(void* self) { static_cast<MessageWindow*>(self)->Pump(); }
-
-void MessageWindow::Pump() {
+void MessageWindow::HandleMessage(uint32_t msg, uintptr_t, uintptr_t) {
+    if (msg != kMimData) return;
     Scheduled_.store(false, std::memory_order_seq_cst);
     uint32_t data = DataPosted_.exchange(0, std::memory_order_seq_cst);
     uint32_t overflow = OverflowPosted_.exchange(0, std::memory_order_seq_cst);

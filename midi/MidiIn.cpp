@@ -5,7 +5,7 @@
 
 namespace zelvox {
 
-TMidiInput::TMidiInput(MidiInService& service, MainThreadPoster& poster) : Service_(service) {
+TMidiInput::TMidiInput(MidiInService& service, MainThreadQueue* queue) : Service_(service) {
     State_ = MidiInputState::Creating;
     SysexOnly_ = false;
     NumDevices_ = Service_.GetNumDevs();
@@ -14,7 +14,7 @@ TMidiInput::TMidiInput(MidiInService& service, MainThreadPoster& poster) : Servi
     SysexBufferSize_ = 4096;
     SysexBufferCount_ = 16;
     Window_ = std::make_unique<MessageWindow>(
-        poster, [this] { WindowData(); }, [this] { WindowOverflow(); });
+        queue ? *queue : DefaultMainThreadQueue(), [this] { WindowData(); }, [this] { WindowOverflow(); });
     State_ = MidiInputState::Closed;
 }
 

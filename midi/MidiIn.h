@@ -26,8 +26,9 @@ public:
     using NotifyEvent = std::function<void(TMidiInput& sender)>;
 
     // Counts the devices once and selects device 0: with no device at all this throws
-    // EMidiInputError("Invalid device ID").
-    TMidiInput(MidiInService& service, MainThreadPoster& poster);
+    // EMidiInputError("Invalid device ID"). Events are posted to queue (null: the program's
+    // default main-thread queue).
+    explicit TMidiInput(MidiInService& service, MainThreadQueue* queue = nullptr);
     ~TMidiInput();
     TMidiInput(const TMidiInput&) = delete;
     TMidiInput& operator=(const TMidiInput&) = delete;

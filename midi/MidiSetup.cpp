@@ -24,7 +24,7 @@ int32_t MidiKnobValue(int slot, int32_t v) {
     }
 }
 
-TForm4::TForm4(MidiInService& service, MainThreadPoster& poster, MidiSettings& settings,
+TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFile& settings,
                const MidiKnobTable& knobs)
     : Service_(service), Settings_(settings), Knobs_(knobs) {
     Form4.SetCaption("MIDI Setup");
@@ -36,7 +36,7 @@ TForm4::TForm4(MidiInService& service, MainThreadPoster& poster, MidiSettings& s
     SComboBox973.SetItems({"Decay", "Env-mod", "Colour", "Volume"});
 
     try {
-        MidiInput1 = std::make_unique<TMidiInput>(service, poster);
+        MidiInput1 = std::make_unique<TMidiInput>(service, queue);
         MidiInput1->SetSysexBufferSize(4096);
         MidiInput1->OnMidiInput = [this](TMidiInput& sender) { MidiInput1MidiInput(sender); };
     } catch (const EMidiInputError&) {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "midi/MidiIn.h"
-#include "midi/MidiSettings.h"
+#include "audio/Settings.h"
 #include "ui/Controls.h"
 
 namespace zelvox {
@@ -26,9 +26,9 @@ using MidiKnobTable = std::array<Knob*, kCCSlots>;
 
 class TForm4 {
 public:
-    // Builds the dialog and runs FormCreate. The service, the poster, the settings and the
-    // knobs must outlive the dialog.
-    TForm4(MidiInService& service, MainThreadPoster& poster, MidiSettings& settings,
+    // Builds the dialog and runs FormCreate. The service, the queue, the settings file and
+    // the knobs must outlive the dialog. queue null: the default main-thread queue.
+    TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFile& settings,
            const MidiKnobTable& knobs);
     ~TForm4();
     TForm4(const TForm4&) = delete;
@@ -100,7 +100,7 @@ private:
     void SetStatus(const std::string& text) { MidiStatus.SetCaption(text); }
 
     MidiInService& Service_;
-    MidiSettings& Settings_;
+    const TSettingsFile& Settings_;
     MidiKnobTable Knobs_;
     std::string StartupProblem_;
     std::string NoDeviceText_; // kNoDeviceText and the service's reasons

@@ -19,11 +19,11 @@ namespace {
 std::string Unique(const std::string& base) { return base + "_" + std::to_string(getpid()); }
 
 // Runs the main-thread queue until pred holds or the time is up.
-template <class Pred> bool PumpUntil(PostQueue& q, Pred pred, std::chrono::milliseconds limit) {
+template <class Pred> bool PumpUntil(MainThreadQueue& q, Pred pred, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        q.WaitAndRun(5ms);
+        q.WaitAndProcess(5);
     }
     return true;
 }
@@ -49,8 +49,8 @@ TEST(JackMidiInput, OwnPortComesFirstAndSourcesFollowByName) {
 
 TEST(JackMidiInput, ControlChangesAndSysexArriveOnTheMainThread) {
     RtMidiInService service(Unique("zvx"), "midi_in", {RtMidiInService::Api::Jack});
-    PostQueue queue;
-    TMidiInput input(service, queue);
+    MainThreadQueue queue;
+    TMidiInput input(service, &queue);
     std::vector<std::unique_ptr<TMyMidiEvent>> got;
     const auto mainThread = std::this_thread::get_id();
     input.OnMidiInput = [&](TMidiInput& in) {
@@ -86,8 +86,8 @@ TEST(JackMidiInput, ControlChangesAndSysexArriveOnTheMainThread) {
 TEST(JackMidiInput, ConnectingToASourceByItsName) {
     test::JackMidiSender sender(Unique("src2"));
     RtMidiInService service(Unique("zvx"), "midi_in", {RtMidiInService::Api::Jack});
-    PostQueue queue;
-    TMidiInput input(service, queue);
+    MainThreadQueue queue;
+    TMidiInput input(service, &queue);
     std::vector<uint8_t> values;
     input.OnMidiInput = [&](TMidiInput& in) {
         while (auto e = in.NextEvent()) values.push_back(e->Param2);
@@ -106,9 +106,9 @@ TEST(JackMidiInput, AlsaSequencerMissingGivesNoDevicesAndAClearReason) {
     EXPECT_EQ(service.GetNumDevs(), 0);
     ASSERT_EQ(service.Unavailable().size(), 1u);
     EXPECT_EQ(service.Unavailable()[0].rfind("ALSA: ", 0), 0u) << service.Unavailable()[0];
-    PostQueue queue;
+    MainThreadQueue queue;
     try {
-        TMidiInput input(service, queue);
+        TMidiInput input(service, &queue);
         FAIL() << "constructed without a device";
     } catch (const EMidiInputError& e) {
         EXPECT_STREQ(e.what(), "Invalid device ID");

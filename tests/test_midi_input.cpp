@@ -21,7 +21,7 @@ ScriptedMidiIn::Device Dev(std::string name, uint16_t pid = 1) {
 
 struct Rig {
     explicit Rig(std::vector<ScriptedMidiIn::Device> devs = {Dev("Keys"), Dev("Pads")})
-        : Service(std::move(devs)), Input(Service, Queue) {}
+        : Service(std::move(devs)), Input(Service, &Queue) {}
     void OpenAndStart() {
         ASSERT_TRUE(Input.Open());
         Input.Start();
@@ -33,7 +33,7 @@ struct Rig {
         return out;
     }
     ScriptedMidiIn Service;
-    PostQueue Queue;
+    MainThreadQueue Queue;
     TMidiInput Input;
 };
 
@@ -60,8 +60,8 @@ TEST(MidiInput, ConstructionSelectsDeviceZeroOrFailsWithoutDevices) {
     EXPECT_EQ(rig.Input.State(), TMidiInput::MidiInputState::Closed);
 
     ScriptedMidiIn none;
-    PostQueue q;
-    EXPECT_EQ(RaisedText([&] { TMidiInput in(none, q); }), "Invalid device ID");
+    MainThreadQueue q;
+    EXPECT_EQ(RaisedText([&] { TMidiInput in(none, &q); }), "Invalid device ID");
 }
 
 TEST(MidiInput, DeviceSelectionByIdAndName) {
@@ -122,7 +122,7 @@ TEST(MidiInput, RingHoldsCapacityEventsThenDropsTheNewestAndReportsOverflow) {
     EXPECT_EQ(overflows, 0);
     rig.Service.SendShort(0xB0, 0x7F, 0x7F, 5000); // the 1025th: no room
     EXPECT_EQ(rig.Input.PendingCount(), 1024);
-    rig.Queue.RunPending(); // overflow is reported on the main thread
+    rig.Queue.ProcessPending(); // overflow is reported on the main thread
     EXPECT_EQ(overflows, 1);
 
     // The earlier events are all still there, oldest first, with their timestamps.
@@ -152,7 +152,7 @@ TEST(MidiInput, CapacityTakesEffectAtTheNextOpen) {
     rig.Service.SendShort(0xC0, 9, 0);
     EXPECT_EQ(rig.Input.PendingCount(), 3);
     rig.Input.Close();
-    rig.Queue.RunPending(); // messages posted while open: dropped now that it is closed
+    rig.Queue.ProcessPending(); // messages posted while open: dropped now that it is closed
     rig.Input.SetCapacity(0); // nothing fits; never a crash
     int overflows = 0;
     rig.Input.OnOverflow = [&](TMidiInput&) { ++overflows; };
@@ -160,7 +160,7 @@ TEST(MidiInput, CapacityTakesEffectAtTheNextOpen) {
     EXPECT_EQ(rig.Input.PendingCount(), 0) << "Close released the old ring and its events";
     rig.Service.SendShort(0xC0, 1, 0);
     EXPECT_EQ(rig.Input.PendingCount(), 0);
-    rig.Queue.RunPending();
+    rig.Queue.ProcessPending();
     EXPECT_EQ(overflows, 1);
 }
 
@@ -239,7 +239,7 @@ TEST(MidiInput, EmptyBuffersFromCloseAreNeverDelivered) {
     EXPECT_EQ(rig.Service.QueuedBuffers(), 0);
     EXPECT_EQ(rig.Input.PendingCount(), 0);
     EXPECT_FALSE(rig.Input.NextEvent());
-    rig.Queue.RunPending();
+    rig.Queue.ProcessPending();
     EXPECT_EQ(raised, 0) << "the window only delivers while open";
     EXPECT_FALSE(rig.Service.IsOpen());
     rig.Input.Close(); // closing twice does nothing
@@ -260,11 +260,11 @@ TEST(MidiInput, OnMidiInputRunsOnTheMainThreadAndDrainingSilencesTheRest) {
     rig.OpenAndStart();
     for (uint8_t v : {10, 20, 30}) rig.Service.SendShort(0xB0, 7, v);
     EXPECT_EQ(raised, 0) << "nothing runs on the driver's thread";
-    rig.Queue.RunPending();
+    rig.Queue.ProcessPending();
     EXPECT_EQ(raised, 1);
     EXPECT_EQ(got, (std::vector<uint32_t>{10, 20, 30}));
     rig.Service.SendShort(0xB0, 7, 40);
-    rig.Queue.RunPending();
+    rig.Queue.ProcessPending();
     EXPECT_EQ(raised, 2);
 }
 
@@ -344,9 +344,9 @@ TEST(MidiInput, ProducerThreadAgainstMainThreadKeepsOrderAndCountsEveryEvent) {
         }
         done = true;
     });
-    while (!done) rig.Queue.WaitAndRun(std::chrono::milliseconds(1));
+    while (!done) rig.Queue.WaitAndProcess(1);
     driver.join();
-    rig.Queue.RunPending();
+    rig.Queue.ProcessPending();
     EXPECT_TRUE(inOrder);
     EXPECT_EQ(delivered + overflowed, kSent);
     EXPECT_GE(delivered, 1024u); // the ring never refuses while it has room

@@ -10,7 +10,7 @@
 #include "support/MidiRig.h"
 
 using namespace zelvox;
-using zelvox::test::MemorySettings;
+using zelvox::test::TempSettings;
 using zelvox::test::TestKnobs;
 
 namespace {
@@ -25,17 +25,17 @@ struct Dialog {
     explicit Dialog(std::vector<ScriptedMidiIn::Device> devs = {Dev("Keys"), Dev("Pads")})
         : Service(std::move(devs)) {}
     TForm4& Create() {
-        Form = std::make_unique<TForm4>(Service, Queue, Settings, Knobs.Table);
+        Form = std::make_unique<TForm4>(Service, &Queue, Settings.File, Knobs.Table);
         return *Form;
     }
     // A message as the device delivers it, then the main thread's turn.
     void Send(uint8_t status, uint8_t d1, uint8_t d2) {
         Service.SendShort(status, d1, d2);
-        Queue.RunPending();
+        Queue.ProcessPending();
     }
     ScriptedMidiIn Service;
-    PostQueue Queue;
-    MemorySettings Settings;
+    MainThreadQueue Queue;
+    TempSettings Settings;
     TestKnobs Knobs;
     std::unique_ptr<TForm4> Form;
 };
@@ -67,6 +67,7 @@ TEST(MidiSetup, EmptySettingsFileGivesClosedDeviceAndCcZeroMovesAllFourteenKnobs
     EXPECT_EQ(f.SComboBox973.ItemIndex(), 0);
     EXPECT_EQ(f.MidiStatus.Caption(), "");
     EXPECT_EQ(f.StartupProblem(), "");
+    EXPECT_FALSE(s.Settings.Exists()) << "reading never creates the file";
 
     f.CheckBox1.SetChecked(true); // the user enables MIDI: opens at once
     EXPECT_TRUE(f.DevicesOpen);
@@ -167,7 +168,7 @@ TEST(MidiSetup, MessagesThatDriveNothingOnlyUpdateTheText) {
     s.Send(0xE0, 20, 100); // pitch bend
     s.Send(0xC0, 20, 0);
     s.Service.SendSysex({0xF0, 0x7E, 0xF7});
-    s.Queue.RunPending();
+    s.Queue.ProcessPending();
     EXPECT_EQ(f.edit1.Caption(), "F0 00 00");
     EXPECT_EQ(s.Knobs.TotalFired(), 0);
     s.Send(0xB0, 20, 100); // slot 0 does answer on controller 20
@@ -194,7 +195,13 @@ TEST(MidiSetup, FunctionListsShowAndEditTheTable) {
     s.Settings.Set("10", "12");
     s.Settings.Set("20", "250"); // above the spin edits' 100
     s.Settings.Set("22", "13");
+    s.Settings.Set("1", "0x4A");   // hexadecimal is read too
+    s.Settings.Set("2", "cutoff"); // unreadable: the default
+    s.Settings.Set("CHANNEL", "-4"); // shown within the spin edit's range
     TForm4& f = s.Create();
+    EXPECT_EQ(f.CCTable[1], 74);
+    EXPECT_EQ(f.CCTable[2], 0);
+    EXPECT_EQ(f.SpinEdit971.Value(), 0);
     EXPECT_EQ(f.SpinEdit972.Value(), 11);
     EXPECT_EQ(f.SpinEdit973.Value(), 12);
     EXPECT_EQ(f.SpinEdit974.Value(), 100);
@@ -227,9 +234,10 @@ TEST(MidiSetup, OkWritesTheSettingsCancelKeepsEditsForThisRunOnly) {
         f.SComboBox971.SetItemIndex(4);
         f.SpinEdit972.SetValue(21);
         f.SpinEdit971.SetValue(2);
+        const std::string before = s.Settings.Text();
         f.Button2.Click(); // Cancel
         EXPECT_FALSE(f.Form4.Visible());
-        EXPECT_EQ(s.Settings.Writes, 0);
+        EXPECT_EQ(s.Settings.Text(), before) << "Cancel writes nothing";
         f.DoEvent(Ev(0xB2, 21, 33)); // the edit works for the rest of the run
         EXPECT_EQ(s.Knobs.MMWheel5.Value(), 33);
     }
@@ -249,7 +257,8 @@ TEST(MidiSetup, OkWritesTheSettingsCancelKeepsEditsForThisRunOnly) {
     EXPECT_EQ(s.Settings.Get("30"), "0");
     EXPECT_EQ(s.Settings.Get("ENABLED"), "1");
     EXPECT_EQ(s.Settings.Get("CHANNEL"), "2");
-    EXPECT_EQ(s.Settings.Writes, 33);
+    for (int n = 0; n <= 30; ++n)
+        EXPECT_EQ(s.Settings.Get(std::to_string(n)), std::to_string(f.CCTable[n])) << n;
     EXPECT_TRUE(f.DevicesOpen) << "OK leaves the device as it is";
 }
 
@@ -331,7 +340,7 @@ TEST(MidiSetup, EventsArriveThroughTheComponentInOrder) {
     for (uint8_t v = 1; v <= 50; ++v) s.Service.SendShort(0xB0, 7, v);
     s.Service.SendShort(0xB0, 74, 99);
     EXPECT_EQ(s.Knobs.MMWheel7.Value(), 0) << "nothing moves before the main thread's turn";
-    s.Queue.RunPending();
+    s.Queue.ProcessPending();
     EXPECT_EQ(volumeChanges, 50);
     EXPECT_EQ(s.Knobs.MMWheel7.Value(), 50);
     EXPECT_EQ(s.Knobs.MMWheel3.Value(), 99);

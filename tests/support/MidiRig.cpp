@@ -1,30 +1,38 @@
 #include "support/MidiRig.h"
 
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
 namespace zelvox::test {
 
-int32_t MemorySettings::ReadInteger(const std::string& section, const std::string& key,
-                                    int32_t def) const {
-    auto it = Values.find({section, key});
-    if (it == Values.end()) return def;
-    try {
-        size_t used = 0;
-        const long long v = std::stoll(it->second, &used, 10);
-        if (used != it->second.size() || v < INT32_MIN || v > INT32_MAX) return def;
-        return static_cast<int32_t>(v);
-    } catch (const std::exception&) {
-        return def;
-    }
+namespace {
+std::string NewDir() {
+    static std::atomic<int> n{0};
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("zelvox_midi_" + std::to_string(getpid()) + "_" + std::to_string(n++));
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+} // namespace
+
+TempSettings::TempSettings() : Dir(NewDir()), File(Dir + "/" + TSettingsFile::kFileName) {}
+
+TempSettings::~TempSettings() {
+    std::error_code ec;
+    std::filesystem::remove_all(Dir, ec);
 }
 
-void MemorySettings::WriteInteger(const std::string& section, const std::string& key,
-                                  int32_t value) const {
-    ++Writes;
-    const_cast<MemorySettings*>(this)->Values[{section, key}] = std::to_string(value);
-}
+bool TempSettings::Exists() const { return std::filesystem::exists(File.FileName()); }
 
-std::string MemorySettings::Get(const std::string& key) const {
-    auto it = Values.find({"MIDI", key});
-    return it == Values.end() ? "<missing>" : it->second;
+std::string TempSettings::Text() const {
+    std::ifstream in(File.FileName(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 TestKnobs::TestKnobs() {

@@ -1,31 +1,30 @@
 #pragma once
 // Test rig for the MIDI setup: the fourteen knobs MIDI can turn, with the main window's
-// names and ranges, each counting its change events; settings kept in memory.
+// names and ranges, each counting its change events; a settings file of the test's own.
 
 #include <map>
 #include <string>
 
+#include "audio/Settings.h"
 #include "midi/MidiSetup.h"
 
 namespace zelvox::test {
 
-class MemorySettings : public MidiSettings {
+// A settings file in a fresh temporary folder, removed afterwards.
+class TempSettings {
 public:
-    std::map<std::pair<std::string, std::string>, std::string> Values; // (section, key) -> text
-    mutable int Writes = 0;
+    TempSettings();
+    ~TempSettings();
+    TempSettings(const TempSettings&) = delete;
+    TempSettings& operator=(const TempSettings&) = delete;
 
-    int32_t ReadInteger(const std::string& section, const std::string& key,
-                        int32_t def) const override;
-    bool ReadBool(const std::string& section, const std::string& key, bool def) const override {
-        return ReadInteger(section, key, def ? 1 : 0) != 0;
-    }
-    void WriteInteger(const std::string& section, const std::string& key,
-                      int32_t value) const override;
-    void WriteBool(const std::string& section, const std::string& key, bool value) const override {
-        WriteInteger(section, key, value ? 1 : 0);
-    }
-    void Set(const std::string& key, const std::string& value) { Values[{"MIDI", key}] = value; }
-    std::string Get(const std::string& key) const;
+    void Set(const std::string& key, const std::string& value) { File.WriteString("MIDI", key, value); }
+    std::string Get(const std::string& key) const { return File.ReadString("MIDI", key, "<missing>"); }
+    bool Exists() const;
+    std::string Text() const; // the whole file, "" when missing
+
+    std::string Dir;
+    TSettingsFile File;
 };
 
 struct TestKnobs {
