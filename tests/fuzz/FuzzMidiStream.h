@@ -35,7 +35,7 @@ struct ExpectedMidiEvent {
 class MidiStreamRun {
 public:
     explicit MidiStreamRun(FuzzInput& in)
-        : In_(in), Service_({MakeDevice()}), Input_(Service_, Queue_) {
+        : In_(in), Service_({MakeDevice()}), Input_(Service_, &Queue_) {
         Input_.SetCapacity(static_cast<uint16_t>(In_.Byte() % 40));     // 0..39: overflow is easy
         Input_.SetSysexBufferSize(static_cast<uint16_t>(In_.U16() % 600));
         Input_.SetSysexBufferCount(static_cast<uint16_t>(In_.Byte() % 5));
@@ -52,17 +52,17 @@ public:
                 SendSysex(bytes);
                 break;
             }
-            case 2: Queue_.RunPending(); break;
+            case 2: Queue_.ProcessPending(); break;
             case 3: Input_.SetSysexOnly(!Input_.SysexOnly()); break;
             case 4:
-                Queue_.RunPending();
+                Queue_.ProcessPending();
                 Input_.Close();
                 Expected_.clear(); // Close drops whatever was still queued
                 OpenAndStart();
                 break;
             }
         }
-        Queue_.RunPending();
+        Queue_.ProcessPending();
         Take(Input_);
         Check(Input_.PendingCount() == 0, "events left in the ring after draining it");
         Input_.Close();
@@ -139,7 +139,7 @@ private:
 
     FuzzInput& In_;
     ScriptedMidiIn Service_;
-    PostQueue Queue_;
+    MainThreadQueue Queue_;
     TMidiInput Input_;
     std::deque<ExpectedMidiEvent> Expected_;
     uint32_t Time_ = 0;
