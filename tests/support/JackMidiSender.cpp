@@ -64,8 +64,11 @@ int JackMidiSender::Process(jack_nframes_t nframes, void* arg) {
     while (i < total) {
         const size_t begin = i == 0 ? 0 : self->Ends_[i - 1];
         const size_t size = self->Ends_[i] - begin;
+        // When the port buffer is full the rest go out next period (asking first keeps JACK
+        // from printing a complaint for every refused write).
+        if (jack_midi_max_event_size(buffer) < size) break;
         if (jack_midi_event_write(buffer, 0, self->Bytes_.data() + begin, size) != 0) break;
-        ++i; // the port buffer is full: the rest go out next period
+        ++i;
     }
     self->Next_.store(i, std::memory_order_release);
     self->Periods_.fetch_add(1, std::memory_order_seq_cst);
