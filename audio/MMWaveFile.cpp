@@ -1,5 +1,6 @@
 #include "audio/MMWaveFile.h"
 
+#include <cerrno>
 #include <filesystem>
 
 namespace zelvox {
@@ -56,6 +57,7 @@ void TMMCustomWaveFile::Opened() {
     if (Input()) {
         SetWaveFormat(Input()->GetWaveFormat());
         if (GetWaveFormat() && !Wave_->FileName().empty()) {
+            WriteProblem_.clear();
             if (OverwriteExisting_ || Wave_->DataSize() == 0)
                 Wave_->CreateWaveFile(Wave_->FileName(), GetWaveFormat());
             else
@@ -104,12 +106,24 @@ void TMMCustomWaveFile::BufferReady(PWaveHdr lpWaveHdr) {
         uint64_t freeBytes = 0;
         const uint64_t needed = uint64_t(Wave_->IOBufferSize()) + bytes + 10240;
         if (!FreeSpace || !FreeSpace(Wave_->FileName(), freeBytes) || freeBytes < needed) {
-            Closed(); // the file keeps what was written so far; the music plays on
-        } else if (Wave_->WriteData(lpWaveHdr->lpData, int32_t(bytes)) <= 0) {
-            Closed();
+            StopForProblem("Disk full"); // the file keeps what was written so far
+        } else {
+            errno = 0;
+            if (Wave_->WriteData(lpWaveHdr->lpData, int32_t(bytes)) <= 0) {
+                const int e = errno;
+                StopForProblem(e == 0 || e == ENOSPC || e == EDQUOT
+                                   ? std::string("Disk full")
+                                   : "I/O error " + std::to_string(e));
+            }
         }
     }
     TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMCustomWaveFile::StopForProblem(const std::string& problem) {
+    Closed(); // finalises the file; the music plays on
+    WriteProblem_ = problem;
+    if (OnWriteProblem) OnWriteProblem(this);
 }
 
 void TMMCustomWaveFile::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {

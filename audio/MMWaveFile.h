@@ -34,6 +34,15 @@ public:
     // (tests simulate a nearly full disk); by default std::filesystem::space.
     std::function<bool(const std::string& path, uint64_t& freeBytes)> FreeSpace;
 
+    // Why the sink stopped writing before the recording was ended: "Disk full" when the
+    // drive ran low or refused the bytes for lack of space, "I/O error %d" (the system's error
+    // number) when a write failed otherwise; empty while nothing went wrong. The file keeps
+    // what was written before. Cleared when the chain opens the next file.
+    const std::string& WriteProblem() const { return WriteProblem_; }
+    // Raised once when that happens, so the window can tell the user that the recording
+    // ended early (the music plays on).
+    TNotifyEvent OnWriteProblem;
+
     void SetWaveFormat(PWaveFormatEx Format) override;
     void Opened() override;
     void Closed() override;
@@ -46,6 +55,7 @@ public:
 
 private:
     void WaveChanged();
+    void StopForProblem(const std::string& problem);
 
     std::unique_ptr<TMMWave> Wave_;
     int32_t SavedPosition_ = 0; // frames (source role)
@@ -54,6 +64,7 @@ private:
     bool FileOpened_ = false;
     bool FileStarted_ = false;
     bool OverwriteExisting_ = true;
+    std::string WriteProblem_;
     TMMObserver WaveObserver_;
 };
 

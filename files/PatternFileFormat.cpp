@@ -187,6 +187,8 @@ std::vector<uint8_t> ReadPatternFileBytes(const std::string& path) {
     return b;
 }
 
+int (*PatternFileRenameForTesting)(const char* from, const char* to) = nullptr;
+
 void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -230,7 +232,10 @@ void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& byt
     const int c = ::close(fd);
     fd = -1;
     if (c != 0) fail(errno);
-    if (::rename(tmp.c_str(), target.c_str()) != 0) fail(errno);
+    const int renamed = PatternFileRenameForTesting
+                            ? PatternFileRenameForTesting(tmp.c_str(), target.c_str())
+                            : ::rename(tmp.c_str(), target.c_str());
+    if (renamed != 0) fail(errno);
     // Make the rename itself durable.
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {

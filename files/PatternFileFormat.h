@@ -62,4 +62,8 @@ std::vector<uint8_t> ReadPatternFileBytes(const std::string& path);
 // `path`, so a failure anywhere leaves the previous file as it was.
 void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes);
 
+// Tests only: when set, called instead of rename(2) for the final step of
+// WriteFileReplacing (returns 0, or -1 with errno set), to make that step fail on demand.
+extern int (*PatternFileRenameForTesting)(const char* from, const char* to);
+
 } // namespace zelvox
