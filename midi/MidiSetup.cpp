@@ -75,15 +75,22 @@ void TForm4::FormCreate() {
 
     DevicesOpen = false;
     std::vector<std::string> names;
+    std::string listError;
     if (MidiInput1) {
-        for (uint16_t id = 0; id < MidiInput1->NumDevices(); ++id) {
-            MidiInput1->SetDeviceID(id);
-            names.push_back(MidiInput1->ProductName());
+        try {
+            for (uint16_t id = 0; id < MidiInput1->NumDevices(); ++id) {
+                MidiInput1->SetDeviceID(id);
+                names.push_back(MidiInput1->ProductName());
+            }
+        } catch (const EMidiInputError& e) {
+            // A device whose details cannot be read ends the list there; start-up goes on.
+            listError = e.what();
         }
     }
     Combobox1.SetItems(std::move(names));
     Combobox1.SetItemIndex(0); // the check box is still clear: nothing opens
     if (!MidiInput1) SetStatus(NoDeviceText_);
+    if (!listError.empty()) SetStatus(listError);
 
     // Ticking the box runs CheckBox1Click, which opens the device. A failure must not stop
     // the program from starting: it is shown in the dialog and on the status bar instead.

@@ -303,6 +303,18 @@ TEST(MidiSetup, DeviceThatCannotBeOpenedIsReportedNotPretendedOpen) {
     EXPECT_EQ(f.MidiStatus.Caption(), "");
 }
 
+TEST(MidiSetup, UnreadableDeviceEndsTheListButNotTheStart) {
+    Dialog s({Dev("Keys"), Dev("Broken"), Dev("Pads")});
+    s.Service.Devices[1].CapsResult = kMidiErrNoDriver;
+    s.Service.DriverText = "the MIDI service stopped answering";
+    s.Settings.Set("ENABLED", "1");
+    TForm4& f = s.Create();
+    EXPECT_EQ(f.Combobox1.Items, std::vector<std::string>{"Keys"});
+    EXPECT_TRUE(f.DevicesOpen) << "the first device still works";
+    EXPECT_EQ(f.MidiStatus.Caption(), "");
+    EXPECT_EQ(s.Service.OpenDevice(), 0);
+}
+
 TEST(MidiSetup, NoMidiDeviceAtAll) {
     Dialog s(std::vector<ScriptedMidiIn::Device>{});
     s.Settings.Set("ENABLED", "1");
