@@ -27,7 +27,7 @@ WaveOutFormat Mono16() { return WaveOutFormat{1, 1, 44100, 16}; }
 TEST(JackDevice, PlaysWrittenBuffersInOrderInRealTimeWithoutUnderrun) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
     std::string what;
-    auto sys = CreateWaveOutSystem({"auto", ""}, &what);
+    auto sys = CreateWaveOutSystem({"auto", "", "zelvox_dev_" + std::to_string(::getpid())}, &what);
     EXPECT_EQ(what, "JACK");
     ASSERT_GE(sys->GetNumDevs(), 1);
     WaveOutCaps caps;

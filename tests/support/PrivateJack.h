@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <jack/jack.h>
+
 #include "audio/AudioBackend.h"
 
 namespace zelvox::test {
@@ -24,7 +26,17 @@ public:
         Saved_ = old ? old : "";
         HadOld_ = old != nullptr;
         ::setenv("JACK_DEFAULT_SERVER", Name_.c_str(), 1);
-        for (int i = 0; i < 100 && !JackServerRunning(); ++i) ::usleep(50000);
+        for (int i = 0; i < 100 && !Ready(); ++i) ::usleep(50000);
+    }
+    // The server answers and its playback ports exist (they come a moment after it answers).
+    static bool Ready() {
+        if (!JackServerRunning()) return false;
+        jack_status_t status;
+        jack_client_t* c = jack_client_open("zelvox-ready", JackNoStartServer, &status);
+        if (!c) return false;
+        bool ok = jack_port_by_name(c, "system:playback_1") != nullptr;
+        jack_client_close(c);
+        return ok;
     }
     ~PrivateJack() {
         Kill();
