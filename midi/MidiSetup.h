@@ -99,7 +99,7 @@ private:
     std::string ComboText() const;
     void SetStatus(const std::string& text) { MidiStatus.SetCaption(text); }
 
-    MidiInService& Service_;
+    [[maybe_unused]] MidiInService& Service_; // the service the dialog was built on
     const TSettingsFile& Settings_;
     MidiKnobTable Knobs_;
     std::string StartupProblem_;

@@ -1,20 +1,28 @@
 #pragma once
 // Fuzz body: the settings file "ZLVX3.INI". The input is the file's bytes. Every key the
-// program reads is read the way the program reads it; then one key (picked by the input's
+// program reads is read by the code that reads it at start-up: the sound output's choice
+// ("Audio": "API", "Device"), the audio setup dialog ("Audio": "Buffers") and the MIDI setup
+// dialog ("MIDI": "0".."30", "ENABLED", "CHANNEL"). Then one key (picked by the input's
 // length) is written and read back.
 //
-// What must hold: reading never fails; a written integer reads back as written; writing one
+// What must hold: reading never fails; the dialogs show values inside their controls' ranges
+// and take the file's values by its rules; a written value reads back as written; writing one
 // key changes the value of no other key.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "audio/AudioBackend.h"
+#include "audio/AudioSetup.h"
 #include "audio/Settings.h"
+#include "audio/backends/ScriptedDevice.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
+#include "midi/MidiSetup.h"
+#include "midi/backends/ScriptedMidiIn.h"
 
 namespace zelvox::fuzz {
 
@@ -47,10 +55,41 @@ inline std::vector<std::string> ReadProgramSettings(const TSettingsFile& file) {
     return out;
 }
 
+// Start-up as the program runs it: the audio setup dialog and the MIDI setup dialog read
+// the file, on scripted devices.
+inline void StartDialogs(const TSettingsFile& file) {
+    auto check = [](bool ok, const char* what) { FuzzCheck(ok, "settings", what); };
+    ScriptedWaveOutSystem system;
+    MainThreadQueue queue;
+    TMMWaveOut out{&system, &queue};
+    TAudioSetupForm audio(out, file);
+    audio.FormCreate();
+    int32_t buffers = file.ReadInteger("Audio", "Buffers", 40);
+    buffers = std::clamp(buffers, 1, 120);
+    check(audio.TrackBar1.Value() == buffers, "the buffer slider does not show the file's value");
+    check(out.NumBuffers() == (buffers > 1 ? buffers : 10), "the device got another buffer count");
+
+    ScriptedMidiIn::Device device;
+    device.Name = "Fuzz keys";
+    ScriptedMidiIn midi({device});
+    MidiKnobTable none{};
+    TForm4 form4(midi, &queue, file, none);
+    for (int n = 0; n <= 30; ++n)
+        check(form4.CCTable[size_t(n)] == file.ReadInteger("MIDI", std::to_string(n), 0) ||
+                  (n == 0 || n == 10 || n == 20), // shown at start-up, so limited to 0..100
+              "a CC slot differs from the file");
+    check(form4.SpinEdit971.Value() >= 0 && form4.SpinEdit971.Value() <= 100,
+          "the channel outside its control's range");
+    check(form4.CheckBox1.Checked() == file.ReadBool("MIDI", "ENABLED", false),
+          "Enable MIDI differs from the file");
+    check(form4.DevicesOpen == form4.CheckBox1.Checked(), "MIDI enabled but not opened");
+}
+
 inline void SettingsOne(const uint8_t* data, size_t size) {
     const auto path = ScratchDir::Get() / "ZLVX3.INI";
     WriteBytes(path, data, size);
     const TSettingsFile file(path.string());
+    StartDialogs(file);
     const std::vector<std::string> before = ReadProgramSettings(file);
 
     // One integer key written: which one and what value come from the input's size, so the

@@ -32,22 +32,44 @@ void Write(const fs::path& dir, const std::string& name, const std::vector<uint8
 
 // MIDI stream scripts (see FuzzMidiStream.h for the commands).
 void MidiSeeds(const fs::path& dir) {
-    auto header = [](FuzzScript& s, uint8_t capacity, uint16_t sysexSize, uint8_t sysexCount) {
-        s.Byte(capacity).U16(sysexSize).Byte(sysexCount);
+    // Ring and buffers, channel filter, who takes the events, then the controller number of
+    // each of the 31 slots: here the bass functions on CC 70..76, Twin-T on 80..82, noise on
+    // 90..93, the unused slots on 129 (no controller).
+    auto header = [](FuzzScript& s, uint8_t capacity, uint16_t sysexSize, uint8_t sysexCount,
+                     uint8_t channel = 0, bool dialogHandler = false) {
+        s.Byte(capacity).U16(sysexSize).Byte(sysexCount).Byte(channel).Byte(dialogHandler);
+        for (int slot = 0; slot < 31; ++slot) {
+            uint8_t cc = 129;
+            if (slot <= 6) cc = uint8_t(70 + slot);
+            else if (slot >= 10 && slot <= 12) cc = uint8_t(80 + slot - 10);
+            else if (slot >= 20 && slot <= 23) cc = uint8_t(90 + slot - 20);
+            s.Byte(cc);
+        }
     };
     auto cc = [](FuzzScript& s, uint8_t channel, uint8_t controller, uint8_t value) {
         s.Byte(0).U32(uint32_t(0xB0 | channel) | uint32_t(controller) << 8 | uint32_t(value) << 16);
     };
     {
-        // A controller sweep: CC 0..31 on channel 0, values rising, taken now and then.
+        // A controller sweep over every assigned controller on channel 0, values rising,
+        // taken now and then.
         FuzzScript s;
         header(s, 32, 512, 4);
-        for (uint8_t c = 0; c < 32; ++c) {
-            cc(s, 0, c, uint8_t(c * 4));
+        for (uint8_t c = 68; c < 96; ++c) {
+            cc(s, 0, c, uint8_t((c * 37) & 0x7F));
             if (c % 8 == 7) s.Byte(2);
         }
         s.Byte(2);
         Write(dir, "cc-sweep", s.Data);
+        // The same through the dialog's own handler, with the channel filter on 3.
+        FuzzScript d;
+        header(d, 64, 512, 4, 3, true);
+        for (uint8_t v = 0; v < 128; v += 9) {
+            cc(d, 3, 73, v); // bass Resonance, scaled
+            cc(d, 3, 76, v); // bass Length, scaled and offset
+            cc(d, 2, 92, v); // noise Colour on another channel: filtered out
+        }
+        d.Byte(2);
+        Write(dir, "cc-dialog-channel3", d.Data);
     }
     {
         // Mixed traffic on several channels: notes, CCs, pitch bend, clock and sensing bytes
@@ -56,7 +78,7 @@ void MidiSeeds(const fs::path& dir) {
         header(s, 16, 8, 3);
         s.Byte(0).U32(0x7F3C90); // note on
         cc(s, 3, 7, 100);
-        cc(s, 0, 74, 127);
+        cc(s, 0, 74, 127); // bass Env-Mod
         s.Byte(0).U32(0xF8);
         s.Byte(0).U32(0xFE);
         s.Byte(0).U32(0x4000E1); // pitch bend
