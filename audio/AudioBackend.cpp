@@ -1,6 +1,8 @@
 #include "audio/AudioBackend.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <mutex>
 #include <vector>
 
@@ -116,10 +118,18 @@ bool JackServerRunning() {
     std::lock_guard guard(lock);
     jack_set_error_function(SilentJackMessage);
     jack_set_info_function(SilentJackMessage);
-    jack_status_t status;
-    jack_client_t* client = jack_client_open("zelvox-probe", JackNoStartServer, &status);
-    if (client) jack_client_close(client);
-    return client != nullptr;
+    // A busy server now and then refuses a client for a moment: ask twice before saying no.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        jack_status_t status;
+        jack_client_t* client = jack_client_open("zelvox-probe", JackNoStartServer, &status);
+        if (client) {
+            jack_client_close(client);
+            return true;
+        }
+        if (status & JackServerFailed) return false; // nobody there
+    }
+    return false;
 }
 
 bool PulseServerAvailable() {
@@ -166,6 +176,11 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
     // Automatic.
     if (ApiCompiled(RtAudio::UNIX_JACK) && JackServerRunning()) {
         auto devices = OutputDevices(RtAudio::UNIX_JACK, choice.Device);
+        for (int attempt = 0; devices.empty() && attempt < 3; ++attempt) {
+            // The server answered a moment ago: its ports may still be on their way.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            devices = OutputDevices(RtAudio::UNIX_JACK, choice.Device);
+        }
         if (!devices.empty()) {
             describe("JACK");
             return std::make_unique<RtAudioWaveOutSystem>(RtAudio::UNIX_JACK, devices,

@@ -57,6 +57,28 @@ bool RtAudioWaveOutDevice::FindDevice(RtAudio& rt, unsigned& id, RtAudio::Device
 }
 
 int32_t RtAudioWaveOutDevice::GetCaps(WaveOutCaps& caps) {
+    int32_t r = kMmsyserrError;
+    // A busy JACK server now and then refuses the probing client for a moment: try again
+    // before telling the engine that the device is not there.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        r = ProbeCaps(caps);
+        if (r != kMmsyserrBadDeviceId && r != kMmsyserrError) break;
+    }
+    return r;
+}
+
+int32_t RtAudioWaveOutDevice::QueryFormat(const WaveOutFormat& f) {
+    int32_t r = kMmsyserrError;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        r = ProbeFormat(f);
+        if (r != kMmsyserrBadDeviceId && r != kMmsyserrError) break;
+    }
+    return r;
+}
+
+int32_t RtAudioWaveOutDevice::ProbeCaps(WaveOutCaps& caps) {
     try {
         RtAudio rt(Api_);
         rt.showWarnings(false);
@@ -81,7 +103,7 @@ int32_t RtAudioWaveOutDevice::GetCaps(WaveOutCaps& caps) {
     }
 }
 
-int32_t RtAudioWaveOutDevice::QueryFormat(const WaveOutFormat& f) {
+int32_t RtAudioWaveOutDevice::ProbeFormat(const WaveOutFormat& f) {
     if (f.FormatTag != 1 || f.BitsPerSample != 16 || f.Channels < 1 || f.Channels > 2)
         return kWaverrBadFormat;
     try {

@@ -33,6 +33,8 @@ protected:
 private:
     static int Callback(void* out, void* in, unsigned frames, double time,
                         RtAudioStreamStatus status, void* user);
+    int32_t ProbeCaps(WaveOutCaps& caps);
+    int32_t ProbeFormat(const WaveOutFormat& format);
     // Finds the device; false with LastError_ set when it is not there.
     bool FindDevice(RtAudio& rt, unsigned& id, RtAudio::DeviceInfo& info);
 
