@@ -1,12 +1,12 @@
 // The desktop program: the splash window first, the main window after its "OK".
 
-#include <QApplication>
+#include "app/ErrorDisplay.h"
 
 #include "app/MainWindow.h"
 #include "app/SplashWindow.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    zelvox::app::Application app(argc, argv);
     QApplication::setApplicationName("Zelvox");
     QApplication::setQuitOnLastWindowClosed(false);
 

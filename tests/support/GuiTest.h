@@ -13,6 +13,8 @@
 
 #include <functional>
 
+#include "app/ErrorDisplay.h"
+
 namespace zelvox::testing {
 
 inline QApplication& GuiApp() {
@@ -22,7 +24,7 @@ inline QApplication& GuiApp() {
     static QApplication* app = [] {
         // Run without a display also when started outside ctest.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* a = new QApplication(argc, argv);
+        auto* a = new app::Application(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         return a;
     }();

@@ -1,0 +1,72 @@
+#include "app/FileDialogs.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace zelvox::app {
+
+namespace {
+FileChooser& Installed() {
+    static FileChooser chooser;
+    return chooser;
+}
+
+std::optional<QString> RealDialog(QWidget* parent, const FileDialogSpec& spec) {
+    QFileDialog dlg(parent, spec.Title, spec.InitialFolder);
+    dlg.setObjectName(spec.Mode == FileDialogSpec::Save ? "SaveDialog" : "OpenDialog");
+    dlg.setNameFilters(QtNameFilters(spec.Filter));
+    dlg.setAcceptMode(spec.Mode == FileDialogSpec::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg.setFileMode(spec.Mode == FileDialogSpec::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    QString ext = spec.DefaultExtension;
+    if (ext.startsWith('.')) ext.remove(0, 1);
+    dlg.setDefaultSuffix(ext);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, !spec.ConfirmOverwrite);
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true); // the same titles and filters everywhere
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+    return dlg.selectedFiles().first();
+}
+} // namespace
+
+FileDialogSpec SavePatternDialog() {
+    return {FileDialogSpec::Save, "Save Zelvox settings", "Zelvox settings (*.zvx)|*.zvx|All files (*.*)|*.*",
+            "zvx", false, {}};
+}
+
+FileDialogSpec LoadPatternDialog() {
+    return {FileDialogSpec::Open, "Load Zelvo settings", "Zelvox data files (*.zvx)|*.zvx|All files (*.*)|*.*",
+            ".zvx", false, {}};
+}
+
+FileDialogSpec RecordWavDialog() {
+    // The first time in the user's home folder (there is no drive c: here), then wherever
+    // the dialog was last left.
+    return {FileDialogSpec::Save, "Record to wav", "Wave audio files (*.wav)|*.wav|All files (*.*)|*.*", ".wav",
+            true, QDir::homePath()};
+}
+
+QStringList QtNameFilters(const QString& filter) {
+    const QStringList parts = filter.split('|');
+    QStringList names;
+    // Qt shows the name and filters by the patterns in its parentheses, which repeat the
+    // pattern part of each pair.
+    for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
+    return names;
+}
+
+QString WithDefaultExtension(const QString& name, const QString& extension) {
+    QString ext = extension;
+    if (ext.startsWith('.')) ext.remove(0, 1);
+    if (ext.isEmpty() || !QFileInfo(name).suffix().isEmpty()) return name;
+    return name + "." + ext;
+}
+
+std::optional<QString> ChooseFile(QWidget* parent, const FileDialogSpec& spec) {
+    std::optional<QString> chosen = Installed() ? Installed()(parent, spec) : RealDialog(parent, spec);
+    if (chosen && spec.Mode == FileDialogSpec::Save) chosen = WithDefaultExtension(*chosen, spec.DefaultExtension);
+    return chosen;
+}
+
+void SetFileChooser(FileChooser chooser) { Installed() = std::move(chooser); }
+
+} // namespace zelvox::app
