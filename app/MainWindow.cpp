@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -7,15 +8,59 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include "app/ErrorDisplay.h"
+#include "ui/qt/Container.h"
+#include "ui/qt/Knob.h"
+#include "ui/qt/LcdLabel.h"
+#include "ui/qt/Led.h"
 #include "ui/qt/ModelLink.h"
+#include "ui/qt/NoteSlider.h"
+#include "ui/qt/StdViews.h"
+#include "ui/qt/Switch.h"
 
 namespace zelvox::app {
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+using namespace zelvox::qt;
+
+namespace {
+// Layout of the client area (pixels). Columns of the 16 steps: 24 pixels apiece.
+constexpr int kStripHeight = 61;
+constexpr int kColumn0 = 7;
+constexpr int kColumnPitch = 24;
+constexpr int kMiddleTop = kStripHeight;
+constexpr int kMiddleHeight = 176;
+constexpr int kLedTop = kMiddleTop + kMiddleHeight + 3;
+constexpr int kLowerTop = kLedTop + 17;
+constexpr QSize kKnobSize(44, 58);
+constexpr QSize kSwitchSize(42, 58);
+
+int ColumnX(int n) { return kColumn0 + (n - 1) * kColumnPitch; }
+
+// A raised panel look for the areas of the window.
+void Bevel(QFrame* f) {
+    f->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    f->setLineWidth(1);
+}
+
+QLabel* Caption(QWidget* parent, const QString& text, QRect where, int px = 10, bool bold = false,
+                QColor colour = QColor(0, 0, 0)) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(PanelFont(px, bold));
+    l->setGeometry(where);
+    l->setAlignment(Qt::AlignCenter);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    l->setPalette(pal);
+    return l;
+}
+} // namespace
+
+MainWindow::MainWindow(MainForm& form, QWidget* parent) : QMainWindow(parent), Form_(form) {
     setObjectName("Form1");
-    setWindowTitle("Zelvox");
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowTitle(ToQString(Form_.Form1.Caption()));
+    CaptionLink_ = Form_.Form1.AddViewListener([this] { setWindowTitle(ToQString(Form_.Form1.Caption())); });
 
     Panel_ = new QWidget(this);
     Panel_->setObjectName("Panel");
@@ -24,64 +69,240 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     pal.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
     Panel_->setPalette(pal);
     Panel_->setFixedSize(kClientWidth, kClientHeight - kStatusHeight);
-    Panel_->setFont(qt::PanelFont(11));
+    Panel_->setFont(PanelFont(11));
     setCentralWidget(Panel_);
 
-    Status_ = new QLabel("DSP Usage : 0%");
-    Status_->setObjectName("StatusText");
-    Status_->setFont(qt::PanelFont(11));
+    // The step context menu, shared by the 16 note sliders and the bass panel's switches, and
+    // the pattern buttons' menu. Both are filled before the views that use them are built.
+    StepMenu_ = new QMenu(this);
+    StepMenu_->setObjectName("PopupMenu1");
+    StepMenu_->addAction(new MenuAction(Form_.Play1, StepMenu_));
+    StepMenu_->addAction(new MenuAction(Form_.Slide1, StepMenu_));
+    connect(StepMenu_, &QMenu::aboutToShow, this, [this] { Guarded([this] { Form_.PopupMenu1Popup(); }); });
+    PatternMenu_ = new QMenu(this);
+    PatternMenu_->setObjectName("PopupMenu2");
+    PatternMenu_->addAction(new MenuAction(Form_.Copy1, PatternMenu_));
+    PatternMenu_->addAction(new MenuAction(Form_.Paste1, PatternMenu_));
+
+    BuildKnobStrip();
+    BuildEditor();
+    BuildArranger();
+    BuildStepLeds();
+    BuildLowerPanel();
+
+    Status_ = new QLabel;
+    Status_->setObjectName("StatusBar1");
+    Status_->setFont(PanelFont(11));
     statusBar()->addWidget(Status_, 1);
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setFixedHeight(kStatusHeight);
+    Timer2Timer();
+    Timer2_.setInterval(1000);
+    connect(&Timer2_, &QTimer::timeout, this, [this] { Timer2Timer(); });
+    Timer2_.start();
 
     BuildMenus();
     setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
     if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
 }
 
+MainWindow::~MainWindow() { Form_.Form1.RemoveViewListener(CaptionLink_); }
+
+void MainWindow::BuildKnobStrip() {
+    auto knobRow = [this](Control& panelModel, std::initializer_list<ValueControl*> knobs,
+                          std::initializer_list<Switch*> switches, const char* title) {
+        auto* panel = new ContainerView(panelModel, Panel_);
+        Bevel(panel);
+        panel->setGeometry(0, 0, kClientWidth, kStripHeight);
+        int x = 4;
+        for (ValueControl* k : knobs) {
+            auto* v = new KnobView(*k, panel);
+            v->setGeometry(QRect(QPoint(x, 2), kKnobSize));
+            x += kKnobSize.width();
+        }
+        for (Switch* s : switches) {
+            auto* v = new SwitchView(*s, panel);
+            v->setGeometry(QRect(QPoint(x, 2), kSwitchSize));
+            v->SetContextMenu(StepMenu_);
+            x += kSwitchSize.width();
+        }
+        if (title) {
+            // The voice's name in the free part of the strip.
+            auto* t = Caption(panel, title, QRect(x + 8, 8, kClientWidth - x - 16, 44), 15, true, QColor(32, 32, 32));
+            t->setObjectName(QString(panelModel.Name.c_str()) + "Title");
+        }
+    };
+    knobRow(Form_.BassPanel,
+            {&Form_.MMWheel1, &Form_.MMWheel2, &Form_.MMWheel3, &Form_.MMWheel4, &Form_.MMWheel5, &Form_.MMWheel7,
+             &Form_.MMWheel9},
+            {&Form_.MMSwitch1, &Form_.MMSlider17}, nullptr);
+    knobRow(Form_.TwinTPanel, {&Form_.MMWheel8, &Form_.MMWheel10, &Form_.MMWheel11}, {}, "TWIN-T DRUM");
+    knobRow(Form_.NoisePanel, {&Form_.MMWheel12, &Form_.MMWheel13, &Form_.MMWheel14, &Form_.MMWheel15}, {},
+            "NOISE");
+}
+
+void MainWindow::BuildEditor() {
+    auto* editor = new ContainerView(Form_.EditorPanel, Panel_);
+    editor->setGeometry(0, kMiddleTop, kClientWidth, kMiddleHeight);
+    for (int n = 1; n <= kStepsPerPattern; ++n) {
+        const int x = ColumnX(n);
+        auto* button = new LedButtonView(Form_.LEDButton(n), editor);
+        button->setGeometry(x, 4, kColumnPitch - 1, 28);
+        button->SetContextMenu(PatternMenu_);
+        auto* slider = new NoteSliderView(Form_.MMSlider(n), editor);
+        slider->setGeometry(x + 2, 38, kColumnPitch - 5, 116);
+        slider->SetContextMenu(StepMenu_);
+        auto* name = new LcdLabel(Form_.NoteLabel(n), QColor(0, 255, 0), false, editor);
+        name->setGeometry(x, 158, kColumnPitch - 1, 15);
+        name->setFont(PanelFont(9, true));
+    }
+}
+
+void MainWindow::BuildArranger() {
+    auto* table = new ContainerView(Form_.ArrangerPanel, Panel_);
+    Bevel(table);
+    table->setGeometry(0, kMiddleTop, kClientWidth, kMiddleHeight);
+    constexpr int kRowTop = 24, kRowPitch = 19, kSpinW = 60, kSpinH = 18;
+    for (int col = 0; col < 2; ++col) {
+        const int x0 = 24 + col * 192;
+        auto* ph = new LabelView(*Form_.PhraseHeadings[size_t(col * 2)], table);
+        ph->setGeometry(x0 + 28, 4, kSpinW, 16);
+        ph->setAlignment(Qt::AlignCenter);
+        ph->setFont(PanelFont(11, true));
+        auto* ch = new LabelView(*Form_.PhraseHeadings[size_t(col * 2 + 1)], table);
+        ch->setGeometry(x0 + 28 + kSpinW + 12, 4, kSpinW, 16);
+        ch->setAlignment(Qt::AlignCenter);
+        ch->setFont(PanelFont(11, true));
+        for (int row = 0; row < 8; ++row) {
+            const int k = col * 8 + row + 1;
+            const int y = kRowTop + row * kRowPitch;
+            auto* number = new LabelView(Form_.PhraseLabel(k), table);
+            number->setGeometry(x0, y, 24, kSpinH);
+            number->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            number->setFont(PanelFont(11, true));
+            auto* p = new SpinEditView(Form_.PhrasePatternSpin(k), true, table);
+            p->setGeometry(x0 + 28, y, kSpinW, kSpinH);
+            p->setFont(PanelFont(11));
+            auto* c = new SpinEditView(Form_.PhraseCountSpin(k), true, table);
+            c->setGeometry(x0 + 28 + kSpinW + 12, y, kSpinW, kSpinH);
+            c->setFont(PanelFont(11));
+        }
+    }
+}
+
+void MainWindow::BuildStepLeds() {
+    for (int n = 1; n <= kStepsPerPattern; ++n) {
+        auto* led = new LedView(Form_.MMLED(n), Panel_);
+        led->setGeometry(ColumnX(n) + 4, kLedTop, kColumnPitch - 9, 13);
+    }
+}
+
+void MainWindow::BuildLowerPanel() {
+    auto* lower = new QFrame(Panel_);
+    lower->setObjectName("LowerPanel");
+    Bevel(lower);
+    lower->setGeometry(0, kLowerTop, kClientWidth, kClientHeight - kStatusHeight - kLowerTop);
+
+    const int y = (lower->height() - kKnobSize.height()) / 2;
+    (new KnobView(Form_.MMWheel16, lower))->setGeometry(QRect(QPoint(6, y), kKnobSize));
+    (new KnobView(Form_.MMWheel17, lower))->setGeometry(QRect(QPoint(52, y), kKnobSize));
+
+    // The arrows as a cross: transpose up/down, rotate left/right.
+    const int ax = 104, ay = lower->height() / 2 - 10;
+    const QSize a(24, 20);
+    auto arrow = [&](Label& m, int dx, int dy) {
+        auto* v = new LcdLabel(m, QColor(0, 255, 0), true, lower);
+        v->setGeometry(QRect(QPoint(ax + dx, ay + dy), a));
+        v->setToolTip(&m == &Form_.MMLabel1   ? "Transpose up"
+                      : &m == &Form_.MMLabel2 ? "Transpose down"
+                      : &m == &Form_.MMLabel3 ? "Rotate left"
+                                              : "Rotate right");
+    };
+    arrow(Form_.MMLabel1, 26, -22);
+    arrow(Form_.MMLabel2, 26, 22);
+    arrow(Form_.MMLabel3, 0, 0);
+    arrow(Form_.MMLabel4, 52, 0);
+
+    auto* start = new ButtonView(Form_.Button1, lower);
+    start->setGeometry(190, ay - 18, 64, 24);
+    auto* stop = new ButtonView(Form_.Button2, lower);
+    stop->setGeometry(190, ay + 14, 64, 24);
+
+    auto spin = [&](SpinEdit& m, int top) {
+        Caption(lower, ToQString(m.Caption()), QRect(264, top, 70, 14), 10)->setObjectName(
+            QString("%1Caption").arg(m.Name.c_str()));
+        auto* v = new SpinEditView(m, /*typable=*/false, lower);
+        v->setGeometry(268, top + 14, 62, 20);
+        v->setFont(PanelFont(11));
+    };
+    spin(Form_.SpinEdit971, ay - 26);
+    spin(Form_.SpinEdit972, ay + 12);
+
+    (new KnobView(Form_.MMWheel6, lower))->setGeometry(QRect(QPoint(kClientWidth - kKnobSize.width() - 8, y), kKnobSize));
+}
+
+QAction* MainWindow::AddCommand(QMenu* menu, const char* caption, const char* name, std::function<void()>* handler) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(name);
+    // A command that fails shows its error and ends; the window carries on.
+    connect(a, &QAction::triggered, this, [handler] {
+        if (*handler) Guarded(*handler);
+    });
+    return a;
+}
+
 void MainWindow::BuildMenus() {
     QMenuBar* bar = menuBar();
     bar->setObjectName("MainMenu1");
     QMenu* file = bar->addMenu("&File");
-    file->addAction("&Load pattern");
-    file->addAction("&Save pattern");
-    file->addAction("&Record to wav");
+    AddCommand(file, "&Load pattern", "Loadpattern1", &OnLoadPattern);
+    AddCommand(file, "&Save pattern", "Savepattern1", &OnSavePattern);
+    AddCommand(file, "&Record to wav", "Recordtowav1", &OnRecordToWav);
     file->addSeparator();
-    file->addAction("&Exit", this, &QWidget::close);
+    file->addAction("&Exit", this, &QWidget::close)->setObjectName("Exit1");
 
     QMenu* edit = bar->addMenu("&Edit");
-    edit->addAction("&Copy");
-    edit->addAction("&Paste");
+    edit->addAction(new MenuAction(Form_.Copy2, edit));
+    edit->addAction(new MenuAction(Form_.Paste2, edit));
 
     QMenu* mode = bar->addMenu("Edit-&mode");
-    mode->addAction("&All Notes");
-    mode->addAction("&Selected Note");
+    auto* modes = new QActionGroup(mode);
+    for (MenuItem* m : {&Form_.AllNotes1, &Form_.SelectedNote1}) mode->addAction(new MenuAction(*m, modes));
 
     QMenu* synth = bar->addMenu("S&ynth-mode");
-    synth->addAction("&Bass synth");
-    synth->addAction("&Twin-T synth");
-    synth->addAction("&Noise synth");
-    synth->addAction("&Arranger");
+    for (MenuItem* m : {&Form_.Synth1, &Form_.SSynth1, &Form_.Noisesynth1, &Form_.Arranger1})
+        synth->addAction(new MenuAction(*m, synth));
 
     QMenu* setup = bar->addMenu("&Setup");
-    setup->addAction("&Audio");
-    setup->addAction("&MIDI");
-    setup->addAction("&Envelopes");
+    AddCommand(setup, "&Audio", "Audio1", &OnAudioSetup);
+    AddCommand(setup, "&MIDI", "MIDI1", &OnMidiSetup);
+    AddCommand(setup, "&Envelopes", "Envelopes1", &OnEnvelopeSetup);
 
     QMenu* help = bar->addMenu("&Help");
-    help->addAction("&About", this, &MainWindow::aboutRequested);
-    help->addAction("&Help");
+    AddCommand(help, "&About", "About1", &OnAbout);
+    AddCommand(help, "&Help", "Help2", &OnHelp);
 }
 
 QAction* MainWindow::FindAction(const QString& caption) const {
-    for (QAction* a : findChildren<QAction*>())
-        if (a->text() == caption) return a;
+    for (QAction* top : menuBar()->actions())
+        if (top->menu())
+            for (QAction* a : top->menu()->actions())
+                if (a->text() == caption) return a;
     return nullptr;
 }
 
+void MainWindow::Timer2Timer() {
+    const int load = DspLoad ? DspLoad() : 0;
+    Status_->setText(QStringLiteral("DSP Usage : %1%").arg(load));
+}
+
 void MainWindow::closeEvent(QCloseEvent* e) {
+    // Stop playback (which also finishes a recording), let pending messages run once, then
+    // end the program.
+    Guarded([this] { Form_.FormClose(); });
+    QCoreApplication::processEvents();
     e->accept();
-    emit closed();
+    if (OnClosed) OnClosed();
 }
 
 } // namespace zelvox::app

@@ -1,8 +1,17 @@
 #pragma once
-// The synthesizer's main window: fixed size, client area 397 x 382 on grey, the menu bar, the
-// panel and a one-text status bar.
+// The synthesizer's main window, a view on MainForm: fixed size, client area 397 x 382 on
+// grey; the knob strip with the three voice panels; the pattern editor or the phrase table;
+// the step LEDs; the lower panel; the menus and a one-text status bar. Every control is a
+// view attached to its model in MainForm; the window holds no program state.
 
 #include <QMainWindow>
+#include <QMenu>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+
+#include "ui/MainForm.h"
 
 class QLabel;
 
@@ -15,25 +24,52 @@ public:
     static constexpr int kClientHeight = 382;
     static constexpr int kStatusHeight = 20;
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(MainForm& form, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
+    MainForm& Form() const { return Form_; }
     QWidget* Panel() const { return Panel_; }
     QLabel* StatusText() const { return Status_; }
-    // The menu action with this caption (accelerator marks included), or null.
+    QMenu* StepMenu() const { return StepMenu_; }
+    QMenu* PatternMenu() const { return PatternMenu_; }
+    // The menu-bar action with this caption (accelerator marks included), or null.
     QAction* FindAction(const QString& caption) const;
+    // The view of the control with this model name, or null.
+    template <class View = QWidget> View* ViewOf(const std::string& name) const {
+        return Panel_->findChild<View*>(QString::fromStdString(name));
+    }
 
-signals:
-    void aboutRequested();
-    void closed();
+    // The DSP load in percent, read once a second for the status bar (0 when not set).
+    std::function<int()> DspLoad;
+    // Writes the status bar now (the one-second timer does it from start-up on).
+    void Timer2Timer();
+
+    // Run by the File, Setup and Help items; the program wires them.
+    std::function<void()> OnLoadPattern, OnSavePattern, OnRecordToWav;
+    std::function<void()> OnAudioSetup, OnMidiSetup, OnEnvelopeSetup;
+    std::function<void()> OnAbout, OnHelp;
+    // Closing the window: FormClose has run (playback stopped); the program then ends.
+    std::function<void()> OnClosed;
 
 protected:
     void closeEvent(QCloseEvent*) override;
 
 private:
+    void BuildKnobStrip();
+    void BuildEditor();
+    void BuildArranger();
+    void BuildStepLeds();
+    void BuildLowerPanel();
     void BuildMenus();
+    QAction* AddCommand(QMenu* menu, const char* caption, const char* name, std::function<void()>* handler);
 
+    MainForm& Form_;
     QWidget* Panel_;
     QLabel* Status_;
+    QMenu* StepMenu_ = nullptr;
+    QMenu* PatternMenu_ = nullptr;
+    QTimer Timer2_;
+    int CaptionLink_ = 0;
 };
 
 } // namespace zelvox::app

@@ -1,4 +1,5 @@
-// Splash window and main-window shell: start-up sequence, About, sizes, menus.
+// The program's start-up and shell: splash sequence, About, the main window's size, caption,
+// menus and status bar, Exit.
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 
-#include "app/MainWindow.h"
-#include "app/SplashWindow.h"
-#include "support/GuiTest.h"
+#include "app/Program.h"
+#include "support/GuiProgram.h"
 
 using namespace zelvox;
 using namespace zelvox::app;
@@ -31,47 +31,58 @@ QStringList Texts(QWidget* w) {
 } // namespace
 
 TEST_F(GuiShell, SplashEnablesOkAfterOneSecondAndOkShowsTheMainWindow) {
-    SplashWindow splash;
-    MainWindow main;
-    QObject::connect(&splash, &SplashWindow::okPressed, &main, [&] { main.show(); });
+    GuiProgram holder;
+    Program& program = *holder;
+    SplashWindow& splash = program.Splash();
+    MainWindow& main = program.Main();
     EXPECT_EQ(splash.size(), QSize(420, 172));
     EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
     for (const char* t : {"Zelvox", "For Win95/98", "V3.0", "Initialising, please wait ...."})
         EXPECT_TRUE(Texts(&splash).contains(t)) << t;
 
     QElapsedTimer clock;
-    splash.show();
+    program.Start();
     clock.start();
+    EXPECT_TRUE(splash.isVisible());
     EXPECT_FALSE(splash.OkButton()->isEnabled());
     ProcessEvents(500);
     EXPECT_FALSE(splash.OkButton()->isEnabled());
     EXPECT_FALSE(main.isVisible());
     ASSERT_TRUE(WaitFor([&] { return splash.OkButton()->isEnabled(); }, 3000));
-    EXPECT_GE(clock.elapsed(), 990);
+    EXPECT_GE(clock.elapsed(), 1000);
 
     splash.OkButton()->click();
     EXPECT_FALSE(splash.isVisible());
     EXPECT_TRUE(main.isVisible());
 
-    // About: the banner again, without the initialising text, OK usable at once.
-    splash.ShowAbout();
+    // About while playing: the banner without the initialising text; playback goes on.
+    ViewOf<QPushButton>(main, "Button1")->click();
+    ASSERT_TRUE(program.Form.Eng.S.Playing);
+    main.FindAction("&About")->trigger();
     EXPECT_TRUE(splash.isVisible());
     EXPECT_FALSE(Texts(&splash).contains("Initialising, please wait ...."));
     EXPECT_TRUE(splash.OkButton()->isEnabled());
+    EXPECT_TRUE(program.Form.Eng.S.Playing);
     splash.OkButton()->click();
     EXPECT_FALSE(splash.isVisible());
     EXPECT_TRUE(main.isVisible());
 }
 
 TEST_F(GuiShell, MainWindowHasTheFixedClientAreaCaptionMenusAndStatusBar) {
-    MainWindow main;
+    GuiProgram holder;
+    Program& program = *holder;
+    MainWindow& main = program.Main();
     main.show();
     EXPECT_EQ(main.windowTitle(), "Zelvox");
     EXPECT_EQ(main.width(), 397);
     EXPECT_EQ(main.height() - main.menuBar()->height(), 382);
     EXPECT_EQ(main.minimumSize(), main.maximumSize());
+    EXPECT_FALSE(main.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(main.Panel()->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
     EXPECT_EQ(main.StatusText()->text(), "DSP Usage : 0%");
+    main.DspLoad = [] { return 37; };
+    main.Timer2Timer();
+    EXPECT_EQ(main.StatusText()->text(), "DSP Usage : 37%");
 
     const std::vector<std::pair<QString, QStringList>> menus = {
         {"&File", {"&Load pattern", "&Save pattern", "&Record to wav", "&Exit"}},
@@ -90,16 +101,36 @@ TEST_F(GuiShell, MainWindowHasTheFixedClientAreaCaptionMenusAndStatusBar) {
             if (!a->isSeparator()) items << a->text();
         EXPECT_EQ(items, menus[i].second) << menus[i].first.toStdString();
     }
+    EXPECT_TRUE(main.FindAction("&All Notes")->isChecked());
+    EXPECT_FALSE(main.FindAction("&Selected Note")->isChecked());
+    main.FindAction("&Selected Note")->trigger();
+    EXPECT_TRUE(program.Form.SelectedNoteMode);
+    EXPECT_TRUE(main.FindAction("&Selected Note")->isChecked());
+    EXPECT_FALSE(main.FindAction("&All Notes")->isChecked());
 }
 
-TEST_F(GuiShell, ExitClosesTheMainWindowWhichClosesTheSplash) {
-    SplashWindow splash;
-    MainWindow main;
-    bool programEnded = false;
-    QObject::connect(&main, &MainWindow::closed, &splash, &QWidget::close);
-    QObject::connect(&splash, &SplashWindow::closed, [&] { programEnded = true; });
-    main.show();
-    main.FindAction("&Exit")->trigger();
-    EXPECT_FALSE(main.isVisible());
-    EXPECT_TRUE(programEnded);
+TEST_F(GuiShell, ExitStopsPlaybackAndEndsTheProgram) {
+    GuiProgram holder;
+    Program& program = *holder;
+    bool ended = false;
+    QObject::connect(&program, &Program::finished, [&] { ended = true; });
+    program.Start();
+    program.Splash().hide();
+    program.Main().show();
+    ViewOf<QPushButton>(program.Main(), "Button1")->click();
+    ASSERT_TRUE(program.Form.Eng.S.Playing);
+    program.Main().FindAction("&Exit")->trigger();
+    EXPECT_FALSE(program.Main().isVisible());
+    EXPECT_FALSE(program.Form.Eng.S.Playing);
+    EXPECT_TRUE(ended);
+}
+
+TEST_F(GuiShell, HelpOpensTheProgramsOwnViewerAtTheContents) {
+    GuiProgram holder;
+    Program& program = *holder;
+    program.Main().FindAction("&Help")->trigger();
+    ASSERT_TRUE(program.Help().isVisible());
+    // The test program's folder has no help file next to it; the viewer says where it looked.
+    const QString text = program.Help().Browser()->toPlainText();
+    EXPECT_TRUE(text.startsWith("Zelvox Help") || text.contains("Help file not found")) << text.toStdString();
 }

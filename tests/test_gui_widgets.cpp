@@ -237,10 +237,13 @@ TEST_F(GuiWidgets, LcdLabelShowsTheCaptionAndActsAsAGlyphButton) {
     note.SetCaption("D2");
     EXPECT_EQ(lcd.Text(), "D2");
 
-    Button up("MMLabel1", "\u25B2");
+    Click(&lcd); // a plain label does not click
+    Label up("MMLabel1", "\u25B2");
     int clicks = 0;
-    up.OnClick = [&] { ++clicks; };
-    LcdLabel arrow(up);
+    note.OnClick = up.OnClick = [&] { ++clicks; };
+    Click(&lcd);
+    EXPECT_EQ(clicks, 0);
+    LcdLabel arrow(up, QColor(0, 255, 0), /*clickable=*/true);
     arrow.resize(22, 20);
     Click(&arrow);
     EXPECT_EQ(clicks, 1);

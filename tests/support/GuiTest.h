@@ -11,11 +11,18 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include <cstdio>
 #include <functional>
 
 #include "app/ErrorDisplay.h"
 
 namespace zelvox::testing {
+
+// Errors the program would have shown in a message box during the tests, in order.
+inline QStringList& GuiErrors() {
+    static QStringList errors;
+    return errors;
+}
 
 inline QApplication& GuiApp() {
     static int argc = 1;
@@ -26,6 +33,11 @@ inline QApplication& GuiApp() {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         auto* a = new app::Application(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
+        // A modal error box would stop a test for good: collect the texts instead.
+        app::SetErrorSink([](const QString& text) {
+            GuiErrors() << text;
+            fprintf(stderr, "error box: %s\n", qPrintable(text));
+        });
         return a;
     }();
     return *app;
@@ -89,6 +101,9 @@ inline void Key(QWidget* w, int key, const QString& text = {}) {
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
     QApplication::sendEvent(w, &release);
 }
+
+// The child of a window whose object name (the model's name) is name.
+template <class W = QWidget> W* ViewOf(QWidget& window, const char* name) { return window.findChild<W*>(name); }
 
 // The widget as drawn, for pixel checks.
 inline QImage Grab(QWidget* w) { return w->grab().toImage(); }

@@ -5,24 +5,14 @@
 
 namespace zelvox::qt {
 
-LcdLabel::LcdLabel(Label& model, QColor ink, QWidget* parent)
-    : QWidget(parent), Model_(model), AsLabel_(&model), Ink_(ink), Link_(model, [this] {
+LcdLabel::LcdLabel(Label& model, QColor ink, bool clickable, QWidget* parent)
+    : QWidget(parent), Model_(model), Ink_(ink), Clickable_(clickable), Link_(model, [this] {
           SyncCommon(this, Model_);
           update();
       }) {
     setObjectName(ToQString(model.Name));
-    setFont(PanelFont(10, true));
-    SyncCommon(this, Model_);
-}
-
-LcdLabel::LcdLabel(Button& model, QColor ink, QWidget* parent)
-    : QWidget(parent), Model_(model), AsButton_(&model), Ink_(ink), Link_(model, [this] {
-          SyncCommon(this, Model_);
-          update();
-      }) {
-    setObjectName(ToQString(model.Name));
-    setFont(PanelFont(12, true));
-    setCursor(Qt::PointingHandCursor);
+    setFont(PanelFont(clickable ? 12 : 10, true));
+    if (clickable) setCursor(Qt::PointingHandCursor);
     SyncCommon(this, Model_);
 }
 
@@ -41,7 +31,7 @@ void LcdLabel::paintEvent(QPaintEvent*) {
     p.drawLine(r.topRight(), r.bottomRight());
 
     QColor ink = Ink_;
-    if (AsLabel_ && AsLabel_->FontColour() != Colours::Black) ink = ToQColor(AsLabel_->FontColour());
+    if (Model_.FontColour() != Colours::Black) ink = ToQColor(Model_.FontColour());
     if (!isEnabled()) ink = ink.darker(250);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(ink);
@@ -50,17 +40,17 @@ void LcdLabel::paintEvent(QPaintEvent*) {
 }
 
 void LcdLabel::mousePressEvent(QMouseEvent* e) {
-    if (!AsButton_ || e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
+    if (!Clickable_ || e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
     Down_ = true;
     update();
     e->accept();
 }
 
 void LcdLabel::mouseReleaseEvent(QMouseEvent* e) {
-    if (!AsButton_ || e->button() != Qt::LeftButton || !Down_) return QWidget::mouseReleaseEvent(e);
+    if (!Clickable_ || e->button() != Qt::LeftButton || !Down_) return QWidget::mouseReleaseEvent(e);
     Down_ = false;
     update();
-    if (rect().contains(e->position().toPoint())) AsButton_->Click();
+    if (rect().contains(e->position().toPoint())) Model_.Click();
     e->accept();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// LCD-style label: the model's caption in a bright ink on a dark, sunken display panel. It is
-// also the panel's click target for glyph buttons (the transport panel's arrows): bound to a
-// Button model, a left click raises the button's OnClick.
+// LCD-style label: the model's caption in a bright ink on a dark, sunken display panel. A
+// clickable one is the panel's glyph button (the lower panel's arrows): a left click raises
+// the label's OnClick.
 
 #include <QWidget>
 
@@ -14,10 +14,9 @@ class LcdLabel : public QWidget {
     Q_OBJECT
 public:
     // ink: the text colour; the model's own font colour is used when it is not black.
-    LcdLabel(Label& model, QColor ink = QColor(0, 255, 0), QWidget* parent = nullptr);
-    LcdLabel(Button& model, QColor ink = QColor(0, 255, 0), QWidget* parent = nullptr);
+    LcdLabel(Label& model, QColor ink = QColor(0, 255, 0), bool clickable = false, QWidget* parent = nullptr);
 
-    Control& Model() const { return Model_; }
+    Label& Model() const { return Model_; }
     QString Text() const;
     QSize sizeHint() const override { return {28, 14}; }
 
@@ -27,10 +26,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override;
 
 private:
-    Control& Model_;
-    Label* AsLabel_ = nullptr;
-    Button* AsButton_ = nullptr;
+    Label& Model_;
     QColor Ink_;
+    bool Clickable_;
     ModelLink Link_;
     bool Down_ = false;
 };

@@ -26,6 +26,13 @@ NoteSliderView::NoteSliderView(NoteSlider& model, QWidget* parent)
 
 void NoteSliderView::Refresh() {
     SyncCommon(this, Model_);
+    // The program gave this slider the focus: move the real focus here (without selecting
+    // the step a second time).
+    if (Model_.Focused() && !hasFocus() && isVisible() && isEnabled()) {
+        Syncing_ = true;
+        setFocus(Qt::OtherFocusReason);
+        Syncing_ = false;
+    }
     update();
 }
 
@@ -76,18 +83,21 @@ void NoteSliderView::paintEvent(QPaintEvent*) {
     }
 }
 
-void NoteSliderView::Enter() {
-    if (Model_.OnEnter) Model_.OnEnter();
+void NoteSliderView::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    Refresh(); // a focus the program gave while the window was hidden arrives now
 }
 
 void NoteSliderView::focusInEvent(QFocusEvent* e) {
-    // A press selects the step itself (below); focus that arrives by keyboard selects it here.
-    if (!Pressing_) Enter();
+    // A press selects the step itself (below) and the program's own focus moves have
+    // selected it already; focus that arrives by keyboard selects it here.
+    if (!Pressing_ && !Syncing_) Model_.FocusIn();
     update();
     QWidget::focusInEvent(e);
 }
 
 void NoteSliderView::focusOutEvent(QFocusEvent* e) {
+    Model_.FocusOut();
     update();
     QWidget::focusOutEvent(e);
 }
@@ -100,7 +110,7 @@ void NoteSliderView::mousePressEvent(QMouseEvent* e) {
     Pressing_ = true;
     setFocus(Qt::MouseFocusReason);
     Pressing_ = false;
-    Enter();
+    Model_.FocusIn();
     if (e->button() == Qt::LeftButton) {
         Dragging_ = true;
         if (!ThumbRect().contains(e->position())) Model_.SetValue(ValueAt(e->position().y()));

@@ -35,13 +35,13 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override;
     void wheelEvent(QWheelEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
+    void showEvent(QShowEvent*) override;
     void focusInEvent(QFocusEvent*) override;
     void focusOutEvent(QFocusEvent*) override;
     void contextMenuEvent(QContextMenuEvent*) override;
 
 private:
     void Refresh();
-    void Enter();
     void Step(int delta);
     double TrackTop() const;
     double TrackBottom() const;
@@ -51,6 +51,7 @@ private:
     QPointer<QMenu> Menu_;
     bool Dragging_ = false;
     bool Pressing_ = false;
+    bool Syncing_ = false;
 };
 
 } // namespace zelvox::qt

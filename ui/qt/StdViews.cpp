@@ -35,6 +35,28 @@ void SpinEditView::Refresh() {
     if (value() != Model_.Value()) setValue(Model_.Value());
 }
 
+TrackBarView::TrackBarView(ValueControl& model, QWidget* parent)
+    : QSlider(Qt::Horizontal, parent), Model_(model), Link_(model, [this] { Refresh(); }) {
+    setObjectName(ToQString(model.Name));
+    setTickPosition(QSlider::TicksBelow);
+    setTickInterval(1);
+    setSingleStep(1);
+    setPageStep(10);
+    Refresh();
+    connect(this, &QSlider::valueChanged, this, [this](int v) {
+        Model_.SetValue(v);
+        Refresh();
+    });
+}
+
+void TrackBarView::Refresh() {
+    SyncCommon(this, Model_);
+    const QSignalBlocker block(this);
+    if (minimum() != Model_.Min() || maximum() != Model_.Max()) setRange(Model_.Min(), Model_.Max());
+    if (value() != Model_.Value()) setValue(Model_.Value());
+    setToolTip(QString::number(Model_.Value()));
+}
+
 ComboBoxView::ComboBoxView(ComboBox& model, QWidget* parent)
     : QComboBox(parent), Model_(model), Link_(model, [this] { Refresh(); }) {
     setObjectName(ToQString(model.Name));

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 
 #include "ui/Controls.h"
@@ -19,6 +20,19 @@ class SpinEditView : public QSpinBox {
 public:
     // typable = false: the text cannot be typed into, only stepped with the arrows.
     explicit SpinEditView(ValueControl& model, bool typable = true, QWidget* parent = nullptr);
+    ValueControl& Model() const { return Model_; }
+
+private:
+    void Refresh();
+    ValueControl& Model_;
+    ModelLink Link_;
+};
+
+// A horizontal track bar (slider with ticks below) on a value control.
+class TrackBarView : public QSlider {
+    Q_OBJECT
+public:
+    explicit TrackBarView(ValueControl& model, QWidget* parent = nullptr);
     ValueControl& Model() const { return Model_; }
 
 private:

@@ -1,0 +1,25 @@
+#pragma once
+// The "Audio setup" dialog window on TAudioSetupForm: the buffer-count slider 1..120 with
+// "Min" and "Max" at its ends, "OK" and "Cancel". Shown without blocking the main window.
+
+#include <QWidget>
+
+#include "audio/AudioSetup.h"
+
+namespace zelvox::app {
+
+class AudioSetupWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kClientWidth = 291;
+    static constexpr int kClientHeight = 95;
+
+    explicit AudioSetupWindow(TAudioSetupForm& form, QWidget* parent = nullptr);
+    ~AudioSetupWindow() override;
+    TAudioSetupForm& Form() const { return Form_; }
+
+private:
+    TAudioSetupForm& Form_;
+};
+
+} // namespace zelvox::app

@@ -1,0 +1,120 @@
+#include "app/Program.h"
+
+#include <QApplication>
+#include <QCursor>
+
+#include "app/ErrorDisplay.h"
+#include "app/FileDialogs.h"
+#include "audio/AudioBackend.h"
+#include "files/PatternFileCommands.h"
+#include "midi/MidiKnobs.h"
+#include "midi/backends/RtMidiInService.h"
+
+namespace zelvox::app {
+
+Program::Program(ProgramOptions options) {
+    Settings_ = options.SettingsPath.empty() ? std::make_unique<TSettingsFile>()
+                                             : std::make_unique<TSettingsFile>(options.SettingsPath);
+    // Device threads post here; their messages are handled on this (the main) thread.
+    SetDefaultMainThreadQueue(&Queue_);
+    AudioSystem_ = options.AudioSystem ? std::move(options.AudioSystem)
+                                       : CreateWaveOutSystem(ReadAudioBackendChoice(*Settings_));
+    MMUserInterface().SetBusyCursor = [](bool busy) {
+        if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+        else QApplication::restoreOverrideCursor();
+    };
+
+    // Start-up order: the splash window, the main window, the audio setup dialog, the MIDI
+    // setup dialog, the envelope dialog.
+    Splash_ = std::make_unique<SplashWindow>();
+    Rig_ = std::make_unique<AudioRig>(Form, AudioSystem_.get(), &Queue_, *Settings_);
+    Form.FormCreate();
+    Main_ = std::make_unique<MainWindow>(Form);
+    Rig_->AudioSetup.FormCreate();
+    AudioWindow_ = std::make_unique<AudioSetupWindow>(Rig_->AudioSetup);
+    MidiService_ = options.MidiService ? std::move(options.MidiService) : std::make_unique<RtMidiInService>();
+    // The MIDI setup opens the input at once when the settings enable it; if it cannot even
+    // be built, say why and run without MIDI.
+    Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form)); });
+    if (Midi_) MidiWindow_ = std::make_unique<MidiSetupWindow>(*Midi_);
+    Envelopes.FormCreate();
+    Envelope_ = std::make_unique<EnvelopeWindow>(Envelopes);
+    Help_ = std::make_unique<HelpViewer>();
+
+    connect(Splash_.get(), &SplashWindow::okPressed, this, [this] {
+        Main_->show();
+        Main_->activateWindow();
+    });
+    connect(Splash_.get(), &SplashWindow::closed, this, &Program::finished);
+
+    MainWindow& w = *Main_;
+    w.DspLoad = [this] { return Rig_->Meter.Usage(); };
+    w.OnLoadPattern = [this] { Loadpattern1Click(); };
+    w.OnSavePattern = [this] { Savepattern1Click(); };
+    w.OnRecordToWav = [this] { Recordtowav1Click(); };
+    w.OnAudioSetup = [this] {
+        AudioWindow_->show();
+        AudioWindow_->raise();
+        AudioWindow_->activateWindow();
+    };
+    w.OnMidiSetup = [this] {
+        if (Midi_) Midi_->Show();
+        else ShowError("MIDI is not available");
+    };
+    w.OnEnvelopeSetup = [this] { Envelopes.Show(); };
+    w.OnAbout = [this] { Splash_->ShowAbout(); };
+    w.OnHelp = [this] { Help2Click(); };
+    w.OnClosed = [this] {
+        // The splash window is the program's main window: closing it ends the program.
+        Help_->close();
+        AudioWindow_->hide();
+        if (Midi_) Midi_->Form4.SetVisible(false);
+        Envelopes.Form5.SetVisible(false);
+        Splash_->close();
+    };
+}
+
+Program::~Program() {
+    // Windows first (their views refer to the models), then the audio chain, which stops
+    // and closes the device and so finalises a recording still open.
+    Help_.reset();
+    Envelope_.reset();
+    MidiWindow_.reset();
+    AudioWindow_.reset();
+    Main_.reset();
+    Splash_.reset();
+    Midi_.reset();
+    Rig_.reset();
+    MMUserInterface().SetBusyCursor = nullptr;
+    SetDefaultMainThreadQueue(nullptr);
+}
+
+void Program::Start() { Splash_->show(); }
+
+void Program::Loadpattern1Click() {
+    const std::optional<QString> name = ChooseFile(Main_.get(), LoadPatternDialog());
+    if (!name) return;
+    LoadPatternFile(Form, Envelopes, name->toStdString());
+}
+
+void Program::Savepattern1Click() {
+    const PatternFileRecord record = CollectPatternFile(Form, Envelopes);
+    const std::optional<QString> name = ChooseFile(Main_.get(), SavePatternDialog());
+    if (!name) return;
+    WriteFileReplacing(name->toStdString(), EncodePatternFile(record));
+}
+
+void Program::Recordtowav1Click() {
+    const std::optional<QString> name = ChooseFile(Main_.get(), RecordWavDialog());
+    if (!name) return;
+    Form.RecordingArmed = true;
+    Rig_->Recorder.CloseDevice();
+    Form.Button1.SetCaption("Record");
+    Rig_->Recorder.NameFile(name->toStdString()); // "Invalid wave file..." ends the command here
+    Rig_->Recorder.OpenDevice();                  // "Unable to create wave file" here
+    Rig_->Recorder.Enable();
+}
+
+void Program::Help2Click() { Help_->OpenContents(HelpFilePath()); }
+
+} // namespace zelvox::app

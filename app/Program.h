@@ -1,0 +1,86 @@
+#pragma once
+// The desktop program put together: the models (main window logic, envelope dialog, audio
+// chain with its setup dialog, later the MIDI setup) and the windows that show them, created
+// in start-up order. Models are created before the windows and destroyed after them, so no
+// view outlives its model.
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+
+#include "app/AudioRig.h"
+#include "app/AudioSetupWindow.h"
+#include "app/EnvelopeWindow.h"
+#include "app/HelpViewer.h"
+#include "app/MainWindow.h"
+#include "app/MidiSetupWindow.h"
+#include "app/QtMainThreadQueue.h"
+#include "app/SplashWindow.h"
+#include "audio/Settings.h"
+#include "audio/WaveOutDevice.h"
+#include "midi/MidiInService.h"
+#include "midi/MidiSetup.h"
+#include "ui/EnvelopeForm.h"
+#include "ui/MainForm.h"
+
+namespace zelvox::app {
+
+struct ProgramOptions {
+    // The sound output; null: the one the settings file chooses (JACK, PulseAudio, ALSA...).
+    std::unique_ptr<WaveOutSystem> AudioSystem;
+    // The MIDI input; null: RtMidi (JACK, then the ALSA sequencer).
+    std::unique_ptr<MidiInService> MidiService;
+    // The settings file; empty: ZLVX3.INI in the user's configuration folder.
+    std::string SettingsPath;
+};
+
+class Program : public QObject {
+    Q_OBJECT
+public:
+    explicit Program(ProgramOptions options = {});
+    ~Program() override;
+
+    // Shows the splash window; the main window follows its "OK".
+    void Start();
+
+    // Menu commands. File choosers go through ChooseFile, which tests can answer.
+    void Loadpattern1Click();
+    void Savepattern1Click();
+    void Recordtowav1Click();
+    void Help2Click();
+
+    TSettingsFile& Settings() { return *Settings_; }
+    MainForm Form;
+    EnvelopeForm Envelopes;
+    AudioRig& Audio() const { return *Rig_; }
+    // The MIDI setup; null when it could not be built (the program then runs without MIDI).
+    TForm4* Midi() const { return Midi_.get(); }
+
+    SplashWindow& Splash() const { return *Splash_; }
+    MainWindow& Main() const { return *Main_; }
+    EnvelopeWindow& EnvelopeDialog() const { return *Envelope_; }
+    AudioSetupWindow& AudioDialog() const { return *AudioWindow_; }
+    MidiSetupWindow* MidiDialog() const { return MidiWindow_.get(); }
+    HelpViewer& Help() const { return *Help_; }
+
+signals:
+    void finished(); // the splash window was closed: the program ends
+
+private:
+    std::unique_ptr<TSettingsFile> Settings_;
+    QtMainThreadQueue Queue_;
+    std::unique_ptr<WaveOutSystem> AudioSystem_;
+    std::unique_ptr<AudioRig> Rig_;
+    std::unique_ptr<MidiInService> MidiService_;
+    std::unique_ptr<TForm4> Midi_;
+
+    std::unique_ptr<SplashWindow> Splash_;
+    std::unique_ptr<MainWindow> Main_;
+    std::unique_ptr<AudioSetupWindow> AudioWindow_;
+    std::unique_ptr<MidiSetupWindow> MidiWindow_;
+    std::unique_ptr<EnvelopeWindow> Envelope_;
+    std::unique_ptr<HelpViewer> Help_;
+};
+
+} // namespace zelvox::app

@@ -1,0 +1,68 @@
+#include "files/PatternFileCommands.h"
+
+#include "ui/EnvelopeForm.h"
+#include "ui/MainForm.h"
+
+namespace zelvox {
+
+PatternFileRecord CollectPatternFile(const MainForm& form, const EnvelopeForm& envelopes) {
+    PatternFileRecord r;
+    for (int p = 1; p <= 16; ++p)
+        for (int s = 1; s <= kStepsPerPattern; ++s) r.Store.Step(p, s) = form.Store.Step(p, s);
+    r.Delay = form.MMWheel16.Value();
+    r.Depth = form.MMWheel17.Value();
+    r.Volume = form.MMWheel6.Value();
+    r.BassAttackContour = envelopes.SpinEdit971.Value();
+    r.BassDecayContour = envelopes.SpinEdit972.Value();
+    r.TwinTDecayContour = envelopes.SpinEdit973.Value();
+    r.NoiseDecayContour = envelopes.SpinEdit974.Value();
+    r.Tempo = form.SpinEdit972.Value();
+    r.Steps = form.SpinEdit971.Value();
+    for (int k = 1; k <= kPhraseCount; ++k) {
+        r.Phrases[size_t(k)].Pattern = form.PhraseTable[size_t(k)].Pattern;
+        r.Phrases[size_t(k)].Count = form.PhraseTable[size_t(k)].Count;
+    }
+    return r;
+}
+
+void ApplyPatternFile(MainForm& form, EnvelopeForm& envelopes, const PatternFileRecord& r) {
+    const bool modeBefore = form.SelectedNoteMode;
+    for (int p = 1; p <= 16; ++p) {
+        for (int s = 1; s <= kStepsPerPattern; ++s) form.Store.Step(p, s) = r.Store.Step(p, s);
+        // Each control clamps to its range and runs its handler only when its value changes,
+        // so after the first pattern these are no-ops. Delay runs with the tempo still shown.
+        form.MMWheel6.SetValue(r.Volume);
+        form.MMWheel16.SetValue(r.Delay);
+        form.MMWheel17.SetValue(r.Depth);
+        form.SpinEdit971.SetValue(r.Steps);
+        form.SpinEdit972.SetValue(r.Tempo);
+        envelopes.SpinEdit971.SetValue(r.BassAttackContour);
+        envelopes.SpinEdit972.SetValue(r.BassDecayContour);
+        envelopes.SpinEdit973.SetValue(r.TwinTDecayContour);
+        envelopes.SpinEdit974.SetValue(r.NoiseDecayContour);
+        form.PhraseTable[size_t(p)].Pattern = r.Phrases[size_t(p)].Pattern;
+        form.PhraseTable[size_t(p)].Count = r.Phrases[size_t(p)].Count;
+    }
+    // Knob handlers below must write into one step only, or one step's sound would be copied
+    // over every step of every pattern.
+    form.SelectedNoteMode = true;
+    form.UpdateArranger(); // the spin edits clamp the table's values and write them back
+    form.PlayPattern = 1;
+    form.UpdateDisplay();
+    form.UpdateSynth();
+    // The edit mode the user had chosen stays in force; the menu's marks still show it.
+    form.SelectedNoteMode = modeBefore;
+}
+
+void SavePatternFile(const MainForm& form, const EnvelopeForm& envelopes, const std::string& path) {
+    WriteFileReplacing(path, EncodePatternFile(CollectPatternFile(form, envelopes)));
+}
+
+void LoadPatternFile(MainForm& form, EnvelopeForm& envelopes, const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadPatternFileBytes(path);
+    PatternFileRecord r;
+    DecodePatternFile(bytes.data(), r);
+    ApplyPatternFile(form, envelopes, r);
+}
+
+} // namespace zelvox

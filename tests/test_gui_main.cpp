@@ -1,0 +1,219 @@
+// The main window's views driving the program's logic: transport, knobs into the pattern
+// store, the step context menu, pages, LEDs, pattern buttons and their menu, arrows, spin
+// edits. Real widgets, offscreen.
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QSpinBox>
+
+#include "app/Program.h"
+#include "support/GuiProgram.h"
+#include "ui/qt/Container.h"
+#include "ui/qt/Knob.h"
+#include "ui/qt/LcdLabel.h"
+#include "ui/qt/Led.h"
+#include "ui/qt/NoteSlider.h"
+#include "ui/qt/Switch.h"
+
+using namespace zelvox;
+using namespace zelvox::app;
+using namespace zelvox::qt;
+using namespace zelvox::testing;
+
+namespace {
+
+class GuiMain : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Holder = std::make_unique<GuiProgram>();
+        P = Holder->P.get();
+        W = &P->Main();
+        W->show();
+        ProcessEvents();
+    }
+    void TearDown() override {
+        Holder.reset();
+        EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join(" | ").toStdString();
+        GuiErrors().clear();
+    }
+
+    template <class V = QWidget> V* View(const char* name) {
+        V* v = ViewOf<V>(*W, name);
+        EXPECT_NE(v, nullptr) << name;
+        return v;
+    }
+    MainForm& F() { return P->Form; }
+    // Visible as the user would see it (the window is shown).
+    bool Shown(const char* name) { return View(name)->isVisible(); }
+
+    std::unique_ptr<GuiProgram> Holder;
+    Program* P = nullptr;
+    MainWindow* W = nullptr;
+};
+
+} // namespace
+
+TEST_F(GuiMain, LoopAndStopRunTheTransport) {
+    auto* loop = View<QPushButton>("Button1");
+    auto* stop = View<QPushButton>("Button2");
+    EXPECT_EQ(loop->text(), "Loop");
+    EXPECT_EQ(stop->text(), "Stop");
+    Click(loop);
+    EXPECT_TRUE(F().Eng.S.Playing);
+    EXPECT_TRUE(P->Audio().MMWaveOut2.State() & wosPlaying);
+    // The device fills its queue at once and then keeps pulling in real time: the
+    // sequencer moves on and the sounding step's LED is red.
+    const int64_t firstSteps = F().Eng.S.CurStep;
+    ASSERT_TRUE(WaitFor([&] { return F().Eng.S.CurStep != firstSteps; }, 3000));
+    EXPECT_EQ(F().MMLED(F().Eng.S.CurStep).Color(), Colours::Red);
+    Click(stop);
+    EXPECT_FALSE(F().Eng.S.Playing);
+    EXPECT_FALSE(P->Audio().MMWaveOut2.State() & wosPlaying);
+    const int32_t stoppedAt = F().Eng.S.CurStep;
+    ProcessEvents(300);
+    EXPECT_EQ(F().Eng.S.CurStep, stoppedAt);
+}
+
+TEST_F(GuiMain, DraggingAKnobWritesThePatternStore) {
+    auto* cutoff = View<KnobView>("MMWheel3");
+    ASSERT_TRUE(cutoff->isVisible());
+    const int before = F().MMWheel3.Value();
+    ASSERT_LT(before, 46);
+    const QPointF c(cutoff->width() / 2.0, 20);
+    Press(cutoff, c);
+    Move(cutoff, c - QPointF(0, 102)); // 102 px of 160 on a range of 126: +80
+    Release(cutoff, c - QPointF(0, 102));
+    const int turned = before + 80;
+    ASSERT_EQ(F().MMWheel3.Value(), turned);
+    // All Notes: every step of patterns 1..16, pattern 0 untouched.
+    for (int p = 1; p <= 16; ++p)
+        for (int s = 1; s <= 16; ++s) ASSERT_EQ(F().Store.Step(p, s).BassCutoff, turned) << p << "/" << s;
+    EXPECT_EQ(F().Store.Step(0, 1).BassCutoff, before);
+
+    // Selected Note: only the edit step of the current pattern.
+    W->FindAction("&Selected Note")->trigger();
+    Click(View<LedView>("MMLED6"));
+    ASSERT_EQ(F().EditStep, 6);
+    Wheel(cutoff, -5);
+    EXPECT_EQ(F().Store.Step(1, 6).BassCutoff, turned - 5);
+    EXPECT_EQ(F().Store.Step(1, 5).BassCutoff, turned);
+    EXPECT_EQ(F().Store.Step(2, 6).BassCutoff, turned);
+}
+
+TEST_F(GuiMain, RightClickingASliderOpensTheStepMenuOnThatStep) {
+    auto* slider = View<NoteSliderView>("MMSlider5");
+    ASSERT_EQ(F().Store.Step(1, 5).BassPlay, 1);
+    RightClick(slider, {8, 10});
+    EXPECT_EQ(F().EditStep, 5);
+    ASSERT_TRUE(WaitFor([&] { return W->StepMenu()->isVisible(); }, 2000));
+    QList<QAction*> items = W->StepMenu()->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), "Play");
+    EXPECT_EQ(items[1]->text(), "Slide");
+    EXPECT_TRUE(items[0]->isChecked());
+    EXPECT_TRUE(items[1]->isEnabled());
+    items[0]->trigger();
+    W->StepMenu()->hide();
+    EXPECT_EQ(F().Store.Step(1, 5).BassPlay, 0);
+    EXPECT_EQ(F().MMSlider(5).ThumbColour(), Colours::Grey);
+    EXPECT_EQ(F().Store.Step(1, 4).BassPlay, 1);
+
+    // The same on the Twin-T page: Slide greyed, Play shows the drum's flag.
+    W->FindAction("&Twin-T synth")->trigger();
+    RightClick(View<NoteSliderView>("MMSlider2"), {8, 10});
+    ASSERT_TRUE(WaitFor([&] { return W->StepMenu()->isVisible(); }, 2000));
+    EXPECT_EQ(F().EditStep, 2);
+    EXPECT_FALSE(items[1]->isEnabled());
+    EXPECT_FALSE(items[1]->isChecked());
+    EXPECT_EQ(items[0]->isChecked(), F().Store.Step(1, 2).TwinTPlay == 1);
+    const int before = F().Store.Step(1, 2).TwinTPlay;
+    items[0]->trigger();
+    W->StepMenu()->hide();
+    EXPECT_EQ(F().Store.Step(1, 2).TwinTPlay, 1 - before);
+    EXPECT_EQ(F().MMSlider(2).ThumbColour(), before ? Colours::Grey : Colours::Lime);
+}
+
+TEST_F(GuiMain, TheFourPagesShowTheirPanelsAndCaptions) {
+    EXPECT_EQ(W->windowTitle(), "Zelvox");
+    struct Page {
+        const char* Item;
+        const char* Caption;
+        const char* Panel;
+        bool Editor, Labels;
+        const char* Start;
+    };
+    const Page pages[] = {
+        {"&Arranger", "Zelvox Arranger", "BassPanel", false, false, "Play"},
+        {"&Twin-T synth", "Zelvox Twin-T Synth", "TwinTPanel", true, true, "Loop"},
+        {"&Noise synth", "Zelvox Noise Synth", "NoisePanel", true, false, "Loop"},
+        {"&Bass synth", "Zelvox Bass-Synth", "BassPanel", true, true, "Loop"},
+    };
+    for (const Page& p : pages) {
+        SCOPED_TRACE(p.Item);
+        W->FindAction(p.Item)->trigger();
+        EXPECT_EQ(W->windowTitle(), p.Caption);
+        for (const char* panel : {"BassPanel", "TwinTPanel", "NoisePanel"})
+            EXPECT_EQ(Shown(panel), std::string(panel) == p.Panel) << panel;
+        EXPECT_EQ(Shown("EditorPanel"), p.Editor);
+        EXPECT_EQ(Shown("ArrangerPanel"), !p.Editor);
+        if (p.Editor) {
+            EXPECT_EQ(Shown("Label1"), p.Labels);
+        }
+        EXPECT_EQ(View<QPushButton>("Button1")->text(), p.Start);
+        // The step LEDs and the lower panel stay on every page.
+        EXPECT_TRUE(Shown("MMLED16"));
+        EXPECT_TRUE(Shown("MMWheel6"));
+    }
+    // Entering the Arranger stops playback.
+    Click(View<QPushButton>("Button1"));
+    ASSERT_TRUE(F().Eng.S.Playing);
+    W->FindAction("&Arranger")->trigger();
+    EXPECT_FALSE(F().Eng.S.Playing);
+    // Its phrase spin edits write the table.
+    auto* phrase3 = View<QSpinBox>("Spin3p");
+    phrase3->stepBy(4);
+    EXPECT_EQ(F().PhraseTable[3].Pattern, 4);
+}
+
+TEST_F(GuiMain, LedsPatternButtonsArrowsAndSpinEditsActOnTheForm) {
+    // Step LED 9: selects the step, paints it maroon.
+    Click(View<LedView>("MMLED9"));
+    EXPECT_EQ(F().EditStep, 9);
+    EXPECT_EQ(F().MMLED(9).Color(), Colours::Maroon);
+
+    // Pattern button 4 while stopped: lit alone, pattern 4 shown.
+    Click(View<LedButtonView>("LEDButton4"));
+    EXPECT_EQ(F().PlayPattern, 4);
+    EXPECT_TRUE(F().LEDButton(4).LedOn());
+    EXPECT_FALSE(F().LEDButton(1).LedOn());
+
+    // Transpose up moves every bass note on the Bass page.
+    const int note = F().Store.Step(4, 1).BassNote;
+    Click(View<LcdLabel>("MMLabel1"));
+    EXPECT_EQ(F().Store.Step(4, 1).BassNote, note + 1);
+    EXPECT_EQ(F().MMSlider(1).Value(), note + 1);
+
+    // Copy pattern 4 through the pattern buttons' menu, paste onto pattern 7 via hover.
+    auto* b4 = View<LedButtonView>("LEDButton4");
+    auto* b7 = View<LedButtonView>("LEDButton7");
+    Move(b4, {5, 5}, Qt::NoButton);
+    EXPECT_EQ(F().HoverPattern, 4);
+    W->PatternMenu()->actions()[0]->trigger(); // Copy
+    Move(b7, {5, 5}, Qt::NoButton);
+    EXPECT_EQ(F().HoverPattern, 7);
+    W->PatternMenu()->actions()[1]->trigger(); // Paste
+    EXPECT_EQ(F().Store.Step(7, 1).BassNote, note + 1);
+
+    // Steps: 8 steps turn LEDs 9..16 black and disable sliders 9..16; the text can't be typed.
+    auto* steps = View<QSpinBox>("SpinEdit971");
+    steps->setValue(8);
+    EXPECT_EQ(F().SpinEdit971.Value(), 8);
+    EXPECT_EQ(F().MMLED(12).Color(), Colours::Black);
+    EXPECT_FALSE(View("MMSlider12")->isEnabled());
+    EXPECT_TRUE(View("MMSlider8")->isEnabled());
+    auto* tempo = View<QSpinBox>("SpinEdit972");
+    tempo->stepBy(-20);
+    EXPECT_EQ(F().SpinEdit972.Value(), 120);
+    EXPECT_EQ(F().Eng.S.StepLength, 5512);
+}

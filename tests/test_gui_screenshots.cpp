@@ -1,0 +1,95 @@
+// Pictures of every window: the splash, the four pages of the main window and the setup
+// dialogs. With ZELVOX_SCREENSHOT_DIR set (scripts/screenshots.sh, under a real X server) the
+// pictures are written there as PNG files; otherwise each is only taken and checked for size.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+
+#include "app/Program.h"
+#include "support/GuiProgram.h"
+
+using namespace zelvox;
+using namespace zelvox::app;
+using namespace zelvox::testing;
+
+namespace {
+
+class GuiScreenshots : public ::testing::Test {
+protected:
+    void SetUp() override { GuiApp(); }
+
+    // The window with its frame when a window manager draws one, else the widget itself.
+    static QImage Take(QWidget& w) {
+        ProcessEvents(150);
+        return w.grab().toImage();
+    }
+
+    void Keep(const QImage& img, const char* name) {
+        ASSERT_FALSE(img.isNull()) << name;
+        const QString dir = QString::fromLocal8Bit(qgetenv("ZELVOX_SCREENSHOT_DIR"));
+        if (dir.isEmpty()) return;
+        QDir().mkpath(dir);
+        ASSERT_TRUE(img.save(dir + "/" + name + ".png")) << name;
+    }
+
+    // The main window with its menu bar, as the user sees its client area.
+    static QImage MainWindowPicture(MainWindow& w) { return Take(w); }
+};
+
+} // namespace
+
+TEST_F(GuiScreenshots, SplashAndAbout) {
+    GuiProgram holder;
+    Program& program = *holder;
+    program.Start();
+    const QImage splash = Take(program.Splash());
+    EXPECT_EQ(splash.size(), QSize(420, 172) * splash.devicePixelRatio());
+    Keep(splash, "splash");
+    ASSERT_TRUE(WaitFor([&] { return program.Splash().OkButton()->isEnabled(); }, 3000));
+    program.Splash().OkButton()->click();
+    program.Main().FindAction("&About")->trigger();
+    Keep(Take(program.Splash()), "about");
+}
+
+TEST_F(GuiScreenshots, EveryPageOfTheMainWindow) {
+    GuiProgram holder;
+    Program& program = *holder;
+    MainWindow& w = program.Main();
+    w.show();
+    Keep(MainWindowPicture(w), "main-start");
+    const std::pair<const char*, const char*> pages[] = {
+        {"&Bass synth", "page-bass"}, {"&Twin-T synth", "page-twin-t"}, {"&Noise synth", "page-noise"},
+        {"&Arranger", "page-arranger"}};
+    for (const auto& [item, file] : pages) {
+        w.FindAction(item)->trigger();
+        const QImage img = MainWindowPicture(w);
+        EXPECT_EQ(img.width(), int(397 * img.devicePixelRatio()));
+        Keep(img, file);
+    }
+    // A pattern with some life in it: notes, a slide, the sequencer on step 5, the edit step.
+    w.FindAction("&Bass synth")->trigger();
+    MainForm& f = program.Form;
+    const int notes[16] = {13, 13, 25, 13, 20, 13, 8, 13, 13, 25, 13, 18, 13, 30, 13, 11};
+    for (int n = 1; n <= 16; ++n) f.MMSlider(n).SetValue(notes[n - 1]);
+    f.MMSliderEnter(3);
+    f.PopupMenu1Popup();
+    f.Slide1Click();
+    f.MMLED(5).SetColor(Colours::Red);
+    Keep(MainWindowPicture(w), "page-bass-edited");
+}
+
+TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
+    GuiProgram holder;
+    Program& program = *holder;
+    program.Main().show();
+    program.Main().FindAction("&Envelopes")->trigger();
+    ASSERT_TRUE(program.EnvelopeDialog().isVisible());
+    program.Envelopes.SpinEdit971.SetValue(30);
+    program.Envelopes.SpinEdit974.SetValue(8);
+    Keep(Take(program.EnvelopeDialog()), "dialog-envelopes");
+}
