@@ -92,4 +92,23 @@ TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
     program.Envelopes.SpinEdit971.SetValue(30);
     program.Envelopes.SpinEdit974.SetValue(8);
     Keep(Take(program.EnvelopeDialog()), "dialog-envelopes");
+
+    program.Main().FindAction("&Audio")->trigger();
+    ASSERT_TRUE(program.AudioDialog().isVisible());
+    Keep(Take(program.AudioDialog()), "dialog-audio-setup");
+
+    ASSERT_NE(program.MidiDialog(), nullptr);
+    program.Main().FindAction("&MIDI")->trigger();
+    program.Midi()->CheckBox1.SetChecked(true);
+    ASSERT_TRUE(holder.Midi->SendShort(0xB0, 7, 100));
+    ProcessEvents(100);
+    Keep(Take(*program.MidiDialog()), "dialog-midi-setup");
+
+    program.Main().FindAction("&Help")->trigger();
+    program.Help().OpenContents(QString::fromLocal8Bit(qgetenv("ZELVOX_BIN_DIR")) + "/Zelvox.html");
+    Keep(Take(program.Help()), "help-viewer");
+
+    // The step context menu over slider 5.
+    program.Main().StepMenu()->popup(program.Main().mapToGlobal(QPoint(130, 150)));
+    Keep(Take(*program.Main().StepMenu()), "menu-step");
 }
