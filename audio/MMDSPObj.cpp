@@ -15,17 +15,25 @@ std::vector<TMMDSPComponent*>& Components() {
 
 // Walks follow links; links are acyclic by construction (CanConnectInput/Output), but
 // LinkInput/LinkOutput are raw. A walk never takes more steps than there are components.
-size_t WalkLimit() { return Components().size() + 1; }
+size_t WalkLimit() {
+    return Components().size() + 1;
+}
 
 } // namespace
 
 // ---------------------------------------------------------------- TMMDSPComponent
 
-TMMDSPComponent::TMMDSPComponent() { Components().push_back(this); }
+TMMDSPComponent::TMMDSPComponent() {
+    Components().push_back(this);
+}
 
-TMMDSPComponent::~TMMDSPComponent() { LeaveChain(); }
+TMMDSPComponent::~TMMDSPComponent() {
+    LeaveChain();
+}
 
-int TMMDSPComponent::LiveComponents() { return int(Components().size()); }
+int TMMDSPComponent::LiveComponents() {
+    return int(Components().size());
+}
 
 void TMMDSPComponent::LeaveChain() {
     if (LeftChain_) return;
@@ -40,7 +48,8 @@ void TMMDSPComponent::LeaveChain() {
 
 void TMMDSPComponent::Broadcast(TMMDSPComponent* Source, bool InputSide) {
     // ConnectionChanging only touches links, never the list, so a plain walk is safe.
-    for (TMMDSPComponent* c : Components()) c->ConnectionChanging(Source, InputSide);
+    for (TMMDSPComponent* c : Components())
+        c->ConnectionChanging(Source, InputSide);
 }
 
 void TMMDSPComponent::UpdateFormat() {
@@ -92,7 +101,9 @@ void TMMDSPComponent::SetOutput(TMMDSPComponent* X) {
     }
 }
 
-void TMMDSPComponent::WaveFormatChanged(PWaveFormatEx Format) { SetWaveFormat(Format); }
+void TMMDSPComponent::WaveFormatChanged(PWaveFormatEx Format) {
+    SetWaveFormat(Format);
+}
 
 void TMMDSPComponent::SetWaveFormat(PWaveFormatEx Format) {
     if (Format != WaveFormat_.get()) {
@@ -107,7 +118,9 @@ void TMMDSPComponent::Loaded() {
     SetWaveFormat(GetWaveFormat());
 }
 
-int32_t TMMDSPComponent::GetBufferSize() const { return IsOpened_ ? RealBufferSize_ : BufferSize_; }
+int32_t TMMDSPComponent::GetBufferSize() const {
+    return IsOpened_ ? RealBufferSize_ : BufferSize_;
+}
 
 void TMMDSPComponent::SetBufferSize(int32_t Value) {
     if (Value == BufferSize_) return;
@@ -120,15 +133,17 @@ void TMMDSPComponent::Opened() {
     const WAVEFORMATEX* f = WaveFormat_.get();
     if (f && f->nBlockAlign > 0) {
         // Whole frames only, and at least one.
-        RealBufferSize_ = std::max<int32_t>(BufferSize_ - BufferSize_ % f->nBlockAlign,
-                                            f->nBlockAlign);
+        RealBufferSize_ =
+            std::max<int32_t>(BufferSize_ - BufferSize_ % f->nBlockAlign, f->nBlockAlign);
     } else {
         RealBufferSize_ = BufferSize_;
     }
     IsOpened_ = true;
 }
 
-void TMMDSPComponent::Closed() { IsOpened_ = false; }
+void TMMDSPComponent::Closed() {
+    IsOpened_ = false;
+}
 
 void TMMDSPComponent::Started() {
     if (IsOpened_ && !IsStarted_) IsStarted_ = true;
@@ -136,7 +151,9 @@ void TMMDSPComponent::Started() {
 
 void TMMDSPComponent::Paused() {}
 void TMMDSPComponent::Restarted() {}
-void TMMDSPComponent::Stopped() { IsStarted_ = false; }
+void TMMDSPComponent::Stopped() {
+    IsStarted_ = false;
+}
 void TMMDSPComponent::Flushed() {}
 
 void TMMDSPComponent::BufferReady(PWaveHdr lpWaveHdr) {
@@ -200,9 +217,13 @@ void TMMDSPInterface::Stopped() {
 
 // ---------------------------------------------------------------- TMMCustomSoundComponent
 
-TMMCustomSoundComponent::TMMCustomSoundComponent() { MarkSoundComponent(); }
+TMMCustomSoundComponent::TMMCustomSoundComponent() {
+    MarkSoundComponent();
+}
 
-TMMCustomSoundComponent::~TMMCustomSoundComponent() { LeaveChain(); }
+TMMCustomSoundComponent::~TMMCustomSoundComponent() {
+    LeaveChain();
+}
 
 TMMDSPComponent* TMMCustomSoundComponent::Head(bool* fedBySound) const {
     const TMMDSPComponent* c = this;
@@ -234,10 +255,18 @@ void TMMCustomSoundComponent::WalkForward(Walk w) {
     for (size_t n = WalkLimit(); c && n > 0; c = c->Output(), --n) {
         if (c == this) continue;
         switch (w) {
-        case Walk::Started: c->Started(); break;
-        case Walk::Paused: c->Paused(); break;
-        case Walk::Restarted: c->Restarted(); break;
-        case Walk::Flushed: c->Flushed(); break;
+        case Walk::Started:
+            c->Started();
+            break;
+        case Walk::Paused:
+            c->Paused();
+            break;
+        case Walk::Restarted:
+            c->Restarted();
+            break;
+        case Walk::Flushed:
+            c->Flushed();
+            break;
         }
         if (c->IsSoundComponent()) break;
     }

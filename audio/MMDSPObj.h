@@ -115,8 +115,8 @@ private:
     TMMDSPComponent* Input_ = nullptr;  // not owned
     TMMDSPComponent* Output_ = nullptr; // not owned
     std::unique_ptr<WAVEFORMATEX> WaveFormat_;
-    int32_t BufferSize_ = 2048;    // bytes, as configured
-    int32_t RealBufferSize_ = 0;   // bytes, fixed at Opened
+    int32_t BufferSize_ = 2048;  // bytes, as configured
+    int32_t RealBufferSize_ = 0; // bytes, fixed at Opened
     bool IsOpened_ = false;
     bool IsStarted_ = false;
     bool IsSound_ = false;

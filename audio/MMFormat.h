@@ -19,8 +19,8 @@ struct WAVEFORMATEX {
     uint32_t nAvgBytesPerSec = 0; // nBlockAlign * nSamplesPerSec
     uint16_t nBlockAlign = 0;     // bytes per frame
     uint16_t wBitsPerSample = 0;
-    uint16_t cbSize = 0;          // count of extra bytes (non-PCM formats only)
-    std::vector<uint8_t> Extra;   // the cbSize extra bytes that follow the record
+    uint16_t cbSize = 0;        // count of extra bytes (non-PCM formats only)
+    std::vector<uint8_t> Extra; // the cbSize extra bytes that follow the record
 };
 
 using PWaveFormatEx = const WAVEFORMATEX*;

@@ -13,7 +13,8 @@ void TMMObserver::Changed(intptr_t value) {
 }
 
 TMMObservable::~TMMObservable() {
-    for (TMMObserver* o : Observers_) o->Observable_ = nullptr;
+    for (TMMObserver* o : Observers_)
+        o->Observable_ = nullptr;
     Observers_.clear();
 }
 

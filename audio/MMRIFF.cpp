@@ -13,15 +13,23 @@ namespace {
 constexpr int32_t kMaxBuffer = 1 << 26;
 }
 
-TRiffFile::~TRiffFile() { Close(); }
+TRiffFile::~TRiffFile() {
+    Close();
+}
 
 bool TRiffFile::Open(const std::string& path, Mode mode) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
-    case Mode::Read: flags |= O_RDONLY; break;
-    case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::Read:
+        flags |= O_RDONLY;
+        break;
+    case Mode::ReadWrite:
+        flags |= O_RDWR;
+        break;
+    case Mode::Create:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
     }
     int fd;
     do {
@@ -163,7 +171,8 @@ int64_t TRiffFile::Size() {
 bool TRiffFile::CreateChunk(MMCKINFO& ck) {
     uint8_t h[12];
     auto put = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) h[at + i] = uint8_t(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            h[at + i] = uint8_t(v >> (8 * i));
     };
     put(0, ck.ckid);
     put(4, ck.cksize);
@@ -187,7 +196,8 @@ bool TRiffFile::Ascend(MMCKINFO& ck) {
         ck.cksize = uint32_t(size);
         const int64_t end = Pos_;
         uint8_t s[4];
-        for (int i = 0; i < 4; ++i) s[i] = uint8_t(ck.cksize >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            s[i] = uint8_t(ck.cksize >> (8 * i));
         if (Seek(int64_t(ck.dwDataOffset) - 4) < 0 || Write(s, 4) != 4) return false;
         Seek(end);
         if (size & 1) {

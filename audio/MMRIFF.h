@@ -87,13 +87,13 @@ public:
 private:
     bool WriteRaw(int64_t at, const uint8_t* p, size_t n);
     int Fd_ = -1;
-    int64_t Pos_ = 0;       // current file offset
+    int64_t Pos_ = 0; // current file offset
     std::unique_ptr<uint8_t[]> Buf_;
     int32_t BufCap_ = 0;
-    int64_t BufStart_ = 0;  // file offset of Buf_[0]
-    int32_t BufLen_ = 0;    // bytes waiting in Buf_
-    int64_t FileLen_ = 0;   // length on disk
-    bool Failed_ = false;   // a write failed
+    int64_t BufStart_ = 0; // file offset of Buf_[0]
+    int32_t BufLen_ = 0;   // bytes waiting in Buf_
+    int64_t FileLen_ = 0;  // length on disk
+    bool Failed_ = false;  // a write failed
 };
 
 } // namespace zelvox

@@ -54,8 +54,12 @@ namespace {
 // The machine works in 32-bit integers. Products and sums are formed in 64 bits and wrapped
 // back to 32, which is exactly 32-bit two's complement arithmetic, minus the undefined
 // behaviour of a signed overflow when someone sets absurd gains.
-inline int32_t Mul(int32_t a, int32_t b) { return int32_t(int64_t(a) * int64_t(b)); }
-inline int32_t Add(int32_t a, int32_t b) { return int32_t(int64_t(a) + int64_t(b)); }
+inline int32_t Mul(int32_t a, int32_t b) {
+    return int32_t(int64_t(a) * int64_t(b));
+}
+inline int32_t Add(int32_t a, int32_t b) {
+    return int32_t(int64_t(a) + int64_t(b));
+}
 
 inline int32_t Clip16(int32_t v, bool& clipped) {
     if (v > 32767) {
@@ -75,7 +79,8 @@ inline int32_t Clip16(int32_t v, bool& clipped) {
 inline int32_t EchoStep(const ReverbDsp& d, int16_t* mem, int32_t& wetPrev, int32_t dry,
                         int32_t cross, bool& clipped) {
     int32_t acc = 0;
-    for (int j = 0; j < d.NumTaps; ++j) acc = Add(acc, Mul(mem[d.TapPos[j]], d.TapGain[j]));
+    for (int j = 0; j < d.NumTaps; ++j)
+        acc = Add(acc, Mul(mem[d.TapPos[j]], d.TapGain[j]));
     const int32_t wet = Add(acc >> 8, wetPrev) >> 1;
     wetPrev = wet;
     int32_t toMemory = Add(Mul(d.FbGain, wet) >> 8, dry);
@@ -87,7 +92,8 @@ inline int32_t EchoStep(const ReverbDsp& d, int16_t* mem, int32_t& wetPrev, int3
 
 inline void Advance(ReverbDsp& d) {
     const int32_t mask = d.Len - 1;
-    for (int j = 0; j < d.NumTaps; ++j) d.TapPos[j] = (d.TapPos[j] + 1) & mask;
+    for (int j = 0; j < d.NumTaps; ++j)
+        d.TapPos[j] = (d.TapPos[j] + 1) & mask;
     d.W = (d.W + 1) & mask;
 }
 
@@ -149,7 +155,8 @@ bool ReverbProcess(ReverbDsp& d, uint8_t* data, uint32_t bytes) {
     if (d.Bits16)
         return d.Stereo ? ProcessStereo<Sample16>(d, data, frames)
                         : ProcessMono<Sample16>(d, data, frames);
-    return d.Stereo ? ProcessStereo<Sample8>(d, data, frames) : ProcessMono<Sample8>(d, data, frames);
+    return d.Stereo ? ProcessStereo<Sample8>(d, data, frames)
+                    : ProcessMono<Sample8>(d, data, frames);
 }
 
 // ---------------------------------------------------------------- component
@@ -160,16 +167,21 @@ namespace {
 // channel) is far beyond any sensible maximum delay and is treated as out of memory.
 constexpr int64_t kMaxDelayMemory = int64_t(1) << 27;
 
-int32_t PercentTo256(int32_t percent) { return MulDivRound(percent, 256, 100); }
+int32_t PercentTo256(int32_t percent) {
+    return MulDivRound(percent, 256, 100);
+}
 
 } // namespace
 
 TMMReverb::TMMReverb() {
     Echos_.OnChange = [this] { EchoesChanged(); };
-    for (int i = 0; i < 8; ++i) Echos_.Add();
+    for (int i = 0; i < 8; ++i)
+        Echos_.Add();
 }
 
-TMMReverb::~TMMReverb() { Echos_.OnChange = nullptr; }
+TMMReverb::~TMMReverb() {
+    Echos_.OnChange = nullptr;
+}
 
 void TMMReverb::Changed() {
     if (OnChange) OnChange(this);
@@ -345,7 +357,8 @@ void TMMReverb::BufferReady(PWaveHdr lpWaveHdr) {
 namespace {
 
 void PutU32(std::vector<uint8_t>& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        b.push_back(uint8_t(v >> (8 * i)));
 }
 
 struct Reader {
@@ -356,8 +369,8 @@ struct Reader {
     }
     uint32_t U32() {
         Need(4);
-        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                           uint32_t(p[3]) << 24;
+        const uint32_t v =
+            uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
         p += 4;
         left -= 4;
         return v;

@@ -69,15 +69,15 @@ struct ReverbDsp {
     int32_t Len = 0;                 // samples per memory, a power of two
     int32_t W = 0;                   // write position
     int32_t NumTaps = 0;
-    int32_t TapPos[kMaxTaps] = {};   // read positions
-    int32_t TapGain[kMaxTaps] = {};  // percent * 256 / 100
+    int32_t TapPos[kMaxTaps] = {};                                   // read positions
+    int32_t TapGain[kMaxTaps] = {};                                  // percent * 256 / 100
     int32_t DryGain = 256, PanGain = 128, WetGain = 128, FbGain = 0; // 256 = 100 %
-    bool Pan = false;                // InputPan != 0: cross-feed the dry signals (stereo)
+    bool Pan = false;                   // InputPan != 0: cross-feed the dry signals (stereo)
     int32_t WetPrevL = 0, WetPrevR = 0; // two-point smoothing memory of the echo sum
     bool Bits16 = true;
     bool Stereo = false;
-    int32_t Rate = 44100;            // frames per second
-    int32_t MaxDelay = 250;          // ms, as when the state was made
+    int32_t Rate = 44100;   // frames per second
+    int32_t MaxDelay = 250; // ms, as when the state was made
 };
 
 // Processes `bytes` bytes of the state's format in place. Returns true when a value had to
@@ -142,14 +142,14 @@ private:
 
     bool Enabled_ = true;
     std::string Description_ = "Untitled";
-    int32_t MaxDelay_ = 250;   // ms
+    int32_t MaxDelay_ = 250;          // ms
     int16_t Gains_[3] = {80, 0, 100}; // InputGain, InputPan, OutputGain, percent
-    int8_t FeedBack_ = 0;      // percent
+    int8_t FeedBack_ = 0;             // percent
     bool Filter_ = false;
     TMMEchoList Echos_;
     bool LoadingEchoes_ = false;
     std::unique_ptr<ReverbDsp> Dsp_;
-    int32_t TailCount_ = 0;    // bytes of echo tail still to produce after the source ended
+    int32_t TailCount_ = 0; // bytes of echo tail still to produce after the source ended
 };
 
 } // namespace zelvox

@@ -12,9 +12,12 @@ namespace {
 uint32_t GetU32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t GetU16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 void PutU16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -347,15 +350,19 @@ void TMMWave::ReopenWaveFile() {
 int32_t TMMWave::DataSize() const {
     if (!Info_) return 0;
     switch (TimeFormat) {
-    case TMMTimeFormats::tfByte: return wioSamplesToBytes(Info_->Format, Info_->TotalSamples);
-    case TMMTimeFormats::tfMillisecond: return wioSamplesToTime(Info_->Format, Info_->TotalSamples);
-    case TMMTimeFormats::tfSample: break;
+    case TMMTimeFormats::tfByte:
+        return wioSamplesToBytes(Info_->Format, Info_->TotalSamples);
+    case TMMTimeFormats::tfMillisecond:
+        return wioSamplesToTime(Info_->Format, Info_->TotalSamples);
+    case TMMTimeFormats::tfSample:
+        break;
     }
     return Info_->TotalSamples;
 }
 
 void TMMWave::SetPosition(int32_t frames) {
-    if (frames < RangeStart_ || frames > RangeEnd_) throw EMMWaveError("Error seeking file position");
+    if (frames < RangeStart_ || frames > RangeEnd_)
+        throw EMMWaveError("Error seeking file position");
     Position_ = frames;
     if (Info_) Info_->Position = frames;
 }

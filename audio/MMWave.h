@@ -25,7 +25,7 @@ enum class TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 
 // The record of one attached file.
 struct WaveIOInfo {
-    uint32_t Flags = 0; // 0 created by CreateWaveFile, 1 opened by name for reading
+    uint32_t Flags = 0;                // 0 created by CreateWaveFile, 1 opened by name for reading
     std::unique_ptr<TRiffFile> Handle; // none while the file is not open
     MMCKINFO RiffChunk;
     MMCKINFO DataChunk;
@@ -35,7 +35,7 @@ struct WaveIOInfo {
     int32_t TotalSamples = 0; // frames; the value of the "fact" chunk
     int32_t StartSample = 0, EndSample = 0;
     int32_t BytesLeft = 0;
-    int32_t Position = 0;     // frames
+    int32_t Position = 0; // frames
     std::string FileName;
     std::vector<std::string> DisplayList, InfoList; // "DISP" and "LIST" "INFO" texts
     WAVEFORMATEX Format;
@@ -72,8 +72,14 @@ public:
     void ReopenWaveFile();
 
     // Holding a whole file in memory (source role); while held, writing is refused.
-    void SetMemoryImage(std::vector<uint8_t> bytes) { MemoryImage_ = std::move(bytes); HasMemory_ = true; }
-    void FreeMemoryImage() { MemoryImage_.clear(); HasMemory_ = false; }
+    void SetMemoryImage(std::vector<uint8_t> bytes) {
+        MemoryImage_ = std::move(bytes);
+        HasMemory_ = true;
+    }
+    void FreeMemoryImage() {
+        MemoryImage_.clear();
+        HasMemory_ = false;
+    }
     bool HasMemoryImage() const { return HasMemory_; }
 
     PWaveFormatEx GetWaveFormat() const { return Info_ ? &Info_->Format : nullptr; }

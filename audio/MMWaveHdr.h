@@ -17,7 +17,7 @@ struct TMMWaveHdr {
     uint32_t dwBufferLength = 0;  // capacity before a load; bytes to play after it
     uint32_t dwBytesRecorded = 0; // bytes the chain produced in the last load
     uint32_t dwUser = 0;
-    uint32_t dwFlags = 0;         // WHDR_DONE, WHDR_PREPARED
+    uint32_t dwFlags = 0; // WHDR_DONE, WHDR_PREPARED
     uint32_t dwLoops = 0;
     TMMWaveHdr* lpNext = nullptr; // platform-reserved
     uintptr_t reserved = 0;       // platform-reserved

@@ -2,7 +2,9 @@
 
 namespace zelvox {
 
-TMMOfflineOut::TMMOfflineOut() { SetBufferSize(882); }
+TMMOfflineOut::TMMOfflineOut() {
+    SetBufferSize(882);
+}
 
 TMMOfflineOut::~TMMOfflineOut() {
     Close();

@@ -6,7 +6,8 @@
 namespace zelvox {
 
 void DelayDepthStartup(TMMReverb& reverb) {
-    for (int i = 0; i < 8 && i < reverb.Echos().Count(); ++i) reverb.Echos()[i].SetDelay(0);
+    for (int i = 0; i < 8 && i < reverb.Echos().Count(); ++i)
+        reverb.Echos()[i].SetDelay(0);
     reverb.SetInputGain(100);
     reverb.SetEnabled(true);
 }
@@ -18,8 +19,7 @@ int32_t DelayMilliseconds(int32_t tempo, int32_t steps) {
     return RoundToInt32(ms);
 }
 
-void DelayKnobChanged(TMMReverb& reverb, int32_t tempo, int32_t delaySteps,
-                      int32_t masterVolume) {
+void DelayKnobChanged(TMMReverb& reverb, int32_t tempo, int32_t delaySteps, int32_t masterVolume) {
     const int32_t ms = DelayMilliseconds(tempo, delaySteps);
     if (reverb.Echos().Count() == 0) return;
     if (masterVolume != 0) reverb.Echos()[0].SetDelay(ms);

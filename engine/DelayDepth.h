@@ -18,8 +18,7 @@ int32_t DelayMilliseconds(int32_t tempo, int32_t steps);
 
 // MMWheel16Change: echo 0's delay from the knob at the tempo now shown, unless the master
 // "Volume" knob is at 0 (then the delay stays); echo 0's gain 50 % in every case.
-void DelayKnobChanged(TMMReverb& reverb, int32_t tempo, int32_t delaySteps,
-                      int32_t masterVolume);
+void DelayKnobChanged(TMMReverb& reverb, int32_t tempo, int32_t delaySteps, int32_t masterVolume);
 
 // MMWheel17Change: the reverb's OutputGain := the knob value.
 void DepthKnobChanged(TMMReverb& reverb, int32_t depth);

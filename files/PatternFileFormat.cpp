@@ -13,13 +13,18 @@ namespace zelvox {
 namespace {
 
 void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
 }
 uint32_t Get32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-void PutI(uint8_t* p, int32_t v) { Put32(p, uint32_t(v)); }
-int32_t GetI(const uint8_t* p) { return int32_t(Get32(p)); }
+void PutI(uint8_t* p, int32_t v) {
+    Put32(p, uint32_t(v));
+}
+int32_t GetI(const uint8_t* p) {
+    return int32_t(Get32(p));
+}
 void PutF(uint8_t* p, float v) {
     uint32_t u;
     std::memcpy(&u, &v, 4);
@@ -35,14 +40,18 @@ float GetF(const uint8_t* p) {
 [[noreturn]] void ThrowErrno(int e) {
     switch (e) {
     case ENOENT:
-    case ENOTDIR: throw EInOutError("File not found", e);
+    case ENOTDIR:
+        throw EInOutError("File not found", e);
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: throw EInOutError("File access denied", e);
+    case EISDIR:
+        throw EInOutError("File access denied", e);
     case ENOSPC:
-    case EDQUOT: throw EInOutError("Disk full", e);
-    default: throw EInOutError("I/O error " + std::to_string(e), e);
+    case EDQUOT:
+        throw EInOutError("Disk full", e);
+    default:
+        throw EInOutError("I/O error " + std::to_string(e), e);
     }
 }
 
@@ -127,7 +136,8 @@ std::vector<uint8_t> EncodePatternFile(const PatternFileRecord& r) {
                                r.NoiseDecayContour,
                                r.Tempo,
                                r.Steps};
-    for (int i = 0; i < 9; ++i) PutI(k + 4 * i, fields[i]);
+    for (int i = 0; i < 9; ++i)
+        PutI(k + 4 * i, fields[i]);
     for (int p = 1; p <= 16; ++p) {
         uint8_t* e = b.data() + kPatternFilePhrases + 8 * p;
         PutI(e, r.Phrases[size_t(p)].Pattern);

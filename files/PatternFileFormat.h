@@ -16,20 +16,20 @@
 namespace zelvox {
 
 constexpr size_t kPatternFileSize = 27372;
-constexpr size_t kPatternFileKnobs = 27200; // offset of the Delay field
+constexpr size_t kPatternFileKnobs = 27200;   // offset of the Delay field
 constexpr size_t kPatternFilePhrases = 27236; // offset of phrase entry 0
 
 struct PatternFileRecord {
-    PatternStore Store{};       // slot 0 stays zero
-    int32_t Delay = 0;          // "Delay" knob, 0..16
-    int32_t Depth = 0;          // "Depth" knob, 0..100
-    int32_t Volume = 0;         // master "Volume" knob, 0..26125
-    int32_t BassAttackContour = 0;  // envelope dialog, 0..39
-    int32_t BassDecayContour = 0;   // 0..40
-    int32_t TwinTDecayContour = 0;  // 0..39
-    int32_t NoiseDecayContour = 0;  // 0..39
-    int32_t Tempo = 0;          // 20..240
-    int32_t Steps = 0;          // 1..16
+    PatternStore Store{};          // slot 0 stays zero
+    int32_t Delay = 0;             // "Delay" knob, 0..16
+    int32_t Depth = 0;             // "Depth" knob, 0..100
+    int32_t Volume = 0;            // master "Volume" knob, 0..26125
+    int32_t BassAttackContour = 0; // envelope dialog, 0..39
+    int32_t BassDecayContour = 0;  // 0..40
+    int32_t TwinTDecayContour = 0; // 0..39
+    int32_t NoiseDecayContour = 0; // 0..39
+    int32_t Tempo = 0;             // 20..240
+    int32_t Steps = 0;             // 1..16
     struct Phrase {
         int32_t Pattern = 0;
         int32_t Count = 0;
@@ -50,7 +50,8 @@ void DecodePatternFile(const uint8_t* in, PatternFileRecord& r);
 // "File access denied", "Read beyond end of file", "Disk full", "I/O error %d").
 class EInOutError : public std::runtime_error {
 public:
-    EInOutError(const std::string& message, int code) : std::runtime_error(message), ErrorCode(code) {}
+    EInOutError(const std::string& message, int code)
+        : std::runtime_error(message), ErrorCode(code) {}
     int ErrorCode; // the system's error number, 0 for a short read
 };
 

@@ -4,9 +4,13 @@
 
 namespace zelvox {
 
-void WavRecorder::CloseDevice() { Device_.Closed(); }
+void WavRecorder::CloseDevice() {
+    Device_.Closed();
+}
 
-void WavRecorder::NameFile(const std::string& fileName) { Sink_.Wave().SetFileName(fileName); }
+void WavRecorder::NameFile(const std::string& fileName) {
+    Sink_.Wave().SetFileName(fileName);
+}
 
 void WavRecorder::OpenDevice() {
     try {
@@ -21,7 +25,9 @@ void WavRecorder::OpenDevice() {
     }
 }
 
-void WavRecorder::Enable() { Sink_.SetEnabled(true); }
+void WavRecorder::Enable() {
+    Sink_.SetEnabled(true);
+}
 
 void WavRecorder::EndRecording() {
     Sink_.SetEnabled(false);

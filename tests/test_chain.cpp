@@ -267,8 +267,8 @@ TEST(ChainWalks, ASecondSoundComponentEndsTheWalkAndIsFedBySound) {
     log.clear();
     first.Stopped();
     // The nearest sound component downstream first, then the plain members up to it.
-    EXPECT_EQ(log, (std::vector<std::string>{"stop first", "stop second", "stop after",
-                                             "stop mid"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"stop first", "stop second", "stop after", "stop mid"}));
 }
 
 TEST(ChainBuffers, LoadPullsThroughAndFilledNeedsBytes) {
@@ -314,12 +314,13 @@ TEST(ChainBuffers, HeaderAndSampleBytesShareOneZeroedBlock) {
     auto hdr = AllocWaveHdr(882);
     EXPECT_EQ(hdr->lpData, reinterpret_cast<uint8_t*>(hdr.get()) + sizeof(TMMWaveHdr));
     EXPECT_EQ(hdr->dwBufferLength, 882u);
-    for (uint32_t i = 0; i < 882; ++i) ASSERT_EQ(hdr->lpData[i], 0);
+    for (uint32_t i = 0; i < 882; ++i)
+        ASSERT_EQ(hdr->lpData[i], 0);
     EXPECT_EQ(hdr->dwFlags | hdr->dwBytesRecorded | uint32_t(hdr->LoopDone), 0u);
 }
 
 TEST(ChainFormatHelpers, PcmFormatAndConversions) {
-    EXPECT_EQ(MulDivRound(5, 1, 2), 3);            // halves round up
+    EXPECT_EQ(MulDivRound(5, 1, 2), 3); // halves round up
     EXPECT_EQ(MulDivRound(4, 1, 3), 1);
     EXPECT_EQ(MulDivRound(2000000000, 3, 4), 1500000000); // needs the 64-bit product
     EXPECT_EQ(MulDivRound(7, 1, 0), 0);

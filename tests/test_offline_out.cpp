@@ -32,7 +32,9 @@ struct Chain {
             more = n != endAtLoad;
             if (n == stopAtLoad) out.Stop();
         };
-        sink.OnBufferReady = [this](TObject*, PWaveHdr h) { delivered.push_back(h->dwBytesRecorded); };
+        sink.OnBufferReady = [this](TObject*, PWaveHdr h) {
+            delivered.push_back(h->dwBytesRecorded);
+        };
     }
 };
 
@@ -44,7 +46,8 @@ TEST(OfflineOut, StartOpensTheChainAndEveryPullIsDeliveredWhole) {
     EXPECT_TRUE(c.reverb.IsOpened());
     EXPECT_TRUE(c.sink.IsStarted());
     EXPECT_EQ(c.out.RealBufferSize(), 882);
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(c.out.Pull());
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(c.out.Pull());
     EXPECT_EQ(c.delivered, std::vector<uint32_t>(5, 882));
     c.out.Close();
     EXPECT_FALSE(c.sink.IsOpened());
@@ -56,7 +59,8 @@ TEST(OfflineOut, AStopFromInsideALoadEndsAfterThatBufferIsDelivered) {
     c.stopAtLoad = 2;
     c.out.Start();
     int pulls = 0;
-    while (c.out.Pull()) ++pulls;
+    while (c.out.Pull())
+        ++pulls;
     EXPECT_EQ(c.delivered.size(), 3u); // the buffer in which the stop came is included
     EXPECT_FALSE(c.out.Playing());
     EXPECT_FALSE(c.sink.IsStarted());
@@ -79,7 +83,8 @@ TEST(OfflineOut, TheSourceEndingOrDeliveringNothingEndsPlayback) {
     EXPECT_EQ(empty.delivered.size(), 4u);
     EXPECT_FALSE(empty.out.Playing());
     const auto* h = empty.out.LastBuffer();
-    for (uint32_t i = 0; i < h->dwBytesRecorded; ++i) ASSERT_EQ(h->lpData[i], 0);
+    for (uint32_t i = 0; i < h->dwBytesRecorded; ++i)
+        ASSERT_EQ(h->lpData[i], 0);
     // Without the echo nothing is delivered for it.
     Chain bare;
     bare.reverb.SetEnabled(false);

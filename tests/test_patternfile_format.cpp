@@ -49,12 +49,13 @@ PatternFileRecord Distinct() {
     for (int p = 1; p <= 16; ++p)
         for (int s = 1; s <= 16; ++s) {
             StepRecord& x = r.Store.Step(p, s);
-            int32_t* ints[] = {&x.BassNote,     &x.TwinTNote,     &x.NoiseNote,   &x.TwinTDecay,
-                               &x.NoiseDecay,   &x.TwinTVolume,   &x.NoiseVolume, &x.TwinTEnvMod,
-                               &x.BassAmpSwitch, &x.Reserved1,    &x.BassCutoff,  &x.BassResonance,
-                               &x.NoiseColour,  &x.BassAttack,    &x.BassDecay,   &x.BassEnvMod,
-                               &x.NoiseEnvMod,  &x.BassVolume,    &x.BassWaveform, &x.BassLength};
-            for (int32_t* f : ints) *f = v++;
+            int32_t* ints[] = {&x.BassNote,      &x.TwinTNote,   &x.NoiseNote,    &x.TwinTDecay,
+                               &x.NoiseDecay,    &x.TwinTVolume, &x.NoiseVolume,  &x.TwinTEnvMod,
+                               &x.BassAmpSwitch, &x.Reserved1,   &x.BassCutoff,   &x.BassResonance,
+                               &x.NoiseColour,   &x.BassAttack,  &x.BassDecay,    &x.BassEnvMod,
+                               &x.NoiseEnvMod,   &x.BassVolume,  &x.BassWaveform, &x.BassLength};
+            for (int32_t* f : ints)
+                *f = v++;
             x.TwinTFreq = float(v++) + 0.25f;
             x.BassFreq = float(v++) + 0.5f;
             x.Reserved2 = -float(v++);
@@ -74,7 +75,8 @@ PatternFileRecord Distinct() {
     r.NoiseDecayContour = 39;
     r.Tempo = 133;
     r.Steps = 12;
-    for (int k = 1; k <= 16; ++k) r.Phrases[size_t(k)] = {k % 17, 100 - k};
+    for (int k = 1; k <= 16; ++k)
+        r.Phrases[size_t(k)] = {k % 17, 100 - k};
     return r;
 }
 
@@ -82,12 +84,14 @@ PatternFileRecord Distinct() {
 
 TEST(PatternFileFormat, ExactSizeZeroAreasAndFieldOffsets) {
     PatternFileRecord r = Distinct();
-    r.Store.Step(0, 5).BassNote = 99;     // slot 0 is never written
-    r.Phrases[0] = {7, 7};                // nor is phrase 0
+    r.Store.Step(0, 5).BassNote = 99; // slot 0 is never written
+    r.Phrases[0] = {7, 7};            // nor is phrase 0
     const auto b = EncodePatternFile(r);
     ASSERT_EQ(b.size(), 27372u);
-    for (size_t i = 0; i < 1600; ++i) ASSERT_EQ(b[i], 0) << i;
-    for (size_t i = 27236; i < 27244; ++i) ASSERT_EQ(b[i], 0) << i;
+    for (size_t i = 0; i < 1600; ++i)
+        ASSERT_EQ(b[i], 0) << i;
+    for (size_t i = 27236; i < 27244; ++i)
+        ASSERT_EQ(b[i], 0) << i;
     auto i32 = [&](size_t at) {
         return int32_t(uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
                        uint32_t(b[at + 3]) << 24);
@@ -127,7 +131,8 @@ TEST(PatternFileFormat, DecodeIsTheInverseOfEncodeByteForByte) {
     EXPECT_EQ(back.Store.Step(16, 16).Pad95, Distinct().Store.Step(16, 16).Pad95);
     // Hostile values load as they are: the file enforces nothing.
     auto hostile = b;
-    for (size_t i = 1600; i < hostile.size(); ++i) hostile[i] = 0xFF;
+    for (size_t i = 1600; i < hostile.size(); ++i)
+        hostile[i] = 0xFF;
     DecodePatternFile(hostile.data(), back);
     EXPECT_EQ(back.Tempo, -1);
     EXPECT_EQ(back.Store.Step(1, 1).BassNote, -1);
@@ -182,7 +187,8 @@ TEST(PatternFileIO, SavingReplacesTheFileWhole) {
     EXPECT_EQ(ReadAll(file), b);
     // No temporary file is left next to it.
     int entries = 0;
-    for (auto& e : fs::directory_iterator(dir.path)) (void)e, ++entries;
+    for (auto& e : fs::directory_iterator(dir.path))
+        (void)e, ++entries;
     EXPECT_EQ(entries, 1);
 }
 
@@ -211,7 +217,8 @@ TEST(PatternFileIO, AFailedSaveLeavesTheOldFileIntact) {
     EXPECT_TRUE(threw);
     EXPECT_EQ(ReadAll(file), old);
     int entries = 0;
-    for (auto& e : fs::directory_iterator(dir.path)) (void)e, ++entries;
+    for (auto& e : fs::directory_iterator(dir.path))
+        (void)e, ++entries;
     EXPECT_EQ(entries, 1) << "the temporary file was removed";
 }
 

@@ -47,14 +47,16 @@ struct Program {
         MMWaveout1.SetWaveFormat(&f);
         MMWaveout1.OnBufferLoad = [](TObject*, PWaveHdr h, bool& more) {
             auto* s = reinterpret_cast<int16_t*>(h->lpData);
-            for (uint32_t i = 0; i < h->dwBufferLength / 2; ++i) s[i] = 100;
+            for (uint32_t i = 0; i < h->dwBufferLength / 2; ++i)
+                s[i] = 100;
             h->dwBytesRecorded = h->dwBufferLength;
             more = true;
         };
     }
     void Play(int buffers) {
         MMWaveOut2.Start();
-        for (int i = 0; i < buffers; ++i) MMWaveOut2.Pull();
+        for (int i = 0; i < buffers; ++i)
+            MMWaveOut2.Pull();
     }
     void StopButton() {
         MMWaveOut2.Stop();
@@ -101,9 +103,7 @@ TEST(RecordToWav, StopRightAfterArmingAndReArmingWhileRecording) {
 TEST(RecordToWav, FailuresLeaveTheDeviceClosed) {
     TempDir dir;
     Program p;
-    {
-        std::ofstream(dir / "text.wav") << "not a wave";
-    }
+    { std::ofstream(dir / "text.wav") << "not a wave"; }
     EXPECT_THROW(p.Recorder.Arm(dir / "text.wav"), EMMWaveError);
     EXPECT_FALSE(p.MMWaveOut2.IsDeviceOpen());
     EXPECT_FALSE(p.MMWaveFile1.Enabled());

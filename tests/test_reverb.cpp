@@ -20,7 +20,7 @@ struct Rig {
     Driver out;
     std::vector<uint8_t> input; // the source's bytes, in the stream format
     size_t readPos = 0;
-    bool sourceEnds = false;    // when the input runs out, answer MoreBuffers false
+    bool sourceEnds = false; // when the input runs out, answer MoreBuffers false
     int overflows = 0;
     WaveHdrPtr hdr;
 
@@ -91,7 +91,8 @@ TEST(Reverb, WithoutActiveEchoesTheBufferPassesBitForBit) {
     rig.Start();
     std::mt19937 gen(7);
     std::vector<int16_t> x(441 * 5);
-    for (auto& s : x) s = int16_t(gen());
+    for (auto& s : x)
+        s = int16_t(gen());
     EXPECT_EQ(rig.Run16(x), x);
 }
 
@@ -104,7 +105,8 @@ TEST(Reverb, ImpulseResponseOfOneEcho) {
     std::vector<int16_t> expected(y.size(), 0);
     expected[0] = 16384;
     // The echo at half level, then the two-point smoothing of the wet path decays it.
-    for (int k = 0; (4096 >> k) > 0; ++k) expected[4410 + k] = int16_t(4096 >> k);
+    for (int k = 0; (4096 >> k) > 0; ++k)
+        expected[4410 + k] = int16_t(4096 >> k);
     EXPECT_EQ(y, expected);
     EXPECT_EQ(rig.overflows, 0);
 }
@@ -221,7 +223,8 @@ TEST(Reverb, GainChangesKeepTheMemoryButEchoChangesClearIt) {
     gain.reverb.Echos()[0].SetGain(50);
     gain.Start();
     gain.SetInput16(Impulse(441 * 12, 16384));
-    for (int i = 0; i < 5; ++i) gain.Pull();
+    for (int i = 0; i < 5; ++i)
+        gain.Pull();
     gain.reverb.SetOutputGain(50); // round(50 * 256 / 100) = 128
     std::vector<int16_t> y;
     while (gain.readPos < gain.input.size()) {
@@ -236,13 +239,15 @@ TEST(Reverb, GainChangesKeepTheMemoryButEchoChangesClearIt) {
     echo.reverb.Echos()[0].SetGain(50);
     echo.Start();
     echo.SetInput16(Impulse(441 * 12, 16384));
-    for (int i = 0; i < 5; ++i) echo.Pull();
+    for (int i = 0; i < 5; ++i)
+        echo.Pull();
     echo.reverb.Echos()[0].SetGain(51);
     int16_t peak = 0;
     while (echo.readPos < echo.input.size()) {
         echo.Pull();
         const int16_t* p = reinterpret_cast<const int16_t*>(echo.hdr->lpData);
-        for (int i = 0; i < 441; ++i) peak = std::max<int16_t>(peak, p[i]);
+        for (int i = 0; i < 441; ++i)
+            peak = std::max<int16_t>(peak, p[i]);
     }
     EXPECT_EQ(peak, 0);
 }
@@ -295,7 +300,8 @@ TEST(Reverb, AnEmptyLastBufferBecomesSilenceNotStaleBytes) {
     EXPECT_EQ(reinterpret_cast<int16_t*>(rig.hdr->lpData)[5], 1234);
     EXPECT_FALSE(rig.Pull()); // the source delivers nothing now
     EXPECT_EQ(rig.hdr->dwBytesRecorded, 882u);
-    for (int i = 0; i < 441; ++i) ASSERT_EQ(reinterpret_cast<int16_t*>(rig.hdr->lpData)[i], 0);
+    for (int i = 0; i < 441; ++i)
+        ASSERT_EQ(reinterpret_cast<int16_t*>(rig.hdr->lpData)[i], 0);
 }
 
 TEST(ReverbStream, RoundTripAndExactLayout) {
@@ -308,12 +314,12 @@ TEST(ReverbStream, RoundTripAndExactLayout) {
     const auto bytes = a.WriteEchoData();
     ASSERT_EQ(bytes.size(), 39u + 8 * (1 + 7 + 8));
     EXPECT_EQ(std::memcmp(bytes.data(), "RVB\0\1\x08\0\0\0Untitled", 17), 0);
-    EXPECT_EQ(bytes[17] | bytes[18] << 8, 2000);     // MaxDelay
-    EXPECT_EQ(bytes[21], 80);                         // InputGain
-    EXPECT_EQ(bytes[25], 0xEC);                       // InputPan -20
-    EXPECT_EQ(bytes[29], 100);                        // OutputGain
-    EXPECT_EQ(bytes[33], 0xFD);                       // FeedBack -3
-    EXPECT_EQ(bytes[37] | bytes[38] << 8, 8);         // echo count
+    EXPECT_EQ(bytes[17] | bytes[18] << 8, 2000); // MaxDelay
+    EXPECT_EQ(bytes[21], 80);                    // InputGain
+    EXPECT_EQ(bytes[25], 0xEC);                  // InputPan -20
+    EXPECT_EQ(bytes[29], 100);                   // OutputGain
+    EXPECT_EQ(bytes[33], 0xFD);                  // FeedBack -3
+    EXPECT_EQ(bytes[37] | bytes[38] << 8, 8);    // echo count
     EXPECT_EQ(std::memcmp(bytes.data() + 39, "\x07TMMEcho", 8), 0);
 
     TMMReverb b;
@@ -358,7 +364,8 @@ TEST(DelayDepth, StartupAndKnobs) {
     DelayDepthStartup(r);
     EXPECT_EQ(r.InputGain(), 100);
     EXPECT_TRUE(r.Enabled());
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(r.Echos()[i].Delay(), 0);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(r.Echos()[i].Delay(), 0);
     EXPECT_EQ(r.Echos()[0].Gain(), 0); // no tap until the knob moves
 
     EXPECT_EQ(DelayMilliseconds(140, 4), 429);

@@ -87,7 +87,8 @@ struct Recorder {
         sink.Wave().SetFileMustExist(false);
         head.OnBufferLoad = [this](TObject*, PWaveHdr h, bool& more) {
             auto* s = reinterpret_cast<int16_t*>(h->lpData);
-            for (uint32_t i = 0; i < h->dwBufferLength / 2; ++i) s[i] = next++;
+            for (uint32_t i = 0; i < h->dwBufferLength / 2; ++i)
+                s[i] = next++;
             h->dwBytesRecorded = h->dwBufferLength;
             more = true;
         };
@@ -112,8 +113,8 @@ void ExpectProgramHeader(const std::vector<uint8_t>& b, uint32_t n, bool withFac
     EXPECT_EQ(U32(b, 4), (withFact ? 50 : 38) + n + (n & 1));
     EXPECT_EQ(Tag(b, 8), "WAVE");
     EXPECT_EQ(Tag(b, 12), "fmt ");
-    const uint8_t fmt[] = {18, 0, 0, 0, 1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x88, 0x58, 0x01, 0,
-                           2, 0, 16, 0, 0, 0};
+    const uint8_t fmt[] = {18, 0,    0,    0,    1, 0, 1, 0,  0x44, 0xAC, 0,
+                           0,  0x88, 0x58, 0x01, 0, 2, 0, 16, 0,    0,    0};
     EXPECT_EQ(std::memcmp(b.data() + 16, fmt, sizeof fmt), 0);
     EXPECT_EQ(Tag(b, 38), "data");
     EXPECT_EQ(U32(b, 42), n);
@@ -231,8 +232,8 @@ TEST(WavSink, ANonWaveFileIsRefusedAtNamingAndLeftAlone) {
     // A RIFF file of another form type, and a WAVE without "fmt ", are refused too.
     WriteAll(text, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '});
     EXPECT_THROW(r.sink.Wave().SetFileName(text), EMMWaveError);
-    WriteAll(text, {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'W', 'A', 'V', 'E', 'd', 'a', 't', 'a', 0,
-                    0, 0, 0});
+    WriteAll(text,
+             {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'W', 'A', 'V', 'E', 'd', 'a', 't', 'a', 0, 0, 0, 0});
     EXPECT_THROW(r.sink.Wave().SetFileName(text), EMMWaveError);
 }
 
@@ -382,15 +383,16 @@ TEST(WaveLayout, ReadsOwnFilesAndRepairsFactAndUnfinishedSizes) {
 
     // An unfinished file (sizes still 0): the data runs to the end of the file.
     b.resize(46 + 400);
-    for (int i : {4, 5, 6, 7, 42, 43, 44, 45}) b[size_t(i)] = 0;
+    for (int i : {4, 5, 6, 7, 42, 43, 44, 45})
+        b[size_t(i)] = 0;
     WriteAll(file, b);
     info = ReadWaveLayout(file);
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->TotalSamples, 100);
 
     // A "fmt " too short to describe a format is no format.
-    WriteAll(file, {'R', 'I', 'F', 'F', 22, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                    10, 0, 0, 0, 1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0, 0});
+    WriteAll(file, {'R', 'I', 'F', 'F', 22, 0, 0, 0, 'W', 'A',  'V',  'E', 'f', 'm', 't',
+                    ' ', 10,  0,   0,   0,  1, 0, 1, 0,   0x44, 0xAC, 0,   0,   0,   0});
     EXPECT_EQ(ReadWaveLayout(file), nullptr);
 }
 
@@ -401,7 +403,8 @@ TEST(WaveLayout, AnyBytesAreReadSafely) {
     int accepted = 0;
     for (int round = 0; round < 3000; ++round) {
         std::vector<uint8_t> b(12 + gen() % 120);
-        for (auto& x : b) x = uint8_t(gen());
+        for (auto& x : b)
+            x = uint8_t(gen());
         std::memcpy(b.data(), "RIFF", 4);
         std::memcpy(b.data() + 8, "WAVE", 4);
         // Plant plausible chunk ids with random sizes.

@@ -1,0 +1,51 @@
+#pragma once
+// The program without a window or a sound device: the main window's logic and chain, started
+// as the program starts, with an offline output end that renders as fast as it can into the
+// WAV sink. zelvox-render, its tests and the benchmark drive this.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "audio/OfflineOut.h"
+#include "files/RecordToWav.h"
+#include "ui/EnvelopeForm.h"
+#include "ui/MainChain.h"
+#include "ui/MainForm.h"
+
+namespace zelvox {
+
+class HeadlessProgram {
+public:
+    // Start-up: the main window (its FormCreate and the chain's format), then the envelope
+    // dialog, which builds the four curve tables.
+    HeadlessProgram();
+    ~HeadlessProgram();
+    HeadlessProgram(const HeadlessProgram&) = delete;
+    HeadlessProgram& operator=(const HeadlessProgram&) = delete;
+
+    // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
+    void Load(const std::string& path);
+
+    // Renders into `outPath`: arms the WAV sink, presses "Loop" on the Bass page (or enters
+    // the Arranger page and presses "Play"), and writes every buffer the chain delivers until
+    // `maxBuffers` were written or the transport stopped (the song ended). The file appears
+    // under its name only when complete; on any failure nothing is left there and the error
+    // (EMMWaveError, EInOutError, std::runtime_error) is thrown. Returns the buffers written.
+    int64_t Render(const std::string& outPath, bool arranger, int64_t maxBuffers,
+                   const std::function<void(int64_t written)>& progress = {});
+
+    MainForm Form;
+    EnvelopeForm Envelopes;
+    TMMOfflineOut Out;
+    MainChain Chain{Out};
+
+private:
+    struct Transport;
+    struct Sink;
+    std::unique_ptr<Transport> Transport_;
+    std::unique_ptr<Sink> Sink_;
+    WavRecorder Recorder_{Out, Chain.MMWaveFile1};
+};
+
+} // namespace zelvox

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine/Tables.h"
+#include "files/PatternFile.h"
+#include "files/RenderSong.h"
+
+using namespace zelvox;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        static std::atomic<int> n{0};
+        path = fs::temp_directory_path() /
+               ("zelvox_render_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
+        fs::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::string operator/(const std::string& n) const { return (path / n).string(); }
+    int Entries() const {
+        int n = 0;
+        for (auto& e : fs::directory_iterator(path))
+            (void)e, ++n;
+        return n;
+    }
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// The renderer program: from ZELVOX_BIN_DIR, else beside this test's build folder.
+std::string RendererPath() {
+    if (const char* bin = std::getenv("ZELVOX_BIN_DIR")) return std::string(bin) + "/zelvox-render";
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return (self.parent_path().parent_path() / "app" / "zelvox-render").string();
+}
+
+struct RunResult {
+    int Status = -1;
+    std::string Err;
+};
+
+// Runs the renderer program with the given arguments; stderr is captured.
+RunResult Render(const std::string& args, const TempDir& dir) {
+    const std::string exe = RendererPath();
+    const std::string errFile = dir / "stderr.txt";
+    const std::string cmd = Quote(exe) + " " + args + " 2>" + Quote(errFile);
+    const int raw = std::system(cmd.c_str());
+    RunResult r;
+    r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream f(errFile);
+    r.Err.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    fs::remove(errFile);
+    return r;
+}
+
+std::vector<int16_t> Samples(const std::vector<uint8_t>& wav) {
+    // 46-byte header, samples, 12-byte "fact".
+    std::vector<int16_t> s((wav.size() - 58) / 2);
+    std::memcpy(s.data(), wav.data() + 46, s.size() * 2);
+    return s;
+}
+
+} // namespace
+
+TEST(Renderer, ADefaultRenderIsWhatTheWindowLogicRenders) {
+    TempDir dir;
+    const auto r = Render("--buffers 60 -o " + Quote(dir / "out.wav"), dir);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const auto wav = ReadAll(dir / "out.wav");
+    ASSERT_EQ(wav.size(), 58u + 60 * 882);
+
+    // The window: start-up, then "Loop", and the render loop asked for 882-byte buffers. At
+    // start-up no echo tap is active, so the chain passes the render loop's output unchanged.
+    NoiseSeed = 0; // as in a freshly started program
+    MainForm form;
+    EnvelopeForm envelopes;
+    form.FormCreate();
+    envelopes.FormCreate();
+    form.Button1Click();
+    std::vector<int16_t> expected;
+    for (int b = 0; b < 60; ++b) {
+        int16_t buf[441];
+        uint32_t bytes = 0;
+        bool more = false;
+        form.MMWaveOut2BufferLoad(buf, 882, bytes, more);
+        ASSERT_EQ(bytes, 882u);
+        expected.insert(expected.end(), buf, buf + 441);
+    }
+    EXPECT_EQ(Samples(wav), expected);
+}
+
+TEST(Renderer, ALoadedFileRendersAsInTheProgramWithItsEcho) {
+    TempDir dir;
+    {
+        HeadlessProgram p;
+        p.Form.MMWheel16.SetValue(3); // an echo 3 steps late
+        p.Form.MMWheel17.SetValue(80);
+        p.Form.SpinEdit972.SetValue(125);
+        SavePatternFile(p.Form, p.Envelopes, dir / "echo.zvx");
+    }
+    const auto r =
+        Render(Quote(dir / "echo.zvx") + " --buffers 300 -o " + Quote(dir / "out.wav"), dir);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+
+    NoiseSeed = 0;
+    HeadlessProgram p;
+    p.Load(dir / "echo.zvx");
+    EXPECT_EQ(p.Render(dir / "inproc.wav", false, 300), 300);
+    EXPECT_EQ(ReadAll(dir / "out.wav"), ReadAll(dir / "inproc.wav"));
+
+    // And the echo is really there: without it the samples differ from the echo's onset on.
+    NoiseSeed = 0;
+    HeadlessProgram dry;
+    dry.Load(dir / "echo.zvx");
+    dry.Chain.MMReverb1.SetEnabled(false);
+    dry.Render(dir / "dry.wav", false, 300);
+    const auto wet = Samples(ReadAll(dir / "out.wav"));
+    const auto plain = Samples(ReadAll(dir / "dry.wav"));
+    ASSERT_EQ(wet.size(), plain.size());
+    size_t first = 0;
+    while (first < wet.size() && wet[first] == plain[first])
+        ++first;
+    // Loading sets "Delay" while the tempo shown is still 140: 3 steps = 321 ms = 14156
+    // samples. The echo of the first, tiny samples vanishes in the halving of the wet path,
+    // so the difference shows within a few samples after the tap.
+    EXPECT_GE(first, 14156u);
+    EXPECT_LT(first, 14156u + 8);
+}
+
+TEST(Renderer, AnArrangedSongStopsAfterTheBufferInWhichItEnds) {
+    TempDir dir;
+    {
+        HeadlessProgram p;
+        p.Form.PhrasePatternSpin(1).SetValue(1);
+        p.Form.PhraseCountSpin(1).SetValue(1);
+        SavePatternFile(p.Form, p.Envelopes, dir / "song.zvx");
+    }
+    const auto r =
+        Render(Quote(dir / "song.zvx") + " --arranger -o " + Quote(dir / "song.wav"), dir);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    // One pass of 16 steps at tempo 140; the song ends as its last step begins: after
+    // 4725 + 14 * 4726 = 70889 samples, in the 161st buffer, which is written whole.
+    EXPECT_EQ(fs::file_size(dir / "song.wav"), 58u + 161 * 882);
+
+    // Without --arranger the same file loops until the buffer count.
+    const auto loop =
+        Render(Quote(dir / "song.zvx") + " --buffers 200 -o " + Quote(dir / "loop.wav"), dir);
+    ASSERT_EQ(loop.Status, 0) << loop.Err;
+    EXPECT_EQ(fs::file_size(dir / "loop.wav"), 58u + 200 * 882);
+}
+
+TEST(Renderer, BadInputGivesOneLineAndLeavesNoFile) {
+    TempDir dir;
+    const std::string out = dir / "out.wav";
+    { std::ofstream(dir / "short.zvx", std::ios::binary) << std::string(27371, '\0'); }
+    struct Case {
+        std::string args;
+        int status;
+        std::string says;
+    } cases[] = {
+        {Quote(dir / "missing.zvx") + " -o " + Quote(out), 1, "File not found"},
+        {Quote(dir / "short.zvx") + " -o " + Quote(out), 1, "Read beyond end of file"},
+        {"-o " + Quote(dir / "no-such-folder/out.wav"), 1, "Unable to create wave file"},
+        {"-o " + Quote(dir.path.string()), 1, "is a folder"},
+        {"--buffers abc -o " + Quote(out), 2, "--buffers"},
+        {"--buffers 0 -o " + Quote(out), 2, "--buffers"},
+        {"--bogus -o " + Quote(out), 2, "unknown option"},
+        {"", 2, "no output file"},
+        {"-o", 2, "needs a value"},
+        {"a.zvx b.zvx -o " + Quote(out), 2, "more than one"},
+    };
+    for (const auto& c : cases) {
+        const auto r = Render(c.args, dir);
+        EXPECT_EQ(r.Status, c.status) << c.args;
+        EXPECT_NE(r.Err.find(c.says), std::string::npos) << c.args << " said: " << r.Err;
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+        EXPECT_FALSE(fs::exists(out)) << c.args;
+    }
+    EXPECT_EQ(dir.Entries(), 1); // only short.zvx: no partial output anywhere
+
+    // An existing output file survives a failed render.
+    { std::ofstream(out) << "keep me"; }
+    Render(Quote(dir / "short.zvx") + " -o " + Quote(out), dir);
+    EXPECT_EQ(fs::file_size(out), 7u);
+}
+
+TEST(Renderer, HelpDescribesTheContract) {
+    TempDir dir;
+    const std::string cmd = Quote(RendererPath()) + " --help > " + Quote(dir / "help.txt");
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ifstream f(dir / "help.txt");
+    const std::string help((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    for (const char* s : {"[FILE.zvx]", "--arranger", "--buffers N", "-o OUT.wav", "1000"})
+        EXPECT_NE(help.find(s), std::string::npos) << s;
+}

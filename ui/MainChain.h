@@ -1,0 +1,39 @@
+#pragma once
+// The main window's audio chain, wired in code in the order its form sets it up:
+//
+//   MMWaveout1 (TMMDSPInterface; OnBufferLoad = the render loop)
+//     -> MMReverb1 (TMMReverb, the echo behind "Delay" and "Depth")
+//     -> MMWaveOut2 (the output end: the sound device, or an offline pull loop)
+//     -> MMWaveFile1 (TMMWaveFile, the WAV sink; disabled except while recording)
+//
+// The output end is given, not owned, so the desktop program and the headless renderer
+// share everything else.
+
+#include "audio/MMDSPObj.h"
+#include "audio/MMReverb.h"
+#include "audio/MMWaveFile.h"
+
+namespace zelvox {
+
+class MainForm;
+
+class MainChain {
+public:
+    explicit MainChain(TMMCustomSoundComponent& waveOut2);
+    MainChain(const MainChain&) = delete;
+    MainChain& operator=(const MainChain&) = delete;
+
+    TMMDSPInterface MMWaveout1;
+    TMMReverb MMReverb1;
+    TMMCustomSoundComponent& MMWaveOut2;
+    TMMWaveFile MMWaveFile1;
+
+    // Before the form's FormCreate: the render loop becomes MMWaveout1's OnBufferLoad and
+    // the echo is handed to the Delay/Depth knobs (FormCreate then sets it up).
+    void AttachForm(MainForm& form);
+    // After FormCreate: the stream format (PCM, 1 channel, 44100 Hz, 16 bits) goes to the
+    // head and travels down the chain.
+    void HandFormat();
+};
+
+} // namespace zelvox
