@@ -30,13 +30,15 @@ HeadlessProgram::HeadlessProgram()
     Form.SetTransportDevice(Transport_.get());
     Form.SetRecordingSink(Sink_.get());
     Form.FormCreate();
-    Chain.HandFormat();
     Envelopes.FormCreate();
 }
 
 HeadlessProgram::~HeadlessProgram() {
+    // The form outlives the chain here (it is declared first): unhook it before the chain goes.
     Form.SetTransportDevice(nullptr);
     Form.SetRecordingSink(nullptr);
+    Form.SetDspSource(nullptr);
+    Form.SetReverb(nullptr);
     Out.Close();
 }
 

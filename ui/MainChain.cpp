@@ -24,16 +24,8 @@ MainChain::MainChain(TMMCustomSoundComponent& waveOut2) : MMWaveOut2(waveOut2) {
 }
 
 void MainChain::AttachForm(MainForm& form) {
-    MMWaveout1.OnBufferLoad = [&form](TObject*, PWaveHdr h, bool& more) {
-        form.MMWaveOut2BufferLoad(reinterpret_cast<int16_t*>(h->lpData), h->dwBufferLength,
-                                  h->dwBytesRecorded, more);
-    };
+    form.SetDspSource(&MMWaveout1);
     form.SetReverb(&MMReverb1);
-}
-
-void MainChain::HandFormat() {
-    const WAVEFORMATEX f = PcmWaveFormat(16, 1, 44100);
-    MMWaveout1.SetWaveFormat(&f);
 }
 
 } // namespace zelvox

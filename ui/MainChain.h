@@ -29,11 +29,9 @@ public:
     TMMWaveFile MMWaveFile1;
 
     // Before the form's FormCreate: the render loop becomes MMWaveout1's OnBufferLoad and
-    // the echo is handed to the Delay/Depth knobs (FormCreate then sets it up).
+    // the echo is handed to the Delay/Depth knobs. FormCreate then sets the echo up and
+    // hands the stream format to MMWaveout1, from where it travels down the chain.
     void AttachForm(MainForm& form);
-    // After FormCreate: the stream format (PCM, 1 channel, 44100 Hz, 16 bits) goes to the
-    // head and travels down the chain.
-    void HandFormat();
 };
 
 } // namespace zelvox
