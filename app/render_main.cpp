@@ -2,6 +2,7 @@
 // window or a sound device, running exactly the code the desktop program runs.
 
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -98,6 +99,9 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file size limit makes writes fail with an error we report, instead of killing us
+    // with a half-written file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     Options o;
     std::string error;
     const int parsed = Parse(argc, argv, o, error);

@@ -70,7 +70,11 @@ int64_t HeadlessProgram::Render(const std::string& outPath, bool arranger, int64
         while (written < maxBuffers && Out.Playing()) {
             if (!Out.Pull()) break;
             ++written;
-            if (!Chain.MMWaveFile1.FileOpened()) throw std::runtime_error(outPath + ": Disk full");
+            if (!Chain.MMWaveFile1.FileOpened()) {
+                // The sink stopped writing (the program would play on); a render has failed.
+                const std::string& why = Chain.MMWaveFile1.WriteProblem();
+                throw std::runtime_error(outPath + ": " + (why.empty() ? "Disk full" : why));
+            }
             if (progress) progress(written);
         }
         Form.Button2Click();

@@ -63,11 +63,12 @@ struct RunResult {
     std::string Err;
 };
 
-// Runs the renderer program with the given arguments; stderr is captured.
-RunResult Render(const std::string& args, const TempDir& dir) {
+// Runs the renderer program with the given arguments; stderr is captured. `prefix` runs in
+// the same shell first (e.g. a ulimit).
+RunResult Render(const std::string& args, const TempDir& dir, const std::string& prefix = "") {
     const std::string exe = RendererPath();
     const std::string errFile = dir / "stderr.txt";
-    const std::string cmd = Quote(exe) + " " + args + " 2>" + Quote(errFile);
+    const std::string cmd = prefix + Quote(exe) + " " + args + " 2>" + Quote(errFile);
     const int raw = std::system(cmd.c_str());
     RunResult r;
     r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -207,6 +208,16 @@ TEST(Renderer, BadInputGivesOneLineAndLeavesNoFile) {
     { std::ofstream(out) << "keep me"; }
     Render(Quote(dir / "short.zvx") + " -o " + Quote(out), dir);
     EXPECT_EQ(fs::file_size(out), 7u);
+}
+
+TEST(Renderer, AWriteFailureMidwayFailsTheRenderAndLeavesNoFile) {
+    TempDir dir;
+    // The file may not grow beyond 100 KiB: the render of 10 s (882 KB) cannot complete.
+    const auto r = Render("--buffers 1000 -o " + Quote(dir / "big.wav"), dir, "ulimit -f 200; ");
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_NE(r.Err.find("big.wav"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("error"), std::string::npos) << r.Err;
+    EXPECT_EQ(dir.Entries(), 0);
 }
 
 TEST(Renderer, HelpDescribesTheContract) {
