@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "files/PatternFile.h"
+#include "files/PatternFileCommands.h"
 
 namespace zelvox {
 

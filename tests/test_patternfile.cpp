@@ -10,7 +10,7 @@
 
 #include "audio/MMReverb.h"
 #include "engine/Tables.h"
-#include "files/PatternFile.h"
+#include "files/PatternFileCommands.h"
 #include "files/RenderSong.h"
 
 using namespace zelvox;

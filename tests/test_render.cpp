@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "engine/Tables.h"
-#include "files/PatternFile.h"
+#include "files/PatternFileCommands.h"
 #include "files/RenderSong.h"
 
 using namespace zelvox;
