@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace zelvox {
 
 namespace {
@@ -114,9 +118,38 @@ void Engine::GetOsc1Params() {
     }
 }
 
+namespace {
+
+// Sets flush-to-zero and denormals-are-zero for its lifetime, then puts the previous mode back.
+class SubnormalsFlushed {
+public:
+    explicit SubnormalsFlushed(bool on) {
+#if defined(__SSE__)
+        Saved_ = _mm_getcsr();
+        if (on) _mm_setcsr(Saved_ | kFtzDaz);
+#else
+        (void)on;
+#endif
+    }
+    ~SubnormalsFlushed() {
+#if defined(__SSE__)
+        _mm_setcsr(Saved_);
+#endif
+    }
+    SubnormalsFlushed(const SubnormalsFlushed&) = delete;
+    SubnormalsFlushed& operator=(const SubnormalsFlushed&) = delete;
+
+private:
+    static constexpr unsigned kFtzDaz = 0x8040; // MXCSR bits 15 (FTZ) and 6 (DAZ)
+    unsigned Saved_ = 0;
+};
+
+} // namespace
+
 void Engine::RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
                           bool& moreBuffers) {
     if (PlayPattern_ == 0) return;
+    const SubnormalsFlushed mode(FlushSubnormals);
     const uint32_t n = bufferLength / 2;
     for (uint32_t i = 0; i < n; ++i) {
         // SampleCount + 1 > StepLength, written so that no value of either can overflow.
