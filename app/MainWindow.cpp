@@ -291,7 +291,24 @@ QAction* MainWindow::FindAction(const QString& caption) const {
     return nullptr;
 }
 
+void MainWindow::ShowStartupProblem(const QString& text) {
+    Problem_ = text;
+    ProblemTicks_ = 0;
+    Status_->setToolTip(text);
+    Timer2Timer();
+}
+
 void MainWindow::Timer2Timer() {
+    if (!Problem_.isEmpty()) {
+        // Counted only while the window is shown: the splash comes first, and a hidden
+        // window's message would go by unseen.
+        if (isVisible()) ++ProblemTicks_;
+        if (ProblemTicks_ <= kProblemTicks) {
+            Status_->setText(Problem_);
+            return;
+        }
+        Problem_.clear();
+    }
     const int load = DspLoad ? DspLoad() : 0;
     Status_->setText(QStringLiteral("DSP Usage : %1%").arg(load));
 }

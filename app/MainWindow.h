@@ -43,6 +43,11 @@ public:
     std::function<int()> DspLoad;
     // Writes the status bar now (the one-second timer does it from start-up on).
     void Timer2Timer();
+    // A problem found at start-up that the user must hear of (the MIDI input enabled in the
+    // settings did not open). The status bar shows it instead of the DSP usage until the
+    // window has been on screen for kProblemTicks timer ticks; its tooltip keeps it.
+    void ShowStartupProblem(const QString& text);
+    static constexpr int kProblemTicks = 10; // seconds on screen
 
     // Run by the File, Setup and Help items; the program wires them.
     std::function<void()> OnLoadPattern, OnSavePattern, OnRecordToWav;
@@ -70,6 +75,8 @@ private:
     QMenu* PatternMenu_ = nullptr;
     QTimer Timer2_;
     int CaptionLink_ = 0;
+    QString Problem_;      // start-up problem still to be shown, or empty
+    int ProblemTicks_ = 0; // ticks it has been shown while the window was visible
 };
 
 } // namespace zelvox::app

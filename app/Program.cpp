@@ -7,6 +7,7 @@
 #include "app/FileDialogs.h"
 #include "audio/AudioBackend.h"
 #include "files/PatternFileCommands.h"
+#include "files/RecordToWav.h"
 #include "midi/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 
@@ -37,6 +38,9 @@ Program::Program(ProgramOptions options) {
     // be built, say why and run without MIDI.
     Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form)); });
     if (Midi_) MidiWindow_ = std::make_unique<MidiSetupWindow>(*Midi_);
+    // MIDI enabled but not working is said where the user looks, not only in the dialog.
+    if (Midi_ && !Midi_->StartupProblem().empty())
+        Main_->ShowStartupProblem(QString::fromStdString(Midi_->StartupProblem()));
     Envelopes.FormCreate();
     Envelope_ = std::make_unique<EnvelopeWindow>(Envelopes);
     Help_ = std::make_unique<HelpViewer>();
@@ -107,12 +111,7 @@ void Program::Savepattern1Click() {
 void Program::Recordtowav1Click() {
     const std::optional<QString> name = ChooseFile(Main_.get(), RecordWavDialog());
     if (!name) return;
-    Form.RecordingArmed = true;
-    Rig_->Recorder.CloseDevice();
-    Form.Button1.SetCaption("Record");
-    Rig_->Recorder.NameFile(name->toStdString()); // "Invalid wave file..." ends the command here
-    Rig_->Recorder.OpenDevice();                  // "Unable to create wave file" here
-    Rig_->Recorder.Enable();
+    RecordToWav(Form, Rig_->Recorder, name->toStdString());
 }
 
 void Program::Help2Click() { Help_->OpenContents(HelpFilePath()); }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "app/AudioRig.h"
 #include "app/AudioSetupWindow.h"
 #include "app/EnvelopeWindow.h"
 #include "app/HelpViewer.h"
@@ -21,6 +20,7 @@
 #include "audio/WaveOutDevice.h"
 #include "midi/MidiInService.h"
 #include "midi/MidiSetup.h"
+#include "ui/AudioRig.h"
 #include "ui/EnvelopeForm.h"
 #include "ui/MainForm.h"
 

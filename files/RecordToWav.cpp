@@ -1,6 +1,7 @@
 #include "files/RecordToWav.h"
 
 #include "audio/MMWaveFile.h"
+#include "ui/MainForm.h"
 
 namespace zelvox {
 
@@ -32,6 +33,15 @@ void WavRecorder::Enable() {
 void WavRecorder::EndRecording() {
     Sink_.SetEnabled(false);
     Sink_.Wave().SetFileName("");
+}
+
+void RecordToWav(MainForm& form, WavRecorder& recorder, const std::string& fileName) {
+    form.RecordingArmed = true;
+    recorder.CloseDevice();
+    form.Button1.SetCaption("Record");
+    recorder.NameFile(fileName);
+    recorder.OpenDevice();
+    recorder.Enable();
 }
 
 } // namespace zelvox

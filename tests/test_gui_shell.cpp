@@ -134,3 +134,81 @@ TEST_F(GuiShell, HelpOpensTheProgramsOwnViewerAtTheContents) {
     const QString text = program.Help().Browser()->toPlainText();
     EXPECT_TRUE(text.startsWith("Zelvox Help") || text.contains("Help file not found")) << text.toStdString();
 }
+
+TEST_F(GuiShell, MidiThatDidNotOpenAtStartIsShownOnTheStatusBarWhileTheWindowIsSeen) {
+    ScriptedMidiIn::Device busy;
+    busy.Name = "Keys";
+    busy.OpenResult = kMidiErrAllocated; // held by another program
+    GuiProgram holder({busy}, "[MIDI]\nENABLED=1\n");
+    Program& program = *holder;
+    MainWindow& main = program.Main();
+    ASSERT_NE(program.Midi(), nullptr);
+    const QString problem = QString::fromStdString(program.Midi()->StartupProblem());
+    ASSERT_TRUE(problem.startsWith("The MIDI input device Keys could not be opened")) << problem.toStdString();
+    EXPECT_EQ(main.StatusText()->text(), problem);
+    EXPECT_EQ(main.StatusText()->toolTip(), problem);
+
+    // While the splash is up the main window is hidden: the seconds do not count.
+    for (int i = 0; i < 3 * MainWindow::kProblemTicks; ++i) main.Timer2Timer();
+    EXPECT_EQ(main.StatusText()->text(), problem);
+    main.show();
+    for (int i = 0; i < MainWindow::kProblemTicks; ++i) {
+        main.Timer2Timer();
+        ASSERT_EQ(main.StatusText()->text(), problem) << "tick " << i;
+    }
+    main.Timer2Timer();
+    EXPECT_EQ(main.StatusText()->text(), "DSP Usage : 0%");
+    EXPECT_EQ(main.StatusText()->toolTip(), problem) << "still there for a second look";
+}
+
+TEST_F(GuiShell, MidiThatOpenedLeavesTheStatusBarToTheDspUsage) {
+    GuiProgram holder({{"Keys"}}, "[MIDI]\nENABLED=1\n");
+    Program& program = *holder;
+    ASSERT_NE(program.Midi(), nullptr);
+    EXPECT_TRUE(program.Midi()->DevicesOpen);
+    EXPECT_EQ(program.Main().StatusText()->text(), "DSP Usage : 0%");
+    EXPECT_EQ(program.Main().StatusText()->toolTip(), "");
+}
+
+TEST_F(GuiShell, TheWindowsChainIsTheMainChainWithTheEchosStoredSettings) {
+    GuiProgram holder;
+    Program& program = *holder;
+    AudioRig& rig = program.Audio();
+    MainChain& c = rig.Chain;
+    EXPECT_EQ(&c.MMWaveOut2, static_cast<TMMCustomSoundComponent*>(&rig.MMWaveOut2));
+    EXPECT_EQ(c.MMWaveout1.Output(), &c.MMReverb1);
+    EXPECT_EQ(c.MMReverb1.Output(), &c.MMWaveOut2);
+    EXPECT_EQ(rig.MMWaveOut2.Output(), &c.MMWaveFile1);
+    ASSERT_NE(c.MMWaveFile1.GetWaveFormat(), nullptr) << "the form's format reached the sink";
+    EXPECT_EQ(c.MMWaveFile1.GetWaveFormat()->nSamplesPerSec, 44100u);
+    EXPECT_FALSE(c.MMWaveFile1.Enabled());
+
+    // The echo as stored, then FormCreate's start-up (input gain 100, enabled).
+    const TMMReverb& r = c.MMReverb1;
+    EXPECT_EQ(r.Description(), "Untitled");
+    EXPECT_EQ(r.MaxDelay(), 2000);
+    EXPECT_EQ(r.InputGain(), 100);
+    EXPECT_EQ(r.InputPan(), 0);
+    EXPECT_EQ(r.OutputGain(), 100);
+    EXPECT_EQ(r.FeedBack(), 0);
+    EXPECT_FALSE(r.Filter());
+    EXPECT_TRUE(r.Enabled());
+    ASSERT_EQ(r.Echos().Count(), 8);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(r.Echos()[i].Delay(), 0) << i;
+        EXPECT_EQ(r.Echos()[i].Gain(), 0) << i;
+    }
+
+    // At tempo 20, "Delay" 3 asks for 2250 ms: the echo memory must reach 2000 ms, not less.
+    program.Form.SpinEdit972.SetValue(20);
+    program.Form.MMWheel16.SetValue(3);
+    EXPECT_EQ(r.Echos()[0].Delay(), 2250);
+    rig.MMWaveOut2.Open();
+    ASSERT_NE(r.Dsp(), nullptr);
+    EXPECT_EQ(r.Dsp()->MaxDelay, 2000);
+    ASSERT_EQ(r.Dsp()->NumTaps, 1);
+    // The tap reads 2000 ms (88200 samples) behind the write position.
+    const int32_t behind = (r.Dsp()->W - r.Dsp()->TapPos[0] + r.Dsp()->Len) % r.Dsp()->Len;
+    EXPECT_EQ(behind, 88200);
+    rig.MMWaveOut2.Close();
+}

@@ -2,6 +2,7 @@
 // The whole desktop program for a GUI test: the virtual sound device (plays in real time into
 // nothing) and a settings file of its own in a fresh temporary folder.
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -19,14 +20,21 @@ struct GuiProgram {
 
     ScriptedMidiIn* Midi = nullptr; // the scripted MIDI input the program listens to
 
-    GuiProgram() {
+    // midiDevices: what the scripted MIDI input offers. settingsText: the settings file's
+    // content at start-up (none when empty).
+    explicit GuiProgram(std::vector<ScriptedMidiIn::Device> midiDevices = {{"Scripted keyboard"}},
+                        const QByteArray& settingsText = {}) {
         GuiApp();
         app::ProgramOptions o;
         o.AudioSystem = CreateVirtualWaveOutSystem();
-        auto midi = std::make_unique<ScriptedMidiIn>(std::vector<ScriptedMidiIn::Device>{{"Scripted keyboard"}});
+        auto midi = std::make_unique<ScriptedMidiIn>(std::move(midiDevices));
         Midi = midi.get();
         o.MidiService = std::move(midi);
         o.SettingsPath = (Dir.path() + "/ZLVX3.INI").toStdString();
+        if (!settingsText.isEmpty()) {
+            QFile f(Dir.path() + "/ZLVX3.INI");
+            if (f.open(QIODevice::WriteOnly)) f.write(settingsText);
+        }
         P = std::make_unique<app::Program>(std::move(o));
     }
     app::Program* operator->() { return P.get(); }

@@ -1,20 +1,12 @@
-#include "app/AudioRig.h"
+#include "ui/AudioRig.h"
 
-namespace zelvox::app {
+namespace zelvox {
 
 AudioRig::AudioRig(MainForm& form, WaveOutSystem* system, MainThreadQueue* queue, const TSettingsFile& settings)
     : MMWaveOut2(system, queue), AudioSetup(MMWaveOut2, settings), Form_(form) {
-    MMWaveout1.SetOutput(&MMReverb1);
-    MMReverb1.SetOutput(&MMWaveOut2);
-    MMWaveOut2.SetOutput(&MMWaveFile1);
-    MMWaveFile1.SetEnabled(false); // armed only by Record to wav
-    MMWaveFile1.Wave().SetFileMustExist(false); // a recording names a file still to be made
-    // The render loop fills the head's buffers; the form's creation gives the head the
-    // stream format (PCM, mono, 44100 Hz, 16 bits), which propagates down the chain.
-    Form_.SetDspSource(&MMWaveout1);
+    Chain.AttachForm(Form_);
     Form_.SetTransportDevice(this);
     Form_.SetRecordingSink(this);
-    Form_.SetReverb(&MMReverb1);
 }
 
 AudioRig::~AudioRig() {
@@ -31,4 +23,4 @@ AudioRig::~AudioRig() {
     Form_.SetDspSource(nullptr);
 }
 
-} // namespace zelvox::app
+} // namespace zelvox
