@@ -26,12 +26,19 @@ HeadlessPlayResult PlayHeadless(TMMWaveOut& out, MainThreadQueue& queue,
         if (!(out.State() & wosOpened)) out.Open();
         auto until = Clock::now() + std::chrono::milliseconds(options.StartDelayMs);
         while (Clock::now() < until) queue.WaitAndProcess(10);
-        out.Start();
+        if (options.Start) options.Start();
+        else out.Start();
+        // A start that found nothing to play (an empty song) leaves the device stopped.
+        if (!(out.State() & wosPlaying)) stopped = true;
         auto nextReading = Clock::now() + std::chrono::seconds(1);
         while (!stopped) {
             queue.WaitAndProcess(20);
-            if (options.MaxBuffers > 0 && result.BuffersPlayed >= options.MaxBuffers && !stopped)
-                out.Stop();
+            const bool enough = options.MaxBuffers > 0 && result.BuffersPlayed >= options.MaxBuffers;
+            if (!stopped && (enough || (options.StopRequested && options.StopRequested()))) {
+                if (options.Stop) options.Stop();
+                else out.Stop();
+                if (!(out.State() & wosPlaying)) stopped = true;
+            }
             if (Clock::now() >= nextReading) {
                 nextReading += std::chrono::seconds(1);
                 if (TMMDSPMeter* m = TMMDSPMeter::Current()) {

@@ -4,6 +4,7 @@
 // does. Used by the headless renderer's --play and by tests of the real device.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "audio/MMWavOut.h"
@@ -14,6 +15,11 @@ struct HeadlessPlayOptions {
     int64_t MaxBuffers = 0;   // stop after this many played buffers; 0: until the source ends
     int32_t StartDelayMs = 0; // after opening, wait this long before starting (a recorder
                               // can connect to the device's port in the meantime)
+    // How playback starts and stops; empty: Start() and Stop() on the device. A program
+    // passes its transport buttons here, so the sequencer starts and stops with the device.
+    std::function<void()> Start, Stop;
+    // Asked between messages; true ends playback as MaxBuffers does (e.g. after Ctrl-C).
+    std::function<bool()> StopRequested;
 };
 
 struct HeadlessPlayResult {
@@ -26,8 +32,9 @@ struct HeadlessPlayResult {
     double MeanDspUsage = 0;  // mean of the readings taken once a second
 };
 
-// Opens Out, starts it and handles Queue until the source ends, MaxBuffers buffers have
-// been played or an error ends playback; then stops and closes the device. Out's
+// Opens Out, starts it and handles Queue until the source ends (or the start left the
+// device stopped), MaxBuffers buffers have been played, a stop was requested or an error
+// ends playback; then stops and closes the device. Out's
 // OnBufferReady and OnStop are borrowed while it runs and restored afterwards.
 HeadlessPlayResult PlayHeadless(TMMWaveOut& out, MainThreadQueue& queue,
                                 const HeadlessPlayOptions& options);

@@ -226,6 +226,63 @@ TEST(Renderer, HelpDescribesTheContract) {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     std::ifstream f(dir / "help.txt");
     const std::string help((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    for (const char* s : {"[FILE.zvx]", "--arranger", "--buffers N", "-o OUT.wav", "1000"})
+    for (const char* s : {"[FILE.zvx]", "--arranger", "--buffers N", "-o OUT.wav", "1000", "--play",
+                          "--start-delay MS", "underruns", "No wave audio"})
         EXPECT_NE(help.find(s), std::string::npos) << s;
+}
+
+namespace {
+// A settings folder of the test's own, choosing the sound output: the prefix for Render.
+std::string WithAudioApi(const TempDir& dir, const std::string& api) {
+    fs::create_directories(dir.path / "config" / "zelvox");
+    std::ofstream(dir.path / "config" / "zelvox" / "ZLVX3.INI") << "[Audio]\nAPI=" << api << "\n";
+    return "XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) + " timeout 60 ";
+}
+} // namespace
+
+TEST(RendererPlay, WithoutASoundDeviceSaysSoInOneLineAndFails) {
+    TempDir dir;
+    const auto r = Render("--play --buffers 10", dir, WithAudioApi(dir, "none"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Err, "zelvox-render: No wave audio playing device found\n");
+
+    struct Case {
+        std::string args;
+        std::string says;
+    } bad[] = {
+        {"--play -o " + Quote(dir / "out.wav"), "--play writes no file"},
+        {"--start-delay 100 -o " + Quote(dir / "out.wav"), "--start-delay goes with --play"},
+        {"--play --start-delay -5", "--start-delay wants"},
+    };
+    for (const auto& c : bad) {
+        const auto b = Render(c.args, dir, WithAudioApi(dir, "none"));
+        EXPECT_EQ(b.Status, 2) << c.args;
+        EXPECT_NE(b.Err.find(c.says), std::string::npos) << c.args << " said: " << b.Err;
+        EXPECT_EQ(std::count(b.Err.begin(), b.Err.end(), '\n'), 1) << b.Err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out.wav"));
+}
+
+TEST(RendererPlay, AnArrangedSongPlaysToItsEndAndAnEmptyOneEndsAtOnce) {
+    TempDir dir;
+    {
+        HeadlessProgram p;
+        p.Form.PhrasePatternSpin(1).SetValue(1);
+        p.Form.PhraseCountSpin(1).SetValue(1);
+        p.Form.SpinEdit972.SetValue(240); // 16 steps: under a second
+        SavePatternFile(p.Form, p.Envelopes, dir / "song.zvx");
+        p.Form.PhraseCountSpin(1).SetValue(0); // phrase 1 with count 0: no song at all
+        SavePatternFile(p.Form, p.Envelopes, dir / "empty.zvx");
+    }
+    // No --buffers: only the song's end stops it (timeout gives 124 if it never does).
+    const auto r = Render("--play --arranger " + Quote(dir / "song.zvx"), dir, WithAudioApi(dir, "virtual"));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    const auto e = Render("--play --arranger " + Quote(dir / "empty.zvx"), dir, WithAudioApi(dir, "virtual"));
+    EXPECT_EQ(e.Status, 0) << e.Err;
+    EXPECT_EQ(e.Err, "");
+    // A missing file is named, as when rendering.
+    const auto m = Render("--play " + Quote(dir / "missing.zvx"), dir, WithAudioApi(dir, "virtual"));
+    EXPECT_EQ(m.Status, 1);
+    EXPECT_NE(m.Err.find("missing.zvx: File not found"), std::string::npos) << m.Err;
 }

@@ -1,0 +1,167 @@
+// zelvox-render --play on the private JACK server, end to end through the command: what
+// jack_rec records from the program's port equals, sample for sample, what zelvox-render
+// writes to a file for the same pattern file, once the recording's leading silence is skipped.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "audio/AudioBackend.h"
+#include "files/PatternFileCommands.h"
+#include "files/RenderSong.h"
+
+using namespace zelvox;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string RendererPath() {
+    if (const char* bin = std::getenv("ZELVOX_BIN_DIR")) return std::string(bin) + "/zelvox-render";
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return (self.parent_path().parent_path() / "app" / "zelvox-render").string();
+}
+
+std::vector<uint8_t> ReadAll(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// The samples of a 16-bit WAV file's "data" chunk.
+std::vector<int16_t> WavSamples(const fs::path& path) {
+    const std::vector<uint8_t> d = ReadAll(path);
+    std::vector<int16_t> s;
+    size_t p = 12;
+    while (p + 8 <= d.size()) {
+        const uint32_t len = d[p + 4] | d[p + 5] << 8 | d[p + 6] << 16 | uint32_t(d[p + 7]) << 24;
+        if (std::string(reinterpret_cast<const char*>(&d[p]), 4) == "data") {
+            const size_t end = std::min(d.size(), p + 8 + size_t(len));
+            for (size_t i = p + 8; i + 1 < end; i += 2) s.push_back(int16_t(uint16_t(d[i] | d[i + 1] << 8)));
+            break;
+        }
+        p += 8 + len + (len & 1);
+    }
+    return s;
+}
+
+std::set<std::string> Ports() {
+    std::set<std::string> out;
+    FILE* f = ::popen("jack_lsp 2>/dev/null", "r");
+    if (!f) return out;
+    char line[512];
+    while (fgets(line, sizeof line, f)) {
+        std::string l(line);
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+        out.insert(l);
+    }
+    ::pclose(f);
+    return out;
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        path = fs::temp_directory_path() / ("zelvox_play_" + std::to_string(::getpid()));
+        fs::create_directories(path / "config" / "zelvox");
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+} // namespace
+
+TEST(JackRenderPlay, PlayingThroughTheCommandSoundsAsTheRendererWrites) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    TempDir dir;
+    // A busy pattern with a tempo-synced echo: bass on every step, drum and noise hits.
+    const std::string song = (dir.path / "busy.zvx").string();
+    {
+        HeadlessProgram p;
+        for (int s = 1; s <= 16; ++s) {
+            StepRecord& st = p.Form.Store.Step(1, s);
+            st.BassPlay = 1;
+            st.TwinTPlay = (s % 4 == 1) ? 1 : 0;
+            st.NoisePlay = (s % 2 == 0) ? 1 : 0;
+        }
+        p.Form.MMWheel16.SetValue(3);
+        p.Form.MMWheel17.SetValue(50);
+        SavePatternFile(p.Form, p.Envelopes, song);
+    }
+    constexpr int kBuffers = 400; // 4 s
+    const std::string exe = Quote(RendererPath());
+    const std::string ref = (dir.path / "ref.wav").string();
+    ASSERT_EQ(std::system((exe + " " + Quote(song) + " --buffers " + std::to_string(kBuffers) +
+                           " -o " + Quote(ref)).c_str()),
+              0);
+    const std::vector<int16_t> reference = WavSamples(ref);
+    ASSERT_EQ(reference.size(), size_t(kBuffers) * 441);
+
+    // The program's own settings file chooses JACK.
+    std::ofstream(dir.path / "config" / "zelvox" / "ZLVX3.INI") << "[Audio]\nAPI=jack\n";
+    const std::set<std::string> before = Ports();
+    const std::string errFile = (dir.path / "stderr.txt").string();
+    std::atomic<int> status{-2};
+    std::thread player([&] {
+        const std::string cmd = "XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) +
+                                " timeout 60 " + exe + " --play " + Quote(song) + " --buffers " +
+                                std::to_string(kBuffers) + " --start-delay 2000 2>" + Quote(errFile);
+        const int raw = std::system(cmd.c_str());
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    });
+    // The program's output port appears when it opens the device; record it from then on.
+    const std::regex ours("^zelvox(-[0-9]+)?:.*");
+    std::string port;
+    for (int i = 0; i < 500 && port.empty() && status == -2; ++i) {
+        for (const std::string& p : Ports())
+            if (!before.count(p) && std::regex_match(p, ours)) port = p;
+        if (port.empty()) ::usleep(10000);
+    }
+    std::string recorded;
+    if (!port.empty()) {
+        recorded = (dir.path / "rec.wav").string();
+        const std::string cmd = "jack_rec -f " + Quote(recorded) + " -d 9 -b 16 " + Quote(port) + " >/dev/null 2>&1";
+        (void)std::system(cmd.c_str());
+    }
+    player.join();
+    std::ifstream ef(errFile);
+    const std::string err((std::istreambuf_iterator<char>(ef)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(err, "") << "no underrun, no complaint";
+    ASSERT_FALSE(port.empty()) << "the program's port never appeared";
+
+    const std::vector<int16_t> rec = WavSamples(recorded);
+    size_t r0 = 0, e0 = 0;
+    while (r0 < rec.size() && rec[r0] == 0) ++r0;
+    while (e0 < reference.size() && reference[e0] == 0) ++e0;
+    ASSERT_LT(r0, rec.size()) << "the recording is silent";
+    // Stop comes once 400 buffers have been played, so all of them are in the recording.
+    const size_t want = reference.size() - e0;
+    ASSERT_GE(rec.size() - r0, want) << "the recording is shorter than what was played";
+    size_t firstDiff = want;
+    for (size_t i = 0; i < want; ++i)
+        if (rec[r0 + i] != reference[e0 + i]) {
+            firstDiff = i;
+            break;
+        }
+    EXPECT_EQ(firstDiff, want) << "the recording differs from the render at sample " << firstDiff
+                               << " of " << want;
+}
