@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -175,6 +177,37 @@ struct FloodCounter {
 
 } // namespace
 
+// Runs the main thread until every message of the flood is accounted for (taken from the
+// ring or counted as dropped by it). On a loaded machine JACK may lose MIDI in a period it
+// reports as an xrun; only then may the count stay short, and the wait ends once nothing has
+// arrived for a second. Returns whether messages may have been lost on the way.
+static bool AccountForFlood(Program& prog, const FloodCounter& count, const test::JackMidiSender& sender,
+                     size_t xruns0, size_t total) {
+    size_t seen = 0;
+    auto quietSince = std::chrono::steady_clock::now();
+    prog.RunUntil(
+        [&] {
+            const size_t now = count.Delivered + count.Dropped;
+            if (now >= total) return true;
+            if (now != seen) {
+                seen = now;
+                quietSince = std::chrono::steady_clock::now();
+            }
+            return sender.Xruns() != xruns0 &&
+                   std::chrono::steady_clock::now() - quietSince > std::chrono::seconds(1);
+        },
+        60000);
+    prog.Queue.ProcessPending();
+    const bool lossy = sender.Xruns() != xruns0;
+    std::printf("flood: %zu delivered, %zu dropped, %zu JACK xruns meanwhile\n", count.Delivered,
+                count.Dropped, sender.Xruns() - xruns0);
+    if (lossy)
+        EXPECT_LE(count.Delivered + count.Dropped, total) << "no message made up";
+    else
+        EXPECT_EQ(count.Delivered + count.Dropped, total) << "every message accounted for";
+    return lossy;
+}
+
 TEST(JackMidiEndToEnd, FloodWhileTheMainThreadIsBusyKeepsTheFirst1024) {
     Program prog(kMapping);
     ASSERT_TRUE(prog.Dialog->DevicesOpen) << prog.Dialog->MidiStatus.Caption();
@@ -182,21 +215,24 @@ TEST(JackMidiEndToEnd, FloodWhileTheMainThreadIsBusyKeepsTheFirst1024) {
     test::JackMidiSender sender(Unique("flood"));
     ASSERT_TRUE(sender.Connect(prog.InputPort()));
     const auto flood = Flood();
-    const size_t periods0 = sender.Periods();
+    const size_t periods0 = sender.Periods(), xruns0 = sender.Xruns();
     sender.Send(flood);
     // The main thread does not run meanwhile: the ring fills and everything else is dropped.
     ASSERT_TRUE(sender.WaitSent(std::chrono::milliseconds(60000)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the receiver's periods
+    for (int i = 0; i < 500 && prog.Dialog->MidiInput1->PendingCount() < 1024; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the receiver's periods
     std::printf("flood of %zu messages written in %zu JACK periods\n", flood.size(),
                 sender.Periods() - periods0);
     EXPECT_EQ(prog.Dialog->MidiInput1->PendingCount(), 1024);
-    ASSERT_TRUE(prog.RunUntil([&] { return count.Delivered + count.Dropped >= flood.size(); }));
-    prog.Queue.ProcessPending();
-    EXPECT_EQ(count.Delivered, 1024u) << "the oldest events are kept";
-    EXPECT_EQ(count.Dropped, flood.size() - 1024);
-    EXPECT_EQ(count.LastValue, 1023 % 128);
-    EXPECT_EQ(prog.Form.MMWheel7.Value(), 1023 % 128);
-    EXPECT_EQ(prog.Form.Store.Step(1, 1).BassVolume, 1023 % 128);
+    const bool lossy = AccountForFlood(prog, count, sender, xruns0, flood.size());
+    EXPECT_EQ(count.Delivered, 1024u) << "the ring holds 1024 and keeps the oldest";
+    EXPECT_GT(count.Dropped, 0u);
+    if (!lossy) {
+        EXPECT_EQ(count.Dropped, flood.size() - 1024);
+        EXPECT_EQ(count.LastValue, 1023 % 128) << "the oldest events are kept";
+    }
+    EXPECT_EQ(prog.Form.MMWheel7.Value(), count.LastValue);
+    EXPECT_EQ(prog.Form.Store.Step(1, 1).BassVolume, count.LastValue);
 
     // Input goes on normally afterwards.
     sender.Send({CC(2, 7, 33)});
@@ -211,13 +247,10 @@ TEST(JackMidiEndToEnd, FloodWhileTheMainThreadKeepsUpEndsAtTheLastValueThatGotTh
     test::JackMidiSender sender(Unique("flood"));
     ASSERT_TRUE(sender.Connect(prog.InputPort()));
     const auto flood = Flood();
+    const size_t xruns0 = sender.Xruns();
     sender.Send(flood);
-    ASSERT_TRUE(prog.RunUntil([&] { return count.Delivered + count.Dropped >= flood.size(); },
-                              60000))
-        << count.Delivered << " delivered, " << count.Dropped << " dropped";
-    prog.Queue.ProcessPending();
-    std::printf("flood: %zu delivered, %zu dropped\n", count.Delivered, count.Dropped);
-    EXPECT_EQ(count.Delivered + count.Dropped, flood.size()) << "every message accounted for";
+    ASSERT_TRUE(sender.WaitSent(std::chrono::milliseconds(60000)));
+    AccountForFlood(prog, count, sender, xruns0, flood.size());
     EXPECT_GE(count.Delivered, 1024u);
     EXPECT_EQ(prog.Form.MMWheel7.Value(), count.LastValue);
     char shown[16];

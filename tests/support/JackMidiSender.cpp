@@ -13,7 +13,7 @@ JackMidiSender::JackMidiSender(const std::string& clientName) {
     if (Client_ == nullptr) throw std::runtime_error("JACK server not running");
     Port_ = jack_port_register(Client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (Port_ == nullptr || jack_set_process_callback(Client_, &Process, this) != 0 ||
-        jack_activate(Client_) != 0) {
+        jack_set_xrun_callback(Client_, &Xrun, this) != 0 || jack_activate(Client_) != 0) {
         jack_client_close(Client_);
         throw std::runtime_error("JACK MIDI sender could not start");
     }
@@ -72,6 +72,11 @@ int JackMidiSender::Process(jack_nframes_t nframes, void* arg) {
     }
     self->Next_.store(i, std::memory_order_release);
     self->Periods_.fetch_add(1, std::memory_order_seq_cst);
+    return 0;
+}
+
+int JackMidiSender::Xrun(void* arg) {
+    static_cast<JackMidiSender*>(arg)->Xruns_.fetch_add(1, std::memory_order_acq_rel);
     return 0;
 }
 

@@ -29,9 +29,13 @@ public:
     bool WaitSent(std::chrono::milliseconds timeout) const;
     size_t Written() const { return Next_.load(std::memory_order_acquire); }
     size_t Periods() const { return Periods_.load(std::memory_order_relaxed); }
+    // Breaks the server reported since this client started (a client, maybe this one or the
+    // receiver, missed its period). Only in such a period may JACK lose MIDI on its way.
+    size_t Xruns() const { return Xruns_.load(std::memory_order_acquire); }
 
 private:
     static int Process(jack_nframes_t nframes, void* self);
+    static int Xrun(void* self);
 
     jack_client_t* Client_ = nullptr;
     jack_port_t* Port_ = nullptr;
@@ -42,6 +46,7 @@ private:
     std::atomic<size_t> Total_{0};
     std::atomic<size_t> Next_{0};
     std::atomic<size_t> Periods_{0};
+    std::atomic<size_t> Xruns_{0};
 };
 
 // Control Change on a channel (0..15).
