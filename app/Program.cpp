@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QTimer>
 
 #include "app/ErrorDisplay.h"
 #include "app/FileDialogs.h"
@@ -68,6 +69,13 @@ Program::Program(ProgramOptions options) {
     w.OnEnvelopeSetup = [this] { Envelopes.Show(); };
     w.OnAbout = [this] { Splash_->ShowAbout(); };
     w.OnHelp = [this] { Help2Click(); };
+    // A recording that the disk (or a failed write) ended early: the music plays on and the
+    // file keeps what was written; the user is told once the buffer in hand is done with.
+    Rig_->MMWaveFile1.OnWriteProblem = [this](TObject*) {
+        const QString text = QString::fromStdString("The recording stopped early: " +
+                                                    Rig_->MMWaveFile1.WriteProblem());
+        QTimer::singleShot(0, this, [text] { ShowError(text); });
+    };
     w.OnClosed = [this] {
         // The splash window is the program's main window: closing it ends the program.
         Help_->close();

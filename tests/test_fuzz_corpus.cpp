@@ -15,6 +15,7 @@
 
 #include "audio/MMWave.h"
 #include "fuzz/FuzzMidiStream.h"
+#include "fuzz/FuzzPatternFile.h"
 #include "fuzz/FuzzSettings.h"
 #include "fuzz/FuzzWaveLayout.h"
 
@@ -56,6 +57,11 @@ size_t Replay(const std::string& target, const std::function<void(const uint8_t*
 
 TEST(FuzzCorpus, MidiStreamInputsReplayCleanly) {
     EXPECT_GE(Replay("midi", MidiStreamOne), 3u);
+}
+
+TEST(FuzzCorpus, PatternFileInputsReplayCleanly) {
+    // A fresh program for each file: a kept finding must fail on its own.
+    EXPECT_GE(Replay("pattern", PatternFileOne), 4u);
 }
 
 TEST(FuzzCorpus, SettingsInputsReplayCleanly) {

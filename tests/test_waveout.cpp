@@ -146,7 +146,8 @@ TEST(WaveOut, ASourceDeliveringNothingFailsWithTheExactMessagesAndEndsClosed) {
         };
         EXPECT_EQ(r.Message([&] { r.Out.Start(); }), "WaveOutStart:\n\rUnable to start device");
         EXPECT_EQ(r.Out.State(), wosClosed);
-        EXPECT_FALSE(r.Dev().IsOpen);
+        // Closing released the device object itself: r.Dev() would point at freed memory
+        // here (found by AddressSanitizer), so the closed state above is what is checked.
     }
     {
         Rig r;

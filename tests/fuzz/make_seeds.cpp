@@ -13,6 +13,8 @@
 #include "audio/MMFormat.h"
 #include "audio/MMWave.h"
 #include "audio/Settings.h"
+#include "files/PatternFileCommands.h"
+#include "files/RenderSong.h"
 #include "fuzz/FuzzInput.h"
 
 namespace fs = std::filesystem;
@@ -169,6 +171,53 @@ void SettingsSeeds(const fs::path& dir, const fs::path& scratch) {
     fs::remove(file);
 }
 
+// Pattern files saved by File -> "Save pattern".
+void PatternSeeds(const fs::path& dir, const fs::path& scratch) {
+    using namespace zelvox;
+    const fs::path file = scratch / "seed.zvx";
+    std::vector<uint8_t> plain;
+    {
+        HeadlessProgram p; // right after start-up
+        SavePatternFile(p.Form, p.Envelopes, file.string());
+        plain = ReadAll(file);
+        Write(dir, "startup", plain);
+    }
+    {
+        // A busy song: other notes, knobs turned per step, other tempo, steps, echo and
+        // contours, and an arrangement.
+        HeadlessProgram p;
+        MainForm& f = p.Form;
+        f.SelectedNote1Click();
+        for (int s = 1; s <= 16; ++s) {
+            f.MMSliderEnter(s);
+            f.MMSlider(s).SetValue((s * 7) % 37 + 1);
+            f.MMWheel3.SetValue((s * 9) % 127);
+            f.MMWheel4.SetValue((s * 13) % 106);
+            f.MMWheel5.SetValue(127 - s);
+        }
+        f.SpinEdit972.SetValue(240);
+        f.SpinEdit971.SetValue(7);
+        f.MMWheel16.SetValue(16);
+        f.MMWheel17.SetValue(100);
+        p.Envelopes.SpinEdit971.SetValue(0);
+        p.Envelopes.SpinEdit972.SetValue(40);
+        p.Envelopes.SpinEdit973.SetValue(39);
+        p.Envelopes.SpinEdit974.SetValue(5);
+        for (int k = 1; k <= 4; ++k) {
+            f.PhrasePatternSpin(k).SetValue(k);
+            f.PhraseCountSpin(k).SetValue(k + 1);
+        }
+        SavePatternFile(f, p.Envelopes, file.string());
+        Write(dir, "busy", ReadAll(file));
+    }
+    // Bytes after the first record are ignored; one byte short is refused.
+    std::vector<uint8_t> longer = plain;
+    longer.resize(30000, 0xEE);
+    Write(dir, "longer", longer);
+    Write(dir, "short", std::vector<uint8_t>(plain.begin(), plain.end() - 1));
+    fs::remove(file);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +231,7 @@ int main(int argc, char** argv) {
     MidiSeeds(root / "midi");
     WaveSeeds(root / "wave", scratch);
     SettingsSeeds(root / "settings", scratch);
+    PatternSeeds(root / "pattern", scratch);
     fs::remove_all(scratch);
     return 0;
 }
