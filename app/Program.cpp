@@ -71,9 +71,9 @@ Program::Program(ProgramOptions options) {
     w.OnHelp = [this] { Help2Click(); };
     // A recording that the disk (or a failed write) ended early: the music plays on and the
     // file keeps what was written; the user is told once the buffer in hand is done with.
-    Rig_->MMWaveFile1.OnWriteProblem = [this](TObject*) {
+    Rig_->Chain.MMWaveFile1.OnWriteProblem = [this](TObject*) {
         const QString text = QString::fromStdString("The recording stopped early: " +
-                                                    Rig_->MMWaveFile1.WriteProblem());
+                                                    Rig_->Chain.MMWaveFile1.WriteProblem());
         QTimer::singleShot(0, this, [text] { ShowError(text); });
     };
     w.OnClosed = [this] {
