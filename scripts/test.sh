@@ -69,12 +69,16 @@ if want tsan; then
   done
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOX_TSAN=ON \
     -DZELVOX_GUI=OFF -DZELVOX_BENCH=OFF >/dev/null
+  tsan_targets+=(zelvox-render) # the JACK play test runs the renderer itself
   cmake --build build-tsan -j"$(nproc)" --target "${tsan_targets[@]}"
   # Test programs that were not built are listed by ctest as <target>_NOT_BUILT: skip them.
   bash scripts/with-jack.sh ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" \
     -E '_NOT_BUILT$' --timeout 600 -LE jack
+  # The MIDI flood tests count how many of 100,000 messages get through while the main
+  # thread keeps up or stays busy; under the race detector's slowdown those counts say
+  # nothing. They run in the two stages above; here the other JACK tests check the threads.
   bash scripts/with-jack.sh ctest --test-dir build-tsan --output-on-failure \
-    -E '_NOT_BUILT$' --timeout 600 -L jack
+    -E '(_NOT_BUILT$|Flood)' --timeout 600 -L jack
   stage_done tsan
 fi
 

@@ -173,6 +173,7 @@ void RtAudioWaveOutDevice::StopStream(bool failed) {
     } catch (const RtAudioError&) {
     }
     Rt_.reset();
+    (void)CallbacksDone_.load(std::memory_order_acquire);
 }
 
 int RtAudioWaveOutDevice::Callback(void* out, void*, unsigned frames, double,
@@ -196,6 +197,7 @@ int RtAudioWaveOutDevice::Callback(void* out, void*, unsigned frames, double,
         dst += n * channels;
         done += n;
     }
+    self->CallbacksDone_.fetch_add(1, std::memory_order_release);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <atomic>
 #include <vector>
 
 #include <rtaudio/RtAudio.h>
@@ -39,6 +40,10 @@ private:
     bool FindDevice(RtAudio& rt, unsigned& id, RtAudio::DeviceInfo& info);
 
     std::vector<uint8_t> Scratch_; // one period of 16-bit frames, sized at open
+    // Bumped with release at the end of every callback and read with acquire once the stream
+    // is gone: everything a finished callback touched is then ordered before the teardown,
+    // also when JACK ended the callback thread itself.
+    std::atomic<uint64_t> CallbacksDone_{0};
     RtAudio::Api Api_;
     std::string DeviceName_;
     std::string ClientName_;
