@@ -12,16 +12,16 @@ FileChooser& Installed() {
     return chooser;
 }
 
-std::optional<QString> RealDialog(QWidget* parent, const FileDialogSpec& spec) {
-    QFileDialog dlg(parent, spec.Title, spec.InitialFolder);
-    dlg.setObjectName(spec.Mode == FileDialogSpec::Save ? "SaveDialog" : "OpenDialog");
-    dlg.setNameFilters(QtNameFilters(spec.Filter));
-    dlg.setAcceptMode(spec.Mode == FileDialogSpec::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dlg.setFileMode(spec.Mode == FileDialogSpec::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    QString ext = spec.DefaultExtension;
+std::optional<QString> RealDialog(QWidget* parent, const FileDialogSpec& dialog) {
+    QFileDialog dlg(parent, dialog.Title, dialog.InitialFolder);
+    dlg.setObjectName(dialog.Mode == FileDialogSpec::Save ? "SaveDialog" : "OpenDialog");
+    dlg.setNameFilters(QtNameFilters(dialog.Filter));
+    dlg.setAcceptMode(dialog.Mode == FileDialogSpec::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg.setFileMode(dialog.Mode == FileDialogSpec::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    QString ext = dialog.DefaultExtension;
     if (ext.startsWith('.')) ext.remove(0, 1);
     dlg.setDefaultSuffix(ext);
-    dlg.setOption(QFileDialog::DontConfirmOverwrite, !spec.ConfirmOverwrite);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, !dialog.ConfirmOverwrite);
     dlg.setOption(QFileDialog::DontUseNativeDialog, true); // the same titles and filters everywhere
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
     return dlg.selectedFiles().first();
@@ -61,9 +61,9 @@ QString WithDefaultExtension(const QString& name, const QString& extension) {
     return name + "." + ext;
 }
 
-std::optional<QString> ChooseFile(QWidget* parent, const FileDialogSpec& spec) {
-    std::optional<QString> chosen = Installed() ? Installed()(parent, spec) : RealDialog(parent, spec);
-    if (chosen && spec.Mode == FileDialogSpec::Save) chosen = WithDefaultExtension(*chosen, spec.DefaultExtension);
+std::optional<QString> ChooseFile(QWidget* parent, const FileDialogSpec& dialog) {
+    std::optional<QString> chosen = Installed() ? Installed()(parent, dialog) : RealDialog(parent, dialog);
+    if (chosen && dialog.Mode == FileDialogSpec::Save) chosen = WithDefaultExtension(*chosen, dialog.DefaultExtension);
     return chosen;
 }
 

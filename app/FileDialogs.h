@@ -33,7 +33,7 @@ QString WithDefaultExtension(const QString& name, const QString& extension);
 using FileChooser = std::function<std::optional<QString>(QWidget* parent, const FileDialogSpec&)>;
 
 // Shows the chooser (the real dialog unless a test installed another); empty when cancelled.
-std::optional<QString> ChooseFile(QWidget* parent, const FileDialogSpec& spec);
+std::optional<QString> ChooseFile(QWidget* parent, const FileDialogSpec& dialog);
 // Tests: the chooser to use instead of the dialog; an empty function restores the dialog.
 void SetFileChooser(FileChooser chooser);
 
