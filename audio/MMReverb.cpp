@@ -297,8 +297,9 @@ void TMMReverb::Rebuild() {
         gains[n] = Echos_[i].Gain();
         ++n;
     }
-    std::fill(d.MemL.begin(), d.MemL.end(), int16_t(0));
-    std::fill(d.MemR.begin(), d.MemR.end(), int16_t(0));
+    // Up to two seconds of memory per channel: one block clear each, not a store per sample.
+    if (!d.MemL.empty()) std::memset(d.MemL.data(), 0, d.MemL.size() * sizeof(int16_t));
+    if (!d.MemR.empty()) std::memset(d.MemR.data(), 0, d.MemR.size() * sizeof(int16_t));
     d.WetPrevL = d.WetPrevR = d.Bits16 ? 0 : 128;
     d.W = 0;
     int32_t longest = 0;

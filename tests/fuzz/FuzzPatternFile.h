@@ -67,9 +67,10 @@ inline void PatternFileInto(HeadlessProgram& p, const uint8_t* data, size_t size
         render(sender, h, more);
         check(h->dwBytesRecorded <= h->dwBufferLength, "the render loop overfilled a buffer");
         const auto* s = reinterpret_cast<const uint8_t*>(h->lpData);
+        bool symmetric = true;
         for (uint32_t i = 0; i + 1 < h->dwBytesRecorded; i += 2)
-            check(int16_t(uint16_t(s[i] | s[i + 1] << 8)) != -32768,
-                  "the render loop wrote -32768");
+            symmetric &= int16_t(uint16_t(s[i] | s[i + 1] << 8)) != -32768;
+        check(symmetric, "the render loop wrote -32768");
     };
     p.Form.Button1Click(); // "Loop"
     for (int b = 0; b < 20 && p.Out.Playing(); ++b) {
