@@ -343,6 +343,29 @@ void TMMWaveOut::BufferLoad(PWaveHdr h, bool& MoreBuffers) {
     if (Looping_) LoopsLeft_ = h->LoopsLeft;
 }
 
+// Fills and queues the ring's buffers from the source until it runs dry or all are queued;
+// returns how many were queued.
+int32_t TMMWaveOut::PrimeBuffers() {
+    MoreBuffers_ = true;
+    int32_t written = 0;
+    for (int32_t i = 0; i < NumBuffers_ && MoreBuffers_; ++i) {
+        if (!Slots_[i]) {
+            try {
+                Slots_[i] = AllocWaveHdr(static_cast<uint32_t>(RealBufferSize()));
+            } catch (const std::bad_alloc&) {
+                Error("Unable to allocate memory for wave header");
+            }
+        }
+        PWaveHdr h = Slots_[i].get();
+        SetFlags(h, WHDR_PREPARED, 0);
+        if (LoadBuffer(h) < 1) break;
+        WriteBuffer(h);
+        ++written;
+    }
+    UsedBuffers_ = written;
+    return written;
+}
+
 int32_t TMMWaveOut::LoadBuffer(PWaveHdr h) {
     MoreBuffers_ = false;
     BufferLoad(h, MoreBuffers_);
@@ -398,23 +421,7 @@ void TMMWaveOut::Start() {
             int32_t r = Device_->Pause();
             if (r != kMmsyserrNoError) DeviceError(kPrefixPause, r);
             TMMCustomSoundComponent::Started();
-            MoreBuffers_ = true;
-            int32_t written = 0;
-            for (int32_t i = 0; i < NumBuffers_ && MoreBuffers_; ++i) {
-                if (!Slots_[i]) {
-                    try {
-                        Slots_[i] = AllocWaveHdr(static_cast<uint32_t>(RealBufferSize()));
-                    } catch (const std::bad_alloc&) {
-                        Error("Unable to allocate memory for wave header");
-                    }
-                }
-                PWaveHdr h = Slots_[i].get();
-                SetFlags(h, WHDR_PREPARED, 0);
-                if (LoadBuffer(h) < 1) break;
-                WriteBuffer(h);
-                ++written;
-            }
-            UsedBuffers_ = written;
+            const int32_t written = PrimeBuffers();
             State_.fetch_or(wosPlaying);
             if (cursor) {
                 MMUserInterface().SetBusyCursor(false);
@@ -622,23 +629,7 @@ void TMMWaveOut::Reset() {
         AccumulatedPos_ = LoopStartPos_ = 0;
         BytesPlayed_ = 0;
         TMMCustomSoundComponent::Flushed();
-        MoreBuffers_ = true;
-        int32_t written = 0;
-        for (int32_t i = 0; i < NumBuffers_ && MoreBuffers_; ++i) {
-            if (!Slots_[i]) {
-                try {
-                    Slots_[i] = AllocWaveHdr(static_cast<uint32_t>(RealBufferSize()));
-                } catch (const std::bad_alloc&) {
-                    Error("Unable to allocate memory for wave header");
-                }
-            }
-            PWaveHdr h = Slots_[i].get();
-            SetFlags(h, WHDR_PREPARED, 0);
-            if (LoadBuffer(h) < 1) break;
-            WriteBuffer(h);
-            ++written;
-        }
-        UsedBuffers_ = written;
+        const int32_t written = PrimeBuffers();
         if (!(State_.load() & wosPaused)) {
             r = Device_->Restart();
             if (r != kMmsyserrNoError) DeviceError(kPrefixRestart, r);

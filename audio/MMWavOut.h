@@ -138,6 +138,7 @@ private:
     static void DeviceProc(void* instance, uint32_t msg, void* token);
     void CheckClosed();   // "Change to property while device was open"
     [[noreturn]] void DeviceError(const std::string& prefix, int32_t result);
+    int32_t PrimeBuffers();
     int32_t LoadBuffer(PWaveHdr h);
     void WriteBuffer(PWaveHdr h);
     void EndBufferDone();
