@@ -31,44 +31,19 @@
 #include "audio/backends/ScriptedDevice.h"
 #include "files/PatternFileFormat.h"
 #include "fuzz/FuzzWaveLayout.h"
+#include "support/TempFiles.h"
 
 using namespace zelvox;
+using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-void WriteAll(const fs::path& p, const std::vector<uint8_t>& b) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
-           uint32_t(b.at(at + 3)) << 24;
-}
-std::string Tag(const std::vector<uint8_t>& b, size_t at) {
-    return std::string(reinterpret_cast<const char*>(b.data() + at), 4);
-}
 size_t Entries(const fs::path& dir) {
     size_t n = 0;
     for (const auto& e : fs::directory_iterator(dir)) (void)e, ++n;
     return n;
 }
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/zelvox-fault-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
 
 // A tmpfs of its own, mounted at a fresh folder, when this process may mount.
 class SmallFs {

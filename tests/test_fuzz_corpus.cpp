@@ -18,9 +18,11 @@
 #include "fuzz/FuzzPatternFile.h"
 #include "fuzz/FuzzSettings.h"
 #include "fuzz/FuzzWaveLayout.h"
+#include "support/TempFiles.h"
 
 namespace fs = std::filesystem;
 using namespace zelvox;
+using namespace zelvox::test;
 using namespace zelvox::fuzz;
 
 namespace {
@@ -28,11 +30,6 @@ namespace {
 fs::path DataDir() {
     const char* d = std::getenv("ZELVOX_TEST_DATA");
     return d ? fs::path(d) : fs::path("tests/data");
-}
-
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Runs body over every file of the target's corpus and regression folders; returns how many.

@@ -19,8 +19,10 @@
 #include "audio/AudioBackend.h"
 #include "files/PatternFileCommands.h"
 #include "files/RenderSong.h"
+#include "support/TempFiles.h"
 
 using namespace zelvox;
+using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -36,11 +38,6 @@ std::string RendererPath() {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     return (self.parent_path().parent_path() / "app" / "zelvox-render").string();
-}
-
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 // The samples of a 16-bit WAV file's "data" chunk.
@@ -74,20 +71,7 @@ std::set<std::string> Ports() {
     return out;
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        path = fs::temp_directory_path() / ("zelvox_play_" + std::to_string(::getpid()));
-        fs::create_directories(path / "config" / "zelvox");
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 } // namespace
-
 
 // "zelvox:..." or "zelvox-N:..." (JACK numbers a client whose name is taken).
 static bool IsOurPort(const std::string& port) {
@@ -102,6 +86,7 @@ static bool IsOurPort(const std::string& port) {
 TEST(JackRenderPlay, PlayingThroughTheCommandSoundsAsTheRendererWrites) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
     TempDir dir;
+    fs::create_directories(dir.path / "config" / "zelvox");
     // A busy pattern with a tempo-synced echo: bass on every step, drum and noise hits.
     const std::string song = (dir.path / "busy.zvx").string();
     {

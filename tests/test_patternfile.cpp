@@ -12,16 +12,14 @@
 #include "engine/Tables.h"
 #include "files/PatternFileCommands.h"
 #include "files/RenderSong.h"
+#include "support/TempFiles.h"
 
 using namespace zelvox;
+using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
 // First offset at which two files differ, for a readable failure.
 std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     if (a.size() != b.size())
@@ -32,30 +30,10 @@ std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uin
                    std::to_string(b[i]);
     return "none";
 }
-void WriteAll(const fs::path& p, const std::vector<uint8_t>& b) {
-    std::ofstream f(p, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 int32_t I32(const std::vector<uint8_t>& b, size_t at) {
     return int32_t(uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8 | uint32_t(b.at(at + 2)) << 16 |
                    uint32_t(b.at(at + 3)) << 24);
 }
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static std::atomic<int> n{0};
-        path = fs::temp_directory_path() /
-               ("zelvox_pf_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-    std::string operator/(const std::string& n) const { return (path / n).string(); }
-};
 
 // Gives every step of every pattern its own sound parameters, written straight into the
 // store as a user would have left them step by step.

@@ -12,35 +12,13 @@
 #include <vector>
 
 #include "files/PatternFileFormat.h"
+#include "support/TempFiles.h"
 
 using namespace zelvox;
+using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-void WriteAll(const fs::path& p, const std::vector<uint8_t>& b) {
-    std::ofstream f(p, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static std::atomic<int> n{0};
-        path = fs::temp_directory_path() /
-               ("zelvox_zvx_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-};
 
 // Every field different, so a swapped or shifted field shows.
 PatternFileRecord Distinct() {

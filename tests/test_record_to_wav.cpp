@@ -9,26 +9,13 @@
 #include "audio/MMWaveFile.h"
 #include "audio/OfflineOut.h"
 #include "files/RecordToWav.h"
+#include "support/TempFiles.h"
 
 using namespace zelvox;
+using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static std::atomic<int> n{0};
-        path = fs::temp_directory_path() /
-               ("zelvox_rec_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string operator/(const std::string& n) const { return (path / n).string(); }
-};
 
 // The program's chain: MMWaveout1 -> MMReverb1 -> MMWaveOut2 -> MMWaveFile1.
 struct Program {

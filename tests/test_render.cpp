@@ -11,37 +11,13 @@
 #include "engine/Tables.h"
 #include "files/PatternFileCommands.h"
 #include "files/RenderSong.h"
+#include "support/TempFiles.h"
 
 using namespace zelvox;
+using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static std::atomic<int> n{0};
-        path = fs::temp_directory_path() /
-               ("zelvox_render_" + std::to_string(::getpid()) + "_" + std::to_string(n++));
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string operator/(const std::string& n) const { return (path / n).string(); }
-    int Entries() const {
-        int n = 0;
-        for (auto& e : fs::directory_iterator(path))
-            (void)e, ++n;
-        return n;
-    }
-};
 
 std::string Quote(const std::string& s) {
     std::string q = "'";
