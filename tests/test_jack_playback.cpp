@@ -19,8 +19,10 @@
 #include "files/RecordToWav.h"
 #include "support/PlaybackRig.h"
 #include "support/PrivateJack.h"
+#include "support/TempFiles.h"
 
 using namespace zelvox;
+using namespace zelvox::test;
 using zelvox::test::PlaybackRig;
 using zelvox::test::PrivateJack;
 
@@ -42,25 +44,6 @@ std::vector<int16_t> RenderOffline(int buffers) {
     std::vector<int16_t> s(size_t(buffers) * 441);
     for (size_t i = 0; i < s.size(); ++i)
         s[i] = int16_t(uint16_t(b[2 * i] | (b[2 * i + 1] << 8)));
-    return s;
-}
-
-std::vector<int16_t> ReadWav16(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<int16_t> s;
-    // Walk the chunks to "data".
-    size_t p = 12;
-    while (p + 8 <= d.size()) {
-        uint32_t len = d[p + 4] | d[p + 5] << 8 | d[p + 6] << 16 | uint32_t(d[p + 7]) << 24;
-        if (std::string(reinterpret_cast<char*>(&d[p]), 4) == "data") {
-            size_t end = std::min(d.size(), p + 8 + size_t(len));
-            for (size_t i = p + 8; i + 1 < end; i += 2)
-                s.push_back(int16_t(uint16_t(d[i] | d[i + 1] << 8)));
-            break;
-        }
-        p += 8 + len + (len & 1);
-    }
     return s;
 }
 
@@ -105,20 +88,13 @@ TEST(JackPlayback, RecordingEqualsTheOfflineRenderSampleForSample) {
     std::printf("DSP usage while playing: mean %.1f%%, peak %d%%; server xruns %llu\n",
                 res.MeanDspUsage, res.PeakDspUsage, (unsigned long long)res.ServerXruns);
 
-    std::vector<int16_t> rec = ReadWav16(wav);
+    std::vector<int16_t> rec = WavSamples(wav);
     std::filesystem::remove(wav);
-    size_t r0 = 0, e0 = 0;
-    while (r0 < rec.size() && rec[r0] == 0) ++r0;
-    while (e0 < reference.size() && reference[e0] == 0) ++e0;
+    const size_t r0 = LeadingSilence(rec), e0 = LeadingSilence(reference);
     ASSERT_LT(r0, rec.size()) << "the recording is silent";
     const size_t want = reference.size() - e0;
     ASSERT_GE(rec.size() - r0, want) << "the recording is shorter than what was played";
-    size_t firstDiff = want;
-    for (size_t i = 0; i < want; ++i)
-        if (rec[r0 + i] != reference[e0 + i]) {
-            firstDiff = i;
-            break;
-        }
+    const size_t firstDiff = FirstMismatch(rec, r0, reference, e0, want);
     EXPECT_EQ(firstDiff, want) << "recording differs from the offline render at sample "
                                << firstDiff << " of " << want;
 }

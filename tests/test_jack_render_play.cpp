@@ -19,6 +19,7 @@
 #include "audio/AudioBackend.h"
 #include "files/PatternFileCommands.h"
 #include "files/RenderSong.h"
+#include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 
 using namespace zelvox;
@@ -26,36 +27,6 @@ using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string RendererPath() {
-    if (const char* bin = std::getenv("ZELVOX_BIN_DIR")) return std::string(bin) + "/zelvox-render";
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return (self.parent_path().parent_path() / "app" / "zelvox-render").string();
-}
-
-// The samples of a 16-bit WAV file's "data" chunk.
-std::vector<int16_t> WavSamples(const fs::path& path) {
-    const std::vector<uint8_t> d = ReadAll(path);
-    std::vector<int16_t> s;
-    size_t p = 12;
-    while (p + 8 <= d.size()) {
-        const uint32_t len = d[p + 4] | d[p + 5] << 8 | d[p + 6] << 16 | uint32_t(d[p + 7]) << 24;
-        if (std::string(reinterpret_cast<const char*>(&d[p]), 4) == "data") {
-            const size_t end = std::min(d.size(), p + 8 + size_t(len));
-            for (size_t i = p + 8; i + 1 < end; i += 2) s.push_back(int16_t(uint16_t(d[i] | d[i + 1] << 8)));
-            break;
-        }
-        p += 8 + len + (len & 1);
-    }
-    return s;
-}
 
 std::set<std::string> Ports() {
     std::set<std::string> out;
@@ -143,19 +114,12 @@ TEST(JackRenderPlay, PlayingThroughTheCommandSoundsAsTheRendererWrites) {
     ASSERT_FALSE(port.empty()) << "the program's port never appeared";
 
     const std::vector<int16_t> rec = WavSamples(recorded);
-    size_t r0 = 0, e0 = 0;
-    while (r0 < rec.size() && rec[r0] == 0) ++r0;
-    while (e0 < reference.size() && reference[e0] == 0) ++e0;
+    const size_t r0 = LeadingSilence(rec), e0 = LeadingSilence(reference);
     ASSERT_LT(r0, rec.size()) << "the recording is silent";
     // Stop comes once 400 buffers have been played, so all of them are in the recording.
     const size_t want = reference.size() - e0;
     ASSERT_GE(rec.size() - r0, want) << "the recording is shorter than what was played";
-    size_t firstDiff = want;
-    for (size_t i = 0; i < want; ++i)
-        if (rec[r0 + i] != reference[e0 + i]) {
-            firstDiff = i;
-            break;
-        }
+    const size_t firstDiff = FirstMismatch(rec, r0, reference, e0, want);
     EXPECT_EQ(firstDiff, want) << "the recording differs from the render at sample " << firstDiff
                                << " of " << want;
 }

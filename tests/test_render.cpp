@@ -11,6 +11,7 @@
 #include "engine/Tables.h"
 #include "files/PatternFileCommands.h"
 #include "files/RenderSong.h"
+#include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 
 using namespace zelvox;
@@ -18,21 +19,6 @@ using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// The renderer program: from ZELVOX_BIN_DIR, else beside this test's build folder.
-std::string RendererPath() {
-    if (const char* bin = std::getenv("ZELVOX_BIN_DIR")) return std::string(bin) + "/zelvox-render";
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return (self.parent_path().parent_path() / "app" / "zelvox-render").string();
-}
 
 struct RunResult {
     int Status = -1;
