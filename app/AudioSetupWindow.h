@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "audio/AudioSetup.h"
+#include "ui/AudioSetup.h"
 
 namespace zelvox::app {
 

@@ -4,7 +4,7 @@
 // "Cancel". Shown without blocking the main window.
 
 #include "app/ModelWindow.h"
-#include "midi/MidiSetup.h"
+#include "ui/MidiSetup.h"
 
 namespace zelvox::app {
 

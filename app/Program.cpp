@@ -7,9 +7,9 @@
 #include "app/ErrorDisplay.h"
 #include "app/FileDialogs.h"
 #include "audio/AudioBackend.h"
-#include "files/PatternFileCommands.h"
-#include "files/RecordToWav.h"
-#include "midi/MidiKnobs.h"
+#include "program/PatternFileCommands.h"
+#include "program/RecordToWav.h"
+#include "program/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 
 namespace zelvox::app {

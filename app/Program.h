@@ -19,8 +19,8 @@
 #include "audio/Settings.h"
 #include "audio/WaveOutDevice.h"
 #include "midi/MidiInService.h"
-#include "midi/MidiSetup.h"
-#include "ui/AudioRig.h"
+#include "ui/MidiSetup.h"
+#include "program/AudioRig.h"
 #include "ui/EnvelopeForm.h"
 #include "ui/MainForm.h"
 

@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "audio/Settings.h"
-#include "files/PlaySong.h"
-#include "files/RenderSong.h"
+#include "program/PlaySong.h"
+#include "program/RenderSong.h"
 
 namespace {
 

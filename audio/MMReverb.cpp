@@ -1,5 +1,7 @@
 #include "audio/MMReverb.h"
 
+#include "base/ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -357,9 +359,9 @@ void TMMReverb::BufferReady(PWaveHdr lpWaveHdr) {
 
 namespace {
 
-void PutU32(std::vector<uint8_t>& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
+void Append32(std::vector<uint8_t>& b, uint32_t v) {
+    b.resize(b.size() + 4);
+    PutU32(b.data() + b.size() - 4, v);
 }
 
 struct Reader {
@@ -370,8 +372,7 @@ struct Reader {
     }
     uint32_t U32() {
         Need(4);
-        const uint32_t v =
-            uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        const uint32_t v = GetU32(p);
         p += 4;
         left -= 4;
         return v;
@@ -403,21 +404,21 @@ constexpr char kEchoClass[] = "TMMEcho";
 
 std::vector<uint8_t> TMMReverb::WriteEchoData() const {
     std::vector<uint8_t> b = {'R', 'V', 'B', 0, Echos_.StreamTag};
-    PutU32(b, uint32_t(Description_.size()));
+    Append32(b, uint32_t(Description_.size()));
     b.insert(b.end(), Description_.begin(), Description_.end());
-    PutU32(b, uint32_t(MaxDelay_));
-    PutU32(b, uint32_t(int32_t(Gains_[0])));
-    PutU32(b, uint32_t(int32_t(Gains_[1])));
-    PutU32(b, uint32_t(int32_t(Gains_[2])));
-    PutU32(b, uint32_t(int32_t(FeedBack_)));
+    Append32(b, uint32_t(MaxDelay_));
+    Append32(b, uint32_t(int32_t(Gains_[0])));
+    Append32(b, uint32_t(int32_t(Gains_[1])));
+    Append32(b, uint32_t(int32_t(Gains_[2])));
+    Append32(b, uint32_t(int32_t(FeedBack_)));
     const uint16_t count = uint16_t(std::min(Echos_.Count(), 0xFFFF));
     b.push_back(uint8_t(count));
     b.push_back(uint8_t(count >> 8));
     for (int i = 0; i < count; ++i) {
         b.push_back(uint8_t(sizeof(kEchoClass) - 1));
         b.insert(b.end(), kEchoClass, kEchoClass + sizeof(kEchoClass) - 1);
-        PutU32(b, uint32_t(Echos_[i].Delay()));
-        PutU32(b, uint32_t(Echos_[i].Gain()));
+        Append32(b, uint32_t(Echos_[i].Delay()));
+        Append32(b, uint32_t(Echos_[i].Gain()));
     }
     return b;
 }

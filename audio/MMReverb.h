@@ -130,6 +130,13 @@ public:
     void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
     void BufferReady(PWaveHdr lpWaveHdr) override;
 
+    // Runs the echo over `bytes` bytes of the stream's format in place, as the chain does for a
+    // buffer the source filled; nothing while disabled or closed. For hosts that drive the
+    // echo without a chain. Allocates nothing.
+    void ProcessInPlace(uint8_t* data, uint32_t bytes) {
+        if (Enabled_ && Dsp_) Process(data, bytes);
+    }
+
     // For tests and the meter: the running state, or nullptr while closed.
     const ReverbDsp* Dsp() const { return Dsp_.get(); }
     int32_t TailCount() const { return TailCount_; }

@@ -3,26 +3,13 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/ByteOrder.h"
+
 namespace zelvox {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-uint32_t GetU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t GetU16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void PutU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 // The "fmt " chunk's bytes: 18 for PCM (cbSize included, 0), 18 + cbSize otherwise.
 std::vector<uint8_t> FormatBytes(const WAVEFORMATEX& f) {

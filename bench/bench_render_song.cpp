@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "engine/Tables.h"
-#include "files/RenderSong.h"
+#include "program/RenderSong.h"
 
 using namespace zelvox;
 

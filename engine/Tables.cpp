@@ -116,4 +116,28 @@ void BuildCurves(int32_t attack, int32_t bassDecay, int32_t twinTDecay, int32_t 
     BuildDecayCurve(NoiseDecayCurve, DecayExponent(noiseDecay));
 }
 
+float* ContourCurve(int contour) {
+    switch (contour) {
+    case 0:
+        return AttackCurve;
+    case 1:
+        return DecayCurve;
+    case 2:
+        return TwinTDecayCurve;
+    default:
+        return NoiseDecayCurve;
+    }
+}
+
+void BuildContour(int contour, int32_t setting) {
+    if (contour == 0)
+        BuildAttackCurve(AttackCurve, AttackExponent(setting));
+    else
+        BuildDecayCurve(ContourCurve(contour), DecayExponent(setting));
+}
+
+int32_t ContourFigure(int contour, int32_t setting) {
+    return contour == 0 ? AttackContourFigure(setting) : DecayContourFigure(setting);
+}
+
 } // namespace zelvox

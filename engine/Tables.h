@@ -52,4 +52,12 @@ constexpr int32_t kDefaultContour = 20;
 void BuildCurves(int32_t attack = kDefaultContour, int32_t bassDecay = kDefaultContour,
                  int32_t twinTDecay = kDefaultContour, int32_t noiseDecay = kDefaultContour);
 
+// The four contours by number: 0 bass attack, 1 bass decay, 2 Twin-T decay, 3 noise decay.
+constexpr int kContourCount = 4;
+float* ContourCurve(int contour);
+// Rebuilds one curve table from its contour setting (takes effect on the next sample).
+void BuildContour(int contour, int32_t setting);
+// The 0..100 figure the envelope dialog shows for a setting.
+int32_t ContourFigure(int contour, int32_t setting);
+
 } // namespace zelvox

@@ -8,34 +8,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/ByteOrder.h"
+
 namespace zelvox {
 
 namespace {
 
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void PutI(uint8_t* p, int32_t v) {
-    Put32(p, uint32_t(v));
-}
-int32_t GetI(const uint8_t* p) {
-    return int32_t(Get32(p));
-}
-void PutF(uint8_t* p, float v) {
-    uint32_t u;
-    std::memcpy(&u, &v, 4);
-    Put32(p, u);
-}
-float GetF(const uint8_t* p) {
-    const uint32_t u = Get32(p);
-    float v;
-    std::memcpy(&v, &u, 4);
-    return v;
-}
+constexpr auto PutI = PutI32;
+constexpr auto GetI = GetI32;
+constexpr auto PutF = PutF32;
+constexpr auto GetF = GetF32;
 
 [[noreturn]] void ThrowErrno(int e) {
     switch (e) {
@@ -121,23 +103,41 @@ void DecodeStepRecord(const uint8_t* i, StepRecord& s) {
     s.BassLength = GetI(i + 96);
 }
 
+int32_t& FileKnobField(PatternFileRecord& r, FileKnob k) {
+    switch (k) {
+    case FileKnob::Delay:
+        return r.Delay;
+    case FileKnob::Depth:
+        return r.Depth;
+    case FileKnob::Volume:
+        return r.Volume;
+    case FileKnob::BassAttackContour:
+        return r.BassAttackContour;
+    case FileKnob::BassDecayContour:
+        return r.BassDecayContour;
+    case FileKnob::TwinTDecayContour:
+        return r.TwinTDecayContour;
+    case FileKnob::NoiseDecayContour:
+        return r.NoiseDecayContour;
+    case FileKnob::Tempo:
+        return r.Tempo;
+    default:
+        return r.Steps;
+    }
+}
+
+int32_t FileKnobField(const PatternFileRecord& r, FileKnob k) {
+    return FileKnobField(const_cast<PatternFileRecord&>(r), k);
+}
+
 std::vector<uint8_t> EncodePatternFile(const PatternFileRecord& r) {
     std::vector<uint8_t> b(kPatternFileSize, 0);
     for (int p = 1; p <= 16; ++p)
         for (int s = 1; s <= 16; ++s)
             EncodeStepRecord(r.Store.Step(p, s), b.data() + 1600 * p + 100 * (s - 1));
     uint8_t* k = b.data() + kPatternFileKnobs;
-    const int32_t fields[9] = {r.Delay,
-                               r.Depth,
-                               r.Volume,
-                               r.BassAttackContour,
-                               r.BassDecayContour,
-                               r.TwinTDecayContour,
-                               r.NoiseDecayContour,
-                               r.Tempo,
-                               r.Steps};
-    for (int i = 0; i < 9; ++i)
-        PutI(k + 4 * i, fields[i]);
+    for (int i = 0; i < kFileKnobCount; ++i)
+        PutI(k + 4 * i, FileKnobField(r, FileKnob(i)));
     for (int p = 1; p <= 16; ++p) {
         uint8_t* e = b.data() + kPatternFilePhrases + 8 * p;
         PutI(e, r.Phrases[size_t(p)].Pattern);
@@ -152,15 +152,8 @@ void DecodePatternFile(const uint8_t* in, PatternFileRecord& r) {
         for (int s = 1; s <= 16; ++s)
             DecodeStepRecord(in + 1600 * p + 100 * (s - 1), r.Store.Step(p, s));
     const uint8_t* k = in + kPatternFileKnobs;
-    r.Delay = GetI(k);
-    r.Depth = GetI(k + 4);
-    r.Volume = GetI(k + 8);
-    r.BassAttackContour = GetI(k + 12);
-    r.BassDecayContour = GetI(k + 16);
-    r.TwinTDecayContour = GetI(k + 20);
-    r.NoiseDecayContour = GetI(k + 24);
-    r.Tempo = GetI(k + 28);
-    r.Steps = GetI(k + 32);
+    for (int i = 0; i < kFileKnobCount; ++i)
+        FileKnobField(r, FileKnob(i)) = GetI(k + 4 * i);
     for (int p = 1; p <= 16; ++p) {
         const uint8_t* e = in + kPatternFilePhrases + 8 * p;
         r.Phrases[size_t(p)].Pattern = GetI(e);

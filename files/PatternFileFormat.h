@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "sequencer/ControlTable.h"
 #include "sequencer/StepRecord.h"
 
 namespace zelvox {
@@ -36,6 +37,11 @@ struct PatternFileRecord {
     };
     std::array<Phrase, 17> Phrases{}; // entry 0 stays zero
 };
+
+// The knob block's fields by slot, in file order (Delay at byte 27200 ... Steps at 27232).
+constexpr int kFileKnobCount = 9;
+int32_t& FileKnobField(PatternFileRecord& r, FileKnob k);
+int32_t FileKnobField(const PatternFileRecord& r, FileKnob k);
 
 // One 100-byte step record, padding bytes included, as they are held.
 void EncodeStepRecord(const StepRecord& s, uint8_t* out);

@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-#include "audio/AudioSetup.h"
+#include "ui/AudioSetup.h"
 #include "audio/backends/ScriptedDevice.h"
 
 using namespace zelvox;

@@ -24,7 +24,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "audio/AudioSetup.h"
+#include "ui/AudioSetup.h"
 #include "audio/MMWave.h"
 #include "audio/MMWaveFile.h"
 #include "audio/Settings.h"

@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "midi/MidiKnobs.h"
+#include "program/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 #include "support/JackMidiSender.h"
 #include "support/MidiRig.h"

@@ -16,7 +16,7 @@
 #include "audio/HeadlessPlay.h"
 #include "audio/MMDSPMtr.h"
 #include "audio/backends/ScriptedDevice.h"
-#include "files/RecordToWav.h"
+#include "program/RecordToWav.h"
 #include "support/PlaybackRig.h"
 #include "support/PrivateJack.h"
 #include "support/TempFiles.h"

@@ -17,8 +17,8 @@
 #include <unistd.h>
 
 #include "audio/AudioBackend.h"
-#include "files/PatternFileCommands.h"
-#include "files/RenderSong.h"
+#include "program/PatternFileCommands.h"
+#include "program/RenderSong.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 

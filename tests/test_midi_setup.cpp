@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "midi/MidiSetup.h"
+#include "ui/MidiSetup.h"
 #include "midi/backends/ScriptedMidiIn.h"
 #include "support/MidiRig.h"
 

@@ -10,8 +10,8 @@
 
 #include "audio/MMReverb.h"
 #include "engine/Tables.h"
-#include "files/PatternFileCommands.h"
-#include "files/RenderSong.h"
+#include "program/PatternFileCommands.h"
+#include "program/RenderSong.h"
 #include "support/TempFiles.h"
 
 using namespace zelvox;

@@ -8,7 +8,7 @@
 #include "audio/MMReverb.h"
 #include "audio/MMWaveFile.h"
 #include "audio/OfflineOut.h"
-#include "files/RecordToWav.h"
+#include "program/RecordToWav.h"
 #include "support/TempFiles.h"
 
 using namespace zelvox;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "audio/MMReverb.h"
-#include "engine/DelayDepth.h"
+#include "audio/DelayDepth.h"
 
 using namespace zelvox;
 

@@ -37,8 +37,11 @@ void Control::NotifyViews() {
     for (size_t i = 0; i < Views_.size(); ++i) Views_[i].second();
 }
 
-ValueControl::ValueControl(std::string name, int32_t min, int32_t max, int32_t value)
-    : Control(std::move(name)), Min_(min), Max_(max), Value_(value < min ? min : (value > max ? max : value)) {}
+ValueControl::ValueControl(std::string name, int32_t min, int32_t max, int32_t value,
+                           const std::string& caption)
+    : Control(std::move(name)), Min_(min), Max_(max), Value_(value < min ? min : (value > max ? max : value)) {
+    if (!caption.empty()) SetCaption(caption);
+}
 
 void ValueControl::SetValue(int32_t v) {
     v = Clamp(v);

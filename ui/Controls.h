@@ -63,7 +63,8 @@ private:
 // only when the stored value changes.
 class ValueControl : public Control {
 public:
-    ValueControl(std::string name, int32_t min, int32_t max, int32_t value);
+    ValueControl(std::string name, int32_t min, int32_t max, int32_t value,
+                 const std::string& caption = {});
 
     int32_t Value() const { return Value_; }
     // The stored value itself, for readers that must see it live (the render loop reads the

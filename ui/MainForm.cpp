@@ -3,7 +3,7 @@
 #include "ui/MainForm.h"
 
 #include "audio/MMFormat.h"
-#include "engine/DelayDepth.h"
+#include "audio/DelayDepth.h"
 #include "engine/Tables.h"
 #include "sequencer/PatternDefaults.h"
 
@@ -17,27 +17,26 @@ constexpr int kPhraseLabelNumber[kPhraseCount] = {33, 35, 36, 37, 38, 39, 40, 41
 
 } // namespace
 
-MainForm::MainForm() : Eng(Store, PlayPattern, MMWheel6.ValueRef()) {
+ValueControl MainForm::MakeValueControl(ControlId id) {
+    const ControlRow& row = ControlRowOf(id);
+    return ValueControl(row.DesignName, row.Min, row.Max, row.Start, row.Caption);
+}
+
+Switch MainForm::MakeSwitch(ControlId id) {
+    const ControlRow& row = ControlRowOf(id);
+    return Switch(row.DesignName, row.Caption, row.BottomCaption, row.Start);
+}
+
+MainForm::MainForm() {
     Form1.SetCaption("Zelvox");
-    MMWheel1.SetCaption("Attack");
-    MMWheel2.SetCaption("Decay");
-    MMWheel3.SetCaption("Cut-off");
-    MMWheel4.SetCaption("Res.");
-    MMWheel5.SetCaption("Env mod");
-    MMWheel7.SetCaption("Volume");
-    MMWheel9.SetCaption("Length");
-    MMWheel8.SetCaption("Decay");
-    MMWheel10.SetCaption("Env mod");
-    MMWheel11.SetCaption("Volume");
-    MMWheel12.SetCaption("Decay");
-    MMWheel13.SetCaption("Env mod");
-    MMWheel14.SetCaption("Colour");
-    MMWheel15.SetCaption("Volume");
-    MMWheel6.SetCaption("Volume");
-    MMWheel16.SetCaption("Delay");
-    MMWheel17.SetCaption("Depth");
-    SpinEdit971.SetCaption("Steps");
-    SpinEdit972.SetCaption("Tempo");
+    for (ValueControl* c : std::initializer_list<ValueControl*>{
+             &MMWheel1, &MMWheel2, &MMWheel3, &MMWheel4, &MMWheel5, &MMWheel7, &MMWheel9,
+             &MMSwitch1, &MMSlider17, &MMWheel8, &MMWheel10, &MMWheel11, &MMWheel12, &MMWheel14,
+             &MMWheel13, &MMWheel15, &MMWheel6, &MMWheel16, &MMWheel17, &SpinEdit971, &SpinEdit972}) {
+        for (const ControlRow& row : kControls)
+            if (row.Panel != ControlPanel::Envelopes && c->Name == row.DesignName)
+                ById_[static_cast<size_t>(row.Id)] = c;
+    }
 
     for (int n = 1; n <= kStepsPerPattern; ++n) {
         const std::string num = std::to_string(n);
@@ -66,41 +65,18 @@ MainForm::MainForm() : Eng(Store, PlayPattern, MMWheel6.ValueRef()) {
     NoisePanel.SetVisible(false);
     ArrangerPanel.SetVisible(false);
 
-    SoundControls_ = {{
-        {&MMWheel1, &StepRecord::BassAttack},
-        {&MMWheel2, &StepRecord::BassDecay},
-        {&MMWheel3, &StepRecord::BassCutoff},
-        {&MMWheel4, &StepRecord::BassResonance},
-        {&MMWheel5, &StepRecord::BassEnvMod},
-        {&MMWheel7, &StepRecord::BassVolume},
-        {&MMWheel9, &StepRecord::BassLength},
-        {&MMSwitch1, &StepRecord::BassWaveform},
-        {&MMSlider17, &StepRecord::BassAmpSwitch},
-        {&MMWheel8, &StepRecord::TwinTDecay},
-        {&MMWheel10, &StepRecord::TwinTEnvMod},
-        {&MMWheel11, &StepRecord::TwinTVolume},
-        {&MMWheel12, &StepRecord::NoiseDecay},
-        {&MMWheel14, &StepRecord::NoiseColour},
-        {&MMWheel13, &StepRecord::NoiseEnvMod},
-        {&MMWheel15, &StepRecord::NoiseVolume},
-    }};
-
     Wire();
-    Eng.SetSeqStepHook(&MainForm::StaticSeqStep, this);
+    Synth.Seq.SetListener(this);
 }
 
 MainForm::~MainForm() {
-    Eng.SetSeqStepHook(nullptr, nullptr);
+    Synth.Seq.SetListener(nullptr);
     if (DspSource_) DspSource_->OnBufferLoad = nullptr;
 }
 
 void MainForm::Wire() {
-    for (size_t i = 0; i < SoundControls_.size(); ++i)
-        SoundControls_[i].Control->OnChange = [this, i] { SoundControlChange(i); };
-    MMWheel16.OnChange = [this] { MMWheel16Change(); };
-    MMWheel17.OnChange = [this] { MMWheel17Change(); };
-    SpinEdit971.OnChange = [this] { SpinEdit971Change(); };
-    SpinEdit972.OnChange = [this] { SpinEdit971Change(); };
+    for (const ControlRow& row : kControls)
+        if (ValueControl* c = ControlFor(row.Id)) c->OnChange = [this, id = row.Id] { ControlChange(id); };
     Button1.OnClick = [this] { Button1Click(); };
     Button2.OnClick = [this] { Button2Click(); };
     MMLabel1.OnClick = [this] { MMLabel1Click(); };
@@ -217,59 +193,45 @@ void MainForm::InitState() {
 
 // ---- Page switches ----
 
-void MainForm::Synth1Click() {
-    EnableLabels();
-    BassPanel.SetVisible(true);
-    TwinTPanel.SetVisible(false);
-    NoisePanel.SetVisible(false);
-    ArrangerPanel.SetVisible(false);
-    EditorPanel.SetVisible(true);
-    Button1.SetCaption("Loop");
-    SynthMode = kModeBass;
-    UpdateDisplay();
-    Form1.SetCaption("Zelvox Bass-Synth");
-    Eng.S.ArrangerMode = false;
-}
+namespace {
 
-void MainForm::SSynth1Click() {
-    EnableLabels();
-    Form1.SetCaption("Zelvox Twin-T Synth");
-    BassPanel.SetVisible(false);
-    NoisePanel.SetVisible(false);
-    ArrangerPanel.SetVisible(false);
-    EditorPanel.SetVisible(true);
-    Button1.SetCaption("Loop");
-    TwinTPanel.SetVisible(true);
-    SynthMode = kModeTwinT;
-    UpdateDisplay();
-    Eng.S.ArrangerMode = false;
-}
+// What each page shows: the knob strip, the editor or the phrase table, the start button's
+// caption and the window title.
+struct PageLook {
+    bool Labels; // the note names under the sliders (not on the Noise page)
+    bool Bass, TwinT, Noise, Arranger;
+    const char* StartCaption;
+    const char* Title;
+};
+constexpr PageLook kPages[] = {
+    {true, true, false, false, false, "Loop", "Zelvox Bass-Synth"},
+    {true, false, true, false, false, "Loop", "Zelvox Twin-T Synth"},
+    {false, false, false, true, false, "Loop", "Zelvox Noise Synth"},
+    {true, true, false, false, true, "Play", "Zelvox Arranger"},
+};
 
-void MainForm::Noisesynth1Click() {
-    DisableLabels();
-    BassPanel.SetVisible(false);
-    EditorPanel.SetVisible(true);
-    ArrangerPanel.SetVisible(false);
-    NoisePanel.SetVisible(true);
-    TwinTPanel.SetVisible(false);
-    Button1.SetCaption("Loop");
-    Form1.SetCaption("Zelvox Noise Synth");
-    Eng.S.ArrangerMode = false;
-    SynthMode = kModeNoise;
-    UpdateDisplay();
-}
+} // namespace
 
-void MainForm::Arranger1Click() {
-    EditorPanel.SetVisible(false);
-    ArrangerPanel.SetVisible(true);
-    NoisePanel.SetVisible(false);
-    TwinTPanel.SetVisible(false);
-    BassPanel.SetVisible(true);
-    Button1.SetCaption("Play");
-    SynthMode = kModeArranger;
-    Button2Click();
-    Form1.SetCaption("Zelvox Arranger");
-    Eng.S.ArrangerMode = true;
+// Synth1Click, SSynth1Click, Noisesynth1Click, Arranger1Click. Entering the arranger stops
+// the transport; the editor pages show the pattern's notes for their voice.
+void MainForm::ShowPage(uint8_t mode) {
+    const PageLook& look = kPages[mode <= kModeArranger ? mode : uint8_t{kModeBass}];
+    const bool arranger = mode == kModeArranger;
+    if (!arranger) {
+        if (look.Labels) EnableLabels();
+        else DisableLabels();
+    }
+    BassPanel.SetVisible(look.Bass);
+    TwinTPanel.SetVisible(look.TwinT);
+    NoisePanel.SetVisible(look.Noise);
+    ArrangerPanel.SetVisible(look.Arranger);
+    EditorPanel.SetVisible(!arranger);
+    Button1.SetCaption(look.StartCaption);
+    SynthMode = arranger ? uint8_t{kModeArranger} : mode;
+    if (arranger) Button2Click();
+    else UpdateDisplay();
+    Form1.SetCaption(look.Title);
+    Synth.Seq.SetSongMode(arranger);
 }
 
 } // namespace zelvox

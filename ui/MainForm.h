@@ -1,14 +1,14 @@
 #pragma once
-// The main window's logic without a toolkit: every control of the window as a model, the
-// engine, the pattern store, the positions, the phrase table and the clipboard, and every
-// handler of the sound panels, the transport, the pattern editor, the arranger, the
-// clipboard and the page switches. A Qt window attaches views to the controls; tests and the
-// headless renderer drive the same object directly.
+// The main window's logic without a toolkit: every control of the window as a model, and
+// every handler of the sound panels, the transport, the pattern editor, the arranger, the
+// clipboard and the page switches. The synth itself (store, step clock, arranger, engine,
+// echo) is the PatternSynth the form presents; the handlers keep the window's names and hand
+// the work to it, keeping the controls in step with what it reports. A Qt window attaches
+// views to the controls; tests and the headless renderer drive the same object directly.
 //
 // Use: construct, attach the devices (SetTransportDevice, SetDspSource, SetReverb,
-// SetRecordingSink),
-// then FormCreate() once. Everything runs on one thread; the render loop (MMWaveOut2BufferLoad)
-// runs on it too, between user actions.
+// SetRecordingSink), then FormCreate() once. Everything runs on one thread; the render loop
+// (MMWaveOut2BufferLoad) runs on it too, between user actions.
 
 #include <array>
 #include <cstdint>
@@ -19,9 +19,11 @@
 
 #include "audio/MMDSPObj.h"
 #include "audio/MMWaveHdr.h"
-#include "engine/Engine.h"
+#include "sequencer/ControlTable.h"
 #include "sequencer/NoteNames.h"
-#include "sequencer/StepRecord.h"
+#include "sequencer/PatternEdits.h"
+#include "sequencer/Sequencer.h"
+#include "synth/PatternSynth.h"
 #include "ui/Controls.h"
 #include "ui/OutputDevice.h"
 
@@ -29,20 +31,7 @@ namespace zelvox {
 
 class TMMReverb;
 
-constexpr int kPhraseCount = 16;
-constexpr int32_t kPhrasePatternMax = 16; // "Phrase" spin edits: 0..16
-constexpr int32_t kPhraseCountMax = 100;  // "Count" spin edits: 0..100
-
-// One arranger phrase: which pattern, how many passes.
-struct PhraseEntry {
-    int32_t Pattern = 0; // 0..16; 0 ends the song
-    int32_t Count = 0;   // 0..100; 0 on phrase 1 ends the song, on a later phrase repeats it
-};
-
-// SynthMode values.
-enum : uint8_t { kModeBass = 0, kModeTwinT = 1, kModeNoise = 2, kModeArranger = 3 };
-
-class MainForm {
+class MainForm : private SequencerListener {
 public:
     MainForm();
     ~MainForm();
@@ -62,19 +51,20 @@ public:
     void FormCreate(); // the window's creation sequence; call once after attaching devices
     void FormClose();  // runs Stop
 
-    // ---- Program state ----
-    PatternStore Store{};             // the program's patterns, slot 0 = no pattern
-    int32_t PlayPattern = 1;          // 0..16: shown, edited and played
-    int32_t QueuedPattern = 1;        // 0..16: becomes PlayPattern at the next pattern end
-    int32_t EditStep = 1;             // 1..16
-    uint8_t SynthMode = kModeBass;    // page: 0 Bass, 1 Twin-T, 2 Noise, 3 Arranger
-    bool SelectedNoteMode = false;    // false "All Notes", true "Selected Note"
-    bool RecordingArmed = false;      // set by Record to wav, never cleared
-    int32_t HoverPattern = 0;         // pattern button the mouse last moved over, 0 = none
-    std::array<StepRecord, kStepsPerPattern> PatternClipboard{}; // zero until the first Copy
-    std::array<PhraseEntry, kPhraseCount + 1> PhraseTable{};     // entries 1..16; [0] unused
-    int32_t PhraseIndex = 1;          // phrase now playing, 1..16
-    int32_t RepeatsLeft = 0;          // passes of the phrase still to finish
+    // ---- The synth the window presents, and its state under the window's names ----
+    PatternSynth Synth{PatternSynth::WindowStartsIt{}};
+    PatternStore& Store = Synth.Store;                // slot 0 = no pattern
+    int32_t& PlayPattern = Synth.Seq.PlayPattern;     // 0..16: shown, edited and played
+    int32_t& QueuedPattern = Synth.Seq.QueuedPattern; // becomes PlayPattern at a pattern end
+    int32_t& EditStep = Synth.EditStep;               // 1..16
+    uint8_t& SynthMode = Synth.SynthMode;             // page: 0 Bass, 1 Twin-T, 2 Noise, 3 Arranger
+    bool& SelectedNoteMode = Synth.SelectedNoteMode;  // false "All Notes", true "Selected Note"
+    PhraseList& PhraseTable = Synth.Seq.Phrases;      // entries 1..16; [0] unused
+    int32_t& PhraseIndex = Synth.Seq.PhraseIndex;     // phrase now playing, 1..16
+    int32_t& RepeatsLeft = Synth.Seq.RepeatsLeft;     // passes of the phrase still to finish
+    Engine& Eng = Synth.Eng;
+    bool RecordingArmed = false; // set by Record to wav, never cleared
+    int32_t HoverPattern = 0;    // pattern button the mouse last moved over, 0 = none
 
     // ---- The window and its areas ----
     Control Form1{"Form1"};             // caption: the window title
@@ -84,32 +74,35 @@ public:
     Control EditorPanel{"EditorPanel"}; // middle area: editor or phrase table
     Control ArrangerPanel{"ArrangerPanel"};
 
-    // ---- Bass panel ----
-    Knob MMWheel1{"MMWheel1", 1, 127, 3};   // "Attack"  -> BassAttack
-    Knob MMWheel2{"MMWheel2", 1, 127, 35};  // "Decay"   -> BassDecay
-    Knob MMWheel3{"MMWheel3", 0, 126, 0};   // "Cut-off" -> BassCutoff
-    Knob MMWheel4{"MMWheel4", 0, 105, 0};   // "Res."    -> BassResonance
-    Knob MMWheel5{"MMWheel5", 0, 127, 7};   // "Env mod" -> BassEnvMod
-    Knob MMWheel7{"MMWheel7", 0, 127, 0};   // "Volume"  -> BassVolume
-    Knob MMWheel9{"MMWheel9", 32, 127, 80}; // "Length"  -> BassLength
-    Switch MMSwitch1{"MMSwitch1", "Saw", "Square", 0}; // -> BassWaveform
-    Switch MMSlider17{"MMSlider17", "Amp", "Off", 0};  // -> BassAmpSwitch
-    // ---- Twin-T panel ----
-    Knob MMWheel8{"MMWheel8", 1, 127, 64};   // "Decay"   -> TwinTDecay
-    Knob MMWheel10{"MMWheel10", 0, 127, 10}; // "Env mod" -> TwinTEnvMod
-    Knob MMWheel11{"MMWheel11", 0, 127, 127}; // "Volume" -> TwinTVolume
-    // ---- Noise panel ----
-    Knob MMWheel12{"MMWheel12", 1, 127, 64};  // "Decay"   -> NoiseDecay
-    Knob MMWheel13{"MMWheel13", 0, 127, 10};  // "Env mod" -> NoiseEnvMod
-    Knob MMWheel14{"MMWheel14", 0, 120, 120}; // "Colour"  -> NoiseColour
-    Knob MMWheel15{"MMWheel15", 0, 127, 127}; // "Volume"  -> NoiseVolume
+    // ---- Sound and panel controls: name, range, start value and caption from kControls ----
+    // Bass panel
+    Knob MMWheel1 = MakeValueControl(ControlId::BassAttack);
+    Knob MMWheel2 = MakeValueControl(ControlId::BassDecay);
+    Knob MMWheel3 = MakeValueControl(ControlId::BassCutoff);
+    Knob MMWheel4 = MakeValueControl(ControlId::BassResonance);
+    Knob MMWheel5 = MakeValueControl(ControlId::BassEnvMod);
+    Knob MMWheel7 = MakeValueControl(ControlId::BassVolume);
+    Knob MMWheel9 = MakeValueControl(ControlId::BassLength);
+    Switch MMSwitch1 = MakeSwitch(ControlId::BassWaveform);
+    Switch MMSlider17 = MakeSwitch(ControlId::BassAmpSwitch);
+    // Twin-T panel
+    Knob MMWheel8 = MakeValueControl(ControlId::TwinTDecay);
+    Knob MMWheel10 = MakeValueControl(ControlId::TwinTEnvMod);
+    Knob MMWheel11 = MakeValueControl(ControlId::TwinTVolume);
+    // Noise panel
+    Knob MMWheel12 = MakeValueControl(ControlId::NoiseDecay);
+    Knob MMWheel13 = MakeValueControl(ControlId::NoiseEnvMod);
+    Knob MMWheel14 = MakeValueControl(ControlId::NoiseColour);
+    Knob MMWheel15 = MakeValueControl(ControlId::NoiseVolume);
+    // Lower panel
+    Knob MMWheel6 = MakeValueControl(ControlId::MasterVolume); // read live by the render loop
+    Knob MMWheel16 = MakeValueControl(ControlId::Delay);       // in steps
+    Knob MMWheel17 = MakeValueControl(ControlId::Depth);       // percent
+    SpinEdit SpinEdit971 = MakeValueControl(ControlId::Steps);
+    SpinEdit SpinEdit972 = MakeValueControl(ControlId::Tempo); // beats per minute
 
-    // ---- Lower panel ----
-    Knob MMWheel6{"MMWheel6", 0, 26125, 26125}; // master "Volume", read live by the render loop
-    Knob MMWheel16{"MMWheel16", 0, 16, 0};      // "Delay", in steps
-    Knob MMWheel17{"MMWheel17", 0, 100, 0};     // "Depth", percent
-    SpinEdit SpinEdit971{"SpinEdit971", 1, 16, 16};   // "Steps"
-    SpinEdit SpinEdit972{"SpinEdit972", 20, 240, 140}; // "Tempo", beats per minute
+    // The window's control for a row of kControls; null for the envelope dialog's.
+    ValueControl* ControlFor(ControlId id) const { return ById_[static_cast<size_t>(id)]; }
     Button Button1{"Button1", "Loop"}; // Start: "Loop" / "Play" / "Record"
     Button Button2{"Button2", "Stop"};
     Label MMLabel1{"MMLabel1", "\u25B2"}; // transpose up
@@ -148,7 +141,6 @@ public:
     Control* FindControl(const std::string& name) const;
 
     // ---- Engine ----
-    Engine Eng;
     // Called right after the engine has loaded a step (by Start and by every SeqStep): a
     // place for tests and meters to watch what the engine plays.
     std::function<void()> OnStepLoaded;
@@ -170,8 +162,8 @@ public:
     void MMWheel17Change(); // "Depth": the echo's output gain
 
     // ---- Sequencer and transport ----
-    void SeqStep();
-    void SeqDone();
+    void SeqStep() { Synth.Seq.SeqStep(); }
+    void SeqDone() { Synth.Seq.SeqDone(); }
     void Button1Click(); // Start
     void Button2Click(); // Stop
     void SpinEdit971Change();
@@ -213,26 +205,33 @@ public:
     void Paste2Click() { PastePattern(PlayPattern); }
 
     // ---- Pages ----
-    void Synth1Click();
-    void SSynth1Click();
-    void Noisesynth1Click();
-    void Arranger1Click();
+    void Synth1Click() { ShowPage(kModeBass); }
+    void SSynth1Click() { ShowPage(kModeTwinT); }
+    void Noisesynth1Click() { ShowPage(kModeNoise); }
+    void Arranger1Click() { ShowPage(kModeArranger); }
+    void ShowPage(uint8_t mode);
 
 private:
     static size_t Idx(int n) { return static_cast<size_t>(n - 1); }
+    static ValueControl MakeValueControl(ControlId id);
+    static Switch MakeSwitch(ControlId id);
     void Wire();
     void Register(Control& c) { All_.push_back(&c); }
-    void SoundControlChange(size_t index);
+    void ControlChange(ControlId id);
     void Transpose(int delta);
     void CopyPattern(int32_t pattern);
     void PastePattern(int32_t pattern);
-    bool SongStart();
-    void SongPatternEnd();
     void PaintLedUnlessMaroon(int32_t step, Colour c);
     StepRecord& EditedStep() { return Store.Step(ClampPattern(PlayPattern), ClampStep(EditStep)); }
-    static int32_t ClampPattern(int32_t p) { return p < 0 ? 0 : (p > 16 ? 16 : p); }
-    static int32_t ClampStep(int32_t s) { return s < 1 ? 1 : (s > 16 ? 16 : s); }
-    static void StaticSeqStep(void* self) { static_cast<MainForm*>(self)->SeqStep(); }
+
+    // What the sequencer reports, shown on the controls.
+    void StepAdvanced(int32_t from, int32_t to) override;
+    void PatternChanged() override { UpdateDisplay(); }
+    void PhraseStarted(int32_t k) override { PhraseLabel(k).SetFontColour(Colours::Aqua); }
+    void SongEnded() override { Button2Click(); }
+    void StepLoaded() override {
+        if (OnStepLoaded) OnStepLoaded();
+    }
 
     std::array<std::unique_ptr<NoteSlider>, kStepsPerPattern> Sliders_;
     std::array<std::unique_ptr<Label>, kStepsPerPattern> NoteLabels_;
@@ -242,12 +241,7 @@ private:
     std::array<std::unique_ptr<SpinEdit>, kPhraseCount> PhraseCountSpins_;
     std::array<std::unique_ptr<Label>, kPhraseCount> PhraseLabels_;
 
-    // The sound controls in UpdateSynth's order, each with the step field it writes.
-    struct SoundControl {
-        ValueControl* Control;
-        int32_t StepRecord::*Field;
-    };
-    std::array<SoundControl, 16> SoundControls_{};
+    std::array<ValueControl*, kControlCount> ById_{}; // by ControlId
 
     std::vector<Control*> All_;
     TransportDevice* Device_ = nullptr;

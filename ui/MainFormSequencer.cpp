@@ -1,8 +1,8 @@
-// The step clock's window side and the transport: SeqStep, SeqDone, Start, Stop, the Steps
-// and Tempo spin edits, the render loop's entry and the Delay/Depth knobs.
+// The transport and the lower panel's controls on the window: Start, Stop, the Steps and
+// Tempo spin edits, the render loop's entry, the Delay/Depth knobs and the step LEDs the
+// sequencer reports.
 
-#include "engine/DelayDepth.h"
-#include "engine/Engine.h"
+#include "audio/DelayDepth.h"
 #include "ui/MainForm.h"
 
 namespace zelvox {
@@ -26,91 +26,73 @@ void MainForm::PaintLedUnlessMaroon(int32_t step, Colour c) {
     if (led.Color() != Colours::Maroon) led.SetColor(c);
 }
 
-// Runs inside the render loop when the current step's time is up.
-void MainForm::SeqStep() {
-    EngineState& s = Eng.S;
-    s.SampleCount = 0;
-    s.PrevStep = s.CurStep;
-    s.CurStep = s.NextStep;
-    if (s.CurStep >= Steps()) {
-        s.NextStep = 1;
-        SeqDone();
-    } else {
-        s.NextStep = s.CurStep + 1;
-    }
-    PaintLedUnlessMaroon(s.PrevStep, Colours::Lime);
-    PaintLedUnlessMaroon(s.CurStep, Colours::Red);
-    Eng.GetOsc1Params();
-    if (OnStepLoaded) OnStepLoaded();
-}
-
-// The last step of a pass begins: switch to the queued pattern, or advance the song.
-void MainForm::SeqDone() {
-    if (Eng.S.ArrangerMode) {
-        SongPatternEnd();
-        return;
-    }
-    if (QueuedPattern != PlayPattern) {
-        PlayPattern = QueuedPattern;
-        UpdateDisplay();
-    }
+void MainForm::StepAdvanced(int32_t from, int32_t to) {
+    PaintLedUnlessMaroon(from, Colours::Lime);
+    PaintLedUnlessMaroon(to, Colours::Red);
 }
 
 void MainForm::Button1Click() {
-    EngineState& s = Eng.S;
-    s.CurStep = 1;
-    s.NextStep = 2;
-    s.PrevStep = Steps();
-    if (s.ArrangerMode) {
-        if (!SongStart()) {
-            Button2Click();
-            return;
-        }
-    } else {
-        QueuedPattern = PlayPattern;
+    if (!Synth.Seq.Start()) {
+        Button2Click(); // the song has nothing to play
+        return;
     }
-    s.Playing = true;
-    s.SampleCount = 0;
-    Eng.GetOsc1Params();
-    if (OnStepLoaded) OnStepLoaded();
     if (Device_) Device_->Start();
 }
 
 void MainForm::Button2Click() {
     ArrStop();
-    Eng.S.Playing = false;
+    Synth.Seq.Stop();
     if (Device_) Device_->Stop();
     if (RecordingArmed) {
         if (Sink_) Sink_->EndRecording();
-        Button1.SetCaption(Eng.S.ArrangerMode ? "Play" : "Loop");
+        Button1.SetCaption(Synth.Seq.SongMode() ? "Play" : "Loop");
     }
     Button1.SetEnabled(true);
 }
 
+// Steps or Tempo: the sequencer retimes, the LEDs and sliders of the steps in use light up.
 void MainForm::SpinEdit971Change() {
-    EngineState& s = Eng.S;
+    Synth.ControlChanged(ControlId::Steps, SpinEdit971.Value());
+    Synth.ControlChanged(ControlId::Tempo, SpinEdit972.Value());
     const int32_t steps = Steps();
-    if (steps <= s.CurStep) {
-        s.CurStep = 1;
-        s.NextStep = 2;
-        s.PrevStep = steps;
-    }
     for (int n = 1; n <= kStepsPerPattern; ++n) MMLED(n).SetColor(Colours::Black);
     for (int n = 1; n <= steps; ++n) MMLED(n).SetColor(Colours::Lime);
     for (int n = 1; n <= kStepsPerPattern; ++n) MMSlider(n).SetEnabled(false);
     for (int n = 1; n <= steps; ++n) MMSlider(n).SetEnabled(true);
-    s.StepLength = StepLengthForTempo(SpinEdit972.Value());
 }
 
 // "Delay": the echo time is the knob value in steps at the tempo now set; changing the tempo
-// later does not retune it.
+// later does not retune it. The chain's echo is the one the window attached.
 void MainForm::MMWheel16Change() {
+    Synth.Panel[size_t(ControlId::Delay)] = MMWheel16.Value();
     if (Reverb_)
         DelayKnobChanged(*Reverb_, SpinEdit972.Value(), MMWheel16.Value(), MMWheel6.Value());
 }
 
 void MainForm::MMWheel17Change() {
+    Synth.Panel[size_t(ControlId::Depth)] = MMWheel17.Value();
     if (Reverb_) DepthKnobChanged(*Reverb_, MMWheel17.Value());
+}
+
+// One handler for every control of kControls on the window.
+void MainForm::ControlChange(ControlId id) {
+    switch (id) {
+    case ControlId::Delay:
+        MMWheel16Change();
+        break;
+    case ControlId::Depth:
+        MMWheel17Change();
+        break;
+    case ControlId::Steps:
+    case ControlId::Tempo:
+        SpinEdit971Change();
+        break;
+    default:
+        // A sound control writes its step field as the edit mode says; the master volume is
+        // read live by the render loop.
+        Synth.ControlChanged(id, ControlFor(id)->Value());
+        break;
+    }
 }
 
 } // namespace zelvox

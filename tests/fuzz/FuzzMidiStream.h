@@ -32,8 +32,8 @@
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 #include "midi/MidiIn.h"
-#include "midi/MidiKnobs.h"
-#include "midi/MidiSetup.h"
+#include "program/MidiKnobs.h"
+#include "ui/MidiSetup.h"
 #include "midi/backends/ScriptedMidiIn.h"
 #include "ui/MainForm.h"
 

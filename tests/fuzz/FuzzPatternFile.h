@@ -14,9 +14,9 @@
 #include <cstring>
 #include <string>
 
-#include "files/PatternFileCommands.h"
+#include "program/PatternFileCommands.h"
 #include "files/PatternFileFormat.h"
-#include "files/RenderSong.h"
+#include "program/RenderSong.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 #include "engine/Tables.h"

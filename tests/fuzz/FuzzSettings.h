@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "audio/AudioBackend.h"
-#include "audio/AudioSetup.h"
+#include "ui/AudioSetup.h"
 #include "audio/Settings.h"
 #include "audio/backends/ScriptedDevice.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
-#include "midi/MidiSetup.h"
+#include "ui/MidiSetup.h"
 #include "midi/backends/ScriptedMidiIn.h"
 
 namespace zelvox::fuzz {

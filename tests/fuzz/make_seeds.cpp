@@ -13,8 +13,8 @@
 #include "audio/MMFormat.h"
 #include "audio/MMWave.h"
 #include "audio/Settings.h"
-#include "files/PatternFileCommands.h"
-#include "files/RenderSong.h"
+#include "program/PatternFileCommands.h"
+#include "program/RenderSong.h"
 #include "fuzz/FuzzInput.h"
 
 namespace fs = std::filesystem;

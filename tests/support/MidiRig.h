@@ -6,7 +6,7 @@
 #include <string>
 
 #include "audio/Settings.h"
-#include "midi/MidiSetup.h"
+#include "ui/MidiSetup.h"
 
 namespace zelvox::test {
 

@@ -11,7 +11,7 @@
 #include "audio/MMReverb.h"
 #include "audio/MMWavOut.h"
 #include "audio/MMWaveFile.h"
-#include "engine/DelayDepth.h"
+#include "audio/DelayDepth.h"
 #include "EngineHarness.h"
 
 namespace zelvox::test {

@@ -1,18 +1,11 @@
-#include "ui/MainChain.h"
+#include "program/MainChain.h"
 
 #include "ui/MainForm.h"
 
 namespace zelvox {
 
-MainChain::MainChain(TMMCustomSoundComponent& waveOut2) : MMWaveOut2(waveOut2) {
-    // The echo's stored settings.
-    MMReverb1.SetDescription("Untitled");
-    MMReverb1.SetMaxDelay(2000);
-    MMReverb1.SetInputGain(80);
-    MMReverb1.SetInputPan(0);
-    MMReverb1.SetOutputGain(100);
-    MMReverb1.SetFeedBack(0);
-    MMReverb1.SetFilter(false);
+MainChain::MainChain(TMMCustomSoundComponent& waveOut2, TMMReverb& echo)
+    : MMReverb1(echo), MMWaveOut2(waveOut2) {
     // The links, in the order of the form.
     MMReverb1.SetInput(&MMWaveout1);
     MMReverb1.SetOutput(&MMWaveOut2);
@@ -21,6 +14,11 @@ MainChain::MainChain(TMMCustomSoundComponent& waveOut2) : MMWaveOut2(waveOut2) {
     MMWaveOut2.SetBufferSize(882);
     MMWaveFile1.SetEnabled(false);
     MMWaveFile1.Wave().SetFileMustExist(false);
+}
+
+MainChain::~MainChain() {
+    MMReverb1.SetInput(nullptr);
+    MMReverb1.SetOutput(nullptr);
 }
 
 void MainChain::AttachForm(MainForm& form) {

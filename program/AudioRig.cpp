@@ -1,9 +1,9 @@
-#include "ui/AudioRig.h"
+#include "program/AudioRig.h"
 
 namespace zelvox {
 
 AudioRig::AudioRig(MainForm& form, WaveOutSystem* system, MainThreadQueue* queue, const TSettingsFile& settings)
-    : MMWaveOut2(system, queue), AudioSetup(MMWaveOut2, settings), Form_(form) {
+    : MMWaveOut2(system, queue), Chain(MMWaveOut2, form.Synth.Echo), AudioSetup(MMWaveOut2, settings), Form_(form) {
     Chain.AttachForm(Form_);
     Form_.SetTransportDevice(this);
     Form_.SetRecordingSink(this);

@@ -5,13 +5,13 @@
 // recording sink of MainForm. The desktop program and zelvox-render --play both play
 // through it, so Loop/Play sound the same from a window and from a terminal.
 
-#include "audio/AudioSetup.h"
+#include "ui/AudioSetup.h"
 #include "audio/MMDSPMtr.h"
 #include "audio/MMWavOut.h"
 #include "audio/Settings.h"
 #include "audio/WaveOutDevice.h"
-#include "files/RecordToWav.h"
-#include "ui/MainChain.h"
+#include "program/RecordToWav.h"
+#include "program/MainChain.h"
 #include "ui/MainForm.h"
 #include "ui/OutputDevice.h"
 
@@ -32,7 +32,7 @@ public:
 
     TMMDSPMeter Meter;
     TMMWaveOut MMWaveOut2; // declared before Chain: the chain links to it and unlinks at its end
-    MainChain Chain{MMWaveOut2};
+    MainChain Chain; // with the form's echo
     WavRecorder Recorder{MMWaveOut2, Chain.MMWaveFile1};
     TAudioSetupForm AudioSetup;
 

@@ -1,7 +1,8 @@
 #pragma once
-// The main window's knobs that MIDI Control Change messages turn, by CCTable slot.
+// The main window's knobs that MIDI Control Change messages turn, by CCTable slot (the
+// control table's CC column).
 
-#include "midi/MidiSetup.h"
+#include "ui/MidiSetup.h"
 
 namespace zelvox {
 

@@ -1,4 +1,4 @@
-#include "files/RenderSong.h"
+#include "program/RenderSong.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "files/PatternFileCommands.h"
+#include "program/PatternFileCommands.h"
 
 namespace zelvox {
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "audio/OfflineOut.h"
-#include "files/RecordToWav.h"
+#include "program/RecordToWav.h"
 #include "ui/EnvelopeForm.h"
-#include "ui/MainChain.h"
+#include "program/MainChain.h"
 #include "ui/MainForm.h"
 
 namespace zelvox {
@@ -38,7 +38,7 @@ public:
     MainForm Form;
     EnvelopeForm Envelopes;
     TMMOfflineOut Out;
-    MainChain Chain{Out};
+    MainChain Chain{Out, Form.Synth.Echo};
 
 private:
     struct Transport;

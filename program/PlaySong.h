@@ -13,7 +13,7 @@
 #include "audio/MessageQueue.h"
 #include "audio/Settings.h"
 #include "audio/WaveOutDevice.h"
-#include "ui/AudioRig.h"
+#include "program/AudioRig.h"
 #include "ui/EnvelopeForm.h"
 #include "ui/MainForm.h"
 

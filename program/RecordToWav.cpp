@@ -1,4 +1,4 @@
-#include "files/RecordToWav.h"
+#include "program/RecordToWav.h"
 
 #include "audio/MMWaveFile.h"
 #include "ui/MainForm.h"

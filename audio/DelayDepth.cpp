@@ -1,4 +1,4 @@
-#include "engine/DelayDepth.h"
+#include "audio/DelayDepth.h"
 
 #include "audio/MMReverb.h"
 #include "engine/Round.h"

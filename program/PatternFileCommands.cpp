@@ -1,4 +1,4 @@
-#include "files/PatternFileCommands.h"
+#include "program/PatternFileCommands.h"
 
 #include "ui/EnvelopeForm.h"
 #include "ui/MainForm.h"

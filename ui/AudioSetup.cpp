@@ -1,4 +1,4 @@
-#include "audio/AudioSetup.h"
+#include "ui/AudioSetup.h"
 
 namespace zelvox {
 

@@ -1,4 +1,4 @@
-#include "midi/MidiSetup.h"
+#include "ui/MidiSetup.h"
 
 #include <cstdio>
 

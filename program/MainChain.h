@@ -6,8 +6,9 @@
 //     -> MMWaveOut2 (the output end: the sound device, or an offline pull loop)
 //     -> MMWaveFile1 (TMMWaveFile, the WAV sink; disabled except while recording)
 //
-// The output end is given, not owned, so the desktop program and the headless renderer
-// share everything else.
+// The echo is the synth's (the form's PatternSynth owns it) and the output end is given; the
+// chain owns only its head and the WAV sink, so the desktop program and the headless
+// renderer share everything else.
 
 #include "audio/MMDSPObj.h"
 #include "audio/MMReverb.h"
@@ -19,12 +20,14 @@ class MainForm;
 
 class MainChain {
 public:
-    explicit MainChain(TMMCustomSoundComponent& waveOut2);
+    // echo: the synth's echo, with its stored settings; waveOut2: the output end.
+    MainChain(TMMCustomSoundComponent& waveOut2, TMMReverb& echo);
+    ~MainChain(); // the echo outlives the chain: it leaves it here
     MainChain(const MainChain&) = delete;
     MainChain& operator=(const MainChain&) = delete;
 
     TMMDSPInterface MMWaveout1;
-    TMMReverb MMReverb1;
+    TMMReverb& MMReverb1;
     TMMCustomSoundComponent& MMWaveOut2;
     TMMWaveFile MMWaveFile1;
 

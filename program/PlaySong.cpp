@@ -1,7 +1,7 @@
-#include "files/PlaySong.h"
+#include "program/PlaySong.h"
 
 #include "audio/AudioBackend.h"
-#include "files/PatternFileCommands.h"
+#include "program/PatternFileCommands.h"
 
 namespace zelvox {
 

@@ -1,0 +1,95 @@
+#pragma once
+// The step clock, the transport and the arranger, without a window: which pattern plays,
+// which is queued, the phrase table and where the song is. The engine's render loop calls
+// SeqStep at every step boundary; what a window shows of it (the step LEDs, the pattern on
+// the editor, the phrase playing, the end of a song) is reported to a listener.
+//
+// Runs on the thread that renders. Nothing here allocates, locks or waits; the listener is
+// called once per step at most, never per sample.
+
+#include <array>
+#include <cstdint>
+
+#include "engine/Engine.h"
+
+namespace zelvox {
+
+constexpr int kPhraseCount = 16;
+constexpr int32_t kPhrasePatternMax = 16; // "Phrase" spin edits: 0..16
+constexpr int32_t kPhraseCountMax = 100;  // "Count" spin edits: 0..100
+
+// One arranger phrase: which pattern, how many passes.
+struct PhraseEntry {
+    int32_t Pattern = 0; // 0..16; 0 ends the song
+    int32_t Count = 0;   // 0..100; 0 on phrase 1 ends the song, on a later phrase repeats it
+};
+using PhraseList = std::array<PhraseEntry, kPhraseCount + 1>; // entries 1..16; [0] unused
+
+class SequencerListener {
+public:
+    // The clock moved on: step `from` is no longer playing, step `to` is (both 1..16).
+    virtual void StepAdvanced(int32_t from, int32_t to) = 0;
+    // At a pattern end the queued pattern took over: PlayPattern is a different pattern now.
+    virtual void PatternChanged() = 0;
+    // The song began phrase k (1..16).
+    virtual void PhraseStarted(int32_t k) = 0;
+    // The song ended inside the render loop: the transport must stop.
+    virtual void SongEnded() = 0;
+    // The engine has just loaded the current step (at the start and at every step).
+    virtual void StepLoaded() = 0;
+
+protected:
+    ~SequencerListener() = default;
+};
+
+class Sequencer {
+public:
+    explicit Sequencer(Engine& engine);
+    Sequencer(const Sequencer&) = delete;
+    Sequencer& operator=(const Sequencer&) = delete;
+
+    void SetListener(SequencerListener* listener) { Listener_ = listener; }
+
+    int32_t PlayPattern = 1;   // 0..16: shown, edited and played; 0 = nothing to play
+    int32_t QueuedPattern = 1; // 0..16: becomes PlayPattern at the next pattern end
+    int32_t Steps = 16;        // steps per pass, 1..16
+    int32_t Tempo = 140;       // beats per minute, four steps to the beat
+    PhraseList Phrases{};
+    int32_t PhraseIndex = 1; // phrase now playing, 1..16
+    int32_t RepeatsLeft = 0; // passes of the phrase still to finish
+
+    EngineState& State() { return Eng_.S; }
+    bool Playing() const { return Eng_.S.Playing; }
+    bool SongMode() const { return Eng_.S.ArrangerMode; }
+    void SetSongMode(bool on) { Eng_.S.ArrangerMode = on; }
+
+    // The current step's time is up (called by the render loop).
+    void SeqStep();
+    // The last step of a pass begins: switch to the queued pattern, or advance the song.
+    void SeqDone();
+
+    // Start: step 1 is loaded and the clock runs, looping PlayPattern or, in song mode,
+    // from phrase 1. False when the song has nothing to play; the caller then stops.
+    bool Start();
+    void Stop() { Eng_.S.Playing = false; }
+
+    // Steps or Tempo changed: a position past the new end goes back to step 1, and the step
+    // length follows the tempo.
+    void Retime();
+
+    // A pattern button: while playing, n is queued for the next pattern end (false);
+    // otherwise it plays at once (true).
+    bool ChoosePattern(int32_t n);
+
+    // Limits phrase values a file brought in to what the song can play.
+    void ClampPhrases();
+
+private:
+    bool SongStart();
+    void SongPatternEnd();
+
+    Engine& Eng_;
+    SequencerListener* Listener_ = nullptr;
+};
+
+} // namespace zelvox

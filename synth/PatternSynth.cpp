@@ -1,0 +1,191 @@
+#include "synth/PatternSynth.h"
+
+#include <algorithm>
+
+#include "audio/DelayDepth.h"
+#include "audio/MMFormat.h"
+#include "engine/Tables.h"
+#include "files/PatternFileFormat.h"
+#include "sequencer/PatternDefaults.h"
+
+namespace zelvox {
+
+namespace {
+constexpr size_t Index(ControlId id) { return static_cast<size_t>(id); }
+constexpr int ContourOf(ControlId id) {
+    return static_cast<int>(id) - static_cast<int>(ControlId::BassAttackContour);
+}
+} // namespace
+
+PatternSynth::PatternSynth() : PatternSynth(WindowStartsIt{}) { StartUp(); }
+
+PatternSynth::PatternSynth(WindowStartsIt) {
+    Eng.SetSeqStepHook([](void* seq) { static_cast<Sequencer*>(seq)->SeqStep(); }, &Seq);
+    for (const ControlRow& row : kControls) Panel[Index(row.Id)] = row.Start;
+    // The echo's stored settings, as the window's chain has them.
+    Echo.SetDescription("Untitled");
+    Echo.SetMaxDelay(2000);
+    Echo.SetInputGain(80);
+    Echo.SetInputPan(0);
+    Echo.SetOutputGain(100);
+    Echo.SetFeedBack(0);
+    Echo.SetFilter(false);
+}
+
+void PatternSynth::StartUp() {
+    // Start-up as the window's creation does it: the echo, the default patterns with the
+    // edit step shown on the knobs, the step length from the tempo.
+    DelayDepthStartup(Echo);
+    InitPatternStoreDefaults(Store);
+    ShowEditStep();
+    for (int s = 1; s <= kStepsPerPattern; ++s) Store.Step(0, s).BassVolume = 0;
+    Eng.S.CurStep = 1;
+    Eng.S.NextStep = 2;
+    Eng.S.PrevStep = Seq.Steps;
+    Eng.S.MoreBuffers = true;
+    Seq.Retime();
+    for (int c = 0; c < kContourCount; ++c)
+        BuildContour(c, Panel[Index(ControlId::BassAttackContour) + size_t(c)]);
+}
+
+void PatternSynth::Activate() {
+    if (EchoActive_) return;
+    const auto format = PcmWaveFormat(16, 1, kSampleRate);
+    Echo.SetWaveFormat(&format);
+    Echo.Opened();
+    EchoActive_ = true;
+}
+
+void PatternSynth::Deactivate() {
+    if (!EchoActive_) return;
+    Echo.Stopped();
+    Echo.Closed();
+    EchoActive_ = false;
+}
+
+void PatternSynth::Render(int16_t* out, uint32_t frames) {
+    while (frames > 0) {
+        const uint32_t n = std::min(frames, kMaxFrames);
+        if (Seq.Playing() && Seq.PlayPattern != 0) {
+            uint32_t bytes = 0;
+            bool more = true;
+            Eng.RenderBuffer(out, n * 2, bytes, more);
+        } else {
+            std::fill(out, out + n, int16_t{0});
+        }
+        if (EchoActive_) Echo.ProcessInPlace(reinterpret_cast<uint8_t*>(out), n * 2);
+        out += n;
+        frames -= n;
+    }
+}
+
+bool PatternSynth::SetControl(ControlId id, int32_t value) {
+    const int32_t v = ClampToControl(id, value);
+    if (v == Panel[Index(id)]) return false;
+    ControlChanged(id, v);
+    return true;
+}
+
+void PatternSynth::ControlChanged(ControlId id, int32_t value) {
+    Panel[Index(id)] = value;
+    const ControlRow& row = ControlRowOf(id);
+    if (row.Field) {
+        WriteSoundField(Store, row.Field, value, SelectedNoteMode, Seq.PlayPattern, EditStep);
+        return;
+    }
+    switch (id) {
+    case ControlId::MasterVolume:
+        break; // the render loop reads it live
+    case ControlId::Delay:
+        // The echo time in steps at the tempo now set; a later tempo does not retune it.
+        DelayKnobChanged(Echo, Value(ControlId::Tempo), value, Value(ControlId::MasterVolume));
+        break;
+    case ControlId::Depth:
+        DepthKnobChanged(Echo, value);
+        break;
+    case ControlId::Steps:
+    case ControlId::Tempo:
+        Seq.Steps = Value(ControlId::Steps);
+        Seq.Tempo = Value(ControlId::Tempo);
+        Seq.Retime();
+        break;
+    default:
+        BuildContour(ContourOf(id), value);
+        break;
+    }
+}
+
+bool PatternSynth::Start() {
+    if (!Seq.Start()) {
+        Stop();
+        return false;
+    }
+    if (EchoActive_) {
+        // The chain clears the echo at every start; so does a host's transport.
+        Echo.Stopped();
+        Echo.Started();
+    }
+    return true;
+}
+
+void PatternSynth::Stop() { Seq.Stop(); }
+
+void PatternSynth::ChoosePattern(int32_t pattern) {
+    const int32_t p = std::clamp(pattern, 1, 16);
+    if (Seq.ChoosePattern(p)) {
+        EditStep = 1;
+        ShowEditStep();
+    }
+}
+
+void PatternSynth::SetSongMode(bool on) {
+    if (on == Seq.SongMode()) return;
+    if (on) Stop();
+    Seq.SetSongMode(on);
+}
+
+void PatternSynth::ShowEditStep() {
+    for (size_t i = 0; i < kSoundControlCount; ++i) {
+        const ControlRow& row = kControls[i];
+        const StepRecord& r = Store.Step(ClampPattern(Seq.PlayPattern), ClampStep(EditStep));
+        SetControl(row.Id, r.*row.Field);
+    }
+}
+
+std::vector<uint8_t> PatternSynth::SaveState() const {
+    PatternFileRecord r;
+    for (int p = 1; p <= 16; ++p)
+        for (int s = 1; s <= kStepsPerPattern; ++s) r.Store.Step(p, s) = Store.Step(p, s);
+    for (const ControlRow& row : kControls)
+        if (row.File != FileKnob::None) FileKnobField(r, row.File) = Panel[Index(row.Id)];
+    for (int k = 1; k <= kPhraseCount; ++k) {
+        r.Phrases[size_t(k)].Pattern = Seq.Phrases[size_t(k)].Pattern;
+        r.Phrases[size_t(k)].Count = Seq.Phrases[size_t(k)].Count;
+    }
+    return EncodePatternFile(r);
+}
+
+bool PatternSynth::LoadState(const uint8_t* data, size_t size) {
+    if (!data || size < kPatternFileSize) return false;
+    PatternFileRecord r;
+    DecodePatternFile(data, r);
+    for (int p = 1; p <= 16; ++p)
+        for (int s = 1; s <= kStepsPerPattern; ++s) Store.Step(p, s) = r.Store.Step(p, s);
+    // Volume, Delay (at the tempo still set), Depth, Steps, Tempo, the contours: table order.
+    for (const ControlRow& row : kControls)
+        if (row.File != FileKnob::None) SetControl(row.Id, FileKnobField(r, row.File));
+    for (int k = 1; k <= kPhraseCount; ++k) {
+        Seq.Phrases[size_t(k)].Pattern = r.Phrases[size_t(k)].Pattern;
+        Seq.Phrases[size_t(k)].Count = r.Phrases[size_t(k)].Count;
+    }
+    Seq.ClampPhrases();
+    // The knobs follow pattern 1's edit step, writing into that step only.
+    const bool modeBefore = SelectedNoteMode;
+    SelectedNoteMode = true;
+    Seq.PlayPattern = 1;
+    ShowEditStep();
+    SelectedNoteMode = modeBefore;
+    return true;
+}
+
+} // namespace zelvox

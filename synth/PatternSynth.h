@@ -1,0 +1,106 @@
+#pragma once
+// The whole synth as one object a host drives: the pattern store, the step clock and
+// arranger, the three voices and the echo, with every control's value. The window's model
+// presents one of these; the headless renderer, the benchmarks and plugin-style hosts drive
+// it directly with plain calls.
+//
+// Threads: one thread owns the object. Render, and every call below that a host makes while
+// audio runs (SetControl, Start, Stop, ChoosePattern, SetSongMode), allocate nothing, take no
+// lock, throw nothing and make no system call. Construction, Activate, LoadState and
+// SaveState may allocate and belong to a thread that is allowed to.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "audio/MMReverb.h"
+#include "engine/Engine.h"
+#include "sequencer/ControlTable.h"
+#include "sequencer/PatternEdits.h"
+#include "sequencer/Sequencer.h"
+
+namespace zelvox {
+
+class PatternSynth {
+public:
+    static constexpr uint32_t kMaxFrames = 8192; // most frames one Render call takes
+
+    // Ready to play: the start-up patterns, every control at its start value and the echo's
+    // settings as the window's chain has them (StartUp has run). The echo is not running
+    // until Activate.
+    PatternSynth();
+    // For a window that runs its own creation sequence through its controls: every control
+    // at its start value and the store still empty, as before the window's creation.
+    struct WindowStartsIt {};
+    explicit PatternSynth(WindowStartsIt);
+    // The start-up sequence: the echo's start settings, the default patterns with the edit
+    // step shown on the controls, step 1, the step length from the tempo, the curves.
+    void StartUp();
+    PatternSynth(const PatternSynth&) = delete;
+    PatternSynth& operator=(const PatternSynth&) = delete;
+
+    // ---- Data (the window's model reads and writes these directly) ----
+    PatternStore Store{};
+    // Current value of every control, by ControlId; the render loop reads the master volume
+    // here on every sample.
+    std::array<int32_t, kControlCount> Panel{};
+    Sequencer Seq{Eng};
+    Engine Eng{Store, Seq.PlayPattern, Panel[static_cast<size_t>(ControlId::MasterVolume)]};
+    TMMReverb Echo;
+    PatternClipboard Clipboard;
+    int32_t EditStep = 1;          // 1..16: the step the editor works on
+    uint8_t SynthMode = kModeBass; // the editor's page: 0 Bass, 1 Twin-T, 2 Noise, 3 Arranger
+    bool SelectedNoteMode = false; // false "All Notes", true "Selected Note"
+
+    // ---- Host calls ----
+    // Opens the echo for the stream (mono, 16 bits, 44100 Hz); allocates its memory. Until
+    // then Render leaves the echo out. A window's chain opens the echo itself instead.
+    void Activate();
+    void Deactivate();
+
+    // Fills `frames` (1..kMaxFrames; more are rendered in pieces) mono samples: the voices
+    // while the transport runs, silence while it is stopped, then the echo. Rendered in any
+    // block sizes, the samples are the same as in 441-sample blocks.
+    void Render(int16_t* out, uint32_t frames);
+
+    // Turns a control as the window's knob does: the value is limited to the control's
+    // range and acts only when it differs from the current one. A sound control writes its
+    // step field into the edit step ("Selected Note") or into every step ("All Notes").
+    // Returns true when the value changed.
+    bool SetControl(ControlId id, int32_t value);
+    int32_t Control(ControlId id) const { return Panel[static_cast<size_t>(id)]; }
+    // The action of a control whose new value was already checked and stored by a control
+    // model (the window's knobs): stores it and acts, without comparing.
+    void ControlChanged(ControlId id, int32_t value);
+
+    // Transport: Start loops the pattern, or plays the song in song mode; false when the song
+    // has nothing to play (then the synth stays stopped). The echo restarts with the
+    // transport, as the chain restarts it.
+    bool Start();
+    void Stop();
+    bool Playing() const { return Seq.Playing(); }
+    // A pattern (1..16): at once when stopped, at the next pattern end while playing.
+    void ChoosePattern(int32_t pattern);
+    // Song (arranger) on or off; as the window's page switch, switching stops the transport.
+    void SetSongMode(bool on);
+    void SetTempo(int32_t bpm) { SetControl(ControlId::Tempo, bpm); }
+
+    // The knobs show the edit step: each sound control takes its value from there, and one
+    // whose value changes writes it back as SetControl does.
+    void ShowEditStep();
+
+    // ---- State: the pattern-file bytes ----
+    // Exactly kPatternFileSize bytes: patterns, knobs, contours, tempo, steps, phrases.
+    std::vector<uint8_t> SaveState() const;
+    // Takes any bytes; fewer than kPatternFileSize: false and nothing changes. Applied as a
+    // loaded pattern file is: the controls are set (each acting only if it changes), the
+    // phrase table limited to what a song can play, pattern 1 shown with its edit step on
+    // the knobs; the edit mode in force stays.
+    bool LoadState(const uint8_t* data, size_t size);
+
+private:
+    int32_t& Value(ControlId id) { return Panel[static_cast<size_t>(id)]; }
+    bool EchoActive_ = false;
+};
+
+} // namespace zelvox
