@@ -23,6 +23,9 @@ stage_done() {
 bash scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 if want main; then
+  # The folders depend one way; a wrong-way include fails the run before anything builds.
+  bash scripts/check-includes.sh --self-test
+  bash scripts/check-includes.sh
   bash scripts/build.sh build
   bash scripts/with-jack.sh ctest --test-dir build --output-on-failure -j"$(nproc)"
   stage_done main
