@@ -246,7 +246,12 @@ void TSettingsFile::WriteString(const std::string& section, const std::string& k
     long s = FindSection(l, section);
     if (s < 0) {
         if (!l.Items.empty() && !Trim(l.Items.back()).empty()) l.Items.emplace_back();
-        l.Items.push_back("[" + WithoutLineBreaks(section) + "]");
+        // Built by appending: GCC 12 at -O3 misreports "[" + std::string&& as an overlapping
+        // memcpy (-Wrestrict).
+        std::string header = "[";
+        header += WithoutLineBreaks(section);
+        header += ']';
+        l.Items.push_back(std::move(header));
         l.Items.push_back(entry);
     } else {
         size_t end = static_cast<size_t>(s) + 1, lastFilled = static_cast<size_t>(s);

@@ -212,8 +212,13 @@ void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& byt
     std::string tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 20 && fd < 0; ++attempt) {
-        tmp = (dir / ("." + target.filename().string() + ".tmp" + std::to_string(rd() % 1000000)))
-                  .string();
+        // Built by appending: GCC 12 at -O3 misreports "." + std::string&& as an overlapping
+        // memcpy (-Wrestrict).
+        std::string name = ".";
+        name += target.filename().string();
+        name += ".tmp";
+        name += std::to_string(rd() % 1000000);
+        tmp = (dir / name).string();
         fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) ThrowErrno(errno);
     }

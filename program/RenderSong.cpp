@@ -56,8 +56,13 @@ int64_t HeadlessProgram::Render(const std::string& outPath, bool arranger, int64
     // Render next to the target under a hidden name, and rename it when complete, so a
     // failure never leaves a partial file (or destroys an older one) under the real name.
     std::random_device rd;
-    const fs::path part = target.parent_path() / ("." + target.filename().string() + ".part" +
-                                                  std::to_string(rd() % 1000000));
+    // Built by appending: GCC 12 at -O3 misreports "." + std::string&& as an overlapping
+    // memcpy (-Wrestrict).
+    std::string partName = ".";
+    partName += target.filename().string();
+    partName += ".part";
+    partName += std::to_string(rd() % 1000000);
+    const fs::path part = target.parent_path() / partName;
     auto discard = [&] {
         std::error_code ec;
         fs::remove(part, ec);

@@ -9,6 +9,7 @@
 #      input is kept under fuzz-findings/<target>/ and the folder is printed.
 # ZELVOX_TEST_STAGES (default "all") may name a subset: "main asan tsan fuzz".
 # ZELVOX_FUZZ_SECONDS (default 60) bounds each fuzz target's run.
+# Every build here has ZELVOX_WERROR=ON: a compiler warning in the project's code fails it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stages=${ZELVOX_TEST_STAGES:-all}
@@ -26,7 +27,7 @@ if want main; then
   # The folders depend one way; a wrong-way include fails the run before anything builds.
   bash scripts/check-includes.sh --self-test
   bash scripts/check-includes.sh
-  bash scripts/build.sh build
+  bash scripts/build.sh build -DZELVOX_WERROR=ON
   bash scripts/with-jack.sh ctest --test-dir build --output-on-failure -j"$(nproc)"
   stage_done main
 fi
@@ -53,7 +54,7 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizer/lsan.supp:print_suppressio
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/sanitizer/tsan.supp
 
 if want asan; then
-  bash scripts/build.sh build-asan -DZELVOX_SANITIZE=ON -DZELVOX_BENCH=OFF
+  bash scripts/build.sh build-asan -DZELVOX_SANITIZE=ON -DZELVOX_BENCH=OFF -DZELVOX_WERROR=ON
   # The real-time tests one at a time: two instrumented programs pacing against the same
   # JACK server on two cores underrun for no fault of their own.
   bash scripts/with-jack.sh ctest --test-dir build-asan --output-on-failure -j"$(nproc)" \
@@ -71,7 +72,7 @@ if want tsan; then
     [ -e "$src" ] && tsan_targets+=("$(basename "$src" .cpp)")
   done
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOX_TSAN=ON \
-    -DZELVOX_GUI=OFF -DZELVOX_BENCH=OFF >/dev/null
+    -DZELVOX_GUI=OFF -DZELVOX_BENCH=OFF -DZELVOX_WERROR=ON >/dev/null
   tsan_targets+=(zelvox-render) # the JACK play test runs the renderer itself
   cmake --build build-tsan -j"$(nproc)" --target "${tsan_targets[@]}"
   # Test programs that were not built are listed by ctest as <target>_NOT_BUILT: skip them.
@@ -88,7 +89,7 @@ fi
 
 if want fuzz; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZELVOX_FUZZ=ON -DZELVOX_GUI=OFF -DZELVOX_BENCH=OFF >/dev/null
+    -DZELVOX_FUZZ=ON -DZELVOX_GUI=OFF -DZELVOX_BENCH=OFF -DZELVOX_WERROR=ON >/dev/null
   cmake --build build-fuzz -j"$(nproc)" --target zelvox_fuzzers
   bash tests/fuzz/run.sh build-fuzz "${ZELVOX_FUZZ_SECONDS:-60}" fuzz-findings
   stage_done fuzz
