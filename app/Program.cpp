@@ -30,19 +30,19 @@ Program::Program(ProgramOptions options) {
     // setup dialog, the envelope dialog.
     Splash_ = std::make_unique<SplashWindow>();
     Rig_ = std::make_unique<AudioRig>(Form, AudioSystem_.get(), &Queue_, *Settings_);
-    Form.FormCreate();
-    Main_ = std::make_unique<MainWindow>(Form);
-    Rig_->AudioSetup.FormCreate();
-    AudioWindow_ = std::make_unique<AudioSetupWindow>(Rig_->AudioSetup);
     MidiService_ = options.MidiService ? std::move(options.MidiService) : std::make_unique<RtMidiInService>();
-    // The MIDI setup opens the input at once when the settings enable it; if it cannot even
-    // be built, say why and run without MIDI.
-    Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form)); });
-    if (Midi_) MidiWindow_ = std::make_unique<MidiSetupWindow>(*Midi_);
-    // MIDI enabled but not working is said where the user looks, not only in the dialog.
-    if (Midi_ && !Midi_->StartupProblem().empty())
-        Main_->ShowStartupProblem(QString::fromStdString(Midi_->StartupProblem()));
-    Envelopes.FormCreate();
+    StartUp([this] {
+        Main_ = std::make_unique<MainWindow>(Form);
+        Rig_->AudioSetup.FormCreate();
+        AudioWindow_ = std::make_unique<AudioSetupWindow>(Rig_->AudioSetup);
+        // The MIDI setup opens the input at once when the settings enable it; if it cannot
+        // even be built, say why and run without MIDI.
+        Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form)); });
+        if (Midi_) MidiWindow_ = std::make_unique<MidiSetupWindow>(*Midi_);
+        // MIDI enabled but not working is said where the user looks, not only in the dialog.
+        if (Midi_ && !Midi_->StartupProblem().empty())
+            Main_->ShowStartupProblem(QString::fromStdString(Midi_->StartupProblem()));
+    });
     Envelope_ = std::make_unique<EnvelopeWindow>(Envelopes);
     Help_ = std::make_unique<HelpViewer>();
 
@@ -106,14 +106,14 @@ void Program::Start() { Splash_->show(); }
 void Program::Loadpattern1Click() {
     const std::optional<QString> name = ChooseFile(Main_.get(), LoadPatternDialog());
     if (!name) return;
-    LoadPatternFile(Form, Envelopes, name->toStdString());
+    LoadPattern(name->toStdString());
 }
 
 void Program::Savepattern1Click() {
-    const PatternFileRecord record = CollectPatternFile(Form, Envelopes);
+    const PatternFileRecord record = PatternRecord();
     const std::optional<QString> name = ChooseFile(Main_.get(), SavePatternDialog());
     if (!name) return;
-    WriteFileReplacing(name->toStdString(), EncodePatternFile(record));
+    SavePattern(record, name->toStdString());
 }
 
 void Program::Recordtowav1Click() {

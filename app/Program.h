@@ -21,8 +21,7 @@
 #include "midi/MidiInService.h"
 #include "ui/MidiSetup.h"
 #include "program/AudioRig.h"
-#include "ui/EnvelopeForm.h"
-#include "ui/MainForm.h"
+#include "program/ProgramCore.h"
 
 namespace zelvox::app {
 
@@ -35,7 +34,7 @@ struct ProgramOptions {
     std::string SettingsPath;
 };
 
-class Program : public QObject {
+class Program : public QObject, public ProgramCore {
     Q_OBJECT
 public:
     explicit Program(ProgramOptions options = {});
@@ -51,8 +50,6 @@ public:
     void Help2Click();
 
     TSettingsFile& Settings() { return *Settings_; }
-    MainForm Form;
-    EnvelopeForm Envelopes;
     AudioRig& Audio() const { return *Rig_; }
     // The MIDI setup; null when it could not be built (the program then runs without MIDI).
     TForm4* Midi() const { return Midi_.get(); }

@@ -1,7 +1,6 @@
 #include "program/PlaySong.h"
 
 #include "audio/AudioBackend.h"
-#include "program/PatternFileCommands.h"
 
 namespace zelvox {
 
@@ -12,17 +11,11 @@ HeadlessPlayer::HeadlessPlayer(const TSettingsFile& settings, std::unique_ptr<Wa
     // FormCreate), the audio setup dialog (NumBuffers from the settings file), the envelope
     // dialog (the four curve tables).
     Rig = std::make_unique<AudioRig>(Form, System.get(), &Queue, settings);
-    Form.FormCreate();
-    Rig->AudioSetup.FormCreate();
-    Envelopes.FormCreate();
+    StartUp([this] { Rig->AudioSetup.FormCreate(); });
 }
 
 HeadlessPlayer::~HeadlessPlayer() {
     Rig.reset(); // stops and closes the device and unhooks the form
-}
-
-void HeadlessPlayer::Load(const std::string& path) {
-    LoadPatternFile(Form, Envelopes, path);
 }
 
 HeadlessPlayResult HeadlessPlayer::Play(bool arranger, int64_t maxBuffers, int32_t startDelayMs,

@@ -14,12 +14,11 @@
 #include "audio/Settings.h"
 #include "audio/WaveOutDevice.h"
 #include "program/AudioRig.h"
-#include "ui/EnvelopeForm.h"
-#include "ui/MainForm.h"
+#include "program/ProgramCore.h"
 
 namespace zelvox {
 
-class HeadlessPlayer {
+class HeadlessPlayer : public ProgramCore {
 public:
     // settings: the back-end choice and "Buffers" are read from it (it must outlive the
     // player). system: the sound output; null: the one the settings file chooses.
@@ -29,7 +28,7 @@ public:
     HeadlessPlayer& operator=(const HeadlessPlayer&) = delete;
 
     // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
-    void Load(const std::string& path);
+    void Load(const std::string& path) { LoadPattern(path); }
 
     // Presses "Loop" on the Bass page (or enters the Arranger page and presses "Play") and
     // plays until `maxBuffers` buffers were played (0: no limit), the song ended, `stop`
@@ -46,8 +45,6 @@ public:
 
     MainThreadQueue Queue; // declared first: the device posts here until it is gone
     std::unique_ptr<WaveOutSystem> System;
-    MainForm Form;
-    EnvelopeForm Envelopes;
     std::unique_ptr<AudioRig> Rig;
 
 private:

@@ -6,7 +6,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "program/PatternFileCommands.h"
 
 namespace zelvox {
 
@@ -29,8 +28,7 @@ HeadlessProgram::HeadlessProgram()
     Chain.AttachForm(Form);
     Form.SetTransportDevice(Transport_.get());
     Form.SetRecordingSink(Sink_.get());
-    Form.FormCreate();
-    Envelopes.FormCreate();
+    StartUp();
 }
 
 HeadlessProgram::~HeadlessProgram() {
@@ -40,10 +38,6 @@ HeadlessProgram::~HeadlessProgram() {
     Form.SetDspSource(nullptr);
     Form.SetReverb(nullptr);
     Out.Close();
-}
-
-void HeadlessProgram::Load(const std::string& path) {
-    LoadPatternFile(Form, Envelopes, path);
 }
 
 int64_t HeadlessProgram::Render(const std::string& outPath, bool arranger, int64_t maxBuffers,

@@ -8,14 +8,13 @@
 #include <string>
 
 #include "audio/OfflineOut.h"
-#include "program/RecordToWav.h"
-#include "ui/EnvelopeForm.h"
 #include "program/MainChain.h"
-#include "ui/MainForm.h"
+#include "program/ProgramCore.h"
+#include "program/RecordToWav.h"
 
 namespace zelvox {
 
-class HeadlessProgram {
+class HeadlessProgram : public ProgramCore {
 public:
     // Start-up: the main window (its FormCreate and the chain's format), then the envelope
     // dialog, which builds the four curve tables.
@@ -25,7 +24,7 @@ public:
     HeadlessProgram& operator=(const HeadlessProgram&) = delete;
 
     // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
-    void Load(const std::string& path);
+    void Load(const std::string& path) { LoadPattern(path); }
 
     // Renders into `outPath`: arms the WAV sink, presses "Loop" on the Bass page (or enters
     // the Arranger page and presses "Play"), and writes every buffer the chain delivers until
@@ -35,8 +34,6 @@ public:
     int64_t Render(const std::string& outPath, bool arranger, int64_t maxBuffers,
                    const std::function<void(int64_t written)>& progress = {});
 
-    MainForm Form;
-    EnvelopeForm Envelopes;
     TMMOfflineOut Out;
     MainChain Chain{Out, Form.Synth.Echo};
 

@@ -4,20 +4,14 @@
 
 #include "engine/Round.h"
 #include "engine/Tables.h"
+#include "synth/PatternSynth.h"
 
 namespace zelvox {
 
 EnvelopeForm::EnvelopeForm() {
     Form5.SetCaption("Synth envelopes");
     Form5.SetVisible(false);
-    SpinEdit971.SetCaption("Attack");
-    SpinEdit972.SetCaption("Decay");
-    SpinEdit973.SetCaption("Decay");
-    SpinEdit974.SetCaption("Decay");
-    SpinEdit971.OnChange = [this] { SpinEdit971Change(); };
-    SpinEdit972.OnChange = [this] { SpinEdit972Change(); };
-    SpinEdit973.OnChange = [this] { SpinEdit973Change(); };
-    SpinEdit974.OnChange = [this] { SpinEdit974Change(); };
+    for (int c = 0; c < kContourCount; ++c) Contour(c).Spin.OnChange = [this, c] { ContourChange(c); };
     Button1.OnClick = [this] { Button1Click(); };
 }
 
@@ -28,32 +22,28 @@ void EnvelopeForm::FormCreate() {
     SpinEdit974Change();
 }
 
-void EnvelopeForm::SpinEdit971Change() {
-    const int32_t v = SpinEdit971.Value();
-    FlatEdit971.SetCaption(std::to_string(AttackContourFigure(v)));
-    BuildAttackCurve(AttackCurve, AttackExponent(v));
-    Image1.Draw(AttackCurve);
+EnvelopeForm::ContourRow EnvelopeForm::Contour(int c) {
+    switch (c) {
+    case 0:
+        return {SpinEdit971, FlatEdit971, Image1};
+    case 1:
+        return {SpinEdit972, FlatEdit972, Image2};
+    case 2:
+        return {SpinEdit973, FlatEdit973, Image3};
+    default:
+        return {SpinEdit974, FlatEdit974, Image4};
+    }
 }
 
-void EnvelopeForm::SpinEdit972Change() {
-    const int32_t v = SpinEdit972.Value();
-    FlatEdit972.SetCaption(std::to_string(DecayContourFigure(v)));
-    BuildDecayCurve(DecayCurve, DecayExponent(v));
-    Image2.Draw(DecayCurve);
-}
-
-void EnvelopeForm::SpinEdit973Change() {
-    const int32_t v = SpinEdit973.Value();
-    FlatEdit973.SetCaption(std::to_string(DecayContourFigure(v)));
-    BuildDecayCurve(TwinTDecayCurve, DecayExponent(v));
-    Image3.Draw(TwinTDecayCurve);
-}
-
-void EnvelopeForm::SpinEdit974Change() {
-    const int32_t v = SpinEdit974.Value();
-    FlatEdit974.SetCaption(std::to_string(DecayContourFigure(v)));
-    BuildDecayCurve(NoiseDecayCurve, DecayExponent(v));
-    Image4.Draw(NoiseDecayCurve);
+void EnvelopeForm::ContourChange(int c) {
+    const ContourRow row = Contour(c);
+    const int32_t v = row.Spin.Value();
+    row.Figure.SetCaption(std::to_string(ContourFigure(c, v)));
+    if (Synth_)
+        Synth_->ControlChanged(ControlId(int(ControlId::BassAttackContour) + c), v);
+    else
+        BuildContour(c, v);
+    row.Preview.Draw(ContourCurve(c));
 }
 
 void EnvelopeForm::Button1Click() { Form5.SetVisible(false); }

@@ -7,9 +7,12 @@
 #include <array>
 #include <cstdint>
 
+#include "ui/ControlRows.h"
 #include "ui/Controls.h"
 
 namespace zelvox {
+
+class PatternSynth;
 
 // A 128 x 100 bar graph: bar x runs from y = 100 up to Bars[x] on a lime background.
 class PreviewImage : public Control {
@@ -36,10 +39,10 @@ public:
     Label BassGroup{"GroupBox1", "Bass"};
     Label TwinTGroup{"GroupBox2", "Twin-T"};
     Label NoiseGroup{"GroupBox3", "Noise"};
-    SpinEdit SpinEdit971{"SpinEdit971", 0, 39, 20}; // bass attack contour
-    SpinEdit SpinEdit972{"SpinEdit972", 0, 40, 20}; // bass decay contour
-    SpinEdit SpinEdit973{"SpinEdit973", 0, 39, 20}; // Twin-T decay contour
-    SpinEdit SpinEdit974{"SpinEdit974", 0, 39, 20}; // noise decay contour
+    SpinEdit SpinEdit971 = ValueControlFor(ControlId::BassAttackContour);
+    SpinEdit SpinEdit972 = ValueControlFor(ControlId::BassDecayContour);
+    SpinEdit SpinEdit973 = ValueControlFor(ControlId::TwinTDecayContour);
+    SpinEdit SpinEdit974 = ValueControlFor(ControlId::NoiseDecayContour);
     Label FlatEdit971{"FlatEdit971", ""};           // 0..100 figure of each setting
     Label FlatEdit972{"FlatEdit972", ""};
     Label FlatEdit973{"FlatEdit973", ""};
@@ -48,13 +51,29 @@ public:
 
     PreviewImage Image1{"Image1"}, Image2{"Image2"}, Image3{"Image3"}, Image4{"Image4"};
 
+    // The synth whose contour settings these are (its saved state carries them); without one
+    // the dialog builds the program-wide curves itself.
+    void SetSynth(PatternSynth* synth) { Synth_ = synth; }
+
     void FormCreate(); // builds all four curves, attack first
-    void SpinEdit971Change();
-    void SpinEdit972Change();
-    void SpinEdit973Change();
-    void SpinEdit974Change();
+    void SpinEdit971Change() { ContourChange(0); }
+    void SpinEdit972Change() { ContourChange(1); }
+    void SpinEdit973Change() { ContourChange(2); }
+    void SpinEdit974Change() { ContourChange(3); }
+    // Contour c (0 bass attack, 1 bass decay, 2 Twin-T decay, 3 noise decay) changed: its
+    // curve is rebuilt, its figure and preview follow.
+    void ContourChange(int c);
     void Button1Click(); // closes the window
     void Show() { Form5.SetVisible(true); }
+
+private:
+    struct ContourRow {
+        SpinEdit& Spin;
+        Label& Figure;
+        PreviewImage& Preview;
+    };
+    ContourRow Contour(int c);
+    PatternSynth* Synth_ = nullptr;
 };
 
 } // namespace zelvox

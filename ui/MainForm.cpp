@@ -17,16 +17,6 @@ constexpr int kPhraseLabelNumber[kPhraseCount] = {33, 35, 36, 37, 38, 39, 40, 41
 
 } // namespace
 
-ValueControl MainForm::MakeValueControl(ControlId id) {
-    const ControlRow& row = ControlRowOf(id);
-    return ValueControl(row.DesignName, row.Min, row.Max, row.Start, row.Caption);
-}
-
-Switch MainForm::MakeSwitch(ControlId id) {
-    const ControlRow& row = ControlRowOf(id);
-    return Switch(row.DesignName, row.Caption, row.BottomCaption, row.Start);
-}
-
 MainForm::MainForm() {
     Form1.SetCaption("Zelvox");
     for (ValueControl* c : std::initializer_list<ValueControl*>{

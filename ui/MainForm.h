@@ -24,6 +24,7 @@
 #include "sequencer/PatternEdits.h"
 #include "sequencer/Sequencer.h"
 #include "synth/PatternSynth.h"
+#include "ui/ControlRows.h"
 #include "ui/Controls.h"
 #include "ui/OutputDevice.h"
 
@@ -76,30 +77,30 @@ public:
 
     // ---- Sound and panel controls: name, range, start value and caption from kControls ----
     // Bass panel
-    Knob MMWheel1 = MakeValueControl(ControlId::BassAttack);
-    Knob MMWheel2 = MakeValueControl(ControlId::BassDecay);
-    Knob MMWheel3 = MakeValueControl(ControlId::BassCutoff);
-    Knob MMWheel4 = MakeValueControl(ControlId::BassResonance);
-    Knob MMWheel5 = MakeValueControl(ControlId::BassEnvMod);
-    Knob MMWheel7 = MakeValueControl(ControlId::BassVolume);
-    Knob MMWheel9 = MakeValueControl(ControlId::BassLength);
-    Switch MMSwitch1 = MakeSwitch(ControlId::BassWaveform);
-    Switch MMSlider17 = MakeSwitch(ControlId::BassAmpSwitch);
+    Knob MMWheel1 = ValueControlFor(ControlId::BassAttack);
+    Knob MMWheel2 = ValueControlFor(ControlId::BassDecay);
+    Knob MMWheel3 = ValueControlFor(ControlId::BassCutoff);
+    Knob MMWheel4 = ValueControlFor(ControlId::BassResonance);
+    Knob MMWheel5 = ValueControlFor(ControlId::BassEnvMod);
+    Knob MMWheel7 = ValueControlFor(ControlId::BassVolume);
+    Knob MMWheel9 = ValueControlFor(ControlId::BassLength);
+    Switch MMSwitch1 = SwitchFor(ControlId::BassWaveform);
+    Switch MMSlider17 = SwitchFor(ControlId::BassAmpSwitch);
     // Twin-T panel
-    Knob MMWheel8 = MakeValueControl(ControlId::TwinTDecay);
-    Knob MMWheel10 = MakeValueControl(ControlId::TwinTEnvMod);
-    Knob MMWheel11 = MakeValueControl(ControlId::TwinTVolume);
+    Knob MMWheel8 = ValueControlFor(ControlId::TwinTDecay);
+    Knob MMWheel10 = ValueControlFor(ControlId::TwinTEnvMod);
+    Knob MMWheel11 = ValueControlFor(ControlId::TwinTVolume);
     // Noise panel
-    Knob MMWheel12 = MakeValueControl(ControlId::NoiseDecay);
-    Knob MMWheel13 = MakeValueControl(ControlId::NoiseEnvMod);
-    Knob MMWheel14 = MakeValueControl(ControlId::NoiseColour);
-    Knob MMWheel15 = MakeValueControl(ControlId::NoiseVolume);
+    Knob MMWheel12 = ValueControlFor(ControlId::NoiseDecay);
+    Knob MMWheel13 = ValueControlFor(ControlId::NoiseEnvMod);
+    Knob MMWheel14 = ValueControlFor(ControlId::NoiseColour);
+    Knob MMWheel15 = ValueControlFor(ControlId::NoiseVolume);
     // Lower panel
-    Knob MMWheel6 = MakeValueControl(ControlId::MasterVolume); // read live by the render loop
-    Knob MMWheel16 = MakeValueControl(ControlId::Delay);       // in steps
-    Knob MMWheel17 = MakeValueControl(ControlId::Depth);       // percent
-    SpinEdit SpinEdit971 = MakeValueControl(ControlId::Steps);
-    SpinEdit SpinEdit972 = MakeValueControl(ControlId::Tempo); // beats per minute
+    Knob MMWheel6 = ValueControlFor(ControlId::MasterVolume); // read live by the render loop
+    Knob MMWheel16 = ValueControlFor(ControlId::Delay);       // in steps
+    Knob MMWheel17 = ValueControlFor(ControlId::Depth);       // percent
+    SpinEdit SpinEdit971 = ValueControlFor(ControlId::Steps);
+    SpinEdit SpinEdit972 = ValueControlFor(ControlId::Tempo); // beats per minute
 
     // The window's control for a row of kControls; null for the envelope dialog's.
     ValueControl* ControlFor(ControlId id) const { return ById_[static_cast<size_t>(id)]; }
@@ -213,8 +214,6 @@ public:
 
 private:
     static size_t Idx(int n) { return static_cast<size_t>(n - 1); }
-    static ValueControl MakeValueControl(ControlId id);
-    static Switch MakeSwitch(ControlId id);
     void Wire();
     void Register(Control& c) { All_.push_back(&c); }
     void ControlChange(ControlId id);

@@ -1,0 +1,45 @@
+#pragma once
+// What every build of the program is made of, whatever plays it: the main window's model
+// (with the synth it presents) and the envelope dialog's, started in the program's order,
+// with the File menu's pattern commands. The desktop program, zelvox-render and its --play
+// are each one of these plus an output: the sound device with the window's chain, or the
+// same chain ending in an offline pull loop.
+
+#include <functional>
+#include <string>
+
+#include "program/PatternFileCommands.h"
+#include "ui/EnvelopeForm.h"
+#include "ui/MainForm.h"
+
+namespace zelvox {
+
+class ProgramCore {
+public:
+    ProgramCore() { Envelopes.SetSynth(&Form.Synth); }
+    ProgramCore(const ProgramCore&) = delete;
+    ProgramCore& operator=(const ProgramCore&) = delete;
+
+    MainForm Form;
+    EnvelopeForm Envelopes;
+
+    // Start-up, once the output's chain is attached to Form: the main window's creation,
+    // then `between` (the audio setup dialog, and a desktop program's windows), then the
+    // envelope dialog's, which builds the four curve tables.
+    void StartUp(const std::function<void()>& between = {}) {
+        Form.FormCreate();
+        if (between) between();
+        Envelopes.FormCreate();
+    }
+
+    // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
+    void LoadPattern(const std::string& path) { LoadPatternFile(Form, Envelopes, path); }
+    // File -> "Save pattern": the record is taken when the command starts (before its file
+    // chooser), then written to the chosen file, replacing it. EInOutError on failure.
+    PatternFileRecord PatternRecord() const { return CollectPatternFile(Form, Envelopes); }
+    static void SavePattern(const PatternFileRecord& record, const std::string& path) {
+        WriteFileReplacing(path, EncodePatternFile(record));
+    }
+};
+
+} // namespace zelvox
