@@ -109,19 +109,21 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent) : QMainWindow(parent), F
 MainWindow::~MainWindow() { Form_.Form1.RemoveViewListener(CaptionLink_); }
 
 void MainWindow::BuildKnobStrip() {
-    auto knobRow = [this](Control& panelModel, std::initializer_list<ValueControl*> knobs,
-                          std::initializer_list<Switch*> switches, const char* title) {
+    // Each voice's strip shows its rows of the control table, knobs then switches.
+    auto knobRow = [this](Control& panelModel, ControlPanel which, const char* title) {
         auto* panel = new ContainerView(panelModel, Panel_);
         Bevel(panel);
         panel->setGeometry(0, 0, kClientWidth, kStripHeight);
         int x = 4;
-        for (ValueControl* k : knobs) {
-            auto* v = new KnobView(*k, panel);
+        for (const ControlRow& row : kControls) {
+            if (row.Panel != which || row.Kind != ControlKind::Knob) continue;
+            auto* v = new KnobView(*Form_.ControlFor(row.Id), panel);
             v->setGeometry(QRect(QPoint(x, 2), kKnobSize));
             x += kKnobSize.width();
         }
-        for (Switch* s : switches) {
-            auto* v = new SwitchView(*s, panel);
+        for (const ControlRow& row : kControls) {
+            if (row.Panel != which || row.Kind != ControlKind::Switch) continue;
+            auto* v = new SwitchView(static_cast<Switch&>(*Form_.ControlFor(row.Id)), panel);
             v->setGeometry(QRect(QPoint(x, 2), kSwitchSize));
             v->SetContextMenu(StepMenu_);
             x += kSwitchSize.width();
@@ -132,13 +134,9 @@ void MainWindow::BuildKnobStrip() {
             t->setObjectName(QString(panelModel.Name.c_str()) + "Title");
         }
     };
-    knobRow(Form_.BassPanel,
-            {&Form_.MMWheel1, &Form_.MMWheel2, &Form_.MMWheel3, &Form_.MMWheel4, &Form_.MMWheel5, &Form_.MMWheel7,
-             &Form_.MMWheel9},
-            {&Form_.MMSwitch1, &Form_.MMSlider17}, nullptr);
-    knobRow(Form_.TwinTPanel, {&Form_.MMWheel8, &Form_.MMWheel10, &Form_.MMWheel11}, {}, "TWIN-T DRUM");
-    knobRow(Form_.NoisePanel, {&Form_.MMWheel12, &Form_.MMWheel13, &Form_.MMWheel14, &Form_.MMWheel15}, {},
-            "NOISE");
+    knobRow(Form_.BassPanel, ControlPanel::Bass, nullptr);
+    knobRow(Form_.TwinTPanel, ControlPanel::TwinT, "TWIN-T DRUM");
+    knobRow(Form_.NoisePanel, ControlPanel::Noise, "NOISE");
 }
 
 void MainWindow::BuildEditor() {

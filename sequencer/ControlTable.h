@@ -3,9 +3,10 @@
 // spin edits, the envelope dialog's contours, the MIDI Control Change slots and the pattern
 // file's knob block are all built from this table, so adding a control is one line here.
 //
-// Row order matters in three places: the sound controls come first in the order the window
-// shows the edit step on them (UpdateSynth); the panel controls follow in the order a loaded
-// pattern file sets them (Volume, Delay, Depth, Steps, Tempo); then the four contours.
+// Row order: the sound controls first, left to right as they sit on their panels (each writes
+// a field of its own, so the order in which the knobs take the edit step's values changes
+// nothing); then the panel controls in the order a loaded pattern file sets them (Volume,
+// Delay at the tempo still set, Depth, Steps, Tempo); then the four contours.
 
 #include <array>
 #include <cstddef>
@@ -30,8 +31,8 @@ enum class ControlId : uint8_t {
     TwinTEnvMod,
     TwinTVolume,
     NoiseDecay,
-    NoiseColour,
     NoiseEnvMod,
+    NoiseColour,
     NoiseVolume,
     // Panel controls of the lower panel.
     MasterVolume,
@@ -96,8 +97,8 @@ inline constexpr std::array<ControlRow, kControlCount> kControls = {{
     {ControlId::TwinTEnvMod,   "MMWheel10",  "twint_env_mod",  ControlPanel::TwinT, ControlKind::Knob,   0, 127,  10,   "Env mod", "", &StepRecord::TwinTEnvMod,  11, FileKnob::None},
     {ControlId::TwinTVolume,   "MMWheel11",  "twint_volume",   ControlPanel::TwinT, ControlKind::Knob,   0, 127, 127,   "Volume",  "", &StepRecord::TwinTVolume,  12, FileKnob::None},
     {ControlId::NoiseDecay,    "MMWheel12",  "noise_decay",    ControlPanel::Noise, ControlKind::Knob,   1, 127,  64,   "Decay",   "", &StepRecord::NoiseDecay,   20, FileKnob::None},
-    {ControlId::NoiseColour,   "MMWheel14",  "noise_colour",   ControlPanel::Noise, ControlKind::Knob,   0, 120, 120,   "Colour",  "", &StepRecord::NoiseColour,  22, FileKnob::None},
     {ControlId::NoiseEnvMod,   "MMWheel13",  "noise_env_mod",  ControlPanel::Noise, ControlKind::Knob,   0, 127,  10,   "Env mod", "", &StepRecord::NoiseEnvMod,  21, FileKnob::None},
+    {ControlId::NoiseColour,   "MMWheel14",  "noise_colour",   ControlPanel::Noise, ControlKind::Knob,   0, 120, 120,   "Colour",  "", &StepRecord::NoiseColour,  22, FileKnob::None},
     {ControlId::NoiseVolume,   "MMWheel15",  "noise_volume",   ControlPanel::Noise, ControlKind::Knob,   0, 127, 127,   "Volume",  "", &StepRecord::NoiseVolume,  23, FileKnob::None},
     {ControlId::MasterVolume,  "MMWheel6",   "master_volume",  ControlPanel::Lower, ControlKind::Knob,   0, 26125, 26125, "Volume", "", nullptr, -1, FileKnob::Volume},
     {ControlId::Delay,         "MMWheel16",  "delay",          ControlPanel::Lower, ControlKind::Knob,   0,  16,   0,   "Delay",   "", nullptr, -1, FileKnob::Delay},

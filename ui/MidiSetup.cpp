@@ -50,12 +50,10 @@ TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFi
 
     Combobox1.OnChange = [this] { Combobox1Change(); };
     CheckBox1.OnClick = [this] { CheckBox1Click(); };
-    SComboBox971.OnChange = [this] { SComboBox971Change(); };
-    SComboBox972.OnChange = [this] { SComboBox972Change(); };
-    SComboBox973.OnChange = [this] { SComboBox973Change(); };
-    SpinEdit972.OnChange = [this] { SpinEdit972Change(); };
-    SpinEdit973.OnChange = [this] { SpinEdit973Change(); };
-    SpinEdit974.OnChange = [this] { SpinEdit974Change(); };
+    for (int voice = 0; voice < 3; ++voice) {
+        Group(voice).Function.OnChange = [this, voice] { FunctionChosen(voice); };
+        Group(voice).Controller.OnChange = [this, voice] { ControllerChanged(voice); };
+    }
     Button1.OnClick = [this] { Button1Click(); };
     Button2.OnClick = [this] { Button2Click(); };
 
@@ -151,34 +149,31 @@ void TForm4::CheckBox1Click() {
     OpenDevs();
 }
 
-void TForm4::SComboBox971Change() {
-    const int32_t i = SComboBox971.ItemIndex();
-    if (i >= 0) SpinEdit972.SetValue(CCTable[i]);
+// The three voice groups of the controller table: the function chosen, the controller number
+// shown for it, and where the voice's slots begin.
+TForm4::VoiceGroup TForm4::Group(int voice) {
+    switch (voice) {
+    case 0:
+        return {SComboBox971, SpinEdit972, 0};
+    case 1:
+        return {SComboBox972, SpinEdit973, 10};
+    default:
+        return {SComboBox973, SpinEdit974, 20};
+    }
 }
 
-void TForm4::SComboBox972Change() {
-    const int32_t i = SComboBox972.ItemIndex();
-    if (i >= 0) SpinEdit973.SetValue(CCTable[i + 10]);
+// SComboBox971Change .. SComboBox973Change: show the chosen function's controller number.
+void TForm4::FunctionChosen(int voice) {
+    const VoiceGroup g = Group(voice);
+    const int32_t i = g.Function.ItemIndex();
+    if (i >= 0) g.Controller.SetValue(CCTable[size_t(g.FirstSlot + i)]);
 }
 
-void TForm4::SComboBox973Change() {
-    const int32_t i = SComboBox973.ItemIndex();
-    if (i >= 0) SpinEdit974.SetValue(CCTable[i + 20]);
-}
-
-void TForm4::SpinEdit972Change() {
-    const int32_t i = SComboBox971.ItemIndex();
-    if (i >= 0) CCTable[i] = SpinEdit972.Value();
-}
-
-void TForm4::SpinEdit973Change() {
-    const int32_t i = SComboBox972.ItemIndex();
-    if (i >= 0) CCTable[i + 10] = SpinEdit973.Value();
-}
-
-void TForm4::SpinEdit974Change() {
-    const int32_t i = SComboBox973.ItemIndex();
-    if (i >= 0) CCTable[i + 20] = SpinEdit974.Value();
+// SpinEdit972Change .. SpinEdit974Change: the chosen function takes the controller number.
+void TForm4::ControllerChanged(int voice) {
+    const VoiceGroup g = Group(voice);
+    const int32_t i = g.Function.ItemIndex();
+    if (i >= 0) CCTable[size_t(g.FirstSlot + i)] = g.Controller.Value();
 }
 
 void TForm4::MidiInput1MidiInput(TMidiInput& sender) {

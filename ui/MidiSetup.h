@@ -80,12 +80,15 @@ public:
     void CloseDevs();
     void Combobox1Change();
     void CheckBox1Click();
-    void SComboBox971Change();
-    void SComboBox972Change();
-    void SComboBox973Change();
-    void SpinEdit972Change();
-    void SpinEdit973Change();
-    void SpinEdit974Change();
+    void SComboBox971Change() { FunctionChosen(0); }
+    void SComboBox972Change() { FunctionChosen(1); }
+    void SComboBox973Change() { FunctionChosen(2); }
+    void SpinEdit972Change() { ControllerChanged(0); }
+    void SpinEdit973Change() { ControllerChanged(1); }
+    void SpinEdit974Change() { ControllerChanged(2); }
+    // voice 0 bass, 1 Twin-T, 2 noise: a function chosen, a controller number changed.
+    void FunctionChosen(int voice);
+    void ControllerChanged(int voice);
     void MidiInput1MidiInput(TMidiInput& sender);
     void DoEvent(const TMyMidiEvent& event);
     void Button1Click(); // "OK": writes the settings, closes
@@ -96,6 +99,12 @@ public:
     static constexpr const char* kNoDeviceText = "No MIDI input device was found.";
 
 private:
+    struct VoiceGroup {
+        ComboBox& Function;
+        SpinEdit& Controller;
+        int FirstSlot;
+    };
+    VoiceGroup Group(int voice);
     std::string ComboText() const;
     void SetStatus(const std::string& text) { MidiStatus.SetCaption(text); }
 
