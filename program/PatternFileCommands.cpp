@@ -5,19 +5,21 @@
 
 namespace zelvox {
 
+namespace {
+// The control of a row of kControls that the window or its envelope dialog shows.
+template <class Form, class Envelopes> auto* WindowControl(Form& form, Envelopes& envelopes, ControlId id) {
+    auto* c = form.ControlFor(id);
+    return c ? c : envelopes.ControlFor(id);
+}
+} // namespace
+
 PatternFileRecord CollectPatternFile(const MainForm& form, const EnvelopeForm& envelopes) {
     PatternFileRecord r;
     for (int p = 1; p <= 16; ++p)
         for (int s = 1; s <= kStepsPerPattern; ++s) r.Store.Step(p, s) = form.Store.Step(p, s);
-    r.Delay = form.MMWheel16.Value();
-    r.Depth = form.MMWheel17.Value();
-    r.Volume = form.MMWheel6.Value();
-    r.BassAttackContour = envelopes.SpinEdit971.Value();
-    r.BassDecayContour = envelopes.SpinEdit972.Value();
-    r.TwinTDecayContour = envelopes.SpinEdit973.Value();
-    r.NoiseDecayContour = envelopes.SpinEdit974.Value();
-    r.Tempo = form.SpinEdit972.Value();
-    r.Steps = form.SpinEdit971.Value();
+    for (const ControlRow& row : kControls)
+        if (row.File != FileKnob::None)
+            FileKnobField(r, row.File) = WindowControl(form, envelopes, row.Id)->Value();
     for (int k = 1; k <= kPhraseCount; ++k) {
         r.Phrases[size_t(k)].Pattern = form.PhraseTable[size_t(k)].Pattern;
         r.Phrases[size_t(k)].Count = form.PhraseTable[size_t(k)].Count;
@@ -30,16 +32,11 @@ void ApplyPatternFile(MainForm& form, EnvelopeForm& envelopes, const PatternFile
     for (int p = 1; p <= 16; ++p) {
         for (int s = 1; s <= kStepsPerPattern; ++s) form.Store.Step(p, s) = r.Store.Step(p, s);
         // Each control clamps to its range and runs its handler only when its value changes,
-        // so after the first pattern these are no-ops. Delay runs with the tempo still shown.
-        form.MMWheel6.SetValue(r.Volume);
-        form.MMWheel16.SetValue(r.Delay);
-        form.MMWheel17.SetValue(r.Depth);
-        form.SpinEdit971.SetValue(r.Steps);
-        form.SpinEdit972.SetValue(r.Tempo);
-        envelopes.SpinEdit971.SetValue(r.BassAttackContour);
-        envelopes.SpinEdit972.SetValue(r.BassDecayContour);
-        envelopes.SpinEdit973.SetValue(r.TwinTDecayContour);
-        envelopes.SpinEdit974.SetValue(r.NoiseDecayContour);
+        // so after the first pattern these are no-ops. In table order: Volume, Delay (with
+        // the tempo still shown), Depth, Steps, Tempo, the four contours.
+        for (const ControlRow& row : kControls)
+            if (row.File != FileKnob::None)
+                WindowControl(form, envelopes, row.Id)->SetValue(FileKnobField(r, row.File));
         form.PhraseTable[size_t(p)].Pattern = r.Phrases[size_t(p)].Pattern;
         form.PhraseTable[size_t(p)].Count = r.Phrases[size_t(p)].Count;
     }

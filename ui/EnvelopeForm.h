@@ -66,6 +66,15 @@ public:
     void Button1Click(); // closes the window
     void Show() { Form5.SetVisible(true); }
 
+    // The dialog's spin edit for a contour row of kControls; null for other rows.
+    ValueControl* ControlFor(ControlId id) {
+        const int c = int(id) - int(ControlId::BassAttackContour);
+        return c >= 0 && c < 4 ? &Contour(c).Spin : nullptr;
+    }
+    const ValueControl* ControlFor(ControlId id) const {
+        return const_cast<EnvelopeForm*>(this)->ControlFor(id);
+    }
+
 private:
     struct ContourRow {
         SpinEdit& Spin;

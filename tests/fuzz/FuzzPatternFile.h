@@ -4,6 +4,10 @@
 // then "Loop" is pressed and 20 buffers are pulled through the chain (render loop, echo) as
 // the output device pulls them.
 //
+// The same bytes then go to a host's synth object (PatternSynth::LoadState) and 8,820 samples
+// are rendered in uneven blocks: a short input is refused, every control stays in its range
+// and the rendering neither crashes nor misbehaves under the sanitizers.
+//
 // What must hold: a file shorter than one record is refused with "Read beyond end of file";
 // any longer file loads and every control stays inside its range; the chain delivers a whole
 // buffer each time; every sample the render loop writes is a valid 16-bit value in
@@ -20,8 +24,26 @@
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 #include "engine/Tables.h"
+#include "synth/PatternSynth.h"
 
 namespace zelvox::fuzz {
+
+// Loads the bytes into a host's synth and plays them.
+inline void PatternStateInto(PatternSynth& synth, const uint8_t* data, size_t size) {
+    auto check = [](bool ok, const char* what) { FuzzCheck(ok, "pattern state", what); };
+    NoiseSeed = 0;
+    const bool loaded = synth.LoadState(data, size);
+    check(loaded == (size >= kPatternFileSize), "a state was refused or taken wrongly");
+    for (const ControlRow& row : kControls) {
+        const int32_t v = synth.Control(row.Id);
+        check(v >= row.Min && v <= row.Max, "a control outside its range");
+    }
+    static int16_t out[PatternSynth::kMaxFrames];
+    synth.Start();
+    for (uint32_t done = 0, block = 1; done < 8820; done += block, block = block * 7 % 1013 + 1)
+        synth.Render(out, block);
+    synth.Stop();
+}
 
 // Loads and plays one file in the program p.
 inline void PatternFileInto(HeadlessProgram& p, const uint8_t* data, size_t size) {
@@ -85,6 +107,9 @@ inline void PatternFileInto(HeadlessProgram& p, const uint8_t* data, size_t size
 inline void PatternFileOne(const uint8_t* data, size_t size) {
     HeadlessProgram p;
     PatternFileInto(p, data, size);
+    PatternSynth synth;
+    synth.Activate();
+    PatternStateInto(synth, data, size);
 }
 
 // The fuzzer's entry: one program serves every input, as one session of the program serves
@@ -94,6 +119,12 @@ inline void PatternFileOne(const uint8_t* data, size_t size) {
 inline void PatternFileInSession(const uint8_t* data, size_t size) {
     static HeadlessProgram& session = *new HeadlessProgram; // lives to the end of the process
     PatternFileInto(session, data, size);
+    static PatternSynth& synth = [] () -> PatternSynth& {
+        auto* s = new PatternSynth;
+        s->Activate();
+        return *s;
+    }();
+    PatternStateInto(synth, data, size);
 }
 
 } // namespace zelvox::fuzz
