@@ -1,5 +1,7 @@
 #include "audio/MMRIFF.h"
 
+#include "base/ByteOrder.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -170,10 +172,7 @@ int64_t TRiffFile::Size() {
 
 bool TRiffFile::CreateChunk(MMCKINFO& ck) {
     uint8_t h[12];
-    auto put = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            h[at + i] = uint8_t(v >> (8 * i));
-    };
+    auto put = [&](int at, uint32_t v) { PutU32(h + at, v); };
     put(0, ck.ckid);
     put(4, ck.cksize);
     int32_t n = 8;

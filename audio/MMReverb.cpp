@@ -379,7 +379,7 @@ struct Reader {
     }
     uint16_t U16() {
         Need(2);
-        const uint16_t v = uint16_t(p[0] | p[1] << 8);
+        const uint16_t v = GetU16(p);
         p += 2;
         left -= 2;
         return v;
