@@ -13,7 +13,8 @@ void WriteSoundField(PatternStore& store, int32_t StepRecord::*field, int32_t va
         return;
     }
     for (int p = 1; p < kPatternSlots; ++p)
-        for (int s = 1; s <= kStepsPerPattern; ++s) store.Step(p, s).*field = value;
+        for (int s = 1; s <= kStepsPerPattern; ++s)
+            store.Step(p, s).*field = value;
 }
 
 bool SetStepNote(StepRecord& r, uint8_t mode, int32_t note) {
@@ -41,7 +42,8 @@ int32_t StepNote(const StepRecord& r, uint8_t mode) {
 StepLook StepLookOf(const StepRecord& r, uint8_t mode) {
     switch (mode) {
     case kModeBass:
-        return r.BassPlay == 0 ? StepLook::Rest : (r.BassSlide != 0 ? StepLook::Slide : StepLook::Note);
+        return r.BassPlay == 0 ? StepLook::Rest
+                               : (r.BassSlide != 0 ? StepLook::Slide : StepLook::Note);
     case kModeTwinT:
         return r.TwinTPlay == 0 ? StepLook::Rest : StepLook::Note;
     case kModeNoise:
@@ -52,7 +54,9 @@ StepLook StepLookOf(const StepRecord& r, uint8_t mode) {
 }
 
 namespace {
-void ToggleFlag(uint8_t& flag) { flag = flag == 1 ? 0 : 1; }
+void ToggleFlag(uint8_t& flag) {
+    flag = flag == 1 ? 0 : 1;
+}
 } // namespace
 
 bool TogglePlay(StepRecord& r, uint8_t mode) {
@@ -88,7 +92,8 @@ void RotateLeft(PatternStore& store, int32_t pattern, int32_t steps) {
     const int32_t p = ClampPattern(pattern);
     const int32_t S = ClampStep(steps);
     const StepRecord first = store.Step(p, 1);
-    for (int i = 1; i <= S - 1; ++i) store.Step(p, i) = store.Step(p, i + 1);
+    for (int i = 1; i <= S - 1; ++i)
+        store.Step(p, i) = store.Step(p, i + 1);
     store.Step(p, S) = first;
 }
 
@@ -96,18 +101,21 @@ void RotateRight(PatternStore& store, int32_t pattern, int32_t steps) {
     const int32_t p = ClampPattern(pattern);
     const int32_t S = ClampStep(steps);
     const StepRecord last = store.Step(p, S);
-    for (int i = S; i >= 2; --i) store.Step(p, i) = store.Step(p, i - 1);
+    for (int i = S; i >= 2; --i)
+        store.Step(p, i) = store.Step(p, i - 1);
     store.Step(p, 1) = last;
 }
 
 void PatternClipboard::Copy(const PatternStore& store, int32_t pattern) {
     const int32_t p = ClampPattern(pattern);
-    for (int s = 1; s <= kStepsPerPattern; ++s) Steps[static_cast<size_t>(s - 1)] = store.Step(p, s);
+    for (int s = 1; s <= kStepsPerPattern; ++s)
+        Steps[static_cast<size_t>(s - 1)] = store.Step(p, s);
 }
 
 void PatternClipboard::Paste(PatternStore& store, int32_t pattern) const {
     const int32_t p = ClampPattern(pattern);
-    for (int s = 1; s <= kStepsPerPattern; ++s) store.Step(p, s) = Steps[static_cast<size_t>(s - 1)];
+    for (int s = 1; s <= kStepsPerPattern; ++s)
+        store.Step(p, s) = Steps[static_cast<size_t>(s - 1)];
 }
 
 } // namespace zelvox

@@ -47,7 +47,11 @@ struct PatternClipboard {
 };
 
 // Pattern and step numbers from outside kept to the store's ranges.
-constexpr int32_t ClampPattern(int32_t p) { return p < 0 ? 0 : (p > 16 ? 16 : p); }
-constexpr int32_t ClampStep(int32_t s) { return s < 1 ? 1 : (s > 16 ? 16 : s); }
+constexpr int32_t ClampPattern(int32_t p) {
+    return p < 0 ? 0 : (p > 16 ? 16 : p);
+}
+constexpr int32_t ClampStep(int32_t s) {
+    return s < 1 ? 1 : (s > 16 ? 16 : s);
+}
 
 } // namespace zelvox

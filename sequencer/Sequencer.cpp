@@ -91,8 +91,10 @@ bool Sequencer::SongStart() {
 // (wrapping as a 32-bit counter), so that phrase repeats until Stop.
 void Sequencer::SongPatternEnd() {
     auto end = [this] {
-        if (Listener_) Listener_->SongEnded();
-        else Stop();
+        if (Listener_)
+            Listener_->SongEnded();
+        else
+            Stop();
     };
     RepeatsLeft = static_cast<int32_t>(static_cast<uint32_t>(RepeatsLeft) - 1u);
     if (RepeatsLeft == 0) {

@@ -11,17 +11,22 @@
 namespace zelvox {
 
 namespace {
-constexpr size_t Index(ControlId id) { return static_cast<size_t>(id); }
+constexpr size_t Index(ControlId id) {
+    return static_cast<size_t>(id);
+}
 constexpr int ContourOf(ControlId id) {
     return static_cast<int>(id) - static_cast<int>(ControlId::BassAttackContour);
 }
 } // namespace
 
-PatternSynth::PatternSynth() : PatternSynth(WindowStartsIt{}) { StartUp(); }
+PatternSynth::PatternSynth() : PatternSynth(WindowStartsIt{}) {
+    StartUp();
+}
 
 PatternSynth::PatternSynth(WindowStartsIt) {
     Eng.SetSeqStepHook([](void* seq) { static_cast<Sequencer*>(seq)->SeqStep(); }, &Seq);
-    for (const ControlRow& row : kControls) Panel[Index(row.Id)] = row.Start;
+    for (const ControlRow& row : kControls)
+        Panel[Index(row.Id)] = row.Start;
     // The echo's stored settings, as the window's chain has them.
     Echo.SetDescription("Untitled");
     Echo.SetMaxDelay(2000);
@@ -38,7 +43,8 @@ void PatternSynth::StartUp() {
     DelayDepthStartup(Echo);
     InitPatternStoreDefaults(Store);
     ShowEditStep();
-    for (int s = 1; s <= kStepsPerPattern; ++s) Store.Step(0, s).BassVolume = 0;
+    for (int s = 1; s <= kStepsPerPattern; ++s)
+        Store.Step(0, s).BassVolume = 0;
     Eng.S.CurStep = 1;
     Eng.S.NextStep = 2;
     Eng.S.PrevStep = Seq.Steps;
@@ -128,7 +134,9 @@ bool PatternSynth::Start() {
     return true;
 }
 
-void PatternSynth::Stop() { Seq.Stop(); }
+void PatternSynth::Stop() {
+    Seq.Stop();
+}
 
 void PatternSynth::ChoosePattern(int32_t pattern) {
     const int32_t p = std::clamp(pattern, 1, 16);
@@ -155,7 +163,8 @@ void PatternSynth::ShowEditStep() {
 std::vector<uint8_t> PatternSynth::SaveState() const {
     PatternFileRecord r;
     for (int p = 1; p <= 16; ++p)
-        for (int s = 1; s <= kStepsPerPattern; ++s) r.Store.Step(p, s) = Store.Step(p, s);
+        for (int s = 1; s <= kStepsPerPattern; ++s)
+            r.Store.Step(p, s) = Store.Step(p, s);
     for (const ControlRow& row : kControls)
         if (row.File != FileKnob::None) FileKnobField(r, row.File) = Panel[Index(row.Id)];
     for (int k = 1; k <= kPhraseCount; ++k) {
@@ -170,7 +179,8 @@ bool PatternSynth::LoadState(const uint8_t* data, size_t size) {
     PatternFileRecord r;
     DecodePatternFile(data, r);
     for (int p = 1; p <= 16; ++p)
-        for (int s = 1; s <= kStepsPerPattern; ++s) Store.Step(p, s) = r.Store.Step(p, s);
+        for (int s = 1; s <= kStepsPerPattern; ++s)
+            Store.Step(p, s) = r.Store.Step(p, s);
     // Volume, Delay (at the tempo still set), Depth, Steps, Tempo, the contours: table order.
     for (const ControlRow& row : kControls)
         if (row.File != FileKnob::None) SetControl(row.Id, FileKnobField(r, row.File));

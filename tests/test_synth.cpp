@@ -25,7 +25,8 @@ namespace {
 std::vector<uint8_t> BusyFile() {
     const char* d = std::getenv("ZELVOX_TEST_DATA");
     const fs::path data = d ? fs::path(d) : fs::path("tests/data");
-    std::vector<uint8_t> bytes = ReadAll(data.parent_path() / "fuzz" / "corpus" / "pattern" / "busy");
+    std::vector<uint8_t> bytes =
+        ReadAll(data.parent_path() / "fuzz" / "corpus" / "pattern" / "busy");
     EXPECT_EQ(bytes.size(), kPatternFileSize);
     PatternFileRecord r;
     DecodePatternFile(bytes.data(), r);
@@ -71,12 +72,14 @@ TEST(PatternSynth, RendersTheChainsSamplesInEveryBlockSize) {
         const std::vector<int16_t> chain = ChainRender(file, song, 150);
         ASSERT_EQ(chain.size(), 150u * 441);
         size_t loud = 0;
-        for (int16_t v : chain) loud += v > 1000 || v < -1000;
+        for (int16_t v : chain)
+            loud += v > 1000 || v < -1000;
         ASSERT_GT(loud, chain.size() / 10) << "the reference must be sound, not silence";
         for (uint32_t block : {1u, 64u, 441u, 1000u, 4096u, 8192u}) {
             const std::vector<int16_t> synth = SynthRender(file, song, chain.size(), block);
             size_t first = 0;
-            while (first < chain.size() && chain[first] == synth[first]) ++first;
+            while (first < chain.size() && chain[first] == synth[first])
+                ++first;
             EXPECT_EQ(first, chain.size()) << "song " << song << ", blocks of " << block
                                            << ": first difference at sample " << first;
         }

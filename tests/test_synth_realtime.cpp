@@ -55,26 +55,49 @@ void* operator new(size_t n) {
     if (void* p = RawAlloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](size_t n) { return operator new(n); }
+void* operator new[](size_t n) {
+    return operator new(n);
+}
 void* operator new(size_t n, const std::nothrow_t&) noexcept {
     Count(Allocations);
     return RawAlloc(n ? n : 1);
 }
-void* operator new[](size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void* operator new[](size_t n, const std::nothrow_t& t) noexcept {
+    return operator new(n, t);
+}
 void* operator new(size_t n, std::align_val_t a) {
     Count(Allocations);
-    if (void* p = std::aligned_alloc(size_t(a), (n + size_t(a) - 1) / size_t(a) * size_t(a))) return p;
+    if (void* p = std::aligned_alloc(size_t(a), (n + size_t(a) - 1) / size_t(a) * size_t(a)))
+        return p;
     throw std::bad_alloc();
 }
-void* operator new[](size_t n, std::align_val_t a) { return operator new(n, a); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void* operator new[](size_t n, std::align_val_t a) {
+    return operator new(n, a);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
 
 // The C allocator and the mutex, counted on their way to the C library. The address
 // sanitizer brings its own allocator; under it only operator new is counted.
@@ -119,7 +142,8 @@ void HostSession(PatternSynth& synth, std::vector<int16_t>& buffer) {
     synth.SetControl(ControlId::Steps, 1);
     synth.SetSongMode(true); // stops
     synth.Start();           // phrase 1 plays pattern 1 once, then the song ends
-    for (int i = 0; i < 20; ++i) synth.Render(buffer.data(), 4096);
+    for (int i = 0; i < 20; ++i)
+        synth.Render(buffer.data(), 4096);
     synth.Stop();
     synth.Render(buffer.data(), 500);
 }

@@ -11,7 +11,8 @@ namespace zelvox {
 EnvelopeForm::EnvelopeForm() {
     Form5.SetCaption("Synth envelopes");
     Form5.SetVisible(false);
-    for (int c = 0; c < kContourCount; ++c) Contour(c).Spin.OnChange = [this, c] { ContourChange(c); };
+    for (int c = 0; c < kContourCount; ++c)
+        Contour(c).Spin.OnChange = [this, c] { ContourChange(c); };
     Button1.OnClick = [this] { Button1Click(); };
 }
 
@@ -46,7 +47,9 @@ void EnvelopeForm::ContourChange(int c) {
     row.Preview.Draw(ContourCurve(c));
 }
 
-void EnvelopeForm::Button1Click() { Form5.SetVisible(false); }
+void EnvelopeForm::Button1Click() {
+    Form5.SetVisible(false);
+}
 
 void PreviewImage::Draw(const float* curve) {
     for (int x = 0; x < kWidth; ++x) {

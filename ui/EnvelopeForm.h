@@ -43,7 +43,7 @@ public:
     SpinEdit SpinEdit972 = ValueControlFor(ControlId::BassDecayContour);
     SpinEdit SpinEdit973 = ValueControlFor(ControlId::TwinTDecayContour);
     SpinEdit SpinEdit974 = ValueControlFor(ControlId::NoiseDecayContour);
-    Label FlatEdit971{"FlatEdit971", ""};           // 0..100 figure of each setting
+    Label FlatEdit971{"FlatEdit971", ""}; // 0..100 figure of each setting
     Label FlatEdit972{"FlatEdit972", ""};
     Label FlatEdit973{"FlatEdit973", ""};
     Label FlatEdit974{"FlatEdit974", ""};

@@ -26,10 +26,13 @@ void MainForm::UpdateArranger() {
 }
 
 void MainForm::ArrStop() {
-    for (int k = 1; k <= kPhraseCount; ++k) PhraseLabel(k).SetFontColour(Colours::White);
+    for (int k = 1; k <= kPhraseCount; ++k)
+        PhraseLabel(k).SetFontColour(Colours::White);
 }
 
-void MainForm::CopyPattern(int32_t pattern) { Synth.Clipboard.Copy(Store, pattern); }
+void MainForm::CopyPattern(int32_t pattern) {
+    Synth.Clipboard.Copy(Store, pattern);
+}
 
 void MainForm::PastePattern(int32_t pattern) {
     Synth.Clipboard.Paste(Store, pattern);

@@ -55,10 +55,14 @@ void MainForm::SpinEdit971Change() {
     Synth.ControlChanged(ControlId::Steps, SpinEdit971.Value());
     Synth.ControlChanged(ControlId::Tempo, SpinEdit972.Value());
     const int32_t steps = Steps();
-    for (int n = 1; n <= kStepsPerPattern; ++n) MMLED(n).SetColor(Colours::Black);
-    for (int n = 1; n <= steps; ++n) MMLED(n).SetColor(Colours::Lime);
-    for (int n = 1; n <= kStepsPerPattern; ++n) MMSlider(n).SetEnabled(false);
-    for (int n = 1; n <= steps; ++n) MMSlider(n).SetEnabled(true);
+    for (int n = 1; n <= kStepsPerPattern; ++n)
+        MMLED(n).SetColor(Colours::Black);
+    for (int n = 1; n <= steps; ++n)
+        MMLED(n).SetColor(Colours::Lime);
+    for (int n = 1; n <= kStepsPerPattern; ++n)
+        MMSlider(n).SetEnabled(false);
+    for (int n = 1; n <= steps; ++n)
+        MMSlider(n).SetEnabled(true);
 }
 
 // "Delay": the echo time is the knob value in steps at the tempo now set; changing the tempo
