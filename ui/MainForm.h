@@ -32,7 +32,7 @@ namespace zelvox {
 
 class TMMReverb;
 
-class MainForm : private SequencerListener {
+class MainForm final : private SequencerListener {
 public:
     MainForm();
     ~MainForm();
