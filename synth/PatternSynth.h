@@ -81,7 +81,8 @@ public:
     bool Playing() const { return Seq.Playing(); }
     // A pattern (1..16): at once when stopped, at the next pattern end while playing.
     void ChoosePattern(int32_t pattern);
-    // Song (arranger) on or off; as the window's page switch, switching stops the transport.
+    // Song (arranger) on or off; switching it on stops the transport, as the window's
+    // Arranger page does.
     void SetSongMode(bool on);
     void SetTempo(int32_t bpm) { SetControl(ControlId::Tempo, bpm); }
 
