@@ -1,6 +1,7 @@
 #include "app/HelpViewer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -9,7 +10,36 @@
 
 namespace zelvox::app {
 
-QString HelpFilePath() { return QCoreApplication::applicationDirPath() + "/Zelvox.html"; }
+// Set by the build from the install folders (GNUInstallDirs); the defaults are a plain
+// /usr/local install's.
+#ifndef ZELVOX_HELP_RELATIVE_DIR
+#define ZELVOX_HELP_RELATIVE_DIR "../share/zelvox"
+#endif
+#ifndef ZELVOX_HELP_INSTALL_DIR
+#define ZELVOX_HELP_INSTALL_DIR "/usr/local/share/zelvox"
+#endif
+
+QStringList HelpFileCandidates(const QString& programDir) {
+    const QDir dir(programDir);
+    QStringList candidates{
+        dir.filePath("Zelvox.html"),
+        QDir::cleanPath(dir.filePath(QStringLiteral(ZELVOX_HELP_RELATIVE_DIR "/Zelvox.html")))};
+    const QString configured =
+        QDir::cleanPath(QStringLiteral(ZELVOX_HELP_INSTALL_DIR "/Zelvox.html"));
+    if (!candidates.contains(configured)) candidates.append(configured);
+    return candidates;
+}
+
+QString FindHelpFile(const QString& programDir) {
+    const QStringList candidates = HelpFileCandidates(programDir);
+    for (const QString& path : candidates)
+        if (QFileInfo(path).isFile()) return path;
+    return candidates.front();
+}
+
+QString HelpFilePath() {
+    return FindHelpFile(QCoreApplication::applicationDirPath());
+}
 
 HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("HelpViewer");

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QTimer>
 
@@ -99,4 +102,33 @@ TEST_F(GuiApp_, HelpOpensTheDocumentAtItsContentsAndCoversEveryPage) {
     HelpViewer missing;
     missing.OpenContents("/nonexistent/Zelvox.html");
     EXPECT_TRUE(missing.Browser()->toPlainText().contains("Help file not found"));
+}
+
+// The build tree keeps the document beside the program; an installed program finds it in
+// ../share/zelvox relative to itself, whatever prefix (or DESTDIR) it was put under.
+TEST_F(GuiApp_, HelpFindsTheDocumentBesideTheProgramThenInTheInstalledDataFolder) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString bin = root.filePath("usr/bin");
+    const QString shared = root.filePath("usr/share/zelvox/Zelvox.html");
+    const QString beside = bin + "/Zelvox.html";
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QDir().mkpath(root.filePath("usr/share/zelvox")));
+    // None there: the configured prefix's copy if this machine has one installed, else the
+    // first place, which the viewer then names as missing.
+    const QString configured = HelpFileCandidates(bin).back();
+    const QString none = QFileInfo(configured).isFile() ? configured : beside;
+    EXPECT_EQ(FindHelpFile(bin), none);
+
+    for (const QString& path : {shared, beside}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    EXPECT_EQ(FindHelpFile(bin), beside);
+    ASSERT_TRUE(QFile::remove(beside));
+    EXPECT_EQ(FindHelpFile(bin), shared);
+    // A folder of that name is not the document.
+    ASSERT_TRUE(QFile::remove(shared));
+    ASSERT_TRUE(QDir().mkpath(shared));
+    EXPECT_EQ(FindHelpFile(bin), none);
 }
