@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Zelvox needs to build, run and test.
+# Installs the Debian 12 packages Zelvox needs to build, run and test, and to build and check
+# its Debian package (dpkg-dev: dpkg-shlibdeps for the Depends; the validators, lintian and man
+# for scripts/check-install.sh).
 # libjack-jackd2-dev is named in the same command as the RtAudio/RtMidi headers so that
 # apt keeps JACK2 instead of pulling in the old JACK1 headers.
 set -euo pipefail
@@ -14,6 +16,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
   clang libclang-rt-14-dev
   xvfb xauth
+  dpkg-dev desktop-file-utils appstream lintian man-db groff-base file bsdextrautils
 )
 
 missing=()

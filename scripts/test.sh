@@ -2,12 +2,15 @@
 # The whole test suite on a fresh Debian 12 machine: installs what it needs, builds,
 # starts a private JACK server and runs every test.
 #
+# Then the package stage: the Debian package is built (scripts/package.sh), checked with
+# lintian, installed with apt, its programs run, and removed again.
+#
 # Then the hardening stages, each of which fails the script on any finding:
 #   2. every test again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan);
 #   3. the real-time and MIDI tests under ThreadSanitizer (build-tsan, only their targets);
 #   4. a bounded libFuzzer run of every target in tests/fuzz (clang, build-fuzz); a crashing
 #      input is kept under fuzz-findings/<target>/ and the folder is printed.
-# ZELVOX_TEST_STAGES (default "all") may name a subset: "main asan tsan fuzz".
+# ZELVOX_TEST_STAGES (default "all") may name a subset: "main package asan tsan fuzz".
 # ZELVOX_FUZZ_SECONDS (default 60) bounds each fuzz target's run.
 # Every build here has ZELVOX_WERROR=ON: a compiler warning in the project's code fails it.
 set -euo pipefail
@@ -29,7 +32,45 @@ if want main; then
   bash scripts/check-includes.sh
   bash scripts/build.sh build -DZELVOX_WERROR=ON
   bash scripts/with-jack.sh ctest --test-dir build --output-on-failure -j"$(nproc)"
+  # What "cmake --install" puts where, the validators and the manual pages.
+  bash scripts/check-install.sh build
   stage_done main
+fi
+
+if want package; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  if dpkg-query -W -f='${Status}' zelvox 2>/dev/null | grep -q "install ok installed"; then
+    echo "*** the package zelvox is already installed here; this stage installs and removes its own" >&2
+    exit 1
+  fi
+  [ -x build/app/zelvox-render ] || bash scripts/build.sh build -DZELVOX_WERROR=ON
+  bash scripts/package.sh build-deb
+  deb=$(ls build-deb/zelvox_*.deb)
+  bash scripts/check-install.sh build-deb "$deb"
+  pkg_tmp=$(mktemp -d)
+  trap '$SUDO apt-get remove -y -qq zelvox >/dev/null 2>&1 || true; rm -rf "$pkg_tmp"' EXIT
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+  # The installed renderer renders what the build tree's renders, byte for byte: the
+  # start-up patterns, and a busy pattern file looped and as a song.
+  busy=tests/fuzz/corpus/pattern/busy
+  n=0
+  for args in "--buffers 300" "$busy --buffers 300" "$busy --arranger --buffers 3000"; do
+    n=$((n + 1))
+    # shellcheck disable=SC2086 # the arguments are split on purpose
+    XDG_CONFIG_HOME=$pkg_tmp /usr/bin/zelvox-render $args -o "$pkg_tmp/installed-$n.wav"
+    # shellcheck disable=SC2086
+    XDG_CONFIG_HOME=$pkg_tmp build/app/zelvox-render $args -o "$pkg_tmp/built-$n.wav"
+    cmp "$pkg_tmp/installed-$n.wav" "$pkg_tmp/built-$n.wav"
+  done
+  # The installed program starts (offscreen) and its Help finds the installed document.
+  help=$(XDG_CONFIG_HOME=$pkg_tmp QT_QPA_PLATFORM=offscreen /usr/bin/zelvox --check-help 2>"$pkg_tmp/err") ||
+    { cat "$pkg_tmp/err" >&2; exit 1; }
+  [ "$help" = /usr/share/zelvox/Zelvox.html ] || { echo "*** installed zelvox shows $help" >&2; exit 1; }
+  $SUDO apt-get remove -y -qq zelvox >/dev/null
+  rm -rf "$pkg_tmp"
+  trap - EXIT
+  stage_done package
 fi
 
 # Sanitizer reports end the process with an error, so ctest sees a failure. Leaks are
