@@ -44,7 +44,10 @@ if want package; then
     echo "*** the package zelvox is already installed here; this stage installs and removes its own" >&2
     exit 1
   fi
-  [ -x build/app/zelvox-render ] || bash scripts/build.sh build -DZELVOX_WERROR=ON
+  # The build tree's renderer, up to date, is what the installed one is compared with.
+  [ -f build/build.ninja ] ||
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOX_WERROR=ON >/dev/null
+  cmake --build build -j"$(nproc)" --target zelvox-render
   bash scripts/package.sh build-deb
   deb=$(ls build-deb/zelvox_*.deb)
   bash scripts/check-install.sh build-deb "$deb"
