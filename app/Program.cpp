@@ -45,6 +45,9 @@ Program::Program(ProgramOptions options) {
     });
     Envelope_ = std::make_unique<EnvelopeWindow>(Envelopes);
     Help_ = std::make_unique<HelpViewer>();
+    // The dialogs open centred on the main window.
+    if (MidiWindow_) MidiWindow_->SetCentreOn(Main_.get());
+    Envelope_->SetCentreOn(Main_.get());
 
     connect(Splash_.get(), &SplashWindow::okPressed, this, [this] {
         Main_->show();
@@ -58,6 +61,7 @@ Program::Program(ProgramOptions options) {
     w.OnSavePattern = [this] { Savepattern1Click(); };
     w.OnRecordToWav = [this] { Recordtowav1Click(); };
     w.OnAudioSetup = [this] {
+        if (!AudioWindow_->isVisible()) CentreOn(*AudioWindow_, Main_.get());
         AudioWindow_->show();
         AudioWindow_->raise();
         AudioWindow_->activateWindow();
@@ -122,6 +126,9 @@ void Program::Recordtowav1Click() {
     RecordToWav(Form, Rig_->Recorder, name->toStdString());
 }
 
-void Program::Help2Click() { Help_->OpenContents(HelpFilePath()); }
+void Program::Help2Click() {
+    if (!Help_->isVisible()) CentreOn(*Help_, Main_.get());
+    Help_->OpenContents(HelpFilePath());
+}
 
 } // namespace zelvox::app

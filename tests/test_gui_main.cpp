@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -132,6 +133,52 @@ TEST_F(GuiMain, RightClickingASliderOpensTheStepMenuOnThatStep) {
     W->StepMenu()->hide();
     EXPECT_EQ(F().Store.Step(1, 2).TwinTPlay, 1 - before);
     EXPECT_EQ(F().MMSlider(2).ThumbColour(), before ? Colours::Grey : Colours::Lime);
+}
+
+// A step chosen with its LED stays the edit step while menus open and close and the window
+// loses and regains activation (a dialog, a file chooser): the slider holding the keyboard
+// focus gets those focus events too, and they are not the user entering it. Tab still is.
+TEST_F(GuiMain, MenusAndWindowActivationKeepTheStepChosenWithItsLed) {
+    QApplication::setActiveWindow(W);
+    auto* slider1 = View<NoteSliderView>("MMSlider1");
+    slider1->setFocus(Qt::OtherFocusReason);
+    ProcessEvents();
+    ASSERT_TRUE(slider1->hasFocus());
+    F().SelectedNote1Click();
+    Click(View<LedView>("MMLED7"));
+    ASSERT_EQ(F().EditStep, 7);
+    ASSERT_TRUE(slider1->hasFocus()) << "an LED click does not move the focus";
+
+    // In Qt's order: the menu opens (focus out, popup reason), an item runs, the menu closes
+    // (focus back in, popup reason).
+    QMenu* menu = W->FindAction("&Selected Note")->associatedObjects().isEmpty()
+                      ? nullptr
+                      : qobject_cast<QMenu*>(W->FindAction("&Selected Note")->associatedObjects().front());
+    ASSERT_NE(menu, nullptr);
+    menu->popup(W->mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }, 2000));
+    menu->hide();
+    ProcessEvents();
+    EXPECT_EQ(F().EditStep, 7);
+    EXPECT_EQ(F().MMLED(7).Color(), Colours::Maroon);
+
+    // The window deactivated and activated again.
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(slider1, &out);
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(slider1, &in);
+    EXPECT_EQ(F().EditStep, 7);
+
+    // The next knob turn edits step 7, not step 1.
+    const int32_t step1 = F().Store.Step(1, 1).BassCutoff;
+    Wheel(View<KnobView>("MMWheel3"), 3);
+    EXPECT_NE(F().Store.Step(1, 7).BassCutoff, step1);
+    EXPECT_EQ(F().Store.Step(1, 1).BassCutoff, step1);
+
+    // Tabbing into a slider is entering it: its step is chosen.
+    QFocusEvent tab(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(View<NoteSliderView>("MMSlider3"), &tab);
+    EXPECT_EQ(F().EditStep, 3);
 }
 
 TEST_F(GuiMain, TheFourPagesShowTheirPanelsAndCaptions) {

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <vector>
+
+#include <QScreen>
+
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenuBar>
@@ -133,6 +138,30 @@ TEST_F(GuiShell, HelpOpensTheProgramsOwnViewerAtTheContents) {
     // The test program's folder has no help file next to it; the viewer says where it looked.
     const QString text = program.Help().Browser()->toPlainText();
     EXPECT_TRUE(text.startsWith("Zelvox Help") || text.contains("Help file not found")) << text.toStdString();
+}
+
+TEST_F(GuiShell, DialogsOpenCentredOnTheMainWindow) {
+    GuiProgram holder;
+    Program& program = *holder;
+    MainWindow& main = program.Main();
+    main.show();
+    // Off the screen's centre, with room around it for the largest dialog (the help viewer).
+    const QRect screen = main.screen()->availableGeometry();
+    main.move(screen.center() - main.rect().center() + QPoint(40, 20));
+    ProcessEvents();
+    const QPoint centre = main.frameGeometry().center();
+    std::vector<QWidget*> dialogs{&program.AudioDialog(), &program.EnvelopeDialog(), &program.Help()};
+    if (program.MidiDialog()) dialogs.push_back(program.MidiDialog());
+    for (const char* item : {"&Audio", "&Envelopes", "&Help", "&MIDI"})
+        main.FindAction(item)->trigger();
+    ProcessEvents();
+    for (QWidget* d : dialogs) {
+        ASSERT_TRUE(d->isVisible()) << d->objectName().toStdString();
+        const QPoint off = d->frameGeometry().center() - centre;
+        // Within the rounding of two centres and the window frame.
+        EXPECT_TRUE(std::abs(off.x()) <= 3 && std::abs(off.y()) <= 3)
+            << d->objectName().toStdString() << " is off by " << off.x() << "," << off.y();
+    }
 }
 
 TEST_F(GuiShell, MidiThatDidNotOpenAtStartIsShownOnTheStatusBarWhileTheWindowIsSeen) {

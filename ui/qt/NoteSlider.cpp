@@ -88,16 +88,25 @@ void NoteSliderView::showEvent(QShowEvent* e) {
     Refresh(); // a focus the program gave while the window was hidden arrives now
 }
 
+namespace {
+// A menu opening or closing, or the window losing or regaining activation (a dialog, a file
+// chooser, another program), takes the keyboard focus away and gives it back to the same
+// slider: the user did not enter it, so the step chosen meanwhile (with an LED) stays chosen.
+bool FocusStaysInWindow(const QFocusEvent* e) {
+    return e->reason() == Qt::PopupFocusReason || e->reason() == Qt::ActiveWindowFocusReason;
+}
+} // namespace
+
 void NoteSliderView::focusInEvent(QFocusEvent* e) {
     // A press selects the step itself (below) and the program's own focus moves have
     // selected it already; focus that arrives by keyboard selects it here.
-    if (!Pressing_ && !Syncing_) Model_.FocusIn();
+    if (!Pressing_ && !Syncing_ && !(FocusStaysInWindow(e) && Model_.Focused())) Model_.FocusIn();
     update();
     QWidget::focusInEvent(e);
 }
 
 void NoteSliderView::focusOutEvent(QFocusEvent* e) {
-    Model_.FocusOut();
+    if (!FocusStaysInWindow(e)) Model_.FocusOut();
     update();
     QWidget::focusOutEvent(e);
 }
