@@ -17,19 +17,32 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zelvox-render [FILE.zvx] [--arranger] [--buffers N] -o OUT.wav\n"
-    "       zelvox-render --play [FILE.zvx] [--arranger] [--buffers N] [--start-delay MS]\n"
+    "usage: zelvox-render [FILE.zvx] [--arranger | --pattern N] [--buffers N | --seconds S]\n"
+    "                     [-o OUT.wav] [--stems DIR]\n"
+    "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
+    "                     [--buffers N | --seconds S] [--start-delay MS]\n"
     "\n"
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz), faster than real\n"
     "time and without a sound device. The program starts with its start-up patterns; FILE,\n"
     "if given, is then loaded as File > Load pattern does.\n"
     "\n"
-    "  -o, --output OUT.wav  the file to write (required); replaced only when complete\n"
+    "  -o, --output OUT.wav  the file to write; replaced only when complete\n"
+    "  --stems DIR           also (or, without -o, only) write one file per voice into the\n"
+    "                        folder DIR (made if missing): bass.wav, twin-t.wav and\n"
+    "                        noise.wav, each the voice alone, dry, through the master\n"
+    "                        volume, and echo.wav, the echo's return (its wet part). Same\n"
+    "                        format and length as the mix, sample-aligned; where neither\n"
+    "                        the mix nor a stem clips, the four add up to the mix within\n"
+    "                        1 per stem. The mix is the same with or without --stems\n"
     "  --arranger            play the song of the Arranger page (\"Play\") instead of\n"
     "                        looping pattern 1 on the Bass page (\"Loop\"); rendering stops\n"
     "                        after the buffer in which the song ends\n"
+    "  --pattern N           loop pattern N (1 to 16) instead of pattern 1, as if its\n"
+    "                        pattern button was pressed before \"Loop\"; not with --arranger\n"
     "  --buffers N           render at most N buffers of 441 samples (10 ms); default 1000\n"
     "                        (with --play: no limit)\n"
+    "  --seconds S           instead of --buffers: at most S seconds (a decimal number\n"
+    "                        above 0, at most 10000000), rounded up to whole 10 ms buffers\n"
     "  --play                play through the sound device in real time instead of writing\n"
     "                        a file, with the desktop program's chain and output device and\n"
     "                        the sound output chosen in its settings file (ZLVX3.INI,\n"
@@ -40,16 +53,51 @@ constexpr const char* kUsage =
     "                        so that a recorder can connect to it first; default 0\n"
     "  -h, --help            show this text\n"
     "\n"
+    "A render needs -o, --stems or both; on a terminal it shows its progress every 5 s of\n"
+    "sound.\n"
+    "\n"
     "Exit status 0 on success, 1 when rendering or playing failed (e.g. \"No wave audio\n"
-    "playing device found\"), 2 for bad options. On failure no output file is left behind.\n";
+    "playing device found\"), 2 for bad options. On failure no output file is left behind,\n"
+    "neither the mix nor any stem.\n";
+
+constexpr int64_t kMaxBuffers = 1'000'000'000; // 10^7 s, about 116 days
 
 struct Options {
-    std::string File, Out;
+    std::string File, Out, Stems;
     bool Arranger = false;
     bool Play = false;
+    int32_t Pattern = 0;  // 0: not given (pattern 1 loops)
     int64_t Buffers = -1; // -1: not given (1000 for a render, no limit for --play)
+    bool BuffersGiven = false, SecondsGiven = false;
     int32_t StartDelayMs = 0;
 };
+
+// Seconds as a decimal number ("90", "2.5", ".75") to 10 ms buffers, rounded up. Read digit
+// by digit rather than through a double, so that 0.07 s is 7 buffers, not 8. 0 when the text
+// is not such a number or the result lies outside 1..kMaxBuffers.
+int64_t SecondsToBuffers(const std::string& v) {
+    const size_t dot = v.find('.');
+    const std::string whole = v.substr(0, dot);
+    const std::string frac = dot == std::string::npos ? std::string() : v.substr(dot + 1);
+    if (whole.empty() && frac.empty()) return 0;
+    for (const std::string* part : {&whole, &frac})
+        for (char c : *part)
+            if (c < '0' || c > '9') return 0;
+    int64_t buffers = 0;
+    for (char c : whole) {
+        buffers = buffers * 10 + (c - '0') * 100;
+        if (buffers > kMaxBuffers) return 0;
+    }
+    for (size_t i = 0; i < frac.size(); ++i) {
+        if (i < 2)
+            buffers += (frac[i] - '0') * (i == 0 ? 10 : 1);
+        else if (frac[i] != '0') {
+            ++buffers; // a part of a buffer counts as a whole one
+            break;
+        }
+    }
+    return buffers >= 1 && buffers <= kMaxBuffers ? buffers : 0;
+}
 
 volatile std::sig_atomic_t Interrupted = 0;
 void OnInterrupt(int) { Interrupted = 1; }
@@ -99,15 +147,43 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 return 2;
             }
             o.Out = v;
+        } else if (value("--stems", v)) {
+            if (!error.empty()) return 2;
+            if (v.empty()) {
+                error = "the stems folder name is empty";
+                return 2;
+            }
+            o.Stems = v;
         } else if (value("--buffers", v)) {
             if (!error.empty()) return 2;
             int64_t n = 0;
             const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
-            if (r.ec != std::errc() || r.ptr != v.data() + v.size() || n < 1 || n > 1'000'000'000) {
+            if (r.ec != std::errc() || r.ptr != v.data() + v.size() || n < 1 || n > kMaxBuffers) {
                 error = "--buffers wants a whole number from 1 to 1000000000, not '" + v + "'";
                 return 2;
             }
             o.Buffers = n;
+            o.BuffersGiven = true;
+        } else if (value("--seconds", v)) {
+            if (!error.empty()) return 2;
+            const int64_t n = SecondsToBuffers(v);
+            if (n == 0) {
+                error = "--seconds wants a decimal number of seconds above 0 and at most "
+                        "10000000, not '";
+                error += v + "'";
+                return 2;
+            }
+            o.Buffers = n;
+            o.SecondsGiven = true;
+        } else if (value("--pattern", v)) {
+            if (!error.empty()) return 2;
+            int32_t n = 0;
+            const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
+            if (r.ec != std::errc() || r.ptr != v.data() + v.size() || n < 1 || n > 16) {
+                error = "--pattern wants a pattern number from 1 to 16, not '" + v + "'";
+                return 2;
+            }
+            o.Pattern = n;
         } else if (a.size() > 1 && a[0] == '-') {
             error = "unknown option '" + a + "' (see --help)";
             return 2;
@@ -118,16 +194,25 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             return 2;
         }
     }
-    if (o.Play && !o.Out.empty()) {
-        error = "--play writes no file: leave out -o (see --help)";
+    if (o.BuffersGiven && o.SecondsGiven) {
+        error = "give --buffers or --seconds, not both (see --help)";
+        return 2;
+    }
+    if (o.Pattern != 0 && o.Arranger) {
+        error = "--pattern does not go with --arranger: the song chooses its own patterns "
+                "(see --help)";
+        return 2;
+    }
+    if (o.Play && (!o.Out.empty() || !o.Stems.empty())) {
+        error = "--play writes no file: leave out -o and --stems (see --help)";
         return 2;
     }
     if (!o.Play && o.StartDelayMs != 0) {
         error = "--start-delay goes with --play (see --help)";
         return 2;
     }
-    if (!o.Play && o.Out.empty()) {
-        error = "no output file: give -o OUT.wav (see --help)";
+    if (!o.Play && o.Out.empty() && o.Stems.empty()) {
+        error = "no output file: give -o OUT.wav, --stems DIR or both (see --help)";
         return 2;
     }
     return 0;
@@ -147,6 +232,7 @@ int Play(const Options& o) {
                 return Fail(1, o.File + ": " + e.what());
             }
         }
+        if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
         if (::isatty(STDERR_FILENO) == 1)
             std::fprintf(stderr, "playing through %s; Ctrl-C stops\n", player.Backend().c_str());
         const zelvox::HeadlessPlayResult r =
@@ -199,6 +285,7 @@ int main(int argc, char** argv) {
                 return Fail(1, o.File + ": " + e.what());
             }
         }
+        if (o.Pattern != 0) program.PressPatternButton(o.Pattern);
         auto progress = [&](int64_t n) {
             if (terminal && (n % 500 == 0 || n == o.Buffers)) {
                 progressShown = true;
@@ -207,13 +294,17 @@ int main(int argc, char** argv) {
                              static_cast<long long>(n / 100));
             }
         };
-        program.Render(o.Out, o.Arranger, o.Buffers, progress);
+        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems}, o.Arranger, o.Buffers,
+                       progress);
         if (progressShown) std::fputc('\n', stderr);
     } catch (const std::exception& e) {
         if (progressShown) std::fputc('\n', stderr);
         std::string what = e.what();
-        // The WAV sink's own messages name no file; add it.
-        if (what.find(o.Out) == std::string::npos) what = o.Out + ": " + what;
+        // The WAV sink's own messages name no file; add the mix's. The stems' messages name
+        // their file or folder.
+        const bool named = (!o.Out.empty() && what.find(o.Out) != std::string::npos) ||
+                           (!o.Stems.empty() && what.find(o.Stems) != std::string::npos);
+        if (!named) what = (o.Out.empty() ? o.Stems : o.Out) + ": " + what;
         return Fail(1, what);
     }
     return 0;

@@ -77,9 +77,12 @@ inline int32_t Clip16(int32_t v, bool& clipped) {
 
 // One channel of one frame: reads the taps of `mem` at the shared positions (not advanced
 // here), forms the output y and writes the memory value. `cross` is the other channel's
-// dry share for the memory (0 when not panning).
+// dry share for the memory (0 when not panning). With kWet the wet part of y (the echo
+// return, limited to 16 bits on its own) goes to *wetOut; its clipping is not reported, as
+// it touches neither the output nor the memory.
+template <bool kWet>
 inline int32_t EchoStep(const ReverbDsp& d, int16_t* mem, int32_t& wetPrev, int32_t dry,
-                        int32_t cross, bool& clipped) {
+                        int32_t cross, bool& clipped, int16_t* wetOut) {
     int32_t acc = 0;
     for (int j = 0; j < d.NumTaps; ++j)
         acc = Add(acc, Mul(mem[d.TapPos[j]], d.TapGain[j]));
@@ -87,8 +90,13 @@ inline int32_t EchoStep(const ReverbDsp& d, int16_t* mem, int32_t& wetPrev, int3
     wetPrev = wet;
     int32_t toMemory = Add(Mul(d.FbGain, wet) >> 8, dry);
     if (cross != 0) toMemory = Add(toMemory, cross);
-    const int32_t y = Clip16(Add(Mul(wet, d.WetGain) >> 8, dry), clipped);
+    const int32_t wetPart = Mul(wet, d.WetGain) >> 8;
+    const int32_t y = Clip16(Add(wetPart, dry), clipped);
     mem[d.W] = int16_t(Clip16(toMemory, clipped));
+    if constexpr (kWet) {
+        bool ignored = false;
+        *wetOut = int16_t(Clip16(wetPart, ignored));
+    }
     return y;
 }
 
@@ -118,47 +126,69 @@ struct Sample8 {
     static constexpr int kSize = 1;
 };
 
-template <class S> bool ProcessMono(ReverbDsp& d, uint8_t* data, uint32_t frames) {
-    bool clipped = false;
+// Frames [from, to) of the buffer; with kWet the wet parts go to wetOut, one per sample in
+// the buffer's channel order, indexed as the buffer is.
+template <class S, bool kWet>
+void ProcessMono(ReverbDsp& d, uint8_t* data, uint32_t from, uint32_t to, int16_t* wetOut,
+                 bool& clipped) {
     int16_t* mem = d.MemL.data();
-    for (uint32_t i = 0; i < frames; ++i) {
+    for (uint32_t i = from; i < to; ++i) {
         uint8_t* p = data + size_t(i) * S::kSize;
         const int32_t dry = Mul(S::Get(p), d.DryGain) >> 8;
-        S::Put(p, EchoStep(d, mem, d.WetPrevL, dry, 0, clipped));
+        int16_t* wet = nullptr;
+        if constexpr (kWet) wet = wetOut + i;
+        S::Put(p, EchoStep<kWet>(d, mem, d.WetPrevL, dry, 0, clipped, wet));
         Advance(d);
     }
-    return clipped;
 }
 
-template <class S> bool ProcessStereo(ReverbDsp& d, uint8_t* data, uint32_t frames) {
-    bool clipped = false;
+template <class S, bool kWet>
+void ProcessStereo(ReverbDsp& d, uint8_t* data, uint32_t from, uint32_t to, int16_t* wetOut,
+                   bool& clipped) {
     int16_t* memL = d.MemL.data();
     int16_t* memR = d.MemR.data();
-    for (uint32_t i = 0; i < frames; ++i) {
+    for (uint32_t i = from; i < to; ++i) {
         uint8_t* pl = data + size_t(i) * 2 * S::kSize;
         uint8_t* pr = pl + S::kSize;
         const int32_t dryL = Mul(S::Get(pl), d.DryGain) >> 8;
         const int32_t dryR = Mul(S::Get(pr), d.DryGain) >> 8;
         const int32_t crossL = d.Pan ? Mul(dryR, d.PanGain) >> 8 : 0;
         const int32_t crossR = d.Pan ? Mul(dryL, d.PanGain) >> 8 : 0;
-        S::Put(pl, EchoStep(d, memL, d.WetPrevL, dryL, crossL, clipped));
-        S::Put(pr, EchoStep(d, memR, d.WetPrevR, dryR, crossR, clipped));
+        int16_t* wet = nullptr;
+        if constexpr (kWet) wet = wetOut + 2 * size_t(i);
+        S::Put(pl, EchoStep<kWet>(d, memL, d.WetPrevL, dryL, crossL, clipped, wet));
+        S::Put(pr,
+               EchoStep<kWet>(d, memR, d.WetPrevR, dryR, crossR, clipped, kWet ? wet + 1 : wet));
         Advance(d);
+    }
+}
+
+template <class S>
+bool ProcessFrames(ReverbDsp& d, uint8_t* data, uint32_t frames, int16_t* wetOut,
+                   uint32_t wetFrames) {
+    bool clipped = false;
+    const uint32_t withWet = wetOut ? std::min(frames, wetFrames) : 0;
+    if (d.Stereo) {
+        if (withWet > 0) ProcessStereo<S, true>(d, data, 0, withWet, wetOut, clipped);
+        ProcessStereo<S, false>(d, data, withWet, frames, nullptr, clipped);
+    } else {
+        if (withWet > 0) ProcessMono<S, true>(d, data, 0, withWet, wetOut, clipped);
+        ProcessMono<S, false>(d, data, withWet, frames, nullptr, clipped);
     }
     return clipped;
 }
 
 } // namespace
 
-bool ReverbProcess(ReverbDsp& d, uint8_t* data, uint32_t bytes) {
+bool ReverbProcess(ReverbDsp& d, uint8_t* data, uint32_t bytes, int16_t* wetOut,
+                   uint32_t wetSamples) {
     if (d.NumTaps <= 0 || d.Len <= 0) return false; // no taps: the buffer passes unchanged
-    const uint32_t frameBytes = (d.Bits16 ? 2u : 1u) * (d.Stereo ? 2u : 1u);
+    const uint32_t channels = d.Stereo ? 2u : 1u;
+    const uint32_t frameBytes = (d.Bits16 ? 2u : 1u) * channels;
     const uint32_t frames = bytes / frameBytes;
-    if (d.Bits16)
-        return d.Stereo ? ProcessStereo<Sample16>(d, data, frames)
-                        : ProcessMono<Sample16>(d, data, frames);
-    return d.Stereo ? ProcessStereo<Sample8>(d, data, frames)
-                    : ProcessMono<Sample8>(d, data, frames);
+    const uint32_t wetFrames = wetSamples / channels;
+    return d.Bits16 ? ProcessFrames<Sample16>(d, data, frames, wetOut, wetFrames)
+                    : ProcessFrames<Sample8>(d, data, frames, wetOut, wetFrames);
 }
 
 // ---------------------------------------------------------------- component
@@ -324,7 +354,8 @@ void TMMReverb::Rebuild() {
 
 void TMMReverb::Process(uint8_t* data, uint32_t bytes) {
     if (!Dsp_) return;
-    if (ReverbProcess(*Dsp_, data, bytes) && OnPcmOverflow) OnPcmOverflow(this);
+    if (ReverbProcess(*Dsp_, data, bytes, WetOut_, WetOutSamples_) && OnPcmOverflow)
+        OnPcmOverflow(this);
 }
 
 void TMMReverb::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {

@@ -81,8 +81,12 @@ struct ReverbDsp {
 };
 
 // Processes `bytes` bytes of the state's format in place. Returns true when a value had to
-// be clipped. Allocates nothing.
-bool ReverbProcess(ReverbDsp& d, uint8_t* data, uint32_t bytes);
+// be clipped. Allocates nothing. With wetOut, the wet part of each output sample (the echo
+// return before the dry signal is added: (wet * wet gain) >> 8, limited to 16 bits) is
+// written there too, one per sample in the buffer's channel order, for at most
+// `wetSamples` samples; samples the echo does not process (no active tap) are not written.
+bool ReverbProcess(ReverbDsp& d, uint8_t* data, uint32_t bytes, int16_t* wetOut = nullptr,
+                   uint32_t wetSamples = 0);
 
 class TMMReverb : public TMMDSPComponent {
 public:
@@ -137,6 +141,16 @@ public:
         if (Enabled_ && Dsp_) Process(data, bytes);
     }
 
+    // The echo return for stems: while set, every buffer the echo processes also writes its
+    // wet part into `samples` (see ReverbProcess), sample i beside sample i of the buffer,
+    // at most `count` samples. Where the echo does not process (disabled, closed, no active
+    // tap) nothing is written: the caller clears the array. Null switches it off; the
+    // processing then does no extra work. The array must outlive the setting.
+    void SetWetOutput(int16_t* samples, uint32_t count) {
+        WetOut_ = count > 0 ? samples : nullptr;
+        WetOutSamples_ = WetOut_ ? count : 0;
+    }
+
     // For tests and the meter: the running state, or nullptr while closed.
     const ReverbDsp* Dsp() const { return Dsp_.get(); }
     int32_t TailCount() const { return TailCount_; }
@@ -157,6 +171,8 @@ private:
     bool LoadingEchoes_ = false;
     std::unique_ptr<ReverbDsp> Dsp_;
     int32_t TailCount_ = 0; // bytes of echo tail still to produce after the source ended
+    int16_t* WetOut_ = nullptr;
+    uint32_t WetOutSamples_ = 0;
 };
 
 } // namespace zelvox

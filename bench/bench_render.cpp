@@ -76,4 +76,26 @@ void BM_RenderBusyPattern(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderBusyPattern)->MinTime(2.0);
 
+// The same with the three voice stems written beside the mix (zelvox-render --stems).
+void BM_RenderBusyPatternWithStems(benchmark::State& state) {
+    auto rig = std::make_unique<Rig>();
+    std::vector<int16_t> buffer(441), bass(441), twinT(441), noise(441);
+    rig->E.SetStemOutput(bass.data(), twinT.data(), noise.data(), 441);
+    uint32_t recorded = 0;
+    bool more = false;
+    int64_t samples = 0;
+    for (auto _ : state) {
+        rig->E.RenderBuffer(buffer.data(), 882, recorded, more);
+        benchmark::DoNotOptimize(buffer.data());
+        benchmark::DoNotOptimize(bass.data());
+        benchmark::ClobberMemory();
+        samples += 441;
+    }
+    state.counters["samples/s"] =
+        benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(samples) / 44100.0, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RenderBusyPatternWithStems)->MinTime(2.0);
+
 } // namespace

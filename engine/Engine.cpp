@@ -146,12 +146,22 @@ private:
 
 } // namespace
 
-void Engine::RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
-                          bool& moreBuffers) {
-    if (PlayPattern_ == 0) return;
-    const SubnormalsFlushed mode(FlushSubnormals);
-    const uint32_t n = bufferLength / 2;
-    for (uint32_t i = 0; i < n; ++i) {
+namespace {
+
+// One output sample from a sum of voice outputs: through the master volume (0..26125, as
+// a float), scaled to 16 bits, rounded to nearest even, limited to +-32767 (-32768 is never
+// written: the output is symmetric). A stem is the same with the other voices' terms left
+// out, which is exact: adding a zero to a float changes nothing but the sign of a zero, and
+// a zero rounds to 0 either way.
+inline int16_t MixToSample(float sum, float volume) {
+    const float mix = sum * volume * (1.0f / 65536.0f);
+    return static_cast<int16_t>(std::clamp(RoundToInt32(mix * 32768.0f), -32767, 32767));
+}
+
+} // namespace
+
+template <bool kStems> void Engine::RenderSamples(int16_t* samples, uint32_t from, uint32_t to) {
+    for (uint32_t i = from; i < to; ++i) {
         // SampleCount + 1 > StepLength, written so that no value of either can overflow.
         const int32_t count = S.SampleCount;
         S.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(count) + 1u);
@@ -166,15 +176,27 @@ void Engine::RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& byt
         S.Filter2Env = static_cast<float>(S.Filter2EnvMod) * (1.0f / 128.0f) * S.Env3Level / 1.5f;
         const float noiseOut =
             static_cast<float>(S.Osc3Volume) * DoFilter2(noise) * (1.0f / 128.0f);
-        const float mix =
-            (twinOut + bassOut + noiseOut) * static_cast<float>(MasterVolume_) * (1.0f / 65536.0f);
-        // -32768 is never written: the output is symmetric.
-        const int32_t s = std::clamp(RoundToInt32(mix * 32768.0f), -32767, 32767);
-        samples[i] = static_cast<int16_t>(s);
+        const float volume = static_cast<float>(MasterVolume_);
+        samples[i] = MixToSample(twinOut + bassOut + noiseOut, volume);
+        if constexpr (kStems) {
+            StemBass_[i] = MixToSample(bassOut, volume);
+            StemTwinT_[i] = MixToSample(twinOut, volume);
+            StemNoise_[i] = MixToSample(noiseOut, volume);
+        }
 
         S.Osc1Phase = (S.Osc1Phase + static_cast<uint32_t>(S.Osc1PhaseInc)) & kPhaseMask;
         S.Osc2Phase = (S.Osc2Phase + static_cast<uint32_t>(S.Osc2PhaseInc)) & kPhaseMask;
     }
+}
+
+void Engine::RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
+                          bool& moreBuffers) {
+    if (PlayPattern_ == 0) return;
+    const SubnormalsFlushed mode(FlushSubnormals);
+    const uint32_t n = bufferLength / 2;
+    const uint32_t withStems = std::min(n, StemFrames_);
+    if (withStems > 0) RenderSamples<true>(samples, 0, withStems);
+    RenderSamples<false>(samples, withStems, n);
     bytesRecorded = bufferLength;
     moreBuffers = S.MoreBuffers;
 }

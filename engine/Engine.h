@@ -53,6 +53,19 @@ public:
     void RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
                       bool& moreBuffers);
 
+    // Stems: while set, RenderBuffer also writes each voice alone (dry, through the master
+    // volume, rounded and limited as the mix is) into these arrays, sample i beside sample i
+    // of the buffer, for at most `frames` samples of each buffer. The mix is computed exactly
+    // as without them. All three or none: a null pointer or 0 frames switches stems off, and
+    // then the loop does no stem work at all. The arrays must outlive the setting.
+    void SetStemOutput(int16_t* bass, int16_t* twinT, int16_t* noise, uint32_t frames) {
+        const bool on = bass && twinT && noise && frames > 0;
+        StemBass_ = on ? bass : nullptr;
+        StemTwinT_ = on ? twinT : nullptr;
+        StemNoise_ = on ? noise : nullptr;
+        StemFrames_ = on ? frames : 0;
+    }
+
     // While a buffer renders, subnormal floats are flushed to zero. A silent filter rings
     // down into the subnormal range and can sit there in a rounding limit cycle for whole
     // steps; the processor handles those values several times slower. Values that small are
@@ -68,6 +81,14 @@ private:
     std::unique_ptr<float[]> WaveTableBlock_;
     SeqStepHook SeqStep_ = nullptr;
     void* SeqStepContext_ = nullptr;
+    int16_t* StemBass_ = nullptr;
+    int16_t* StemTwinT_ = nullptr;
+    int16_t* StemNoise_ = nullptr;
+    uint32_t StemFrames_ = 0; // samples each stem array holds
+
+    // Samples [from, to) of a buffer; the stem arrays are indexed the same way. Two
+    // instances, so that the plain render carries no stem test per sample.
+    template <bool kStems> void RenderSamples(int16_t* samples, uint32_t from, uint32_t to);
 };
 
 // Samples per step for a tempo in beats per minute (four steps to the beat).

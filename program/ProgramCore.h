@@ -32,6 +32,11 @@ public:
         Envelopes.FormCreate();
     }
 
+    // Pattern button n (1..16) on the Bass page, as the window's click: the pattern to play
+    // and edit, its step 1 shown on the notes and knobs (in "All Notes" mode a knob that
+    // changes writes its value into every step, as in the window).
+    void PressPatternButton(int n) { Form.LEDButtonClick(n); }
+
     // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
     void LoadPattern(const std::string& path) { LoadPatternFile(Form, Envelopes, path); }
     // File -> "Save pattern": the record is taken when the command starts (before its file

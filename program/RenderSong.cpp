@@ -1,11 +1,12 @@
 #include "program/RenderSong.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
+#include <array>
 #include <filesystem>
-#include <random>
 #include <stdexcept>
+#include <vector>
 
+#include "program/StemFiles.h"
 
 namespace zelvox {
 
@@ -42,59 +43,127 @@ HeadlessProgram::~HeadlessProgram() {
 
 int64_t HeadlessProgram::Render(const std::string& outPath, bool arranger, int64_t maxBuffers,
                                 const std::function<void(int64_t)>& progress) {
-    namespace fs = std::filesystem;
     if (outPath.empty()) throw std::runtime_error("no output file named");
-    const fs::path target = fs::absolute(fs::path(outPath));
-    if (target.filename().empty() || fs::is_directory(target))
-        throw std::runtime_error(outPath + ": is a folder");
-    // Render next to the target under a hidden name, and rename it when complete, so a
-    // failure never leaves a partial file (or destroys an older one) under the real name.
-    std::random_device rd;
-    // Built by appending: GCC 12 at -O3 misreports "." + std::string&& as an overlapping
-    // memcpy (-Wrestrict).
-    std::string partName = ".";
-    partName += target.filename().string();
-    partName += ".part";
-    partName += std::to_string(rd() % 1000000);
-    const fs::path part = target.parent_path() / partName;
+    return Render(Targets{outPath, {}}, arranger, maxBuffers, progress);
+}
+
+namespace {
+
+// Points the render loop's and the echo's stem outputs at arrays of one buffer each, and
+// switches them off again however the render ends.
+class StemTaps {
+public:
+    StemTaps(Engine& engine, TMMReverb& echo, uint32_t frames)
+        : Engine_(engine), Echo_(echo), Frames_(frames) {
+        for (auto& b : Buffers_)
+            b.assign(frames, 0);
+        Engine_.SetStemOutput(Buffers_[StemFiles::Bass].data(), Buffers_[StemFiles::TwinT].data(),
+                              Buffers_[StemFiles::Noise].data(), frames);
+        Echo_.SetWetOutput(Buffers_[StemFiles::Echo].data(), frames);
+    }
+    ~StemTaps() {
+        Engine_.SetStemOutput(nullptr, nullptr, nullptr, 0);
+        Echo_.SetWetOutput(nullptr, 0);
+    }
+    StemTaps(const StemTaps&) = delete;
+    StemTaps& operator=(const StemTaps&) = delete;
+
+    // Before a buffer: the echo writes its wet part only where it processes.
+    void Clear() {
+        for (auto& b : Buffers_)
+            std::fill(b.begin(), b.end(), int16_t(0));
+    }
+    // After a buffer of `frames` samples was delivered.
+    void AppendTo(StemFiles& files, uint32_t frames) const {
+        for (int s = 0; s < StemFiles::Count; ++s)
+            files.Append(StemFiles::Stem(s), Buffers_[size_t(s)].data(), std::min(frames, Frames_));
+    }
+
+private:
+    Engine& Engine_;
+    TMMReverb& Echo_;
+    uint32_t Frames_;
+    std::array<std::vector<int16_t>, StemFiles::Count> Buffers_;
+};
+
+} // namespace
+
+int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuffers,
+                                const std::function<void(int64_t)>& progress) {
+    namespace fs = std::filesystem;
+    if (to.Mix.empty() && to.StemsDir.empty()) throw std::runtime_error("no output file named");
+    const bool mix = !to.Mix.empty();
+    fs::path target, part;
+    if (mix) {
+        target = fs::absolute(fs::path(to.Mix)).lexically_normal();
+        if (target.filename().empty() || fs::is_directory(target))
+            throw std::runtime_error(to.Mix + ": is a folder");
+        if (!to.StemsDir.empty()) {
+            const fs::path dir = fs::absolute(fs::path(to.StemsDir)).lexically_normal();
+            for (const char* name : StemFiles::kNames)
+                if ((dir / name).lexically_normal() == target)
+                    throw std::runtime_error(to.Mix + ": is also the name of a stem");
+        }
+        // Render next to the target under a hidden name, and rename it when complete, so a
+        // failure never leaves a partial file (or destroys an older one) under the real name.
+        part = PartPathFor(target);
+    }
     auto discard = [&] {
         std::error_code ec;
-        fs::remove(part, ec);
+        if (mix) fs::remove(part, ec);
     };
+    std::unique_ptr<StemFiles> stems;
     int64_t written = 0;
     try {
-        Recorder_.Arm(part.string());
+        if (mix) Recorder_.Arm(part.string());
+        if (!to.StemsDir.empty()) {
+            const WAVEFORMATEX* format = Out.GetWaveFormat();
+            if (!format) throw std::runtime_error("the chain has no stream format");
+            stems = std::make_unique<StemFiles>(to.StemsDir, format);
+        }
         if (arranger) Form.Arranger1Click();
         Form.Button1Click();
+        std::unique_ptr<StemTaps> taps;
+        if (stems && Out.Playing())
+            taps = std::make_unique<StemTaps>(Form.Eng, Chain.MMReverb1,
+                                              uint32_t(std::max(Out.RealBufferSize(), 0) / 2));
         while (written < maxBuffers && Out.Playing()) {
+            if (taps) taps->Clear();
             if (!Out.Pull()) break;
             ++written;
-            if (!Chain.MMWaveFile1.FileOpened()) {
+            if (mix && !Chain.MMWaveFile1.FileOpened()) {
                 // The sink stopped writing (the program would play on); a render has failed.
                 const std::string& why = Chain.MMWaveFile1.WriteProblem();
-                throw std::runtime_error(outPath + ": " + (why.empty() ? "Disk full" : why));
+                throw std::runtime_error(to.Mix + ": " + (why.empty() ? "Disk full" : why));
             }
+            if (taps) taps->AppendTo(*stems, Out.LastBuffer()->dwBufferLength / 2);
             if (progress) progress(written);
         }
+        taps.reset();
         Form.Button2Click();
         Out.Stop();
-        Recorder_.EndRecording();
+        if (mix) Recorder_.EndRecording();
         Out.Close();
+        if (stems) stems->Finish();
     } catch (...) {
         try {
             Out.Close();
-            Recorder_.EndRecording();
+            if (mix) Recorder_.EndRecording();
         } catch (...) {
         }
+        stems.reset(); // removes the stems' hidden files
         discard();
         throw;
     }
-    std::error_code ec;
-    fs::rename(part, target, ec);
-    if (ec) {
-        discard();
-        throw std::runtime_error(outPath + ": " + ec.message());
+    if (mix) {
+        std::error_code ec;
+        fs::rename(part, target, ec);
+        if (ec) {
+            discard();
+            throw std::runtime_error(to.Mix + ": " + ec.message());
+        }
     }
+    if (stems) stems->Commit();
     return written;
 }
 

@@ -34,6 +34,18 @@ public:
     int64_t Render(const std::string& outPath, bool arranger, int64_t maxBuffers,
                    const std::function<void(int64_t written)>& progress = {});
 
+    // What a render writes: the mix (as above), the stems, or both; one of them at least.
+    struct Targets {
+        std::string Mix;      // the mix file; empty: none
+        std::string StemsDir; // a folder for the stems (see StemFiles); empty: none
+    };
+    // As above, with stems: bass.wav, twin-t.wav, noise.wav (each voice alone, dry, through
+    // the master volume) and echo.wav (the echo's wet part), computed in the same pass as
+    // the mix from the same voice values, so the mix is the same with or without them. All
+    // files have the mix's length and appear only when all of them are complete.
+    int64_t Render(const Targets& to, bool arranger, int64_t maxBuffers,
+                   const std::function<void(int64_t written)>& progress = {});
+
     TMMOfflineOut Out;
     MainChain Chain{Out, Form.Synth.Echo};
 

@@ -189,7 +189,8 @@ TEST(Renderer, HelpDescribesTheContract) {
     std::ifstream f(dir / "help.txt");
     const std::string help((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     for (const char* s : {"[FILE.zvx]", "--arranger", "--buffers N", "-o OUT.wav", "1000", "--play",
-                          "--start-delay MS", "underruns", "No wave audio"})
+                          "--start-delay MS", "underruns", "No wave audio", "--stems DIR",
+                          "twin-t.wav", "--pattern N", "--seconds S"})
         EXPECT_NE(help.find(s), std::string::npos) << s;
 }
 

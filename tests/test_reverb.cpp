@@ -217,6 +217,55 @@ TEST(Reverb, StereoPanFeedsEachDrySignalIntoTheOtherEcho) {
     EXPECT_EQ(y[2 * 4411 + 1], 1024);
 }
 
+TEST(Reverb, TheWetOutputIsTheEchoReturnAndChangesNothing) {
+    for (uint16_t channels : {uint16_t(1), uint16_t(2)}) {
+        SCOPED_TRACE(channels);
+        const uint32_t bufferSamples = 441u * channels;
+        auto make = [&](Rig& r) {
+            r.reverb.Echos()[0].SetDelay(30);
+            r.reverb.Echos()[0].SetGain(50);
+            r.reverb.Echos()[1].SetDelay(70);
+            r.reverb.Echos()[1].SetGain(40);
+            r.reverb.SetOutputGain(70);
+            r.reverb.SetFeedBack(30);
+            r.reverb.SetInputPan(channels == 2 ? 40 : 0);
+            r.Start();
+        };
+        Rig plain(PcmWaveFormat(16, channels, 44100), bufferSamples * 2);
+        Rig tapped(PcmWaveFormat(16, channels, 44100), bufferSamples * 2);
+        make(plain);
+        make(tapped);
+        // Room for all but the last 10 samples of a buffer: those stay as they were.
+        std::vector<int16_t> wet(bufferSamples, 0);
+        tapped.reverb.SetWetOutput(wet.data(), bufferSamples - 10);
+
+        std::mt19937 gen(11);
+        std::vector<int16_t> x(bufferSamples * 20);
+        for (auto& v : x)
+            v = int16_t(int(gen() % 16001) - 8000); // loud, but no sum clips
+        const std::vector<int16_t> y = plain.Run16(x);
+        tapped.SetInput16(x);
+        size_t echoing = 0;
+        for (size_t b = 0; b < 20; ++b) {
+            std::fill(wet.begin(), wet.end(), int16_t(12345));
+            tapped.Pull();
+            const int16_t* out = reinterpret_cast<const int16_t*>(tapped.hdr->lpData);
+            for (size_t i = 0; i < bufferSamples; ++i) {
+                const size_t at = b * bufferSamples + i;
+                ASSERT_EQ(out[i], y[at]) << "the output is the same with the wet output on";
+                if (i >= bufferSamples - 10) {
+                    ASSERT_EQ(wet[i], 12345) << "written beyond the room given";
+                    continue;
+                }
+                ASSERT_EQ(wet[i], y[at] - x[at]) << "sample " << at; // dry gain 100 %: y = x + wet
+                echoing += wet[i] != 0;
+            }
+        }
+        EXPECT_GT(echoing, x.size() / 2);
+        EXPECT_EQ(plain.overflows + tapped.overflows, 0);
+    }
+}
+
 TEST(Reverb, GainChangesKeepTheMemoryButEchoChangesClearIt) {
     Rig gain;
     gain.reverb.Echos()[0].SetDelay(100);
