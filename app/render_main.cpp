@@ -228,6 +228,8 @@ int Play(const Options& o) {
         if (!o.File.empty()) {
             try {
                 player.Load(o.File);
+            } catch (const zelvox::EInOutError& e) {
+                return Fail(1, e.what()); // names the file and the reason
             } catch (const std::exception& e) {
                 return Fail(1, o.File + ": " + e.what());
             }
@@ -281,6 +283,8 @@ int main(int argc, char** argv) {
         if (!o.File.empty()) {
             try {
                 program.Load(o.File);
+            } catch (const zelvox::EInOutError& e) {
+                return Fail(1, e.what()); // names the file and the reason
             } catch (const std::exception& e) {
                 return Fail(1, o.File + ": " + e.what());
             }

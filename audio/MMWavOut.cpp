@@ -213,22 +213,22 @@ uint64_t TMMWaveOut::DeviceSamples() {
     return samples;
 }
 
-bool TMMWaveOut::FormatPlayable(WaveOutDevice& dev, const WAVEFORMATEX& f) {
+int32_t TMMWaveOut::FormatCheck(WaveOutDevice& dev, const WAVEFORMATEX& f) {
     WaveOutFormat wf{f.wFormatTag, f.nChannels, f.nSamplesPerSec, f.wBitsPerSample};
-    if (dev.QueryFormat(wf) != kMmsyserrNoError) return false;
+    if (const int32_t r = dev.QueryFormat(wf); r != kMmsyserrNoError) return r;
     WaveOutCaps caps;
-    if (dev.GetCaps(caps) != kMmsyserrNoError) return false;
-    if (f.wFormatTag != WAVE_FORMAT_PCM) return true;
+    if (const int32_t r = dev.GetCaps(caps); r != kMmsyserrNoError) return r;
+    if (f.wFormatTag != WAVE_FORMAT_PCM) return kMmsyserrNoError;
     int group;
     if (f.nSamplesPerSec >= 8000 && f.nSamplesPerSec <= 11025) group = 0;
     else if (f.nSamplesPerSec >= 11026 && f.nSamplesPerSec <= 22050) group = 1;
     else if (f.nSamplesPerSec >= 22051 && f.nSamplesPerSec <= 48000) group = 2;
-    else return true;
+    else return kMmsyserrNoError;
     if ((f.nChannels != 1 && f.nChannels != 2) ||
         (f.wBitsPerSample != 8 && f.wBitsPerSample != 16))
-        return true;
+        return kMmsyserrNoError;
     int bit = group * 4 + (f.nChannels == 2 ? 1 : 0) + (f.wBitsPerSample == 16 ? 2 : 0);
-    return (caps.Formats & (1u << bit)) != 0;
+    return (caps.Formats & (1u << bit)) != 0 ? kMmsyserrNoError : kWaverrBadFormat;
 }
 
 // --------------------------------------------------------------------------- Open / Close
@@ -245,8 +245,14 @@ void TMMWaveOut::Open() {
     Stopping_ = false;
     try {
         std::unique_ptr<WaveOutDevice> dev = System_->CreateDevice(DeviceID_);
-        if (!dev || !FormatPlayable(*dev, *fmt))
-            Error(std::string(kPrefixOpen) + "The actual device can''t play this format");
+        const int32_t check = dev ? FormatCheck(*dev, *fmt) : kWaverrBadFormat;
+        if (check != kMmsyserrNoError) {
+            // The format check is where a device that is not there (a misspelt name in the
+            // settings, a server that went away) shows first: say so after the check's text.
+            std::string text = std::string(kPrefixOpen) + "The actual device can''t play this format";
+            if (check != kWaverrBadFormat) text += " (" + dev->ErrorText(check) + ")";
+            Error(text);
+        }
         Handle_ = 0;
         ClosePending_ = false;
         TMMCustomSoundComponent::Opened();

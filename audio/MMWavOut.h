@@ -142,7 +142,9 @@ private:
     int32_t LoadBuffer(PWaveHdr h);
     void WriteBuffer(PWaveHdr h);
     void EndBufferDone();
-    bool FormatPlayable(WaveOutDevice& dev, const WAVEFORMATEX& f);
+    // kMmsyserrNoError when the device plays the format; otherwise the failing query's result
+    // (kWaverrBadFormat when the device lacks the format).
+    int32_t FormatCheck(WaveOutDevice& dev, const WAVEFORMATEX& f);
     void FreeBuffers();
     void ErrorCleanup(bool raiseOnError);
     bool WaitFor(const std::function<bool()>& done, int tries);

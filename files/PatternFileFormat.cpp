@@ -19,21 +19,28 @@ constexpr auto GetI = GetI32;
 constexpr auto PutF = PutF32;
 constexpr auto GetF = GetF32;
 
-[[noreturn]] void ThrowErrno(int e) {
+// The program's message for a failed file operation, then the file and the system's reason:
+// "File access denied: /home/me/song.zvx (Permission denied)".
+[[noreturn]] void ThrowErrno(int e, const std::string& path, const char* cause = nullptr) {
+    std::string detail = ": ";
+    detail += path;
+    detail += " (";
+    detail += cause ? cause : std::strerror(e);
+    detail += ")";
     switch (e) {
     case ENOENT:
     case ENOTDIR:
-        throw EInOutError("File not found", e);
+        throw EInOutError("File not found" + detail, e);
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-        throw EInOutError("File access denied", e);
+        throw EInOutError("File access denied" + detail, e);
     case ENOSPC:
     case EDQUOT:
-        throw EInOutError("Disk full", e);
+        throw EInOutError("Disk full" + detail, e);
     default:
-        throw EInOutError("I/O error " + std::to_string(e), e);
+        throw EInOutError("I/O error " + std::to_string(e) + detail, e);
     }
 }
 
@@ -166,11 +173,11 @@ std::vector<uint8_t> ReadPatternFileBytes(const std::string& path) {
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) ThrowErrno(errno);
+    if (fd < 0) ThrowErrno(errno, path);
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        ThrowErrno(EISDIR);
+        ThrowErrno(EISDIR, path);
     }
     std::vector<uint8_t> b(kPatternFileSize);
     size_t got = 0;
@@ -180,13 +187,16 @@ std::vector<uint8_t> ReadPatternFileBytes(const std::string& path) {
         if (r < 0) {
             const int e = errno;
             ::close(fd);
-            ThrowErrno(e);
+            ThrowErrno(e, path);
         }
         if (r == 0) break;
         got += size_t(r);
     }
     ::close(fd);
-    if (got < b.size()) throw EInOutError("Read beyond end of file", 0);
+    if (got < b.size())
+        throw EInOutError("Read beyond end of file: " + path + " (" + std::to_string(got) +
+                              " bytes, a pattern file has " + std::to_string(kPatternFileSize) + ")",
+                          0);
     return b;
 }
 
@@ -198,13 +208,13 @@ void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& byt
     // Replace the file a link points to, not the link.
     fs::path target = fs::weakly_canonical(fs::path(path), ec);
     if (ec || target.empty()) target = fs::path(path);
-    if (target.filename().empty()) ThrowErrno(EISDIR);
+    if (target.filename().empty()) ThrowErrno(EISDIR, path);
     struct stat old;
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (exists) {
-        if (S_ISDIR(old.st_mode)) ThrowErrno(EISDIR);
+        if (S_ISDIR(old.st_mode)) ThrowErrno(EISDIR, path);
         // A write-protected file stays protected, as if it had been opened for writing.
-        if (::access(target.c_str(), W_OK) != 0) ThrowErrno(errno);
+        if (::access(target.c_str(), W_OK) != 0) ThrowErrno(errno, path);
     }
     const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
 
@@ -220,13 +230,21 @@ void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& byt
         name += std::to_string(rd() % 1000000);
         tmp = (dir / name).string();
         fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) ThrowErrno(errno);
+        if (fd < 0 && errno != EEXIST) {
+            const int e = errno;
+            // A folder that exists but takes no new files (/proc, /sys) answers "no such file":
+            // that is a refusal, not a missing file.
+            struct stat d;
+            if (e == ENOENT && ::stat(dir.c_str(), &d) == 0 && S_ISDIR(d.st_mode))
+                ThrowErrno(EACCES, path, "this folder does not take new files");
+            ThrowErrno(e, path);
+        }
     }
-    if (fd < 0) ThrowErrno(EEXIST);
+    if (fd < 0) ThrowErrno(EEXIST, path);
     auto fail = [&](int e) {
         if (fd >= 0) ::close(fd);
         ::unlink(tmp.c_str());
-        ThrowErrno(e);
+        ThrowErrno(e, path);
     };
     if (exists) (void)::fchmod(fd, old.st_mode & 07777);
     size_t done = 0;

@@ -250,7 +250,8 @@ TEST(FaultInjection, AFailedRenameLeavesTheOldPatternFileAndNoLeftovers) {
         WriteFileReplacing(file.string(), NewPatternBytes());
         ADD_FAILURE() << "the failed rename was not reported";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(std::string(e.what()), "I/O error " + std::to_string(EBUSY));
+        EXPECT_EQ(std::string(e.what()), "I/O error " + std::to_string(EBUSY) + ": " + file.string() +
+                                             " (Device or resource busy)");
         EXPECT_EQ(e.ErrorCode, EBUSY);
     }
     PatternFileRenameForTesting = nullptr;
@@ -275,7 +276,8 @@ TEST(FaultInjection, ARenameOverAMountPointFailsAndTheOldPatternFileStays) {
         WriteFileReplacing(file.string(), NewPatternBytes());
     } catch (const EInOutError& e) {
         reported = true;
-        EXPECT_EQ(std::string(e.what()), "I/O error " + std::to_string(EBUSY));
+        EXPECT_EQ(std::string(e.what()), "I/O error " + std::to_string(EBUSY) + ": " + file.string() +
+                                             " (Device or resource busy)");
     }
     const auto after = ReadAll(file);
     const size_t entries = Entries(dir.path);

@@ -128,7 +128,9 @@ TEST_F(GuiFiles, SaveAndLoadThroughTheFileDialogsRestoreTheSong) {
     shortFile.close();
     Answer(H->Path("short.zvx"));
     Menu("&Load pattern");
-    EXPECT_EQ(GuiErrors(), QStringList({"Read beyond end of file"}));
+    ASSERT_EQ(GuiErrors().size(), 1);
+    EXPECT_TRUE(GuiErrors()[0].startsWith("Read beyond end of file: ")) << GuiErrors()[0].toStdString();
+    EXPECT_TRUE(GuiErrors()[0].contains("short.zvx")) << GuiErrors()[0].toStdString();
     EXPECT_EQ(f.SpinEdit972.Value(), 120);
     EXPECT_EQ(f.Store.Step(1, 3).BassCutoff, 99);
 }

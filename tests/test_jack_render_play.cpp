@@ -123,3 +123,22 @@ TEST(JackRenderPlay, PlayingThroughTheCommandSoundsAsTheRendererWrites) {
     EXPECT_EQ(firstDiff, want) << "the recording differs from the render at sample " << firstDiff
                                << " of " << want;
 }
+
+// A misspelt device name in the settings: the error keeps the open's own text and says what
+// is wrong (the device is not there), naming it.
+TEST(JackRenderPlay, AMisspeltDeviceIsNamedInTheError) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    TempDir dir;
+    fs::create_directories(dir.path / "config" / "zelvox");
+    std::ofstream(dir.path / "config" / "zelvox" / "ZLVX3.INI") << "[Audio]\nAPI=jack\nDevice=Sytem\n";
+    const std::string errFile = (dir.path / "stderr.txt").string();
+    const std::string cmd = "XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) + " timeout 60 " +
+                            Quote(RendererPath()) + " --play --buffers 10 2>" + Quote(errFile);
+    const int raw = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    std::ifstream ef(errFile);
+    const std::string err((std::istreambuf_iterator<char>(ef)), std::istreambuf_iterator<char>());
+    EXPECT_NE(err.find("The actual device can''t play this format"), std::string::npos) << err;
+    EXPECT_NE(err.find("output device \"Sytem\" not found"), std::string::npos) << err;
+}

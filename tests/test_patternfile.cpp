@@ -158,7 +158,8 @@ TEST(PatternFile, AShortFileIsRefusedAndNothingChanges) {
         LoadPatternFile(prog.Form, prog.Envelopes, dir / "short.zvx");
         ADD_FAILURE();
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "Read beyond end of file");
+        EXPECT_EQ(std::string(e.what()).rfind("Read beyond end of file: " + (dir / "short.zvx"), 0), 0u)
+            << e.what();
     }
     SavePatternFile(prog.Form, prog.Envelopes, dir / "after.zvx");
     EXPECT_EQ(ReadAll(dir / "after.zvx"), before);

@@ -126,7 +126,8 @@ TEST(PatternFileIO, ShortFilesAreRefusedAndLongFilesGiveTheirFirstRecord) {
         ReadPatternFileBytes(shortFile.string());
         ADD_FAILURE() << "accepted 27,371 bytes";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "Read beyond end of file");
+        EXPECT_EQ(std::string(e.what()), "Read beyond end of file: " + shortFile.string() +
+                                             " (27371 bytes, a pattern file has 27372)");
     }
     auto longer = good;
     longer.resize(30000, 0xAB);
@@ -137,13 +138,26 @@ TEST(PatternFileIO, ShortFilesAreRefusedAndLongFilesGiveTheirFirstRecord) {
         ReadPatternFileBytes((dir.path / "missing.zvx").string());
         ADD_FAILURE();
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File not found");
+        EXPECT_EQ(std::string(e.what()),
+                  "File not found: " + (dir.path / "missing.zvx").string() + " (No such file or directory)");
     }
     try {
         ReadPatternFileBytes(dir.path.string());
         ADD_FAILURE();
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File access denied");
+        EXPECT_EQ(std::string(e.what()), "File access denied: " + dir.path.string() + " (Is a directory)");
+    }
+}
+
+// A folder that exists but takes no new files answers "no such file" when one is made there:
+// the save says that it was refused, and where.
+TEST(PatternFileIO, SavingWhereNothingCanBeWrittenSaysWhy) {
+    try {
+        WriteFileReplacing("/proc/song.zvx", EncodePatternFile(Distinct()));
+        ADD_FAILURE() << "a pattern was saved under /proc";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "File access denied: /proc/song.zvx (this folder does not take new files)");
     }
 }
 
@@ -211,7 +225,7 @@ TEST(PatternFileIO, ASaveIntoAnUnwritableFolderReportsAccessDenied) {
         WriteFileReplacing(file.string(), EncodePatternFile(Distinct()));
         ADD_FAILURE();
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(), "File access denied");
+        EXPECT_EQ(std::string(e.what()), "File access denied: " + file.string() + " (Permission denied)");
     }
     fs::permissions(dir.path, fs::perms::owner_all);
     EXPECT_EQ(ReadAll(file), old);

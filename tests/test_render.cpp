@@ -247,5 +247,7 @@ TEST(RendererPlay, AnArrangedSongPlaysToItsEndAndAnEmptyOneEndsAtOnce) {
     // A missing file is named, as when rendering.
     const auto m = Render("--play " + Quote(dir / "missing.zvx"), dir, WithAudioApi(dir, "virtual"));
     EXPECT_EQ(m.Status, 1);
-    EXPECT_NE(m.Err.find("missing.zvx: File not found"), std::string::npos) << m.Err;
+    EXPECT_NE(m.Err.find("File not found: " + (dir / "missing.zvx") + " (No such file or directory)"),
+              std::string::npos)
+        << m.Err;
 }

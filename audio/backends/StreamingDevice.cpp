@@ -138,7 +138,10 @@ int32_t StreamingWaveOutDevice::GetPosition(uint64_t& samples) {
 }
 
 std::string StreamingWaveOutDevice::ErrorText(int32_t result) {
-    if (result == kMmsyserrError && !LastError_.empty()) return LastError_;
+    // What the back-end said, where it said something (a device not found by its name, a
+    // server that refused the client).
+    if ((result == kMmsyserrError || result == kMmsyserrBadDeviceId) && !LastError_.empty())
+        return LastError_;
     if (result == kMmsyserrNoDriver && Failed_.load()) return FailureText();
     return WaveOutDevice::ErrorText(result);
 }
