@@ -10,6 +10,8 @@
 #include "engine/Tables.h"
 #include "sequencer/PatternDefaults.h"
 
+#include "BusyPattern.h"
+
 using namespace zelvox;
 
 namespace {
@@ -23,23 +25,7 @@ struct Rig {
     Rig() {
         InitPatternStoreDefaults(Store);
         BuildCurves();
-        for (int s = 1; s <= 16; ++s) {
-            StepRecord& r = Store.Step(1, s);
-            r.BassFreq = Note2Freq(1 + (s * 5) % 37);
-            r.BassSlide = s % 3 == 0;
-            r.BassResonance = 105;
-            r.BassCutoff = 40;
-            r.BassEnvMod = 100;
-            r.BassAmpSwitch = 1;
-            r.BassWaveform = s % 2;
-            r.TwinTPlay = s % 4 == 1;
-            r.TwinTFreq = Note2Freq(13);
-            r.TwinTEnvMod = 80;
-            r.NoisePlay = s % 2 == 0;
-            r.NoiseColour = 120;
-            r.NoiseEnvMod = 90;
-            r.NoiseNote = 1 + (s * 7) % 37;
-        }
+        bench::MakeBusyPattern(Store);
         E.SetSeqStepHook(&SeqStep, this);
         E.S.SampleCount = 0;
         E.GetOsc1Params();
@@ -69,10 +55,7 @@ void BM_RenderBusyPattern(benchmark::State& state) {
         benchmark::ClobberMemory();
         samples += 441;
     }
-    state.counters["samples/s"] =
-        benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
-    state.counters["x_realtime"] =
-        benchmark::Counter(static_cast<double>(samples) / 44100.0, benchmark::Counter::kIsRate);
+    bench::ReportThroughput(state, samples);
 }
 BENCHMARK(BM_RenderBusyPattern)->MinTime(2.0);
 
@@ -91,10 +74,7 @@ void BM_RenderBusyPatternWithStems(benchmark::State& state) {
         benchmark::ClobberMemory();
         samples += 441;
     }
-    state.counters["samples/s"] =
-        benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
-    state.counters["x_realtime"] =
-        benchmark::Counter(static_cast<double>(samples) / 44100.0, benchmark::Counter::kIsRate);
+    bench::ReportThroughput(state, samples);
 }
 BENCHMARK(BM_RenderBusyPatternWithStems)->MinTime(2.0);
 

@@ -13,36 +13,18 @@
 #include "engine/Tables.h"
 #include "synth/PatternSynth.h"
 
+#include "BusyPattern.h"
+
 using namespace zelvox;
 
 namespace {
 
-// Pattern 1 made busy the way bench_render's rig does it, so the two figures compare.
-void MakeBusy(PatternSynth& synth) {
-    for (int s = 1; s <= 16; ++s) {
-        StepRecord& r = synth.Store.Step(1, s);
-        r.BassPlay = 1;
-        r.BassFreq = Note2Freq(1 + (s * 5) % 37);
-        r.BassSlide = s % 3 == 0;
-        r.BassResonance = 105;
-        r.BassCutoff = 40;
-        r.BassEnvMod = 100;
-        r.BassAmpSwitch = 1;
-        r.BassWaveform = s % 2;
-        r.TwinTPlay = s % 4 == 1;
-        r.TwinTFreq = Note2Freq(13);
-        r.TwinTEnvMod = 80;
-        r.NoisePlay = s % 2 == 0;
-        r.NoiseColour = 120;
-        r.NoiseEnvMod = 90;
-        r.NoiseNote = 1 + (s * 7) % 37;
-    }
-}
-
 void BM_SynthBlock(benchmark::State& state) {
     const auto frames = static_cast<uint32_t>(state.range(0));
     auto synth = std::make_unique<PatternSynth>();
-    MakeBusy(*synth);
+    bench::MakeBusyPattern(synth->Store);
+    for (int s = 1; s <= 16; ++s)
+        synth->Store.Step(1, s).BassPlay = 1;
     synth->Activate();
     synth->SetControl(ControlId::Delay, 3);  // echo time: 3 steps
     synth->SetControl(ControlId::Depth, 60); // echo level, percent
@@ -55,10 +37,7 @@ void BM_SynthBlock(benchmark::State& state) {
         benchmark::ClobberMemory();
         samples += frames;
     }
-    state.counters["samples/s"] =
-        benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
-    state.counters["x_realtime"] =
-        benchmark::Counter(static_cast<double>(samples) / 44100.0, benchmark::Counter::kIsRate);
+    bench::ReportThroughput(state, samples);
 }
 BENCHMARK(BM_SynthBlock)->Arg(64)->Arg(441)->Arg(4096)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
