@@ -30,7 +30,11 @@ int32_t PlusOne(int32_t v) {
 Engine::Engine(PatternStore& store, const int32_t& playPattern, const int32_t& masterVolume)
     : Store_(store), PlayPattern_(playPattern), MasterVolume_(masterVolume),
       WaveTableBlock_(new float[4 * kTableSize]) {
-    InitWaveTable(WaveTableBlock_.get());
+    // The random generator is the engine's own, from its start state: the noise table takes
+    // its draws 1..32768 and the noise voice the draws after them, as in the program, however
+    // many engines the process made before. Two synths in one host sound alike and share no
+    // generator.
+    InitWaveTable(WaveTableBlock_.get(), NoiseSeed_);
     S.WaveTable = WaveTableBlock_.get();
 }
 

@@ -26,7 +26,7 @@ class Engine {
 public:
     using SeqStepHook = void (*)(void* context);
 
-    // Allocates and builds the wave tables (InitWaveTable draws from NoiseSeed).
+    // Allocates and builds the wave tables (the noise table from the generator's start).
     Engine(PatternStore& store, const int32_t& playPattern, const int32_t& masterVolume);
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -79,6 +79,7 @@ private:
     const int32_t& PlayPattern_;
     const int32_t& MasterVolume_; // live value of the master "Volume" knob, 0..26125
     std::unique_ptr<float[]> WaveTableBlock_;
+    uint32_t NoiseSeed_ = 0; // this engine's random generator (see Tables.h)
     SeqStepHook SeqStep_ = nullptr;
     void* SeqStepContext_ = nullptr;
     int16_t* StemBass_ = nullptr;
@@ -213,7 +214,7 @@ inline float Engine::DoOsc3() {
         else
             S.Env3Level = NoiseDecayCurve[CurveIndex(S.Env3Pos)];
     }
-    const float r = static_cast<float>(NoiseDraw(32768)) * (1.0f / 32768.0f);
+    const float r = static_cast<float>(NoiseDraw(32768, NoiseSeed_)) * (1.0f / 32768.0f);
     return r * S.Env3Level;
 }
 

@@ -14,6 +14,10 @@ float TwinTDecayCurve[kTableSize];
 float NoiseDecayCurve[kTableSize];
 
 void InitWaveTable(float* waveTable) {
+    InitWaveTable(waveTable, NoiseSeed);
+}
+
+void InitWaveTable(float* waveTable, uint32_t& seed) {
     float* square = waveTable;
     float* saw = waveTable + kTableSize;
     float* noise = waveTable + 2 * kTableSize;
@@ -24,7 +28,7 @@ void InitWaveTable(float* waveTable) {
     for (int i = 0; i < kTableSize; ++i) {
         square[i] = i < kTableSize / 2 ? 1.0f : -1.0f;
         saw[i] = 1.0f - static_cast<float>(i) / 16384.0f;
-        noise[i] = static_cast<float>(NoiseDraw(32768)) / 32768.0f;
+        noise[i] = static_cast<float>(NoiseDraw(32768, seed)) / 32768.0f;
         sine[i] = static_cast<float>(std::sin(static_cast<double>(i) * kTwoPi / 32768.0));
     }
 }

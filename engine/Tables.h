@@ -7,13 +7,17 @@
 
 namespace zelvox {
 
-// The program-wide random generator: NoiseSeed = NoiseSeed * 134775813 + 1 per draw; 0 at
-// start, never reseeded while the program runs.
+// The random generator: seed = seed * 134775813 + 1 per draw; 0 at start, never reseeded.
+// Each engine keeps one of its own (its noise table, then its noise voice, draw from it);
+// NoiseSeed is the one InitWaveTable(waveTable) draws from.
 extern uint32_t NoiseSeed;
-// Advances NoiseSeed and returns the upper 32 bits of NoiseSeed * range.
+// Advances the seed and returns the upper 32 bits of seed * range.
+inline uint32_t NoiseDraw(uint32_t range, uint32_t& seed) {
+    seed = seed * 134775813u + 1u;
+    return static_cast<uint32_t>((static_cast<uint64_t>(seed) * range) >> 32);
+}
 inline uint32_t NoiseDraw(uint32_t range) {
-    NoiseSeed = NoiseSeed * 134775813u + 1u;
-    return static_cast<uint32_t>((static_cast<uint64_t>(NoiseSeed) * range) >> 32);
+    return NoiseDraw(range, NoiseSeed);
 }
 // Tests only: the program itself never reseeds. Puts the generator back to its start state so
 // that a test can rely on the draws 0, 1028, 28214, ... whatever ran before it.
@@ -23,6 +27,8 @@ inline void ResetNoiseSeedForTesting() {
 
 // Fills 4 x 32768 entries: square, falling saw, noise (32768 draws), sine.
 void InitWaveTable(float* waveTable);
+// The same, drawing from `seed` instead of the program-wide generator.
+void InitWaveTable(float* waveTable, uint32_t& seed);
 
 // Frequency in Hz of note index n (note 13 = 69.296 Hz).
 float Note2Freq(int32_t n);

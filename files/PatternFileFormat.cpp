@@ -1,5 +1,7 @@
 #include "files/PatternFileFormat.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -139,18 +141,23 @@ int32_t FileKnobField(const PatternFileRecord& r, FileKnob k) {
 
 std::vector<uint8_t> EncodePatternFile(const PatternFileRecord& r) {
     std::vector<uint8_t> b(kPatternFileSize, 0);
+    EncodePatternFile(r, b.data());
+    return b;
+}
+
+void EncodePatternFile(const PatternFileRecord& r, uint8_t* out) {
+    std::fill(out, out + kPatternFileSize, uint8_t{0});
     for (int p = 1; p <= 16; ++p)
         for (int s = 1; s <= 16; ++s)
-            EncodeStepRecord(r.Store.Step(p, s), b.data() + 1600 * p + 100 * (s - 1));
-    uint8_t* k = b.data() + kPatternFileKnobs;
+            EncodeStepRecord(r.Store.Step(p, s), out + 1600 * p + 100 * (s - 1));
+    uint8_t* k = out + kPatternFileKnobs;
     for (int i = 0; i < kFileKnobCount; ++i)
         PutI(k + 4 * i, FileKnobField(r, FileKnob(i)));
     for (int p = 1; p <= 16; ++p) {
-        uint8_t* e = b.data() + kPatternFilePhrases + 8 * p;
+        uint8_t* e = out + kPatternFilePhrases + 8 * p;
         PutI(e, r.Phrases[size_t(p)].Pattern);
         PutI(e + 4, r.Phrases[size_t(p)].Count);
     }
-    return b;
 }
 
 void DecodePatternFile(const uint8_t* in, PatternFileRecord& r) {

@@ -49,6 +49,8 @@ void DecodeStepRecord(const uint8_t* in, StepRecord& s);
 
 // Exactly kPatternFileSize bytes.
 std::vector<uint8_t> EncodePatternFile(const PatternFileRecord& r);
+// The same into `out` (kPatternFileSize bytes), allocating nothing.
+void EncodePatternFile(const PatternFileRecord& r, uint8_t* out);
 // Reads the first kPatternFileSize bytes of `in`, which must hold at least that many.
 void DecodePatternFile(const uint8_t* in, PatternFileRecord& r);
 

@@ -118,6 +118,21 @@ constexpr int32_t ClampToControl(ControlId id, int32_t v) {
     return v < r.Min ? r.Min : (v > r.Max ? r.Max : v);
 }
 
+constexpr int kCCSlots = 31; // CCTable slots 0..30: bass 0..9, Twin-T 10..19, noise 20..30
+
+// New value of a slot's knob for controller value v (0..127): v itself, or scaled for the
+// knobs whose range is not 0..127 (Resonance, Length, Colour), rounded to nearest.
+constexpr int32_t MidiKnobValue(int slot, int32_t v) {
+    // x / 127 rounded to nearest is (x + 63) / 127 for x >= 0: x / 127 never ends in exactly
+    // one half, since 127 is odd.
+    switch (slot) {
+    case 3: return (v * 105 + 63) / 127;     // bass Resonance, 0..105
+    case 6: return (v * 95 + 63) / 127 + 34; // bass Length, 32..127 (34 from v = 0)
+    case 22: return (v * 120 + 63) / 127;    // noise Colour, 0..120
+    default: return v;
+    }
+}
+
 // The table is indexed by ControlId.
 constexpr bool ControlTableInOrder() {
     for (size_t i = 0; i < kControls.size(); ++i)

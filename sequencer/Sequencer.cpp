@@ -50,6 +50,55 @@ bool Sequencer::Start() {
     return true;
 }
 
+bool Sequencer::Locate(uint64_t step) {
+    EngineState& s = Eng_.S;
+    const auto steps = static_cast<uint64_t>(std::clamp(Steps, 1, 16));
+    // A pass ends (SeqDone) when its last step begins: step indexes steps-1, 2*steps-1, ...
+    // Start always queues step 2 next, so a one-step pattern ends its passes at 1, 2, 3 ...
+    // and plays step 2 once.
+    uint64_t passEnds = steps == 1 ? step : (step + 1) / steps;
+    if (!s.ArrangerMode) {
+        if (passEnds > 0 && QueuedPattern != PlayPattern) {
+            PlayPattern = QueuedPattern;
+            if (Listener_) Listener_->PatternChanged();
+        }
+    } else {
+        while (passEnds > 0) {
+            // Passes that only count a phrase down are skipped in one go; the pass that
+            // moves the song on runs as the clock runs it.
+            const auto left = static_cast<uint32_t>(RepeatsLeft);
+            if (left > 1 && passEnds > 1) {
+                const uint64_t skip = std::min<uint64_t>(passEnds - 1, left - 1u);
+                RepeatsLeft = static_cast<int32_t>(left - static_cast<uint32_t>(skip));
+                passEnds -= skip;
+                continue;
+            }
+            SongPatternEnd();
+            --passEnds;
+            if (!s.Playing || PlayPattern == 0) {
+                s.Playing = false;
+                return false;
+            }
+        }
+    }
+    if (step == 0) {
+        // Where Start left it.
+    } else if (steps == 1) {
+        s.PrevStep = step == 1 ? 1 : (step == 2 ? 2 : 1);
+        s.CurStep = step == 1 ? 2 : 1;
+        s.NextStep = 1;
+    } else {
+        const auto at = static_cast<int32_t>(step % steps) + 1;
+        s.CurStep = at;
+        s.NextStep = at >= Steps ? 1 : at + 1;
+        s.PrevStep = at == 1 ? Steps : at - 1;
+    }
+    s.SampleCount = 0;
+    Eng_.GetOsc1Params();
+    if (Listener_) Listener_->StepLoaded();
+    return true;
+}
+
 void Sequencer::Retime() {
     EngineState& s = Eng_.S;
     if (Steps <= s.CurStep) {

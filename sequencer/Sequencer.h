@@ -73,6 +73,13 @@ public:
     bool Start();
     void Stop() { Eng_.S.Playing = false; }
 
+    // Puts a started clock where it would be `step` step times after Start (step 0 is the
+    // first step of the pass or of the song), as if every step had been played: the queued
+    // pattern taken over and the song's phrases counted at every pass end. The step found
+    // is loaded and begins now. False when the song has ended by then (the clock stops).
+    // Takes time in proportion to the song's phrases, not to `step`; for a host that jumps.
+    bool Locate(uint64_t step);
+
     // Steps or Tempo changed: a position past the new end goes back to step 1, and the step
     // length follows the tempo.
     void Retime();

@@ -14,6 +14,12 @@ namespace {
 constexpr size_t Index(ControlId id) {
     return static_cast<size_t>(id);
 }
+// The render loop's step hook: its own clock moves the sequencer on; under a host's clock
+// the host does (BeginStep) and the loop's count is ignored.
+void OwnClockStep(void* seq) {
+    static_cast<Sequencer*>(seq)->SeqStep();
+}
+void HostClockStep(void*) {}
 constexpr int ContourOf(ControlId id) {
     return static_cast<int>(id) - static_cast<int>(ControlId::BassAttackContour);
 }
@@ -24,7 +30,7 @@ PatternSynth::PatternSynth() : PatternSynth(WindowStartsIt{}) {
 }
 
 PatternSynth::PatternSynth(WindowStartsIt) {
-    Eng.SetSeqStepHook([](void* seq) { static_cast<Sequencer*>(seq)->SeqStep(); }, &Seq);
+    Eng.SetSeqStepHook(&OwnClockStep, &Seq);
     for (const ControlRow& row : kControls)
         Panel[Index(row.Id)] = row.Start;
     // The echo's stored settings, as the window's chain has them.
@@ -114,6 +120,7 @@ void PatternSynth::ControlChanged(ControlId id, int32_t value) {
         Seq.Steps = Value(ControlId::Steps);
         Seq.Tempo = Value(ControlId::Tempo);
         Seq.Retime();
+        ApplyStepLength();
         break;
     default:
         BuildContour(ContourOf(id), value);
@@ -132,6 +139,41 @@ bool PatternSynth::Start() {
         Echo.Started();
     }
     return true;
+}
+
+bool PatternSynth::StartAt(uint64_t step) {
+    if (!Start()) return false;
+    return step == 0 || Locate(step);
+}
+
+bool PatternSynth::Locate(uint64_t step) {
+    if (!Seq.Playing()) return false;
+    if (Seq.Locate(step)) return true;
+    Stop();
+    return false;
+}
+
+void PatternSynth::SetExternalStepClock(bool on, int32_t stepLength) {
+    ExternalStepLength_ = on ? std::max(stepLength, 1) : 0;
+    if (on) {
+        Eng.SetSeqStepHook(&HostClockStep, nullptr);
+        ApplyStepLength();
+    } else {
+        Eng.SetSeqStepHook(&OwnClockStep, &Seq);
+        Seq.Retime();
+    }
+}
+
+void PatternSynth::ApplyStepLength() {
+    if (ExternalStepLength_ > 0) Eng.S.StepLength = ExternalStepLength_;
+}
+
+void PatternSynth::BeginStep() {
+    if (!Seq.Playing()) return;
+    Seq.SeqStep();
+    // The render loop moves on inside a sample, after counting it: the voices see 0 on the
+    // step's first sample. Counting from -1 gives the same.
+    Eng.S.SampleCount = -1;
 }
 
 void PatternSynth::Stop() {
@@ -162,6 +204,13 @@ void PatternSynth::ShowEditStep() {
 
 std::vector<uint8_t> PatternSynth::SaveState() const {
     PatternFileRecord r;
+    std::vector<uint8_t> out(kPatternFileSize);
+    SaveStateInto(out.data(), r);
+    return out;
+}
+
+void PatternSynth::SaveStateInto(uint8_t* out, PatternFileRecord& r) const {
+    r = PatternFileRecord{};
     for (int p = 1; p <= 16; ++p)
         for (int s = 1; s <= kStepsPerPattern; ++s)
             r.Store.Step(p, s) = Store.Step(p, s);
@@ -171,7 +220,7 @@ std::vector<uint8_t> PatternSynth::SaveState() const {
         r.Phrases[size_t(k)].Pattern = Seq.Phrases[size_t(k)].Pattern;
         r.Phrases[size_t(k)].Count = Seq.Phrases[size_t(k)].Count;
     }
-    return EncodePatternFile(r);
+    EncodePatternFile(r, out);
 }
 
 bool PatternSynth::LoadState(const uint8_t* data, size_t size) {

@@ -15,6 +15,7 @@
 
 #include "audio/MMReverb.h"
 #include "engine/Engine.h"
+#include "files/PatternFileFormat.h"
 #include "sequencer/ControlTable.h"
 #include "sequencer/PatternEdits.h"
 #include "sequencer/Sequencer.h"
@@ -79,6 +80,23 @@ public:
     bool Start();
     void Stop();
     bool Playing() const { return Seq.Playing(); }
+    // Start, then move to `step` step times later (Sequencer::Locate): a host's transport
+    // starting somewhere in the middle. False when nothing plays there.
+    bool StartAt(uint64_t step);
+    // While playing: jump to `step` steps after the start, keeping the echo. False when the
+    // song has ended by then (the synth stops).
+    bool Locate(uint64_t step);
+
+    // A host's clock instead of the render loop's: with `on`, the render loop never moves
+    // to the next step by itself; the host calls BeginStep where each step begins.
+    // `stepLength` (samples, at least 1) stands for the tempo in the voices' timing (note
+    // length) while on; the Tempo control keeps its own value.
+    void SetExternalStepClock(bool on, int32_t stepLength = 0);
+    bool ExternalStepClock() const { return ExternalStepLength_ > 0; }
+    // The next step begins with the next sample rendered, exactly as when the render loop
+    // moves on by itself.
+    void BeginStep();
+
     // A pattern (1..16): at once when stopped, at the next pattern end while playing.
     void ChoosePattern(int32_t pattern);
     // Song (arranger) on or off; switching it on stops the transport, as the window's
@@ -93,6 +111,9 @@ public:
     // ---- State: the pattern-file bytes ----
     // Exactly kPatternFileSize bytes: patterns, knobs, contours, tempo, steps, phrases.
     std::vector<uint8_t> SaveState() const;
+    // The same bytes into `out` (kPatternFileSize of them) through `scratch`, allocating
+    // nothing: for a host that keeps a copy of the state up to date while audio runs.
+    void SaveStateInto(uint8_t* out, PatternFileRecord& scratch) const;
     // Takes any bytes; fewer than kPatternFileSize: false and nothing changes. Applied as a
     // loaded pattern file is: the controls are set (each acting only if it changes), the
     // phrase table limited to what a song can play, pattern 1 shown with its edit step on
@@ -101,7 +122,9 @@ public:
 
 private:
     int32_t& Value(ControlId id) { return Panel[static_cast<size_t>(id)]; }
+    void ApplyStepLength();
     bool EchoActive_ = false;
+    int32_t ExternalStepLength_ = 0; // 0: the render loop's own clock
 };
 
 } // namespace zelvox

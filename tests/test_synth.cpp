@@ -142,3 +142,44 @@ TEST(PatternSynth, ControlsActAsTheWindowsKnobs) {
     EXPECT_EQ(synth.Seq.PlayPattern, 5);
     EXPECT_EQ(synth.Seq.QueuedPattern, 2);
 }
+
+// A host that jumps: Locate(k) leaves the clock, the pattern and the song exactly where
+// Start and k steps of the render loop leave them, for loops with a queued pattern and for
+// songs with repeats, a phrase that repeats until stopped, and a song that ends.
+TEST(PatternSynth, LocateLandsWhereTheStepsWouldHaveLed) {
+    struct Case {
+        bool song;
+        int32_t steps;
+        std::vector<PhraseEntry> phrases;
+    };
+    const std::vector<Case> cases = {
+        {false, 16, {}}, {false, 5, {}}, {false, 1, {}},
+        {true, 16, {{3, 2}, {5, 1}, {2, 3}}},        // ends after six passes
+        {true, 7, {{1, 1}, {4, 0}}},                 // phrase 2 repeats until stopped
+        {true, 1, {{2, 3}, {6, 2}, {1, 100}, {9, 4}}},
+    };
+    auto key = [](PatternSynth& s) {
+        const EngineState& e = s.Eng.S;
+        std::vector<int64_t> k{s.Playing(), s.Seq.PlayPattern, s.Seq.PhraseIndex,
+                               s.Seq.RepeatsLeft};
+        if (s.Playing()) k.insert(k.end(), {e.CurStep, e.NextStep, e.PrevStep});
+        return k;
+    };
+    for (const Case& c : cases) {
+        for (uint64_t k : {0ull, 1ull, 2ull, 4ull, 5ull, 6ull, 15ull, 16ull, 17ull, 31ull, 95ull,
+                           96ull, 97ull, 500ull, 1601ull}) {
+            PatternSynth stepped, located;
+            for (PatternSynth* s : {&stepped, &located}) {
+                s->SetControl(ControlId::Steps, c.steps);
+                for (size_t i = 0; i < c.phrases.size(); ++i) s->Seq.Phrases[i + 1] = c.phrases[i];
+                s->SetSongMode(c.song);
+                s->Start();
+                s->ChoosePattern(4); // queued for the next pattern end when looping
+            }
+            for (uint64_t i = 0; i < k && stepped.Playing(); ++i) stepped.Seq.SeqStep();
+            located.Locate(k);
+            EXPECT_EQ(key(located), key(stepped))
+                << (c.song ? "song" : "loop") << ", " << c.steps << " steps, step " << k;
+        }
+    }
+}

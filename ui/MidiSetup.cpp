@@ -13,17 +13,6 @@ constexpr int kUsedSlots[] = {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 20, 21, 22, 23};
 
 } // namespace
 
-int32_t MidiKnobValue(int slot, int32_t v) {
-    // x / 127 rounded to nearest is (x + 63) / 127 for x >= 0: x / 127 never ends in exactly
-    // one half, since 127 is odd.
-    switch (slot) {
-    case 3: return (v * 105 + 63) / 127;       // bass Resonance, 0..105
-    case 6: return (v * 95 + 63) / 127 + 34;   // bass Length, 32..127 (34 from v = 0)
-    case 22: return (v * 120 + 63) / 127;      // noise Colour, 0..120
-    default: return v;
-    }
-}
-
 TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFile& settings,
                const MidiKnobTable& knobs)
     : Service_(service), Settings_(settings), Knobs_(knobs) {

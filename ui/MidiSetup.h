@@ -15,11 +15,11 @@
 
 #include "midi/MidiIn.h"
 #include "audio/Settings.h"
+#include "sequencer/ControlTable.h"
 #include "ui/Controls.h"
 
 namespace zelvox {
 
-constexpr int kCCSlots = 31; // CCTable slots 0..30: bass 0..9, Twin-T 10..19, noise 20..30
 
 // The knob each slot turns, by slot number; null for the slots no function uses.
 using MidiKnobTable = std::array<Knob*, kCCSlots>;
@@ -115,8 +115,5 @@ private:
     std::string NoDeviceText_; // kNoDeviceText and the service's reasons
 };
 
-// New value of a slot's knob for controller value v (0..127): v itself, or scaled for the
-// knobs whose range is not 0..127 (Resonance, Length, Colour), rounded to nearest.
-int32_t MidiKnobValue(int slot, int32_t v);
 
 } // namespace zelvox

@@ -1,0 +1,221 @@
+#include "synth/HostTransport.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/MMFormat.h"
+
+namespace zelvox {
+
+namespace {
+constexpr double kRate = kSampleRate;
+// Grid times are worked out in doubles; a time within this of a whole frame is that frame.
+constexpr double kFrameSlack = 1e-6;
+constexpr double kMaxBeats = 1e15; // beyond this a position is not taken
+} // namespace
+
+HostTransport::HostTransport(PatternSynth& synth) : Synth_(synth) {
+    Synth_.Seq.SetListener(this);
+}
+
+void HostTransport::SetStepClock(StepClock clock) {
+    if (clock == Clock_) return;
+    Clock_ = clock;
+    ApplyTempo();
+    if (Rolling_) StartHere(BeatsAt(Frame_), true);
+}
+
+void HostTransport::SetFreeRun(bool run) {
+    FreeRun_ = run;
+    if (HostDriven_) return;
+    if (run && !Synth_.Playing()) {
+        if (Synth_.Start()) Record(BlockFrame_);
+    } else if (!run) {
+        Synth_.Stop();
+    }
+}
+
+void HostTransport::SetFreeTempo(int32_t bpm) {
+    FreeTempo_ = bpm;
+    if (Bpm_ <= 0.0) Synth_.SetTempo(bpm);
+}
+
+void HostTransport::SetSongMode(bool on) {
+    if (on == Synth_.Seq.SongMode()) return;
+    Synth_.SetSongMode(on);
+    if (Rolling_) {
+        Synth_.Stop();
+        StartHere(BeatsAt(Frame_), false);
+    } else if (!HostDriven_ && FreeRun_) {
+        Synth_.Stop();
+        if (Synth_.Start()) Record(BlockFrame_);
+    }
+}
+
+double HostTransport::BeatsAt(uint64_t frame) const {
+    return AnchorBeats_ + static_cast<double>(frame - AnchorFrame_) * BeatsPerFrame_;
+}
+
+uint64_t HostTransport::StepIndexAt(double beats) const {
+    if (!(beats > 0.0)) return 0;
+    return static_cast<uint64_t>(std::floor(beats / StepBeats() + kFrameSlack));
+}
+
+uint64_t HostTransport::BoundaryOf(uint64_t step) const {
+    const double frames =
+        (static_cast<double>(step) * StepBeats() - AnchorBeats_) / BeatsPerFrame_;
+    if (!(frames > kFrameSlack)) return AnchorFrame_;
+    return AnchorFrame_ + static_cast<uint64_t>(std::ceil(frames - kFrameSlack));
+}
+
+void HostTransport::Anchor(double beats) {
+    AnchorFrame_ = Frame_;
+    AnchorBeats_ = beats;
+    const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
+    BeatsPerFrame_ = Speed_ * bpm / 60.0 / kRate;
+}
+
+void HostTransport::ApplyTempo() {
+    if (Bpm_ > 0.0) {
+        const double whole = std::clamp(std::round(Bpm_), 20.0, 240.0);
+        Synth_.SetTempo(static_cast<int32_t>(whole));
+    }
+    const bool grid = HostDriven_ && Clock_ == StepClock::HostGrid;
+    if (grid) {
+        const double bpm =
+            Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
+        const double frames = StepBeats() * 60.0 * kRate / bpm;
+        Synth_.SetExternalStepClock(true, static_cast<int32_t>(std::clamp(std::round(frames), 1.0, 1e9)));
+    } else if (Synth_.ExternalStepClock()) {
+        Synth_.SetExternalStepClock(false);
+    }
+}
+
+void HostTransport::Position(const HostPosition& p) {
+    const bool wasDriven = HostDriven_;
+    HostDriven_ = true;
+    bool retime = !wasDriven;
+    if (p.HasTempo && std::isfinite(p.Bpm) && p.Bpm > 0.0 && p.Bpm != Bpm_) {
+        Bpm_ = std::min(p.Bpm, 1000.0);
+        retime = true;
+    }
+    if (p.HasBeat && std::isfinite(p.BeatUnit) && p.BeatUnit >= 1.0 && p.BeatUnit != BeatUnit_) {
+        BeatUnit_ = std::min(p.BeatUnit, 64.0);
+        retime = true;
+    }
+    if (retime) ApplyTempo();
+
+    const double predicted = BeatsAt(Frame_);
+    double beats = predicted;
+    if (p.HasBeat) {
+        const double bpb = std::isfinite(p.BeatsPerBar) && p.BeatsPerBar > 0 ? p.BeatsPerBar : 4.0;
+        const double b = static_cast<double>(p.Bar) * bpb + p.BarBeat;
+        if (std::isfinite(b) && std::fabs(b) < kMaxBeats) beats = b;
+    } else if (p.HasFrame) {
+        const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
+        beats = static_cast<double>(p.HostFrame) * bpm / 60.0 / kRate;
+    }
+    const double speed = p.HasSpeed && std::isfinite(p.Speed) ? p.Speed : Speed_;
+    // Within a frame of where the clock is: the host's own rounding (its beat is often a
+    // float), so the clock keeps its count. Further off but in the same step: the host's
+    // clock corrects ours. In another step: the host jumped.
+    const double off = std::fabs(beats - predicted);
+    const bool moved = (p.HasBeat || p.HasFrame) && off > std::fabs(BeatsPerFrame_) + 1e-12;
+    const bool grid = Synth_.ExternalStepClock();
+    const bool jumped = moved && Rolling_ &&
+                        (StartPending_ || !grid || StepIndexAt(beats) + 1 != NextIndex_);
+    if (!moved) beats = predicted;
+
+    Speed_ = speed > 0.0 ? speed : 0.0;
+    Anchor(beats);
+    if (Speed_ <= 0.0) {
+        if (Rolling_ || !wasDriven) Synth_.Stop();
+        Rolling_ = false;
+        StartPending_ = false;
+        return;
+    }
+    if (!Rolling_) {
+        Rolling_ = true;
+        StartHere(beats, false);
+    } else if (jumped) {
+        StartHere(beats, true);
+    } else {
+        Schedule();
+    }
+}
+
+void HostTransport::StartHere(double beats, bool jump) {
+    StartPending_ = beats < -kFrameSlack * BeatsPerFrame_;
+    if (StartPending_) {
+        Synth_.Stop();
+        NextIndex_ = 0;
+        NextFrame_ = BoundaryOf(0);
+        return;
+    }
+    const uint64_t k = StepIndexAt(beats);
+    const bool playing = jump && Synth_.Playing() ? Synth_.Locate(k) : Synth_.StartAt(k);
+    if (playing) Record(BlockFrame_);
+    NextIndex_ = k + 1;
+    Schedule();
+}
+
+void HostTransport::Schedule() {
+    if (!Rolling_ || BeatsPerFrame_ <= 0.0) return;
+    NextFrame_ = std::max(BoundaryOf(NextIndex_), Frame_);
+}
+
+void HostTransport::BeginBlock() {
+    BlockFrame_ = 0;
+    StartCount_ = 0;
+}
+
+void HostTransport::Record(uint32_t frame) {
+    if (StartCount_ >= kMaxStepStarts) return;
+    Starts_[StartCount_++] = {frame, Synth_.Eng.S.CurStep, Synth_.Seq.PlayPattern};
+}
+
+void HostTransport::StepAdvanced(int32_t, int32_t) {
+    Stepped_ = true;
+}
+
+void HostTransport::SongEnded() {
+    Synth_.Stop();
+}
+
+void HostTransport::Render(int16_t* out, uint32_t frames) {
+    while (frames > 0) {
+        uint32_t n = frames;
+        const bool grid = Rolling_ && (StartPending_ || Synth_.ExternalStepClock());
+        if (grid) {
+            if (NextFrame_ <= Frame_) {
+                if (StartPending_) {
+                    StartPending_ = false;
+                    if (Synth_.StartAt(NextIndex_)) Record(BlockFrame_);
+                } else if (Synth_.Playing()) {
+                    Stepped_ = false;
+                    Synth_.BeginStep();
+                    if (Stepped_ && Synth_.Playing()) Record(BlockFrame_);
+                }
+                ++NextIndex_;
+                NextFrame_ = std::max(BoundaryOf(NextIndex_), Frame_ + 1);
+            }
+            n = static_cast<uint32_t>(std::min<uint64_t>(n, NextFrame_ - Frame_));
+        }
+        const bool ownClock = Synth_.Playing() && !Synth_.ExternalStepClock();
+        // At most one step of the synth's own clock in a piece, so that its frame is known.
+        if (ownClock) n = std::min(n, static_cast<uint32_t>(std::max(Synth_.Eng.S.StepLength, 1)));
+        Stepped_ = false;
+        Synth_.Render(out, n);
+        if (ownClock && Stepped_ && Synth_.Playing()) {
+            // The step began on the sample after which the count restarted.
+            const auto since = static_cast<uint32_t>(std::max(Synth_.Eng.S.SampleCount, 0));
+            Record(BlockFrame_ + n - 1 - std::min(since, n - 1));
+        }
+        out += n;
+        frames -= n;
+        Frame_ += n;
+        BlockFrame_ += n;
+    }
+}
+
+} // namespace zelvox
