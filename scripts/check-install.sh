@@ -22,6 +22,9 @@ fail() {
 expected=(
   usr/bin/zelvox
   usr/bin/zelvox-render
+  usr/lib/lv2/zelvox.lv2/manifest.ttl
+  usr/lib/lv2/zelvox.lv2/zelvox.so
+  usr/lib/lv2/zelvox.lv2/zelvox.ttl
   usr/share/applications/$id.desktop
   usr/share/icons/hicolor/128x128/apps/$id.png
   usr/share/icons/hicolor/256x256/apps/$id.png

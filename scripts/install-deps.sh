@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Zelvox needs to build, run and test, and to build and check
 # its Debian package (dpkg-dev: dpkg-shlibdeps for the Depends; the validators, lintian and man
-# for scripts/check-install.sh).
+# for scripts/check-install.sh). lv2-dev builds the plugin; liblilv-dev, lilv-utils and jalv
+# load it in the tests as hosts do.
 # libjack-jackd2-dev is named in the same command as the RtAudio/RtMidi headers so that
 # apt keeps JACK2 instead of pulling in the old JACK1 headers.
 set -euo pipefail
@@ -14,6 +15,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   jackd2 libjack-jackd2-dev librtaudio-dev librtmidi-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+  lv2-dev liblilv-dev lilv-utils jalv
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev desktop-file-utils appstream lintian man-db groff-base file bsdextrautils

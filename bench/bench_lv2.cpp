@@ -1,0 +1,47 @@
+// The LV2 plugin's run() per 64-frame block, as a host drives it (through lilv), playing a
+// busy pattern on the host's grid with the echo on. x_realtime is how many times faster than
+// real time the blocks are made.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "BusyPattern.h"
+#include "files/PatternFileFormat.h"
+#include "support/Lv2Host.h"
+#include "synth/PatternSynth.h"
+
+namespace {
+
+void BM_Lv2Run64(benchmark::State& state) {
+    // A busy pattern file for the host's file property.
+    zelvox::PatternSynth synth;
+    zelvox::bench::MakeBusyPattern(synth.Store);
+    synth.SetControl(zelvox::ControlId::Delay, 3);
+    synth.SetControl(zelvox::ControlId::Depth, 60);
+    const std::string file =
+        (std::filesystem::temp_directory_path() / "zelvox-bench-lv2.zvx").string();
+    zelvox::WriteFileReplacing(file, synth.SaveState());
+
+    zelvox::test::Lv2Host host("https://zelvox.github.io/lv2/zelvox");
+    if (!host.Ok()) {
+        state.SkipWithError("the plugin did not load (ZELVOX_LV2_BUNDLE?)");
+        return;
+    }
+    host.SendPath(0, "https://zelvox.github.io/lv2/zelvox#patternFile", file);
+    host.Run(64);
+    host.Run(64);
+    host.SendPosition(0, 1.0f, 0, 0.0, 140.0f);
+    int64_t frames = 0;
+    for (auto _ : state) {
+        host.Run(64);
+        frames += 64;
+    }
+    std::remove(file.c_str());
+    zelvox::bench::ReportThroughput(state, frames);
+}
+BENCHMARK(BM_Lv2Run64);
+
+} // namespace

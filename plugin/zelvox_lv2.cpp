@@ -1,0 +1,573 @@
+// The LV2 glue: maps the plugin's ports, atoms, state and worker onto the synth object and
+// its host transport. No sound and no policy of its own lives here.
+//
+// Threads, as LV2 defines them:
+// - run, work_response: the host's audio thread. Nothing allocated, locked or waited for.
+// - work: the host's worker thread; reads a pattern file into a buffer the audio thread
+//   does not touch until the response hands it over.
+// - save: any thread, even while run runs. It reads the newest copy of the state that run
+//   leaves in a triple buffer, never the synth itself.
+// - restore, instantiate, activate: while nothing else runs on the instance.
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
+#include <lv2/core/lv2.h>
+#include <lv2/log/log.h>
+#include <lv2/log/logger.h>
+#include <lv2/midi/midi.h>
+#include <lv2/patch/patch.h>
+#include <lv2/state/state.h>
+#include <lv2/time/time.h>
+#include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
+
+#include "audio/MMFormat.h"
+#include "audio/Settings.h"
+#include "files/PatternFileFormat.h"
+#include "plugin/Ports.h"
+#include "synth/HostTransport.h"
+#include "synth/PatternSynth.h"
+
+namespace zelvox::lv2 {
+namespace {
+
+constexpr size_t kPathMax = 4096;
+
+struct Uris {
+    LV2_URID AtomBlank, AtomObject, AtomPath, AtomChunk, AtomFloat, AtomDouble, AtomInt,
+        AtomLong, AtomSequence, AtomURID, MidiEvent, PatchGet, PatchSet, PatchProperty,
+        PatchValue, TimePosition, TimeSpeed, TimeBar, TimeBarBeat, TimeBeatsPerBar,
+        TimeBeatUnit, TimeBpm, TimeFrame, PatternFile, Patterns, StepStart, Step, Pattern;
+
+    explicit Uris(LV2_URID_Map* m) {
+        auto map = [m](const char* uri) { return m->map(m->handle, uri); };
+        AtomBlank = map(LV2_ATOM__Blank);
+        AtomObject = map(LV2_ATOM__Object);
+        AtomPath = map(LV2_ATOM__Path);
+        AtomChunk = map(LV2_ATOM__Chunk);
+        AtomFloat = map(LV2_ATOM__Float);
+        AtomDouble = map(LV2_ATOM__Double);
+        AtomInt = map(LV2_ATOM__Int);
+        AtomLong = map(LV2_ATOM__Long);
+        AtomSequence = map(LV2_ATOM__Sequence);
+        AtomURID = map(LV2_ATOM__URID);
+        MidiEvent = map(LV2_MIDI__MidiEvent);
+        PatchGet = map(LV2_PATCH__Get);
+        PatchSet = map(LV2_PATCH__Set);
+        PatchProperty = map(LV2_PATCH__property);
+        PatchValue = map(LV2_PATCH__value);
+        TimePosition = map(LV2_TIME__Position);
+        TimeSpeed = map(LV2_TIME__speed);
+        TimeBar = map(LV2_TIME__bar);
+        TimeBarBeat = map(LV2_TIME__barBeat);
+        TimeBeatsPerBar = map(LV2_TIME__beatsPerBar);
+        TimeBeatUnit = map(LV2_TIME__beatUnit);
+        TimeBpm = map(LV2_TIME__beatsPerMinute);
+        TimeFrame = map(LV2_TIME__frame);
+        PatternFile = map(kPatternFileUri);
+        Patterns = map(kPatternsUri);
+        StepStart = map(kStepStartUri);
+        Step = map(kStepUri);
+        Pattern = map(kPatternUri);
+    }
+};
+
+using StateBytes = std::array<uint8_t, kPatternFileSize>;
+
+// The newest state for save(): run writes a copy into its own slot and swaps it with the
+// middle one; save swaps the middle one into its own slot when it is newer. Neither waits.
+class StateMailbox {
+public:
+    StateBytes& WriteSlot() { return Slots_[Write_]; }
+    void Publish() {
+        const int old = Middle_.exchange(Write_ | kFresh, std::memory_order_acq_rel);
+        Write_ = old & kIndex;
+    }
+    const StateBytes& Newest() {
+        if (Middle_.load(std::memory_order_acquire) & kFresh)
+            Read_ = Middle_.exchange(Read_, std::memory_order_acq_rel) & kIndex;
+        return Slots_[Read_];
+    }
+
+private:
+    static constexpr int kFresh = 4;
+    static constexpr int kIndex = 3;
+    std::array<StateBytes, 3> Slots_{};
+    int Write_ = 0;
+    std::atomic<int> Middle_{1};
+    int Read_ = 2;
+};
+
+// A pattern file on its way in: filled by the worker, applied by the audio thread.
+struct FileLoad {
+    std::array<char, kPathMax> Path{};
+    StateBytes Bytes{};
+    bool Ok = false;
+};
+
+struct Plugin {
+    explicit Plugin(LV2_URID_Map* map) : U(map), Transport(Synth) {}
+
+    Uris U;
+    PatternSynth Synth;
+    HostTransport Transport;
+    LV2_URID_Map* Map = nullptr;
+    LV2_Log_Logger Logger{};
+    LV2_Worker_Schedule* Schedule = nullptr;
+    LV2_Atom_Forge Forge{};
+
+    float* Out = nullptr;
+    float* OutRight = nullptr;
+    const LV2_Atom_Sequence* Control = nullptr;
+    LV2_Atom_Sequence* Notify = nullptr;
+    std::array<const float*, kControlPortCount> Ports{};
+    std::array<float, kControlPortCount> Seen{};
+    bool PortsSeen = false;
+
+    std::array<int32_t, kCCSlots> CcTable{};
+    std::array<int16_t, PatternSynth::kMaxFrames> Scratch{};
+
+    StateMailbox Mailbox;
+    PatternFileRecord EncodeScratch;
+    bool Dirty = true;
+
+    FileLoad Load;
+    bool LoadBusy = false;
+    bool LoadQueued = false;
+    std::array<char, kPathMax> QueuedPath{};
+    std::array<char, kPathMax> CurrentPath{};
+    bool ReportPath = false;
+};
+
+// ---- Control ports ----
+
+int32_t PortInt(float v) {
+    if (!std::isfinite(v)) return 0;
+    return static_cast<int32_t>(std::lround(std::fmax(-1e6f, std::fmin(1e6f, v))));
+}
+
+void ApplyPort(Plugin& p, uint32_t i, float value) {
+    const PortSpec spec = ControlPortSpec(i);
+    const int32_t v = PortInt(value);
+    switch (spec.Role) {
+    case PortRole::Control:
+        if (p.Synth.SetControl(spec.Id, v)) p.Dirty = true;
+        break;
+    case PortRole::FreeTempo:
+        p.Transport.SetFreeTempo(v);
+        p.Dirty = true;
+        break;
+    case PortRole::Pattern:
+        p.Synth.ChoosePattern(v);
+        break;
+    case PortRole::Song:
+        p.Transport.SetSongMode(v != 0);
+        break;
+    case PortRole::Run:
+        p.Transport.SetFreeRun(v != 0);
+        break;
+    case PortRole::StepClock:
+        p.Transport.SetStepClock(v != 0 ? StepClock::SynthClock : StepClock::HostGrid);
+        break;
+    case PortRole::EditMode:
+        p.Synth.SelectedNoteMode = v != 0;
+        break;
+    case PortRole::EditStep:
+        p.Synth.EditStep = std::max(1, std::min(16, v));
+        p.Synth.ShowEditStep();
+        break;
+    case PortRole::MidiChannel:
+        break; // read with each message
+    }
+}
+
+// A port acts when its value changes. The first values a host gives only set the starting
+// point: a host restores its ports beside the state, and the state already holds what the
+// ports did before it was saved.
+void ReadPorts(Plugin& p) {
+    for (uint32_t i = 0; i < kControlPortCount; ++i) {
+        const float* port = p.Ports[i];
+        if (!port) continue;
+        const float v = *port;
+        if (!p.PortsSeen) {
+            p.Seen[i] = v;
+            // The transport's own settings have no state: they take the port's value.
+            const PortRole role = ControlPortSpec(i).Role;
+            if (role == PortRole::Run || role == PortRole::StepClock || role == PortRole::Song ||
+                role == PortRole::EditMode)
+                ApplyPort(p, i, v);
+            continue;
+        }
+        if (v != p.Seen[i]) {
+            p.Seen[i] = v;
+            ApplyPort(p, i, v);
+        }
+    }
+    p.PortsSeen = true;
+}
+
+// ---- Events ----
+
+constexpr uint32_t kChannelPort = 8;
+static_assert(kPanelPorts[kChannelPort].Role == PortRole::MidiChannel);
+
+void Midi(Plugin& p, const uint8_t* msg, uint32_t size) {
+    if (size < 3 || (msg[0] & 0xF0) != 0xB0) return;
+    const int32_t channel = p.Ports[kChannelPort] ? PortInt(*p.Ports[kChannelPort]) : 0;
+    if (channel >= 1 && channel <= 16 && (msg[0] & 0x0F) != channel - 1) return;
+    const int32_t cc = msg[1] & 0x7F;
+    const int32_t v = msg[2] & 0x7F;
+    for (const ControlRow& row : kControls) {
+        if (row.CcSlot < 0 || row.CcSlot >= kCCSlots) continue;
+        if (p.CcTable[static_cast<size_t>(row.CcSlot)] != cc) continue;
+        if (p.Synth.SetControl(row.Id, MidiKnobValue(row.CcSlot, v))) p.Dirty = true;
+    }
+}
+
+double Number(const Uris& u, const LV2_Atom* a, double fallback) {
+    if (!a) return fallback;
+    if (a->type == u.AtomFloat) return reinterpret_cast<const LV2_Atom_Float*>(a)->body;
+    if (a->type == u.AtomDouble) return reinterpret_cast<const LV2_Atom_Double*>(a)->body;
+    if (a->type == u.AtomInt) return reinterpret_cast<const LV2_Atom_Int*>(a)->body;
+    if (a->type == u.AtomLong) return static_cast<double>(reinterpret_cast<const LV2_Atom_Long*>(a)->body);
+    return fallback;
+}
+
+void TimePosition(Plugin& p, const LV2_Atom_Object* obj) {
+    const Uris& u = p.U;
+    const LV2_Atom *speed = nullptr, *bar = nullptr, *barBeat = nullptr, *bpb = nullptr,
+                   *unit = nullptr, *bpm = nullptr, *frame = nullptr;
+    lv2_atom_object_get(obj, u.TimeSpeed, &speed, u.TimeBar, &bar, u.TimeBarBeat, &barBeat,
+                        u.TimeBeatsPerBar, &bpb, u.TimeBeatUnit, &unit, u.TimeBpm, &bpm,
+                        u.TimeFrame, &frame, 0);
+    HostPosition pos;
+    pos.HasSpeed = speed != nullptr;
+    pos.Speed = Number(u, speed, 0.0);
+    pos.HasBeat = bar != nullptr || barBeat != nullptr;
+    const double b = Number(u, bar, 0.0);
+    pos.Bar = std::isfinite(b) ? static_cast<int64_t>(std::fmax(-1e12, std::fmin(1e12, b))) : 0;
+    pos.BarBeat = Number(u, barBeat, 0.0);
+    pos.BeatsPerBar = Number(u, bpb, 4.0);
+    pos.BeatUnit = Number(u, unit, 4.0);
+    pos.HasTempo = bpm != nullptr;
+    pos.Bpm = Number(u, bpm, 0.0);
+    pos.HasFrame = frame != nullptr;
+    const double f = Number(u, frame, 0.0);
+    pos.HostFrame = std::isfinite(f) ? static_cast<int64_t>(std::fmax(0.0, std::fmin(1e15, f))) : 0;
+    p.Transport.Position(pos);
+}
+
+void CopyPath(std::array<char, kPathMax>& to, const char* from, uint32_t size) {
+    const size_t n = std::min<size_t>(strnlen(from, size), kPathMax - 1);
+    std::memcpy(to.data(), from, n);
+    to[n] = '\0';
+}
+
+void StartLoad(Plugin& p, const std::array<char, kPathMax>& path) {
+    p.Load.Path = path;
+    p.LoadBusy = true;
+    const int32_t job = 1;
+    if (p.Schedule->schedule_work(p.Schedule->handle, sizeof job, &job) != LV2_WORKER_SUCCESS) {
+        p.LoadBusy = false;
+        lv2_log_error(&p.Logger, "Zelvox: the host did not take the pattern file to load\n");
+    }
+}
+
+void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
+    const Uris& u = p.U;
+    if (obj->body.otype == u.PatchGet) {
+        p.ReportPath = true;
+        return;
+    }
+    if (obj->body.otype != u.PatchSet) return;
+    const LV2_Atom *property = nullptr, *value = nullptr;
+    lv2_atom_object_get(obj, u.PatchProperty, &property, u.PatchValue, &value, 0);
+    if (!property || property->type != u.AtomURID ||
+        reinterpret_cast<const LV2_Atom_URID*>(property)->body != u.PatternFile)
+        return;
+    if (!value || value->type != u.AtomPath || value->size == 0) {
+        lv2_log_error(&p.Logger, "Zelvox: a pattern file must be given as a path\n");
+        return;
+    }
+    if (!p.Schedule) {
+        lv2_log_error(&p.Logger, "Zelvox: this host has no worker thread; pattern files "
+                                 "cannot be loaded while playing\n");
+        return;
+    }
+    std::array<char, kPathMax> path{};
+    CopyPath(path, static_cast<const char*>(LV2_ATOM_BODY_CONST(value)), value->size);
+    if (p.LoadBusy) {
+        p.QueuedPath = path; // the newest wins
+        p.LoadQueued = true;
+    } else {
+        StartLoad(p, path);
+    }
+}
+
+void Event(Plugin& p, const LV2_Atom_Event* ev) {
+    const Uris& u = p.U;
+    if (ev->body.type == u.MidiEvent) {
+        Midi(p, static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body)), ev->body.size);
+        return;
+    }
+    if (ev->body.type != u.AtomObject && ev->body.type != u.AtomBlank) return;
+    const auto* obj = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
+    if (obj->body.otype == u.TimePosition)
+        TimePosition(p, obj);
+    else
+        PatchMessage(p, obj);
+}
+
+// ---- Rendering ----
+
+void RenderTo(Plugin& p, uint32_t from, uint32_t to) {
+    while (from < to) {
+        const uint32_t n = std::min<uint32_t>(to - from, PatternSynth::kMaxFrames);
+        p.Transport.Render(p.Scratch.data(), n);
+        // The scale of the desktop program's own JACK output: a recording made through a
+        // host sounds and reads back as one made from the program.
+        for (uint32_t i = 0; i < n; ++i)
+            p.Out[from + i] = static_cast<float>(p.Scratch[i]) * (1.0f / 32767.0f);
+        if (p.OutRight) std::memcpy(p.OutRight + from, p.Out + from, n * sizeof(float));
+        from += n;
+    }
+}
+
+void WritePath(Plugin& p, int64_t frame) {
+    const Uris& u = p.U;
+    LV2_Atom_Forge_Frame f;
+    if (!lv2_atom_forge_frame_time(&p.Forge, frame)) return;
+    lv2_atom_forge_object(&p.Forge, &f, 0, u.PatchSet);
+    lv2_atom_forge_key(&p.Forge, u.PatchProperty);
+    lv2_atom_forge_urid(&p.Forge, u.PatternFile);
+    lv2_atom_forge_key(&p.Forge, u.PatchValue);
+    lv2_atom_forge_path(&p.Forge, p.CurrentPath.data(),
+                        static_cast<uint32_t>(std::strlen(p.CurrentPath.data())));
+    lv2_atom_forge_pop(&p.Forge, &f);
+}
+
+void WriteSteps(Plugin& p) {
+    const Uris& u = p.U;
+    for (size_t i = 0; i < p.Transport.StepStartCount(); ++i) {
+        const StepStart& s = p.Transport.StepStarts()[i];
+        LV2_Atom_Forge_Frame f;
+        if (!lv2_atom_forge_frame_time(&p.Forge, s.Frame)) return;
+        lv2_atom_forge_object(&p.Forge, &f, 0, u.StepStart);
+        lv2_atom_forge_key(&p.Forge, u.Step);
+        lv2_atom_forge_int(&p.Forge, s.Step);
+        lv2_atom_forge_key(&p.Forge, u.Pattern);
+        lv2_atom_forge_int(&p.Forge, s.Pattern);
+        lv2_atom_forge_pop(&p.Forge, &f);
+    }
+}
+
+void Publish(Plugin& p) {
+    p.Synth.SaveStateInto(p.Mailbox.WriteSlot().data(), p.EncodeScratch);
+    p.Mailbox.Publish();
+    p.Dirty = false;
+}
+
+// ---- LV2 entry points ----
+
+LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char*,
+                       const LV2_Feature* const* features) {
+    LV2_URID_Map* map = nullptr;
+    LV2_Log_Log* log = nullptr;
+    LV2_Worker_Schedule* schedule = nullptr;
+    for (int i = 0; features && features[i]; ++i) {
+        const char* uri = features[i]->URI;
+        if (!std::strcmp(uri, LV2_URID__map)) map = static_cast<LV2_URID_Map*>(features[i]->data);
+        if (!std::strcmp(uri, LV2_LOG__log)) log = static_cast<LV2_Log_Log*>(features[i]->data);
+        if (!std::strcmp(uri, LV2_WORKER__schedule))
+            schedule = static_cast<LV2_Worker_Schedule*>(features[i]->data);
+    }
+    LV2_Log_Logger logger{};
+    lv2_log_logger_init(&logger, map, log);
+    if (!map) {
+        lv2_log_error(&logger, "Zelvox: the host gives no URID map\n");
+        return nullptr;
+    }
+    if (std::fabs(rate - kSampleRate) > 0.5) {
+        lv2_log_error(&logger,
+                      "Zelvox: the sound is made at 44100 Hz; this host runs at %.0f Hz. "
+                      "Set the host (or its session) to 44100 Hz to use Zelvox.\n",
+                      rate);
+        return nullptr;
+    }
+    std::unique_ptr<Plugin> p(new (std::nothrow) Plugin(map));
+    if (!p) return nullptr;
+    p->Map = map;
+    p->Logger = logger;
+    p->Schedule = schedule;
+    lv2_atom_forge_init(&p->Forge, map);
+    // The same controller table as the desktop program's MIDI setup.
+    try {
+        const TSettingsFile settings;
+        for (int n = 0; n < kCCSlots; ++n)
+            p->CcTable[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
+    } catch (...) {
+    }
+    p->OutRight = nullptr;
+    (void)descriptor;
+    Publish(*p);
+    return p.release();
+}
+
+void ConnectPort(LV2_Handle h, uint32_t port, void* data) {
+    auto& p = *static_cast<Plugin*>(h);
+    if (port == kOutPort)
+        p.Out = static_cast<float*>(data);
+    else if (port == kControlPort)
+        p.Control = static_cast<const LV2_Atom_Sequence*>(data);
+    else if (port == kNotifyPort)
+        p.Notify = static_cast<LV2_Atom_Sequence*>(data);
+    else if (port == kRightPort)
+        p.OutRight = static_cast<float*>(data);
+    else if (port >= kFirstControlPort && port < kFirstControlPort + kControlPortCount)
+        p.Ports[port - kFirstControlPort] = static_cast<const float*>(data);
+}
+
+void Activate(LV2_Handle h) {
+    static_cast<Plugin*>(h)->Synth.Activate();
+}
+
+void Deactivate(LV2_Handle h) {
+    static_cast<Plugin*>(h)->Synth.Deactivate();
+}
+
+void Run(LV2_Handle h, uint32_t frames) {
+    auto& p = *static_cast<Plugin*>(h);
+    if (!p.Out) return;
+    LV2_Atom_Forge_Frame notify{};
+    if (p.Notify) {
+        const uint32_t capacity = p.Notify->atom.size;
+        lv2_atom_forge_set_buffer(&p.Forge, reinterpret_cast<uint8_t*>(p.Notify), capacity);
+        lv2_atom_forge_sequence_head(&p.Forge, &notify, 0);
+    }
+    p.Transport.BeginBlock();
+    ReadPorts(p);
+    uint32_t done = 0;
+    if (p.Control) {
+        LV2_ATOM_SEQUENCE_FOREACH(p.Control, ev) {
+            const int64_t t = ev->time.frames;
+            const uint32_t at = t < 0 ? 0 : (t > frames ? frames : static_cast<uint32_t>(t));
+            if (at > done) {
+                RenderTo(p, done, at);
+                done = at;
+            }
+            Event(p, ev);
+        }
+    }
+    RenderTo(p, done, frames);
+    if (p.Notify) {
+        WriteSteps(p);
+        if (p.ReportPath && p.CurrentPath[0]) WritePath(p, frames ? frames - 1 : 0);
+        p.ReportPath = false;
+        lv2_atom_forge_pop(&p.Forge, &notify);
+    }
+    if (p.Dirty) Publish(p);
+}
+
+void Cleanup(LV2_Handle h) {
+    delete static_cast<Plugin*>(h);
+}
+
+// ---- Worker ----
+
+LV2_Worker_Status Work(LV2_Handle h, LV2_Worker_Respond_Function respond,
+                       LV2_Worker_Respond_Handle rh, uint32_t, const void*) {
+    auto& p = *static_cast<Plugin*>(h);
+    FileLoad& load = p.Load;
+    load.Ok = false;
+    try {
+        const std::vector<uint8_t> bytes = ReadPatternFileBytes(load.Path.data());
+        std::memcpy(load.Bytes.data(), bytes.data(), kPatternFileSize);
+        load.Ok = true;
+    } catch (const EInOutError& e) {
+        // The text names the file and the system's reason.
+        lv2_log_error(&p.Logger, "Zelvox: cannot load the pattern file: %s\n", e.what());
+    } catch (const std::exception& e) {
+        lv2_log_error(&p.Logger, "Zelvox: cannot load the pattern file %s: %s\n",
+                      load.Path.data(), e.what());
+    }
+    const int32_t done = 1;
+    respond(rh, sizeof done, &done);
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status WorkResponse(LV2_Handle h, uint32_t, const void*) {
+    auto& p = *static_cast<Plugin*>(h);
+    if (p.Load.Ok && p.Synth.LoadState(p.Load.Bytes.data(), p.Load.Bytes.size())) {
+        p.CurrentPath = p.Load.Path;
+        p.ReportPath = true;
+        p.Dirty = true;
+    }
+    p.LoadBusy = false;
+    if (p.LoadQueued) {
+        p.LoadQueued = false;
+        StartLoad(p, p.QueuedPath);
+    }
+    return LV2_WORKER_SUCCESS;
+}
+
+// ---- State ----
+
+LV2_State_Status Save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Handle sh,
+                      uint32_t, const LV2_Feature* const*) {
+    auto& p = *static_cast<Plugin*>(h);
+    const StateBytes& bytes = p.Mailbox.Newest();
+    return store(sh, p.U.Patterns, bytes.data(), bytes.size(), p.U.AtomChunk,
+                 LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+}
+
+LV2_State_Status Restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve,
+                         LV2_State_Handle sh, uint32_t, const LV2_Feature* const*) {
+    auto& p = *static_cast<Plugin*>(h);
+    size_t size = 0;
+    uint32_t type = 0;
+    uint32_t flags = 0;
+    const void* data = retrieve(sh, p.U.Patterns, &size, &type, &flags);
+    if (!data) return LV2_STATE_SUCCESS; // nothing saved: keep what there is
+    if (type != p.U.AtomChunk || size != kPatternFileSize) {
+        lv2_log_error(&p.Logger, "Zelvox: the saved state is not %zu bytes of patterns; "
+                                 "it was left out\n", kPatternFileSize);
+        return LV2_STATE_ERR_BAD_TYPE;
+    }
+    p.Synth.LoadState(static_cast<const uint8_t*>(data), size);
+    Publish(p);
+    return LV2_STATE_SUCCESS;
+}
+
+const void* ExtensionData(const char* uri) {
+    static const LV2_State_Interface state{Save, Restore};
+    static const LV2_Worker_Interface worker{Work, WorkResponse, nullptr};
+    if (!std::strcmp(uri, LV2_STATE__interface)) return &state;
+    if (!std::strcmp(uri, LV2_WORKER__interface)) return &worker;
+    return nullptr;
+}
+
+const LV2_Descriptor kMono = {kUri, Instantiate, ConnectPort, Activate, Run,
+                              Deactivate, Cleanup, ExtensionData};
+const LV2_Descriptor kStereo = {kStereoUri, Instantiate, ConnectPort, Activate, Run,
+                                Deactivate, Cleanup, ExtensionData};
+
+} // namespace
+} // namespace zelvox::lv2
+
+extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+    switch (index) {
+    case 0: return &zelvox::lv2::kMono;
+    case 1: return &zelvox::lv2::kStereo;
+    default: return nullptr;
+    }
+}

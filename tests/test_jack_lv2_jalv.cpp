@@ -1,0 +1,104 @@
+// The plugin in a real host on the private JACK server: jalv loads a project state that
+// holds a pattern file, follows the JACK transport when it starts, and what jack_rec records
+// from its output equals zelvox-render's output for the same file from the first sound on.
+#include <gtest/gtest.h>
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "audio/AudioBackend.h"
+#include "files/PatternFileFormat.h"
+#include "support/Lv2Host.h"
+#include "support/RendererProgram.h"
+#include "support/TempFiles.h"
+#include "synth/PatternSynth.h"
+
+using namespace zelvox;
+using namespace zelvox::test;
+namespace fs = std::filesystem;
+
+TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    TempDir dir;
+    // A pattern file as the program writes it: the start-up patterns with all voices on
+    // pattern 1 and the echo on.
+    const fs::path song = dir.path / "song.zvx";
+    {
+        PatternSynth s;
+        for (int st = 1; st <= 16; ++st) {
+            s.Store.Step(1, st).BassPlay = 1;
+            s.Store.Step(1, st).TwinTPlay = st % 4 == 1;
+            s.Store.Step(1, st).NoisePlay = st % 2 == 0;
+        }
+        s.SetControl(ControlId::Delay, 3);
+        s.SetControl(ControlId::Depth, 50);
+        WriteFileReplacing(song.string(), s.SaveState());
+    }
+    constexpr int kBuffers = 300;
+    const fs::path ref = dir.path / "ref.wav";
+    ASSERT_EQ(std::system((Quote(RendererPath()) + " " + Quote(song.string()) + " --buffers " +
+                           std::to_string(kBuffers) + " -o " + Quote(ref.string())).c_str()),
+              0);
+    const std::vector<int16_t> reference = WavSamples(ref);
+
+    // The project: the plugin with the file loaded, on the synth's own clock (the renderer's).
+    const fs::path state = dir.path / "state";
+    {
+        Lv2Host host("https://zelvox.github.io/lv2/zelvox");
+        ASSERT_TRUE(host.Ok());
+        host.SetPort("step_clock", 1.0f);
+        host.SendPath(0, "https://zelvox.github.io/lv2/zelvox#patternFile", song.string());
+        host.Run(1);
+        host.Run(1);
+        ASSERT_TRUE(host.SaveStateDir(state.string()));
+    }
+
+    jack_client_t* ctl = jack_client_open("zelvox-jalv-test", JackNoStartServer, nullptr);
+    ASSERT_NE(ctl, nullptr);
+    jack_transport_stop(ctl);
+    jack_transport_locate(ctl, 0);
+
+    const std::string lv2Path = fs::path(Lv2BundleDir()).parent_path().string();
+    const std::string log = (dir.path / "jalv.txt").string();
+    std::atomic<bool> done{false};
+    std::thread jalv([&] {
+        const std::string cmd = "sleep 12 | LV2_PATH=" + Quote(lv2Path) +
+                                " timeout 12 jalv -x -n zelvox-jalv -l " + Quote(state.string()) +
+                                " >" + Quote(log) + " 2>&1";
+        (void)std::system(cmd.c_str());
+        done = true;
+    });
+    // Record from the plugin's output once it is there, then roll the transport.
+    bool found = false;
+    for (int i = 0; i < 300 && !found && !done; ++i) {
+        found = jack_port_by_name(ctl, "zelvox-jalv:out") != nullptr;
+        if (!found) ::usleep(20000);
+    }
+    ASSERT_TRUE(found) << "jalv's port never appeared";
+    const std::string rec = (dir.path / "rec.wav").string();
+    std::thread recorder([&] {
+        (void)std::system(("jack_rec -f " + Quote(rec) + " -d 6 -b 16 zelvox-jalv:out >/dev/null 2>&1").c_str());
+    });
+    ::usleep(500000);
+    jack_transport_start(ctl);
+    recorder.join();
+    jack_transport_stop(ctl);
+    jack_client_close(ctl);
+    jalv.join();
+
+    const std::vector<int16_t> got = WavSamples(rec);
+    const size_t r0 = LeadingSilence(got), e0 = LeadingSilence(reference);
+    ASSERT_LT(r0, got.size()) << "the recording is silent";
+    const size_t want = std::min(reference.size() - e0, got.size() - r0);
+    ASSERT_GT(want, 44100u) << "less than a second was recorded after the start";
+    const size_t firstDiff = FirstMismatch(got, r0, reference, e0, want);
+    EXPECT_EQ(firstDiff, want) << "the recording differs from the render at sample " << firstDiff;
+}
