@@ -9,7 +9,10 @@
 #include <QScreen>
 
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 
+#include "ui/PlatformLine.h"
 #include "ui/qt/ModelLink.h"
 
 namespace zelvox::app {
@@ -41,7 +44,9 @@ SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::FramelessWindo
     MakeLabel(this, "Pattern synthesizer: bass, Twin-T drum and noise voices", PanelFont(12), text,
               QRect(22, 64, 390, 18))
         ->setObjectName("Description");
-    MakeLabel(this, "For Win95/98", PanelFont(12, true), QColor(0, 255, 0), QRect(22, 90, 150, 18))
+    // The system the program runs on, as this machine names it.
+    MakeLabel(this, QString::fromStdString(PlatformLine()), PanelFont(12, true), QColor(0, 255, 0),
+              QRect(22, 90, kWidth - 44, 18))
         ->setObjectName("Platform");
     MakeLabel(this, "V3.0", PanelFont(18, true), QColor(255, 210, 0), QRect(300, 24, 100, 26),
               Qt::AlignRight | Qt::AlignVCenter)

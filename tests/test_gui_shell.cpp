@@ -15,6 +15,7 @@
 #include <QStatusBar>
 
 #include "app/Program.h"
+#include "ui/PlatformLine.h"
 #include "support/GuiProgram.h"
 
 using namespace zelvox;
@@ -42,8 +43,9 @@ TEST_F(GuiShell, SplashEnablesOkAfterOneSecondAndOkShowsTheMainWindow) {
     MainWindow& main = program.Main();
     EXPECT_EQ(splash.size(), QSize(420, 172));
     EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
-    for (const char* t : {"Zelvox", "For Win95/98", "V3.0", "Initialising, please wait ...."})
-        EXPECT_TRUE(Texts(&splash).contains(t)) << t;
+    for (const std::string& t : {std::string("Zelvox"), PlatformLine(), std::string("V3.0"),
+                                 std::string("Initialising, please wait ....")})
+        EXPECT_TRUE(Texts(&splash).contains(QString::fromStdString(t))) << t;
 
     QElapsedTimer clock;
     program.Start();
