@@ -130,6 +130,16 @@ void SplashWindow::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor(130, 160, 255), 1));
     p.setBrush(Qt::NoBrush);
     p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    if (!Painted_) {
+        Painted_ = true;
+        // For scripts/measure-startup.sh: when the splash was first drawn, on the wall clock.
+        if (qEnvironmentVariableIsSet("ZELVOX_STARTUP_LOG")) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            std::fprintf(stderr, "zelvox: splash painted at %lld.%09ld\n",
+                         static_cast<long long>(now.tv_sec), now.tv_nsec);
+        }
+    }
 }
 
 } // namespace zelvox::app
