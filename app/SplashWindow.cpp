@@ -1,6 +1,7 @@
 #include "app/SplashWindow.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -44,9 +45,12 @@ SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::FramelessWindo
     MakeLabel(this, "Pattern synthesizer: bass, Twin-T drum and noise voices", PanelFont(12), text,
               QRect(22, 64, 390, 18))
         ->setObjectName("Description");
-    // The system the program runs on, as this machine names it.
-    MakeLabel(this, QString::fromStdString(PlatformLine()), PanelFont(12, true), QColor(0, 255, 0),
-              QRect(22, 90, kWidth - 44, 18))
+    // The system the program runs on, as this machine names it; a long name ends in "...".
+    const QRect platformRect(22, 90, kWidth - 44, 18);
+    const QString platform = QFontMetrics(PanelFont(12, true))
+                                 .elidedText(QString::fromStdString(PlatformLine()), Qt::ElideRight,
+                                             platformRect.width());
+    MakeLabel(this, platform, PanelFont(12, true), QColor(0, 255, 0), platformRect)
         ->setObjectName("Platform");
     MakeLabel(this, "V3.0", PanelFont(18, true), QColor(255, 210, 0), QRect(300, 24, 100, 26),
               Qt::AlignRight | Qt::AlignVCenter)
