@@ -50,8 +50,15 @@ for ((i = 0; i < runs; i++)); do
     if splash_viewable; then seen=$(now_ms); fi
     if [ $(( $(now_ms) - start )) -gt 10000 ]; then seen="timeout"; fi
   done
-  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
-  [ "$seen" = timeout ] && { echo "  run $i: no splash within 10 s" >&2; continue; }
+  if ! kill "$pid" 2>/dev/null; then
+    status=0
+    wait "$pid" 2>/dev/null || status=$?
+    echo "  run $i: the program ended by itself (exit status $status) before it was stopped:" >&2
+    tail -n 5 "$log" >&2
+  else
+    wait "$pid" 2>/dev/null || true
+  fi
+  if [ "$seen" = timeout ]; then echo "  run $i: no splash within 10 s" >&2; continue; fi
   polled+=($((seen - start)))
   if painted=$(grep -o 'splash painted at [0-9.]*' "$log" | awk '{print $4}'); [ -n "$painted" ]; then
     logged+=("$(awk -v a="$t0" -v b="$painted" 'BEGIN { printf "%d", (b - a) * 1000 }')")
