@@ -19,6 +19,8 @@ Program::Program(ProgramOptions options) {
                                              : std::make_unique<TSettingsFile>(options.SettingsPath);
     // Device threads post here; their messages are handled on this (the main) thread.
     SetDefaultMainThreadQueue(&Queue_);
+    // Probing the sound system is the slow part of start-up (a JACK server takes tens of
+    // milliseconds for each client): it is done once, and the result serves the whole run.
     AudioSystem_ = options.AudioSystem ? std::move(options.AudioSystem)
                                        : CreateWaveOutSystem(ReadAudioBackendChoice(*Settings_));
     MMUserInterface().SetBusyCursor = [](bool busy) {
@@ -28,7 +30,7 @@ Program::Program(ProgramOptions options) {
 
     // Start-up order: the splash window, the main window, the audio setup dialog, the MIDI
     // setup dialog, the envelope dialog.
-    Splash_ = std::make_unique<SplashWindow>();
+    Splash_ = options.Splash ? std::move(options.Splash) : std::make_unique<SplashWindow>();
     Rig_ = std::make_unique<AudioRig>(Form, AudioSystem_.get(), &Queue_, *Settings_);
     MidiService_ = options.MidiService ? std::move(options.MidiService) : std::make_unique<RtMidiInService>();
     StartUp([this] {
@@ -39,6 +41,12 @@ Program::Program(ProgramOptions options) {
         // even be built, say why and run without MIDI.
         Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form)); });
         if (Midi_) MidiWindow_ = std::make_unique<MidiSetupWindow>(*Midi_);
+        // The input going away while enabled (its server shut down) is said in a box.
+        if (Midi_)
+            Midi_->OnProblem = [this](const std::string& text) {
+                const QString shown = QString::fromStdString(text);
+                QTimer::singleShot(0, this, [shown] { ShowError(shown); });
+            };
         // MIDI enabled but not working is said where the user looks, not only in the dialog.
         if (Midi_ && !Midi_->StartupProblem().empty())
             Main_->ShowStartupProblem(QString::fromStdString(Midi_->StartupProblem()));

@@ -32,6 +32,9 @@ struct ProgramOptions {
     std::unique_ptr<MidiInService> MidiService;
     // The settings file; empty: ZLVX3.INI in the user's configuration folder.
     std::string SettingsPath;
+    // A splash window already on screen, shown before the slow part of start-up (probing
+    // the sound and MIDI services); null: the program makes its own, shown by Start.
+    std::unique_ptr<SplashWindow> Splash;
 };
 
 class Program : public QObject, public ProgramCore {

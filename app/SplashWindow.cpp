@@ -1,6 +1,7 @@
 #include "app/SplashWindow.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -9,7 +10,10 @@
 #include <QScreen>
 
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 
+#include "ui/PlatformLine.h"
 #include "ui/qt/ModelLink.h"
 
 namespace zelvox::app {
@@ -41,7 +45,12 @@ SplashWindow::SplashWindow(QWidget* parent) : QWidget(parent, Qt::FramelessWindo
     MakeLabel(this, "Pattern synthesizer: bass, Twin-T drum and noise voices", PanelFont(12), text,
               QRect(22, 64, 390, 18))
         ->setObjectName("Description");
-    MakeLabel(this, "For Win95/98", PanelFont(12, true), QColor(0, 255, 0), QRect(22, 90, 150, 18))
+    // The system the program runs on, as this machine names it; a long name ends in "...".
+    const QRect platformRect(22, 90, kWidth - 44, 18);
+    const QString platform = QFontMetrics(PanelFont(12, true))
+                                 .elidedText(QString::fromStdString(PlatformLine()), Qt::ElideRight,
+                                             platformRect.width());
+    MakeLabel(this, platform, PanelFont(12, true), QColor(0, 255, 0), platformRect)
         ->setObjectName("Platform");
     MakeLabel(this, "V3.0", PanelFont(18, true), QColor(255, 210, 0), QRect(300, 24, 100, 26),
               Qt::AlignRight | Qt::AlignVCenter)
@@ -125,6 +134,16 @@ void SplashWindow::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor(130, 160, 255), 1));
     p.setBrush(Qt::NoBrush);
     p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    if (!Painted_) {
+        Painted_ = true;
+        // For scripts/measure-startup.sh: when the splash was first drawn, on the wall clock.
+        if (qEnvironmentVariableIsSet("ZELVOX_STARTUP_LOG")) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            std::fprintf(stderr, "zelvox: splash painted at %lld.%09ld\n",
+                         static_cast<long long>(now.tv_sec), now.tv_nsec);
+        }
+    }
 }
 
 } // namespace zelvox::app

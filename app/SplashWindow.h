@@ -22,6 +22,8 @@ public:
     void ShowAbout();
 
     QPushButton* OkButton() const { return Ok_; }
+    // The window has been drawn at least once.
+    bool Painted() const { return Painted_; }
     QLabel* InitialisingLabel() const { return Initialising_; }
 
 signals:
@@ -40,6 +42,7 @@ private:
     QLabel* Initialising_;
     QPushButton* Ok_;
     QTimer OkTimer_; // one shot, 1000 ms, started when the window becomes active
+    bool Painted_ = false;
 };
 
 } // namespace zelvox::app

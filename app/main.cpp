@@ -1,5 +1,6 @@
 // The desktop program: the splash window first, the main window after its "OK".
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -99,7 +100,16 @@ int main(int argc, char** argv) {
     if (const int status = Options(args); status >= 0) return status;
     if (!args.isEmpty()) return CheckHelp(); // the one option that runs
 
-    zelvox::app::Program program;
+    // The splash first ("Initialising, please wait ...."), drawn before the sound and MIDI
+    // services are probed behind it, which with a JACK server running takes a while.
+    zelvox::app::ProgramOptions options;
+    options.Splash = std::make_unique<zelvox::app::SplashWindow>();
+    options.Splash->show();
+    QElapsedTimer drawn;
+    drawn.start();
+    while (!options.Splash->Painted() && drawn.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    zelvox::app::Program program(std::move(options));
     QObject::connect(&program, &zelvox::app::Program::finished, &app, &QApplication::quit);
     program.Start();
     return app.exec();

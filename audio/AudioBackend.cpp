@@ -53,50 +53,141 @@ public:
     }
 };
 
+// An output device as the list found it: its name ("" = the API's default) and, when the
+// listing saw it, what it offers. The list is a snapshot taken once (start-up probes each
+// service once); opening a device checks it afresh.
+struct ListedDevice {
+    std::string Name;
+    bool Seen = false;
+    RtAudio::DeviceInfo Info;
+};
+
 class RtAudioWaveOutSystem final : public WaveOutSystem {
 public:
-    RtAudioWaveOutSystem(RtAudio::Api api, std::vector<std::string> devices, std::string client)
+    RtAudioWaveOutSystem(RtAudio::Api api, std::vector<ListedDevice> devices, std::string client)
         : Api_(api), Devices_(std::move(devices)), Client_(std::move(client)) {}
     int32_t GetNumDevs() override { return static_cast<int32_t>(Devices_.size()); }
     int32_t GetDevCaps(int32_t id, WaveOutCaps& caps) override {
         if (id == -1) id = 0;
         if (id < 0 || id >= GetNumDevs()) return kMmsyserrBadDeviceId;
-        return RtAudioWaveOutDevice(Api_, Devices_[static_cast<size_t>(id)]).GetCaps(caps);
+        const ListedDevice& d = Devices_[static_cast<size_t>(id)];
+        if (d.Seen) {
+            RtAudioCapsFromInfo(Api_, d.Info, caps);
+            return kMmsyserrNoError;
+        }
+        return RtAudioWaveOutDevice(Api_, d.Name).GetCaps(caps);
     }
     std::unique_ptr<WaveOutDevice> CreateDevice(int32_t id) override {
         if (id == -1) id = 0;
         if (id < 0 || id >= GetNumDevs()) return nullptr;
-        return std::make_unique<RtAudioWaveOutDevice>(Api_, Devices_[static_cast<size_t>(id)],
+        return std::make_unique<RtAudioWaveOutDevice>(Api_, Devices_[static_cast<size_t>(id)].Name,
                                                       Client_);
     }
 
 private:
     RtAudio::Api Api_;
-    std::vector<std::string> Devices_; // "" = the API's default output
+    std::vector<ListedDevice> Devices_;
     std::string Client_;
 };
 
-// The output devices of an API, the wanted one (or the default, "") first.
-std::vector<std::string> OutputDevices(RtAudio::Api api, const std::string& wanted) {
-    std::vector<std::string> list;
+// The list the system offers from what the API lists: the wanted device (or the default,
+// "") first, then the API's other output devices. The default is the one the device opens
+// for "": the API's default output when it has outputs, else the first that has.
+std::vector<ListedDevice> DeviceList(const std::vector<RtAudio::DeviceInfo>& infos,
+                                     unsigned defaultId, const std::string& wanted) {
+    std::vector<ListedDevice> list;
+    std::vector<const RtAudio::DeviceInfo*> outputs;
+    for (const auto& info : infos)
+        if (info.probed && info.outputChannels > 0) outputs.push_back(&info);
+    if (outputs.empty()) return list;
+    ListedDevice first{wanted, false, {}};
+    if (wanted.empty()) {
+        first.Seen = true;
+        first.Info = defaultId < infos.size() && infos[defaultId].outputChannels > 0
+                         ? infos[defaultId]
+                         : *outputs.front();
+    }
+    for (const auto* info : outputs)
+        if (!wanted.empty() && info->name == wanted) {
+            first.Seen = true;
+            first.Info = *info;
+        }
+    list.push_back(first);
+    for (const auto* info : outputs)
+        if (info->name != wanted) list.push_back({info->name, true, *info});
+    return list;
+}
+
+// The output devices of an API, through RtAudio.
+std::vector<ListedDevice> OutputDevices(RtAudio::Api api, const std::string& wanted) {
     try {
         RtAudio rt(api);
         rt.showWarnings(false);
-        if (rt.getCurrentApi() != api) return list;
+        if (rt.getCurrentApi() != api) return {};
         unsigned count = rt.getDeviceCount();
-        std::vector<std::string> names;
-        for (unsigned i = 0; i < count; ++i) {
-            RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
-            if (info.probed && info.outputChannels > 0) names.push_back(info.name);
-        }
-        if (names.empty()) return list;
-        list.push_back(wanted);
-        for (const auto& n : names)
-            if (n != wanted) list.push_back(n);
+        std::vector<RtAudio::DeviceInfo> infos;
+        for (unsigned i = 0; i < count; ++i) infos.push_back(rt.getDeviceInfo(i));
+        return DeviceList(infos, count > 0 ? rt.getDefaultOutputDevice() : 0, wanted);
     } catch (const RtAudioError&) {
-        list.clear();
+        return {};
     }
-    return list;
+}
+
+std::mutex& JackProbeLock() {
+    static std::mutex lock; // the error-function swap is process-wide
+    return lock;
+}
+
+// Opens a probing client quietly; a busy server now and then refuses a client for a
+// moment, so ask twice before saying no. Null when no server answers.
+jack_client_t* OpenJackProbe() {
+    jack_set_error_function(SilentJackMessage);
+    jack_set_info_function(SilentJackMessage);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        jack_status_t status;
+        jack_client_t* client = jack_client_open("zelvox-probe", JackNoStartServer, &status);
+        if (client) return client;
+        if (status & JackServerFailed) return nullptr; // nobody there
+    }
+    return nullptr;
+}
+
+// JACK's output devices through one client, as RtAudio lists them (one device per client
+// that owns audio ports, named by that client, its playback channels the ports that take
+// sound in, in the server's port order) and with its single sample rate. RtAudio itself
+// opens a client for the count and one more for each device. False when no server answers.
+bool JackOutputDevices(const std::string& wanted, std::vector<ListedDevice>& list) {
+    std::lock_guard guard(JackProbeLock());
+    jack_client_t* client = OpenJackProbe();
+    if (!client) return false;
+    const unsigned rate = jack_get_sample_rate(client);
+    std::vector<RtAudio::DeviceInfo> infos;
+    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, 0)) {
+        for (size_t i = 0; ports[i]; ++i) {
+            const std::string port = ports[i];
+            const size_t colon = port.find(':');
+            if (colon == std::string::npos) continue;
+            const std::string owner = port.substr(0, colon);
+            if (infos.empty() || infos.back().name != owner) {
+                RtAudio::DeviceInfo info;
+                info.probed = true;
+                info.name = owner;
+                info.sampleRates = {rate};
+                info.preferredSampleRate = rate;
+                info.nativeFormats = RTAUDIO_FLOAT32;
+                infos.push_back(info);
+            }
+            const jack_port_t* p = jack_port_by_name(client, ports[i]);
+            if (p && (jack_port_flags(p) & JackPortIsInput)) ++infos.back().outputChannels;
+            else ++infos.back().inputChannels;
+        }
+        jack_free(ports);
+    }
+    jack_client_close(client);
+    if (!infos.empty()) infos.front().isDefaultOutput = true;
+    list = DeviceList(infos, 0, wanted);
+    return true;
 }
 
 } // namespace
@@ -114,22 +205,10 @@ void WriteAudioBackendChoice(const TSettingsFile& settings, const AudioBackendCh
 }
 
 bool JackServerRunning() {
-    static std::mutex lock; // the error-function swap is process-wide
-    std::lock_guard guard(lock);
-    jack_set_error_function(SilentJackMessage);
-    jack_set_info_function(SilentJackMessage);
-    // A busy server now and then refuses a client for a moment: ask twice before saying no.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        jack_status_t status;
-        jack_client_t* client = jack_client_open("zelvox-probe", JackNoStartServer, &status);
-        if (client) {
-            jack_client_close(client);
-            return true;
-        }
-        if (status & JackServerFailed) return false; // nobody there
-    }
-    return false;
+    std::lock_guard guard(JackProbeLock());
+    jack_client_t* client = OpenJackProbe();
+    if (client) jack_client_close(client);
+    return client != nullptr;
 }
 
 bool PulseServerAvailable() {
@@ -169,28 +248,31 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
         if (!ApiCompiled(c.Api)) return std::make_unique<NoWaveOutSystem>();
         // A named API is used even when it has nothing to offer right now: Open then says
         // which device is missing instead of silently playing elsewhere.
-        auto devices = OutputDevices(c.Api, choice.Device);
-        if (devices.empty()) devices.push_back(choice.Device);
+        std::vector<ListedDevice> devices;
+        if (c.Api == RtAudio::UNIX_JACK) JackOutputDevices(choice.Device, devices);
+        else devices = OutputDevices(c.Api, choice.Device);
+        if (devices.empty()) devices.push_back({choice.Device, false, {}});
         return std::make_unique<RtAudioWaveOutSystem>(c.Api, devices, choice.ClientName);
     }
-    // Automatic.
-    if (ApiCompiled(RtAudio::UNIX_JACK) && JackServerRunning()) {
-        auto devices = OutputDevices(RtAudio::UNIX_JACK, choice.Device);
-        for (int attempt = 0; devices.empty() && attempt < 3; ++attempt) {
+    // Automatic. One client finds out whether JACK runs and what it offers.
+    std::vector<ListedDevice> jack;
+    if (ApiCompiled(RtAudio::UNIX_JACK) && JackOutputDevices(choice.Device, jack)) {
+        for (int attempt = 0; jack.empty() && attempt < 3; ++attempt) {
             // The server answered a moment ago: its ports may still be on their way.
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            devices = OutputDevices(RtAudio::UNIX_JACK, choice.Device);
+            JackOutputDevices(choice.Device, jack);
         }
-        if (!devices.empty()) {
+        if (!jack.empty()) {
             describe("JACK");
-            return std::make_unique<RtAudioWaveOutSystem>(RtAudio::UNIX_JACK, devices,
+            return std::make_unique<RtAudioWaveOutSystem>(RtAudio::UNIX_JACK, std::move(jack),
                                                           choice.ClientName);
         }
     }
     if (ApiCompiled(RtAudio::LINUX_PULSE) && PulseServerAvailable()) {
         describe("PulseAudio");
         return std::make_unique<RtAudioWaveOutSystem>(
-            RtAudio::LINUX_PULSE, std::vector<std::string>{choice.Device}, choice.ClientName);
+            RtAudio::LINUX_PULSE, std::vector<ListedDevice>{{choice.Device, false, {}}},
+            choice.ClientName);
     }
     if (ApiCompiled(RtAudio::LINUX_ALSA)) {
         auto devices = OutputDevices(RtAudio::LINUX_ALSA, choice.Device);

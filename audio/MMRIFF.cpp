@@ -37,12 +37,17 @@ bool TRiffFile::Open(const std::string& path, Mode mode) {
     do {
         fd = ::open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        LastErrno_ = errno;
+        return false;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        LastErrno_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL; // a folder, a device, a pipe
         ::close(fd);
         return false;
     }
+    LastErrno_ = 0;
     Fd_ = fd;
     Failed_ = false;
     Pos_ = 0;
@@ -84,6 +89,7 @@ bool TRiffFile::WriteRaw(int64_t at, const uint8_t* p, size_t n) {
         if (fits > 0 && ::pwrite(Fd_, p, fits, off_t(at)) == ssize_t(fits))
             FileLen_ = std::max(FileLen_, at + int64_t(fits));
         errno = ENOSPC;
+        LastErrno_ = ENOSPC;
         Failed_ = true;
         return false;
     }
@@ -91,6 +97,7 @@ bool TRiffFile::WriteRaw(int64_t at, const uint8_t* p, size_t n) {
         const ssize_t w = ::pwrite(Fd_, p, n, off_t(at));
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
+            LastErrno_ = w < 0 ? errno : ENOSPC;
             Failed_ = true;
             return false;
         }

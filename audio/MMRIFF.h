@@ -76,6 +76,8 @@ public:
     // fails from then on, DiskLength() tells how much really reached the disk, and
     // WriteDirect writes unbuffered (overwriting bytes already on disk needs no free space).
     bool Failed() const { return Failed_; }
+    // The system's reason (an errno value) for the last Open or write that failed; 0 if none.
+    int LastErrno() const { return LastErrno_; }
     int64_t DiskLength() const { return FileLen_; }
     void DiscardBuffer() { BufLen_ = 0; }
     bool WriteDirect(int64_t at, const void* data, size_t n);
@@ -94,6 +96,7 @@ private:
     int32_t BufLen_ = 0;   // bytes waiting in Buf_
     int64_t FileLen_ = 0;  // length on disk
     bool Failed_ = false;  // a write failed
+    int LastErrno_ = 0;
 };
 
 } // namespace zelvox

@@ -1,6 +1,8 @@
 #include "audio/MMWave.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "base/ByteOrder.h"
@@ -220,9 +222,16 @@ void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx format) {
         info->DataOffset = int32_t(info->DataChunk.dwDataOffset);
     }
     if (!ok) {
+        // The program's message, then the file and the system's reason:
+        // "Unable to create wave file: /srv/music/take.wav (Permission denied)".
+        int why = info->Handle ? info->Handle->LastErrno() : 0;
+        if (why == 0 && wellFormed) why = EIO;
+        else if (why == 0 && full.size() > 4096) why = ENAMETOOLONG;
+        else if (why == 0 && full.find('\0') != std::string::npos) why = EINVAL;
+        else if (why == 0) why = EISDIR; // the name ends in a folder: "/", "." or ".."
         if (info->Handle) info->Handle->Close();
         if (wellFormed) fs::remove(full, ec);
-        throw EMMWaveError("Unable to create wave file");
+        throw EMMWaveError("Unable to create wave file: " + full + " (" + std::strerror(why) + ")");
     }
     info->TotalSamples = 0;
     info->EndSample = 0;

@@ -3,8 +3,9 @@
 namespace zelvox {
 
 MessageWindow::MessageWindow(MainThreadQueue& queue, std::function<void()> onData,
-                             std::function<void()> onOverflow)
-    : Queue_(queue), OnData_(std::move(onData)), OnOverflow_(std::move(onOverflow)) {}
+                             std::function<void()> onOverflow, std::function<void()> onGone)
+    : Queue_(queue), OnData_(std::move(onData)), OnOverflow_(std::move(onOverflow)),
+      OnGone_(std::move(onGone)) {}
 
 MessageWindow::~MessageWindow() { Queue_.RemoveAll(this); }
 
@@ -16,6 +17,7 @@ void MessageWindow::Count(std::atomic<uint32_t>& counter) {
 }
 
 void MessageWindow::HandleMessage(uint32_t msg, uintptr_t, uintptr_t) {
+    if (msg == kMimGone && OnGone_) OnGone_();
     if (msg != kMimData) return;
     Scheduled_.store(false, std::memory_order_seq_cst);
     uint32_t data = DataPosted_.exchange(0, std::memory_order_seq_cst);

@@ -20,9 +20,10 @@ class MessageWindow : public MessageTarget {
 public:
     static constexpr uint32_t kMimData = 0x3C3;     // input data waiting
     static constexpr uint32_t kMimOverflow = 0x400; // an event was dropped: the ring was full
+    static constexpr uint32_t kMimGone = 0x401;     // the device went away (its server quit)
 
     MessageWindow(MainThreadQueue& queue, std::function<void()> onData,
-                  std::function<void()> onOverflow);
+                  std::function<void()> onOverflow, std::function<void()> onGone = {});
     ~MessageWindow() override;
     MessageWindow(const MessageWindow&) = delete;
     MessageWindow& operator=(const MessageWindow&) = delete;
@@ -30,6 +31,8 @@ public:
     // Any thread; never waits for the main thread.
     void PostData() { Count(DataPosted_); }
     void PostOverflow() { Count(OverflowPosted_); }
+    // Rare (once a device's life) and from a service's own thread, never a real-time one.
+    void PostGone() { Queue_.Post(this, kMimGone, 0, 0); }
 
     void HandleMessage(uint32_t msg, uintptr_t wParam, uintptr_t lParam) override;
 
@@ -37,7 +40,7 @@ private:
     void Count(std::atomic<uint32_t>& counter);
 
     MainThreadQueue& Queue_;
-    std::function<void()> OnData_, OnOverflow_;
+    std::function<void()> OnData_, OnOverflow_, OnGone_;
     std::atomic<uint32_t> DataPosted_{0};
     std::atomic<uint32_t> OverflowPosted_{0};
     std::atomic<bool> Scheduled_{false}; // a delivery is in the queue

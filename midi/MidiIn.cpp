@@ -14,7 +14,8 @@ TMidiInput::TMidiInput(MidiInService& service, MainThreadQueue* queue) : Service
     SysexBufferSize_ = 4096;
     SysexBufferCount_ = 16;
     Window_ = std::make_unique<MessageWindow>(
-        queue ? *queue : DefaultMainThreadQueue(), [this] { WindowData(); }, [this] { WindowOverflow(); });
+        queue ? *queue : DefaultMainThreadQueue(), [this] { WindowData(); },
+        [this] { WindowOverflow(); }, [this] { WindowGone(); });
     State_ = MidiInputState::Closed;
 }
 
@@ -99,6 +100,7 @@ struct OpenFailed {};
 bool TMidiInput::Open() {
     if (State_ == MidiInputState::Open) return true;
     OpenFailureText_.clear();
+    GoneReason_.clear();
     try {
         if (!EventRing_) EventRing_ = std::make_unique<Circbuf>(Capacity_);
         if (!Instance_) Instance_ = std::make_unique<CallbackInstance>();
@@ -224,6 +226,9 @@ void TMidiInput::DriverCallback(MidiInMsg msg, void* instance, uintptr_t param1,
     case MidiInMsg::LongError:
         item.SysexHeader = reinterpret_cast<MidiHdr*>(param1);
         break;
+    case MidiInMsg::Gone:
+        ci->Window->PostGone();
+        return;
     default:
         return;
     }
@@ -235,6 +240,23 @@ void TMidiInput::DriverCallback(MidiInMsg msg, void* instance, uintptr_t param1,
 
 void TMidiInput::WindowData() {
     if (OnMidiInput && State_ == MidiInputState::Open && PendingCount() > 0) OnMidiInput(*this);
+}
+
+void TMidiInput::WindowGone() {
+    if (State_ != MidiInputState::Open) return;
+    // Release the dead connection at once: a client of a server that has gone must be let go
+    // before a new server comes up under the same name.
+    GoneReason_ = Handle_ ? Handle_->GoneReason() : std::string();
+    try {
+        Close();
+    } catch (const EMidiInputError&) {
+        Handle_.reset(); // what is left goes regardless
+        SysexHeaders_.reset();
+        if (Instance_) Instance_->Ring.store(nullptr, std::memory_order_release);
+        EventRing_.reset();
+        State_ = MidiInputState::Closed;
+    }
+    if (OnDeviceGone) OnDeviceGone(*this);
 }
 
 void TMidiInput::WindowOverflow() {

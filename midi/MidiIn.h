@@ -49,6 +49,10 @@ public:
 
     NotifyEvent OnMidiInput; // events are waiting
     NotifyEvent OnOverflow;  // the ring was full and an event was dropped
+    // The open device went away (its server shut down): the component has closed it, and
+    // GoneReason says why. Opening again is the way back.
+    NotifyEvent OnDeviceGone;
+    const std::string& GoneReason() const { return GoneReason_; }
 
     // While the owner is being built from a stored layout a stored ProductName is ignored.
     void SetLoading(bool loading) { Loading_ = loading; }
@@ -90,6 +94,7 @@ private:
     void ReleaseAfterFailedOpen();
     void WindowData();
     void WindowOverflow();
+    void WindowGone();
 
     MidiInService& Service_;
     std::string ProductName_;
@@ -112,6 +117,7 @@ private:
     std::unique_ptr<std::vector<std::unique_ptr<TMyMidiHdr>>> SysexHeaders_;
     std::unique_ptr<CallbackInstance> Instance_;
     std::string OpenFailureText_;
+    std::string GoneReason_;
 };
 
 } // namespace zelvox

@@ -35,6 +35,8 @@ public:
     // returns, the callback is not running and will not run again until Start.
     virtual MidiResult Reset() = 0;
     virtual MidiResult Close() = 0;
+    // After the service sent Gone: why, in the service's words.
+    virtual std::string GoneReason() const { return "the device went away"; }
 };
 
 class MidiInService {

@@ -35,6 +35,7 @@ enum class MidiInMsg : uint32_t {
     Error,     // an invalid short message (ignored by the component)
     LongError, // a system-exclusive buffer returned with an error; same params as LongData
     MoreData,
+    Gone,      // the device went away for good (its server shut down); no params
 };
 
 // The driver callback: runs on the service's thread; must not block or allocate.

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 
 #include "app/Program.h"
+#include "ui/PlatformLine.h"
 #include "support/GuiProgram.h"
 
 using namespace zelvox;
@@ -42,8 +43,9 @@ TEST_F(GuiShell, SplashEnablesOkAfterOneSecondAndOkShowsTheMainWindow) {
     MainWindow& main = program.Main();
     EXPECT_EQ(splash.size(), QSize(420, 172));
     EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
-    for (const char* t : {"Zelvox", "For Win95/98", "V3.0", "Initialising, please wait ...."})
-        EXPECT_TRUE(Texts(&splash).contains(t)) << t;
+    for (const std::string& t : {std::string("Zelvox"), PlatformLine(), std::string("V3.0"),
+                                 std::string("Initialising, please wait ....")})
+        EXPECT_TRUE(Texts(&splash).contains(QString::fromStdString(t))) << t;
 
     QElapsedTimer clock;
     program.Start();
@@ -197,6 +199,29 @@ TEST_F(GuiShell, MidiThatOpenedLeavesTheStatusBarToTheDspUsage) {
     EXPECT_TRUE(program.Midi()->DevicesOpen);
     EXPECT_EQ(program.Main().StatusText()->text(), "DSP Usage : 0%");
     EXPECT_EQ(program.Main().StatusText()->toolTip(), "");
+}
+
+TEST_F(GuiShell, MidiInputThatGoesAwayIsSaidInABoxAndOkOpensItAgain) {
+    GuiProgram holder({{"Keys"}}, "[MIDI]\nENABLED=1\n");
+    TForm4& midi = *holder->Midi();
+    ASSERT_TRUE(midi.DevicesOpen);
+    GuiErrors().clear();
+    ASSERT_TRUE(holder.Midi->SendGone()); // e.g. its JACK server was stopped
+    ProcessEvents(100);
+    const QString said = "The MIDI input device Keys stopped working: the device went away. Tick "
+                         "\"Enable MIDI\" again or press OK in the MIDI setup to open it again.";
+    EXPECT_EQ(GuiErrors(), QStringList{said});
+    EXPECT_EQ(QString::fromStdString(midi.MidiStatus.Caption()), said);
+    EXPECT_FALSE(midi.DevicesOpen);
+    EXPECT_FALSE(holder.Midi->IsOpen()) << "the dead device is let go at once";
+    EXPECT_TRUE(midi.CheckBox1.Checked());
+
+    midi.Show();
+    midi.Button1.Click(); // OK
+    EXPECT_TRUE(midi.DevicesOpen);
+    EXPECT_TRUE(holder.Midi->IsStarted());
+    EXPECT_EQ(midi.MidiStatus.Caption(), "");
+    EXPECT_EQ(holder.Midi->Opens, 2);
 }
 
 TEST_F(GuiShell, TheWindowsChainIsTheMainChainWithTheEchosStoredSettings) {

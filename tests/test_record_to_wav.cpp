@@ -102,7 +102,9 @@ TEST(RecordToWav, FailuresLeaveTheDeviceClosed) {
         p.Recorder.OpenDevice();
         ADD_FAILURE();
     } catch (const EMMWaveError& e) {
-        EXPECT_STREQ(e.what(), "Unable to create wave file");
+        // What the user reads: the program's message, the file and why.
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to create wave file: " + nowhere + " (No such file or directory)");
     }
     EXPECT_FALSE(p.MMWaveOut2.IsDeviceOpen());
     EXPECT_FALSE(p.MMReverb1.IsOpened());

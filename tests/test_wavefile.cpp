@@ -220,10 +220,13 @@ TEST(WavSink, MessagesOfTheWaveObject) {
     };
     expectMessage([&] { w.SetFileName(dir / "missing.wav"); }, "Error reading wave file");
     const auto f = PcmWaveFormat(16, 1, 44100);
+    // The message names the file and the system's reason.
     expectMessage([&] { w.CreateWaveFile(dir / "no/such/dir/x.wav", &f); },
-                  "Unable to create wave file");
+                  ("Unable to create wave file: " + (dir / "no/such/dir/x.wav") +
+                   " (No such file or directory)").c_str());
     expectMessage([&] { w.CreateWaveFile(dir.path.string() + "/", &f); },
-                  "Unable to create wave file");
+                  ("Unable to create wave file: " + ExpandFileName(dir.path.string() + "/") +
+                   " (Is a directory)").c_str());
     expectMessage([&] { w.ReopenWaveFile(); }, "Unable to open wave file");
     w.CreateWaveFile(dir / "open.wav", &f);
     expectMessage([&] { w.SetIOBufferSize(1 << 30); }, "Unable to setup file IO buffer");

@@ -28,6 +28,7 @@ TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFi
         MidiInput1 = std::make_unique<TMidiInput>(service, queue);
         MidiInput1->SetSysexBufferSize(4096);
         MidiInput1->OnMidiInput = [this](TMidiInput& sender) { MidiInput1MidiInput(sender); };
+        MidiInput1->OnDeviceGone = [this](TMidiInput& sender) { MidiInput1DeviceGone(sender); };
     } catch (const EMidiInputError&) {
         // No MIDI input device on this system ("Invalid device ID"): the program runs on
         // without MIDI, and the dialog says so.
@@ -52,7 +53,10 @@ TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFi
 TForm4::~TForm4() {
     // The device may still be open; TMidiInput closes it. Nothing may call back into the
     // dialog from here on.
-    if (MidiInput1) MidiInput1->OnMidiInput = nullptr;
+    if (MidiInput1) {
+        MidiInput1->OnMidiInput = nullptr;
+        MidiInput1->OnDeviceGone = nullptr;
+    }
 }
 
 void TForm4::FormCreate() {
@@ -172,6 +176,19 @@ void TForm4::MidiInput1MidiInput(TMidiInput& sender) {
     } while (sender.PendingCount() > 0);
 }
 
+void TForm4::MidiInput1DeviceGone(TMidiInput& sender) {
+    // The component has closed the device already. "Enable MIDI" stays ticked: it is what the
+    // user wants, and ticking it again or pressing OK opens the device anew.
+    if (!DevicesOpen) return;
+    DevicesOpen = false;
+    const std::string text = "The MIDI input device " + ComboText() + " stopped working: " +
+                             sender.GoneReason() +
+                             ". Tick \"Enable MIDI\" again or press OK in the MIDI setup to "
+                             "open it again.";
+    SetStatus(text);
+    if (OnProblem) OnProblem(text);
+}
+
 void TForm4::DoEvent(const TMyMidiEvent& event) {
     char text[16];
     std::snprintf(text, sizeof text, "%02X %02X %02X", event.Status, event.Param1, event.Param2);
@@ -193,6 +210,12 @@ void TForm4::Button1Click() {
         Settings_.WriteInteger(kSection, std::to_string(n), CCTable[n]);
     Settings_.WriteBool(kSection, "ENABLED", CheckBox1.Checked());
     Settings_.WriteInteger(kSection, "CHANNEL", SpinEdit971.Value());
+    // A device that went away (or never opened) is opened again when MIDI is enabled.
+    try {
+        OpenDevs();
+    } catch (const EMidiInputError& e) {
+        SetStatus(e.what());
+    }
     Form4.SetVisible(false);
 }
 

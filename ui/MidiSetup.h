@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -74,6 +75,10 @@ public:
     // settings but no input device exists or it could not be opened; empty otherwise.
     const std::string& StartupProblem() const { return StartupProblem_; }
 
+    // Called on the main thread when the open input device went away while enabled (its
+    // server shut down), with the text the dialog shows; the program shows it to the user.
+    std::function<void(const std::string&)> OnProblem;
+
     // ---- Handlers ----
     void FormCreate();
     void OpenDevs();
@@ -90,6 +95,7 @@ public:
     void FunctionChosen(int voice);
     void ControllerChanged(int voice);
     void MidiInput1MidiInput(TMidiInput& sender);
+    void MidiInput1DeviceGone(TMidiInput& sender);
     void DoEvent(const TMyMidiEvent& event);
     void Button1Click(); // "OK": writes the settings, closes
     void Button2Click(); // "Cancel": closes; edits stay in effect for this run

@@ -18,6 +18,20 @@ std::string RtAudioApiTitle(RtAudio::Api api) {
     }
 }
 
+void RtAudioCapsFromInfo(RtAudio::Api api, const RtAudio::DeviceInfo& info, WaveOutCaps& caps) {
+    caps.Name = RtAudioApiTitle(api) + ": " + info.name;
+    caps.DriverVersion = 0x0502; // RtAudio 5.2
+    caps.Channels = static_cast<uint16_t>(info.outputChannels > 2 ? 2 : info.outputChannels);
+    caps.Formats = 0;
+    for (unsigned rate : info.sampleRates) {
+        int shift = rate <= 11025 ? 0 : rate <= 22050 ? 4 : rate <= 48000 ? 8 : -1;
+        if (shift < 0) continue;
+        // 16-bit mono always; stereo when the device has two channels. 8-bit is not offered.
+        caps.Formats |= 1u << (shift + 2);
+        if (info.outputChannels >= 2) caps.Formats |= 1u << (shift + 3);
+    }
+}
+
 RtAudioWaveOutDevice::RtAudioWaveOutDevice(RtAudio::Api api, std::string deviceName,
                                            std::string clientName)
     : Api_(api), DeviceName_(std::move(deviceName)), ClientName_(std::move(clientName)) {}
@@ -85,17 +99,7 @@ int32_t RtAudioWaveOutDevice::ProbeCaps(WaveOutCaps& caps) {
         unsigned id;
         RtAudio::DeviceInfo info;
         if (!FindDevice(rt, id, info)) return kMmsyserrBadDeviceId;
-        caps.Name = RtAudioApiTitle(Api_) + ": " + info.name;
-        caps.DriverVersion = 0x0502; // RtAudio 5.2
-        caps.Channels = static_cast<uint16_t>(info.outputChannels > 2 ? 2 : info.outputChannels);
-        caps.Formats = 0;
-        for (unsigned rate : info.sampleRates) {
-            int shift = rate <= 11025 ? 0 : rate <= 22050 ? 4 : rate <= 48000 ? 8 : -1;
-            if (shift < 0) continue;
-            // 16-bit mono always; stereo when the device has two channels. 8-bit is not offered.
-            caps.Formats |= 1u << (shift + 2);
-            if (info.outputChannels >= 2) caps.Formats |= 1u << (shift + 3);
-        }
+        RtAudioCapsFromInfo(Api_, info, caps);
         return kMmsyserrNoError;
     } catch (const RtAudioError& e) {
         LastError_ = e.getMessage();

@@ -51,6 +51,9 @@ private:
     unsigned BufferFrames_ = 0;
 };
 
+// The capabilities the engine sees for an RtAudio device of that API, as the device lists it.
+void RtAudioCapsFromInfo(RtAudio::Api api, const RtAudio::DeviceInfo& info, WaveOutCaps& caps);
+
 // Display name of an RtAudio API ("JACK", "PulseAudio", "ALSA").
 std::string RtAudioApiTitle(RtAudio::Api api);
 

@@ -1,11 +1,13 @@
 #include "midi/backends/RtMidiInService.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 #include <rtmidi/RtMidi.h>
 
 namespace zelvox {
@@ -50,12 +52,24 @@ struct ErrorSink {
     }
 };
 
-bool JackServerAnswers(const std::string& clientName, std::string& why) {
+void SilentJackMessage(const char*) {}
+
+// The MIDI sources on the JACK server, through one client, as RtMidi lists them (the MIDI
+// ports that send, by their full names). RtMidi would open one client to see whether the
+// server runs and another to list. False, with why set, when no server answers.
+bool JackMidiSources(const std::string& clientName, std::vector<std::string>& sources,
+                     std::string& why) {
+    jack_set_error_function(SilentJackMessage);
+    jack_set_info_function(SilentJackMessage);
     jack_status_t status{};
     jack_client_t* c = jack_client_open((clientName + "_probe").c_str(), JackNoStartServer, &status);
     if (c == nullptr) {
         why = "JACK: the JACK server is not running";
         return false;
+    }
+    if (const char** ports = jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
+        for (size_t i = 0; ports[i]; ++i) sources.emplace_back(ports[i]);
+        jack_free(ports);
     }
     jack_client_close(c);
     return true;
@@ -83,6 +97,7 @@ public:
     // Creates the client and opens the port; on failure code and text say why.
     MidiResult OpenPort(const RtMidiInService::Entry& e, const std::string& clientName,
                         const std::string& portName, std::string& text) {
+        if (e.Which == RtMidiInService::Api::Jack) return OpenJack(e, clientName, portName, text);
         try {
             In_ = std::make_unique<RtMidiIn>(ToRt(e.Which), clientName);
             In_->setErrorCallback(&ErrorSink::Callback, &Sink_);
@@ -134,7 +149,7 @@ public:
         return kMidiNoError;
     }
     MidiResult Start() override {
-        if (!In_) return kMidiErrInvalidHandle;
+        if (!In_ && !Jack_) return kMidiErrInvalidHandle;
         StartTime_ = std::chrono::steady_clock::now();
         Started_.store(true, std::memory_order_seq_cst);
         return kMidiNoError;
@@ -150,14 +165,92 @@ public:
         return kMidiNoError;
     }
     MidiResult Close() override {
-        if (!In_) return kMidiErrInvalidHandle;
+        if (!In_ && !Jack_) return kMidiErrInvalidHandle;
         if (Free_.load(std::memory_order_acquire) != nullptr) return kMidiErrStillPlaying;
         Shutdown();
         Proc_(MidiInMsg::Close, Instance_, 0, 0);
         return kMidiNoError;
     }
 
+    std::string GoneReason() const override { return "the JACK server shut down"; }
+
 private:
+    // JACK directly rather than through RtMidi, so that the port learns when its server
+    // shuts down: a client of a server that has gone must be released at once, before a new
+    // server comes up under the same name (releasing it later breaks the new server's other
+    // clients in this process, among them the sound output).
+    MidiResult OpenJack(const RtMidiInService::Entry& e, const std::string& clientName,
+                        const std::string& portName, std::string& text) {
+        jack_status_t status{};
+        Jack_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+        if (Jack_ == nullptr) {
+            text = (status & JackServerFailed) ? "JACK: the JACK server is not running"
+                                                : "JACK: the server refused the client";
+            return kMidiErrNoDriver;
+        }
+        JackPort_ = jack_port_register(Jack_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                       JackPortIsInput, 0);
+        if (JackPort_ == nullptr) {
+            text = "JACK: could not make the input port " + portName;
+            CloseJack();
+            return kMidiErrNoDriver;
+        }
+        jack_set_process_callback(Jack_, &JackProcess, this);
+        jack_on_info_shutdown(Jack_, &JackShutdown, this);
+        if (jack_activate(Jack_) != 0) {
+            text = "JACK: could not start the client";
+            CloseJack();
+            return kMidiErrNoDriver;
+        }
+        if (!e.Virtual) {
+            if (jack_port_by_name(Jack_, e.Source.c_str()) == nullptr) {
+                text = "MIDI source " + e.Source + " has gone away";
+                CloseJack();
+                return kMidiErrBadDeviceId;
+            }
+            const int r = jack_connect(Jack_, e.Source.c_str(), jack_port_name(JackPort_));
+            if (r != 0 && r != EEXIST) {
+                text = "JACK: could not connect " + e.Source;
+                CloseJack();
+                return kMidiErrNoDriver;
+            }
+        }
+        return kMidiNoError;
+    }
+
+    void CloseJack() {
+        if (!Jack_) return;
+        // A client whose server has gone is only closed (there is nothing to deactivate).
+        if (!JackGone_.load(std::memory_order_acquire)) jack_deactivate(Jack_);
+        jack_client_close(Jack_);
+        Jack_ = nullptr;
+        JackPort_ = nullptr;
+    }
+
+    // JACK's real-time thread: the events of this period, in order.
+    static int JackProcess(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<RtPort*>(arg);
+        self->InFlight_.fetch_add(1, std::memory_order_seq_cst);
+        if (self->Started_.load(std::memory_order_seq_cst)) {
+            void* buffer = jack_port_get_buffer(self->JackPort_, frames);
+            const uint32_t n = jack_midi_get_event_count(buffer);
+            for (uint32_t i = 0; i < n; ++i) {
+                jack_midi_event_t ev;
+                if (jack_midi_event_get(&ev, buffer, i) == 0 && ev.size > 0)
+                    self->Deliver(ev.buffer, ev.size);
+            }
+        }
+        self->InFlight_.fetch_sub(1, std::memory_order_seq_cst);
+        return 0;
+    }
+
+    // JACK's own thread, when the server shuts the client down.
+    static void JackShutdown(jack_status_t, const char*, void* arg) {
+        auto* self = static_cast<RtPort*>(arg);
+        self->JackGone_.store(true, std::memory_order_release);
+        self->Proc_(MidiInMsg::Gone, self->Instance_, 0, 0);
+    }
+
     MidiResult Failed(std::string& text) {
         text = Sink_.Text;
         const MidiResult code = CodeFor(Sink_.Type);
@@ -173,6 +266,7 @@ private:
 
     void Shutdown() {
         StopCallbacks();
+        CloseJack();
         if (In_) {
             try {
                 In_->cancelCallback();
@@ -267,6 +361,9 @@ private:
     MidiInProc Proc_;
     void* Instance_;
     std::unique_ptr<RtMidiIn> In_;
+    jack_client_t* Jack_ = nullptr;
+    jack_port_t* JackPort_ = nullptr;
+    std::atomic<bool> JackGone_{false};
     ErrorSink Sink_;
     std::atomic<bool> Started_{false};
     std::atomic<int> InFlight_{0};
@@ -280,17 +377,23 @@ RtMidiInService::RtMidiInService(std::string clientName, std::string portName, s
     : ClientName_(std::move(clientName)), PortName_(std::move(portName)), Apis_(std::move(apis)) {}
 
 void RtMidiInService::Enumerate(Api api) {
-    std::string why;
-    if (api == Api::Jack && !JackServerAnswers(ClientName_, why)) {
-        Unavailable_.push_back(why);
+    const Entry own{api, true, {}, "Zelvox MIDI input (" + std::string(ApiLabel(api)) + ")"};
+    if (api == Api::Jack) {
+        std::string why;
+        std::vector<std::string> sources;
+        if (!JackMidiSources(ClientName_, sources, why)) {
+            Unavailable_.push_back(why);
+            return;
+        }
+        Devices_.push_back(own);
+        for (const std::string& name : sources) Devices_.push_back({api, false, name, name});
         return;
     }
     try {
         ErrorSink sink;
         RtMidiIn in(ToRt(api), ClientName_ + "_list");
         in.setErrorCallback(&ErrorSink::Callback, &sink);
-        std::vector<Entry> found;
-        found.push_back({api, true, {}, "Zelvox MIDI input (" + std::string(ApiLabel(api)) + ")"});
+        std::vector<Entry> found{own};
         const unsigned n = in.getPortCount();
         for (unsigned i = 0; i < n && !sink.Failed; ++i) {
             std::string name = in.getPortName(i);

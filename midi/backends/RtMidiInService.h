@@ -1,5 +1,7 @@
 #pragma once
-// MIDI input through RtMidi, with the JACK API and the ALSA sequencer API, whichever answer.
+// MIDI input on JACK and the ALSA sequencer, whichever answer: the ALSA sequencer through
+// RtMidi, JACK through its own client (one client lists the sources; the open port's client
+// learns when the server shuts down, and the input then reports the device gone).
 //
 // The device list, per API that works on this machine: first the program's own input port
 // (a virtual port that any source can be connected to, e.g. "Zelvox MIDI input (JACK)"), then

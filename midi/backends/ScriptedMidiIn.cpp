@@ -70,6 +70,7 @@ public:
         return kMidiNoError;
     }
 
+    void Gone() { Proc_(MidiInMsg::Gone, Instance_, 0, 0); }
     bool Short(uint32_t message, uint32_t timestamp) {
         if (!Started_) return false;
         Proc_(MidiInMsg::Data, Instance_, message, timestamp);
@@ -159,6 +160,12 @@ bool ScriptedMidiIn::SendShort(uint32_t message, uint32_t timestamp) {
 
 bool ScriptedMidiIn::SendSysex(const std::vector<uint8_t>& bytes, uint32_t timestamp) {
     return Port_ != nullptr && Port_->Sysex(bytes, timestamp);
+}
+
+bool ScriptedMidiIn::SendGone() {
+    if (Port_ == nullptr) return false;
+    Port_->Gone();
+    return true;
 }
 
 bool ScriptedMidiIn::IsStarted() const { return Port_ != nullptr && Port_->Started(); }

@@ -49,6 +49,8 @@ public:
         return SendShort(status | (uint32_t(data1) << 8) | (uint32_t(data2) << 16), timestamp);
     }
     bool SendSysex(const std::vector<uint8_t>& bytes, uint32_t timestamp = 0);
+    // The open device goes away for good, as when its server shuts down.
+    bool SendGone();
 
     bool IsOpen() const { return Port_ != nullptr; }
     bool IsStarted() const;

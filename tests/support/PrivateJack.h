@@ -50,6 +50,12 @@ public:
         if (HadOld_) ::setenv("JACK_DEFAULT_SERVER", Saved_.c_str(), 1);
         else ::unsetenv("JACK_DEFAULT_SERVER");
     }
+    // Starts the server again after Kill, under the same name, and waits until it answers.
+    void Restart() {
+        if (Pid_ > 0) return;
+        Pid_ = Spawn(Name_);
+        for (int i = 0; i < 100 && !Ready(); ++i) ::usleep(50000);
+    }
     // Stops the server as a user would (a crash leaves its shared-memory files behind, and
     // JACK refuses new servers once too many are registered).
     void Kill() {
