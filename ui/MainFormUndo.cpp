@@ -112,11 +112,21 @@ void MainForm::RestoreEditState(const std::vector<uint8_t>& bytes) {
             PhraseTable[size_t(k)].Count = r.Phrases[size_t(k)].Count;
         }
     };
-    Restoring_ = true;
-    const bool modeBefore = SelectedNoteMode;
+    // Nothing below is an edit of its own; the knobs write into the edit step only, which
+    // already holds what they show. Both end however this ends.
+    struct Restoring {
+        MainForm& F;
+        const bool ModeBefore = F.SelectedNoteMode;
+        Restoring(MainForm& f) : F(f) {
+            F.Restoring_ = true;
+            F.SelectedNoteMode = true;
+        }
+        ~Restoring() {
+            F.SelectedNoteMode = ModeBefore;
+            F.Restoring_ = false;
+        }
+    } restoring(*this);
     const int32_t stepBefore = EditStep;
-    // The knobs below write into the edit step only, which already holds what they show.
-    SelectedNoteMode = true;
     putSteps();
     for (const ControlRow& row : kControls) {
         if (row.File == FileKnob::None) continue;
@@ -133,8 +143,6 @@ void MainForm::RestoreEditState(const std::vector<uint8_t>& bytes) {
     // A slider or knob that cannot show a value the record holds has written its limit back;
     // the record is what the state was.
     putSteps();
-    SelectedNoteMode = modeBefore;
-    Restoring_ = false;
 }
 
 } // namespace zelvox
