@@ -15,7 +15,8 @@ size_t EditHistory::Step::Memory() const {
            New.capacity();
 }
 
-EditHistory::Step EditHistory::Diff(const std::string& label, const Bytes& before, const Bytes& after) {
+EditHistory::Step EditHistory::Diff(const std::string& label, const Bytes& before,
+                                    const Bytes& after) {
     Step s;
     s.Label = label;
     if (before.size() != after.size()) {
@@ -37,7 +38,8 @@ EditHistory::Step EditHistory::Diff(const std::string& label, const Bytes& befor
             if (before[j] != after[j]) end = j + 1;
         s.Runs.push_back(uint32_t(start));
         s.Runs.push_back(uint32_t(end - start));
-        s.Old.insert(s.Old.end(), before.begin() + ptrdiff_t(start), before.begin() + ptrdiff_t(end));
+        s.Old.insert(s.Old.end(), before.begin() + ptrdiff_t(start),
+                     before.begin() + ptrdiff_t(end));
         s.New.insert(s.New.end(), after.begin() + ptrdiff_t(start), after.begin() + ptrdiff_t(end));
         i = end;
     }
@@ -55,14 +57,17 @@ void EditHistory::Apply(const Step& s, const Bytes& from, Bytes& state) {
     size_t at = 0;
     for (size_t r = 0; r + 1 < s.Runs.size(); r += 2) {
         const size_t offset = s.Runs[r], length = s.Runs[r + 1];
-        if (offset + length <= state.size()) std::memcpy(state.data() + offset, from.data() + at, length);
+        if (offset + length <= state.size())
+            std::memcpy(state.data() + offset, from.data() + at, length);
         at += length;
     }
 }
 
-bool EditHistory::Record(const std::string& label, const Bytes& before, const Bytes& after, uint64_t key) {
+bool EditHistory::Record(const std::string& label, const Bytes& before, const Bytes& after,
+                         uint64_t key) {
     const Clock::time_point now = Now();
-    if (key != 0 && Merging_ && key == MergeKey_ && now - MergeTime_ <= kCoalesceGap && !Undo_.empty()) {
+    if (key != 0 && Merging_ && key == MergeKey_ && now - MergeTime_ <= kCoalesceGap &&
+        !Undo_.empty()) {
         // The same control again: the step now reaches from before its first change to here.
         Step merged = Diff(Undo_.back().Label, MergeBefore_, after);
         Memory_ -= Undo_.back().Memory();
@@ -78,7 +83,8 @@ bool EditHistory::Record(const std::string& label, const Bytes& before, const By
     }
     Step s = Diff(label, before, after);
     if (s.Runs.empty() && !s.Whole) return false;
-    for (const Step& r : Redo_) Memory_ -= r.Memory();
+    for (const Step& r : Redo_)
+        Memory_ -= r.Memory();
     Redo_.clear();
     Memory_ += s.Memory();
     Undo_.push_back(std::move(s));

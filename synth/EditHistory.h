@@ -34,7 +34,8 @@ public:
     // Records an edit from the state before to the state after. Nothing is recorded when
     // they are equal (the merging then goes on as if nothing happened). Key 0 never merges.
     // Recording clears what could be redone. True when a step was added or grown.
-    bool Record(const std::string& label, const Bytes& before, const Bytes& after, uint64_t key = 0);
+    bool Record(const std::string& label, const Bytes& before, const Bytes& after,
+                uint64_t key = 0);
 
     bool CanUndo() const { return !Undo_.empty(); }
     bool CanRedo() const { return !Redo_.empty(); }
@@ -64,9 +65,9 @@ public:
 private:
     struct Step {
         std::string Label;
-        bool Whole = false;           // the state's size changed: Old and New are the whole states
-        std::vector<uint32_t> Runs;   // offset, length pairs
-        Bytes Old, New;               // the runs' bytes, in run order
+        bool Whole = false;         // the state's size changed: Old and New are the whole states
+        std::vector<uint32_t> Runs; // offset, length pairs
+        Bytes Old, New;             // the runs' bytes, in run order
         size_t Memory() const;
     };
     static Step Diff(const std::string& label, const Bytes& before, const Bytes& after);

@@ -15,7 +15,9 @@ TEST(GuiUndo, MenuCaptionsAndShortcutsUndoAndRedoAWheelBurst) {
     GuiProgram holder;
     app::MainWindow& w = holder->Main();
     MainForm& f = holder->Form;
-    f.History.Now = [] { return EditHistory::Clock::time_point{}; }; // one burst, however slow the machine
+    f.History.Now = [] {
+        return EditHistory::Clock::time_point{};
+    }; // one burst, however slow the machine
     w.show();
     w.activateWindow();
     ASSERT_TRUE(WaitFor([&] { return w.isActiveWindow(); }));

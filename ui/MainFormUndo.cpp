@@ -6,7 +6,8 @@
 
 namespace zelvox {
 
-MainForm::EditScope::EditScope(MainForm& form, const std::string& label, uint64_t key) : Form_(&form) {
+MainForm::EditScope::EditScope(MainForm& form, const std::string& label, uint64_t key)
+    : Form_(&form) {
     if (form.Restoring_) {
         Form_ = nullptr;
         return;
@@ -31,21 +32,36 @@ MainForm::EditScope::~EditScope() {
 
 std::string MainForm::EditName(ControlId id) {
     switch (id) {
-    case ControlId::BassResonance: return "Resonance";
-    case ControlId::BassVolume: return "Bass volume";
-    case ControlId::BassWaveform: return "Waveform";
-    case ControlId::TwinTDecay: return "Twin-T decay";
-    case ControlId::TwinTEnvMod: return "Twin-T env mod";
-    case ControlId::TwinTVolume: return "Twin-T volume";
-    case ControlId::NoiseDecay: return "Noise decay";
-    case ControlId::NoiseEnvMod: return "Noise env mod";
-    case ControlId::NoiseColour: return "Noise colour";
-    case ControlId::NoiseVolume: return "Noise volume";
-    case ControlId::BassAttackContour: return "Attack contour";
-    case ControlId::BassDecayContour: return "Decay contour";
-    case ControlId::TwinTDecayContour: return "Twin-T contour";
-    case ControlId::NoiseDecayContour: return "Noise contour";
-    default: return ControlRowOf(id).Caption; // "Attack", "Cut-off", "Volume", "Tempo", ...
+    case ControlId::BassResonance:
+        return "Resonance";
+    case ControlId::BassVolume:
+        return "Bass volume";
+    case ControlId::BassWaveform:
+        return "Waveform";
+    case ControlId::TwinTDecay:
+        return "Twin-T decay";
+    case ControlId::TwinTEnvMod:
+        return "Twin-T env mod";
+    case ControlId::TwinTVolume:
+        return "Twin-T volume";
+    case ControlId::NoiseDecay:
+        return "Noise decay";
+    case ControlId::NoiseEnvMod:
+        return "Noise env mod";
+    case ControlId::NoiseColour:
+        return "Noise colour";
+    case ControlId::NoiseVolume:
+        return "Noise volume";
+    case ControlId::BassAttackContour:
+        return "Attack contour";
+    case ControlId::BassDecayContour:
+        return "Decay contour";
+    case ControlId::TwinTDecayContour:
+        return "Twin-T contour";
+    case ControlId::NoiseDecayContour:
+        return "Noise contour";
+    default:
+        return ControlRowOf(id).Caption; // "Attack", "Cut-off", "Volume", "Tempo", ...
     }
 }
 
@@ -54,7 +70,8 @@ std::string MainForm::EditName(ControlId id) {
 uint64_t MainForm::ControlKey(ControlId id) const {
     uint64_t key = 1 | uint64_t(id) << 8;
     if (ControlRowOf(id).Field)
-        key |= uint64_t(ClampPattern(PlayPattern)) << 16 | uint64_t(SelectedNoteMode ? ClampStep(EditStep) : 0) << 24;
+        key |= uint64_t(ClampPattern(PlayPattern)) << 16 |
+               uint64_t(SelectedNoteMode ? ClampStep(EditStep) : 0) << 24;
     return key;
 }
 
@@ -106,7 +123,8 @@ void MainForm::RestoreEditState(const std::vector<uint8_t>& bytes) {
     DecodePatternFile(bytes.data(), r);
     auto putSteps = [&] {
         for (int p = 1; p <= 16; ++p)
-            for (int s = 1; s <= kStepsPerPattern; ++s) Store.Step(p, s) = r.Store.Step(p, s);
+            for (int s = 1; s <= kStepsPerPattern; ++s)
+                Store.Step(p, s) = r.Store.Step(p, s);
         for (int k = 1; k <= kPhraseCount; ++k) {
             PhraseTable[size_t(k)].Pattern = r.Phrases[size_t(k)].Pattern;
             PhraseTable[size_t(k)].Count = r.Phrases[size_t(k)].Count;
@@ -133,8 +151,10 @@ void MainForm::RestoreEditState(const std::vector<uint8_t>& bytes) {
         const int32_t v = FileKnobField(r, row.File);
         ValueControl* c = ControlFor(row.Id);
         if (!c && OuterControl) c = OuterControl(row.Id);
-        if (c) c->SetValue(v);
-        else Synth.SetControl(row.Id, v);
+        if (c)
+            c->SetValue(v);
+        else
+            Synth.SetControl(row.Id, v);
     }
     UpdateArranger();
     UpdateDisplay(); // each slider that moves makes its step the edit step
