@@ -66,12 +66,11 @@ std::string MainForm::EditName(ControlId id) {
 }
 
 // Changes of one control merge only while they go to the same place: a sound control in
-// "Selected Note" mode edits one step of one pattern.
+// "Selected Note" mode edits one step of one pattern ("All Notes": every step of every one).
 uint64_t MainForm::ControlKey(ControlId id) const {
     uint64_t key = 1 | uint64_t(id) << 8;
-    if (ControlRowOf(id).Field)
-        key |= uint64_t(ClampPattern(PlayPattern)) << 16 |
-               uint64_t(SelectedNoteMode ? ClampStep(EditStep) : 0) << 24;
+    if (ControlRowOf(id).Field && SelectedNoteMode)
+        key |= uint64_t(ClampPattern(PlayPattern)) << 16 | uint64_t(ClampStep(EditStep)) << 24;
     return key;
 }
 
