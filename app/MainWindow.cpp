@@ -260,6 +260,13 @@ void MainWindow::BuildMenus() {
     file->addAction("&Exit", this, &QWidget::close)->setObjectName("Exit1");
 
     QMenu* edit = bar->addMenu("&Edit");
+    auto* undo = new MenuAction(Form_.Undo1, edit);
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    edit->addAction(undo);
+    auto* redo = new MenuAction(Form_.Redo1, edit);
+    redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    edit->addAction(redo);
+    edit->addSeparator();
     edit->addAction(new MenuAction(Form_.Copy2, edit));
     edit->addAction(new MenuAction(Form_.Paste2, edit));
 

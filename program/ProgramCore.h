@@ -16,7 +16,20 @@ namespace zelvox {
 
 class ProgramCore {
 public:
-    ProgramCore() { Envelopes.SetSynth(&Form.Synth); }
+    ProgramCore() {
+        Envelopes.SetSynth(&Form.Synth);
+        // The contours are saved with the patterns: a change is an undo step, and undo sets
+        // them through the dialog's spin edits.
+        Form.OuterControl = [this](ControlId id) { return Envelopes.ControlFor(id); };
+        for (int c = 0; c < 4; ++c) {
+            const auto id = ControlId(int(ControlId::BassAttackContour) + c);
+            ValueControl& spin = *Envelopes.ControlFor(id);
+            spin.OnChange = [this, id, change = spin.OnChange] {
+                const MainForm::EditScope edit(Form, MainForm::EditName(id), 1 | uint64_t(id) << 8);
+                if (change) change();
+            };
+        }
+    }
     ProgramCore(const ProgramCore&) = delete;
     ProgramCore& operator=(const ProgramCore&) = delete;
 
@@ -30,6 +43,7 @@ public:
         Form.FormCreate();
         if (between) between();
         Envelopes.FormCreate();
+        Form.ClearHistory(); // start-up is not an edit
     }
 
     // Pattern button n (1..16) on the Bass page, as the window's click: the pattern to play
@@ -38,7 +52,11 @@ public:
     void PressPatternButton(int n) { Form.LEDButtonClick(n); }
 
     // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
-    void LoadPattern(const std::string& path) { LoadPatternFile(Form, Envelopes, path); }
+    // One undo step "Load pattern".
+    void LoadPattern(const std::string& path) {
+        const MainForm::EditScope edit(Form, "Load pattern", 0);
+        LoadPatternFile(Form, Envelopes, path);
+    }
     // File -> "Save pattern": the record is taken when the command starts (before its file
     // chooser), then written to the chosen file, replacing it. EInOutError on failure.
     PatternFileRecord PatternRecord() const { return CollectPatternFile(Form, Envelopes); }

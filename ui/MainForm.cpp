@@ -101,6 +101,10 @@ void MainForm::Wire() {
     Paste1.OnClick = [this] { Paste1Click(); };
     Play1.OnClick = [this] { Play1Click(); };
     Slide1.OnClick = [this] { Slide1Click(); };
+    Undo1.OnClick = [this] { Undo1Click(); };
+    Redo1.OnClick = [this] { Redo1Click(); };
+    Undo1.SetEnabled(false);
+    Redo1.SetEnabled(false);
 
     for (Control* c : std::initializer_list<Control*>{
              &Form1, &BassPanel, &TwinTPanel, &NoisePanel, &EditorPanel, &ArrangerPanel,
@@ -109,7 +113,7 @@ void MainForm::Wire() {
              &MMWheel13, &MMWheel14, &MMWheel15, &MMWheel6, &MMWheel16, &MMWheel17,
              &SpinEdit971, &SpinEdit972, &Button1, &Button2, &MMLabel1, &MMLabel2, &MMLabel3,
              &MMLabel4, &AllNotes1, &SelectedNote1, &Synth1, &SSynth1, &Noisesynth1,
-             &Arranger1, &Copy2, &Paste2, &Copy1, &Paste1, &Play1, &Slide1})
+             &Arranger1, &Copy2, &Paste2, &Copy1, &Paste1, &Play1, &Slide1, &Undo1, &Redo1})
         Register(*c);
     for (int n = 1; n <= kStepsPerPattern; ++n) {
         Register(MMSlider(n));
@@ -154,6 +158,7 @@ void MainForm::FormCreate() {
     }
     Eng.S.MoreBuffers = true;
     SpinEdit971Change();
+    ClearHistory(); // start-up is not an edit
 }
 
 void MainForm::SetDspSource(TMMDSPComponent* head) {
@@ -205,6 +210,9 @@ constexpr PageLook kPages[] = {
 // Synth1Click, SSynth1Click, Noisesynth1Click, Arranger1Click. Entering the arranger stops
 // the transport; the editor pages show the pattern's notes for their voice.
 void MainForm::ShowPage(uint8_t mode) {
+    // The sliders show the page's notes and write back what they cannot show.
+    static constexpr const char* kPageNames[] = {"Bass synth", "Twin-T synth", "Noise synth", "Arranger"};
+    const EditScope edit(*this, kPageNames[mode <= kModeArranger ? mode : uint8_t{kModeBass}], 0);
     const PageLook& look = kPages[mode <= kModeArranger ? mode : uint8_t{kModeBass}];
     const bool arranger = mode == kModeArranger;
     if (!arranger) {

@@ -23,6 +23,7 @@
 #include "sequencer/NoteNames.h"
 #include "sequencer/PatternEdits.h"
 #include "sequencer/Sequencer.h"
+#include "synth/EditHistory.h"
 #include "synth/PatternSynth.h"
 #include "ui/ControlRows.h"
 #include "ui/Controls.h"
@@ -136,6 +137,8 @@ public:
     MenuItem Paste1{"Paste1", "Paste"};
     MenuItem Play1{"Play1", "Play"};    // step context menu
     MenuItem Slide1{"Slide1", "Slide"};
+    MenuItem Undo1{"Undo1", "&Undo"};   // Edit menu: caption names the edit, e.g. "&Undo Cut-off"
+    MenuItem Redo1{"Redo1", "&Redo"};
 
     // Every control above, and a lookup by its name (nullptr when unknown).
     const std::vector<Control*>& AllControls() const { return All_; }
@@ -212,6 +215,38 @@ public:
     void Arranger1Click() { ShowPage(kModeArranger); }
     void ShowPage(uint8_t mode);
 
+    // ---- Undo and redo ----
+    // Every edit of the patterns, the knobs a pattern file carries and the phrase table is
+    // one step of History (see synth/EditHistory.h for what merges into one step). Undo and
+    // redo put the edit state back and leave playback alone: playing or stopped, the play
+    // position and the pattern that plays stay as they are.
+    EditHistory History;
+    void Undo1Click();
+    void Redo1Click();
+    // Forgets every step (after start-up, which is not an edit).
+    void ClearHistory();
+
+    // An edit in progress: from construction to destruction whatever changes in the edit
+    // state is one undo step named `label`. Scopes nest; the outermost one records. A
+    // nonzero key lets consecutive changes with the same key merge into one step.
+    class EditScope {
+    public:
+        EditScope(MainForm& form, const std::string& label, uint64_t key);
+        ~EditScope();
+        EditScope(const EditScope&) = delete;
+        EditScope& operator=(const EditScope&) = delete;
+
+    private:
+        MainForm* Form_;
+    };
+    [[nodiscard]] EditScope Edit(const std::string& label, uint64_t key = 0) { return EditScope(*this, label, key); }
+
+    // The envelope dialog's controls, whose values the pattern file carries too: undo sets
+    // them through this (when unset, the synth's values are set directly).
+    std::function<ValueControl*(ControlId)> OuterControl;
+    // The name an edit of a control's value has in the Edit menu ("Cut-off", "Twin-T decay").
+    static std::string EditName(ControlId id);
+
 private:
     static size_t Idx(int n) { return static_cast<size_t>(n - 1); }
     void Wire();
@@ -221,11 +256,15 @@ private:
     void CopyPattern(int32_t pattern);
     void PastePattern(int32_t pattern);
     void PaintLedUnlessMaroon(int32_t step, Colour c);
+    void UpdateUndoMenu();
+    void RestoreEditState(const std::vector<uint8_t>& bytes);
+    uint64_t ControlKey(ControlId id) const;
+    uint64_t StepKey(uint64_t kind, int32_t n) const;
     StepRecord& EditedStep() { return Store.Step(ClampPattern(PlayPattern), ClampStep(EditStep)); }
 
     // What the sequencer reports, shown on the controls.
     void StepAdvanced(int32_t from, int32_t to) override;
-    void PatternChanged() override { UpdateDisplay(); }
+    void PatternChanged() override;
     void PhraseStarted(int32_t k) override { PhraseLabel(k).SetFontColour(Colours::Aqua); }
     void SongEnded() override { Button2Click(); }
     void StepLoaded() override {
@@ -247,6 +286,13 @@ private:
     RecordingSink* Sink_ = nullptr;
     TMMReverb* Reverb_ = nullptr;
     TMMDSPComponent* DspSource_ = nullptr;
+
+    // The edit scope in progress: depth, and the state and name taken when it began.
+    int EditDepth_ = 0;
+    bool Restoring_ = false; // undo or redo is setting the controls: nothing is recorded
+    std::vector<uint8_t> EditBefore_;
+    std::string EditLabel_;
+    uint64_t EditKey_ = 0;
 };
 
 } // namespace zelvox

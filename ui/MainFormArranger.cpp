@@ -5,10 +5,12 @@
 namespace zelvox {
 
 void MainForm::SpinPatternChange(int k) {
+    const EditScope edit(*this, "Phrase " + std::to_string(k), StepKey(3, k));
     PhraseTable[static_cast<size_t>(k)].Pattern = PhrasePatternSpin(k).Value();
 }
 
 void MainForm::SpinCountChange(int k) {
+    const EditScope edit(*this, "Phrase " + std::to_string(k) + " count", StepKey(4, k));
     PhraseTable[static_cast<size_t>(k)].Count = PhraseCountSpin(k).Value();
 }
 
@@ -35,6 +37,7 @@ void MainForm::CopyPattern(int32_t pattern) {
 }
 
 void MainForm::PastePattern(int32_t pattern) {
+    const EditScope edit(*this, "Paste", 0);
     Synth.Clipboard.Paste(Store, pattern);
     UpdateDisplay();
 }

@@ -25,6 +25,7 @@ void MainForm::NoteChange(int32_t note, std::string& name) {
 }
 
 void MainForm::MMSliderChange(int n) {
+    const EditScope edit(*this, "Note", StepKey(2, n));
     EditStep = n;
     std::string name;
     NoteChange(MMSlider(n).Value(), name);
@@ -70,6 +71,8 @@ void MainForm::MMSliderEnter(int n) {
     EditStep = n;
     for (int m = 1; m <= Steps(); ++m) MMLED(m).SetColor(Colours::Lime);
     MMLED(n).SetColor(Colours::Maroon);
+    // The knobs show the step; one that cannot show a value the step holds writes its limit.
+    const EditScope edit(*this, "Step " + std::to_string(n), 0);
     if (SelectedNoteMode) UpdateSynth();
 }
 
@@ -86,6 +89,8 @@ void MainForm::LEDButtonClick(int n) {
 void MainForm::SpeedButtonClick(int n) {
     // While playing, n is taken over when the last step of the current pass begins.
     if (!Synth.Seq.ChoosePattern(n)) return;
+    // With "All Notes" the knobs write the pattern's step 1 into every step: an edit.
+    const EditScope edit(*this, "Pattern " + std::to_string(n), 0);
     EditStep = 1;
     MMSlider(1).SetFocus();
     UpdateDisplay();
@@ -116,10 +121,12 @@ void MainForm::PopupMenu1Popup() {
 }
 
 void MainForm::Play1Click() {
+    const EditScope edit(*this, "Play", 0);
     if (TogglePlay(EditedStep(), SynthMode)) UpdateThumb(EditStep);
 }
 
 void MainForm::Slide1Click() {
+    const EditScope edit(*this, "Slide", 0);
     ToggleSlide(EditedStep(), SynthMode);
     UpdateThumb(EditStep);
 }
@@ -143,6 +150,7 @@ void MainForm::SelectedNote1Click() {
 // Transpose always moves the bass notes, whatever page is shown. With "All Notes" the display
 // follows every step's move (its sliders write the notes they show back), as the window did.
 void MainForm::Transpose(int delta) {
+    const EditScope edit(*this, delta > 0 ? "Transpose up" : "Transpose down", 0);
     const int32_t pattern = ClampPattern(PlayPattern);
     if (SelectedNoteMode) {
         MoveBassNote(Store.Step(pattern, ClampStep(EditStep)), delta);
@@ -160,11 +168,13 @@ void MainForm::Transpose(int delta) {
 
 // Rotate the whole step records of steps 1..Steps.
 void MainForm::MMLabel3Click() {
+    const EditScope edit(*this, "Rotate left", 0);
     RotateLeft(Store, PlayPattern, Steps());
     UpdateDisplay();
 }
 
 void MainForm::MMLabel4Click() {
+    const EditScope edit(*this, "Rotate right", 0);
     RotateRight(Store, PlayPattern, Steps());
     UpdateDisplay();
 }

@@ -80,6 +80,7 @@ void MainForm::MMWheel17Change() {
 
 // One handler for every control of kControls on the window.
 void MainForm::ControlChange(ControlId id) {
+    const EditScope edit(*this, EditName(id), ControlKey(id));
     switch (id) {
     case ControlId::Delay:
         MMWheel16Change();
