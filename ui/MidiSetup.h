@@ -91,7 +91,7 @@ public:
     void ControllerChanged(int voice);
     void MidiInput1MidiInput(TMidiInput& sender);
     void DoEvent(const TMyMidiEvent& event);
-    void Button1Click(); // "OK": writes the settings, closes
+    void Button1Click(); // "OK": writes the settings (also the device, by name), closes
     void Button2Click(); // "Cancel": closes; edits stay in effect for this run
     void Show() { Form4.SetVisible(true); } // Setup -> "&MIDI"
 
