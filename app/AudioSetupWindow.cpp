@@ -35,9 +35,9 @@ AudioSetupWindow::AudioSetupWindow(TAudioSetupForm& form, QWidget* parent)
 
     auto row = [this](Label& caption, ComboBox& list, int y) {
         auto* l = new LabelView(caption, this);
-        l->setGeometry(10, y + 3, 84, 16);
+        l->setGeometry(10, y + 3, 92, 16);
         auto* c = new ComboBoxView(list, this);
-        c->setGeometry(96, y, kClientWidth - 104, 22);
+        c->setGeometry(106, y, kClientWidth - 114, 22);
         l->setBuddy(c);
     };
     row(form.Label5, form.ComboBox1, 72);

@@ -230,10 +230,10 @@ void MainWindow::BuildLowerPanel() {
     stop->setGeometry(190, ay + 14, 64, 24);
 
     auto spin = [&](SpinEdit& m, int top) {
-        Caption(lower, ToQString(m.Caption()), QRect(264, top, 70, 14), 10)->setObjectName(
+        Caption(lower, ToQString(m.Caption()), QRect(264, top, 76, 14), 10)->setObjectName(
             QString("%1Caption").arg(m.Name.c_str()));
         auto* v = new SpinEditView(m, /*typable=*/false, lower);
-        v->setGeometry(268, top + 14, 62, 20);
+        v->setGeometry(264, top + 14, 76, 20); // wide enough for "240 BPM"
         v->setFont(PanelFont(11));
     };
     spin(Form_.SpinEdit971, ay - 26);
