@@ -12,7 +12,8 @@ bool SameOutput(const AudioBackendChoice& a, const AudioBackendChoice& b) {
 }
 } // namespace
 
-TAudioSetupForm::TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settings, AudioOutputProbe probe)
+TAudioSetupForm::TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settings,
+                                 AudioOutputProbe probe)
     : Device_(device), Settings_(settings), Probe_(std::move(probe)) {
     Button1.OnClick = [this] { Button1Click(); };
     Button2.OnClick = [this] { Button2Click(); };
@@ -33,7 +34,8 @@ void TAudioSetupForm::FormCreate() {
 }
 
 void TAudioSetupForm::FormShow() {
-    std::vector<std::string> present = Probe_.Apis ? Probe_.Apis() : std::vector<std::string>{"virtual"};
+    std::vector<std::string> present =
+        Probe_.Apis ? Probe_.Apis() : std::vector<std::string>{"virtual"};
     ApiKeys_ = {"auto"};
     std::vector<std::string> titles = {AudioApiTitle("auto")};
     for (const std::string& api : present) {
@@ -53,7 +55,8 @@ void TAudioSetupForm::FormShow() {
 
 void TAudioSetupForm::ComboBox1Change() {
     const int32_t i = ComboBox1.ItemIndex();
-    const std::string api = i >= 0 && size_t(i) < ApiKeys_.size() ? ApiKeys_[size_t(i)] : InUse_.Api;
+    const std::string api =
+        i >= 0 && size_t(i) < ApiKeys_.size() ? ApiKeys_[size_t(i)] : InUse_.Api;
     DeviceNames_ = {""};
     std::vector<std::string> titles = {"Default"};
     // Automatic takes the default device of whichever system it finds; virtual has one.
@@ -97,7 +100,8 @@ void TAudioSetupForm::Button1Click() {
     Device_.Reset();
     Device_.Open();
     Settings_.WriteInteger("Audio", "Buffers", TrackBar1.Value());
-    if (!SameOutput(ReadAudioBackendChoice(Settings_), InUse_)) WriteAudioBackendChoice(Settings_, InUse_);
+    if (!SameOutput(ReadAudioBackendChoice(Settings_), InUse_))
+        WriteAudioBackendChoice(Settings_, InUse_);
     if (OnHide) OnHide();
 }
 
