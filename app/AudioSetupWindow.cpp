@@ -20,16 +20,34 @@ AudioSetupWindow::AudioSetupWindow(TAudioSetupForm& form, QWidget* parent)
     title->setGeometry(10, 6, 200, 18);
     auto* min = new LabelView(form.Label2, this);
     min->setGeometry(10, 28, 40, 16);
+    constexpr int kLatencyWidth = 58;
+    const int sliderRight = kClientWidth - kLatencyWidth - 10;
     auto* max = new LabelView(form.Label3, this);
-    max->setGeometry(kClientWidth - 50, 28, 40, 16);
+    max->setGeometry(sliderRight - 40, 28, 40, 16);
     max->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* slider = new TrackBarView(form.TrackBar1, this);
-    slider->setGeometry(8, 42, kClientWidth - 16, 22);
+    slider->setGeometry(8, 42, sliderRight - 8, 22);
+    auto* latency = new LabelView(form.Label4, this);
+    latency->setGeometry(sliderRight + 4, 42, kLatencyWidth, 18);
+    latency->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    latency->setFont(PanelFont(12, true));
+    latency->setToolTip("The sound queued ahead: buffers of 10 ms");
+
+    auto row = [this](Label& caption, ComboBox& list, int y) {
+        auto* l = new LabelView(caption, this);
+        l->setGeometry(10, y + 3, 92, 16);
+        auto* c = new ComboBoxView(list, this);
+        c->setGeometry(106, y, kClientWidth - 114, 22);
+        l->setBuddy(c);
+    };
+    row(form.Label5, form.ComboBox1, 72);
+    row(form.Label6, form.ComboBox2, 100);
+
     auto* ok = new ButtonView(form.Button1, this);
-    ok->setGeometry(kClientWidth - 172, 66, 78, 25);
+    ok->setGeometry(kClientWidth - 172, kClientHeight - 30, 78, 25);
     ok->setDefault(true);
     auto* cancel = new ButtonView(form.Button2, this);
-    cancel->setGeometry(kClientWidth - 86, 66, 78, 25);
+    cancel->setGeometry(kClientWidth - 86, kClientHeight - 30, 78, 25);
 
     form.OnHide = [this] { hide(); };
 }

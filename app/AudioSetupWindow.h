@@ -1,6 +1,7 @@
 #pragma once
 // The "Audio setup" dialog window on TAudioSetupForm: the buffer-count slider 1..120 with
-// "Min" and "Max" at its ends, "OK" and "Cancel". Shown without blocking the main window.
+// "Min" and "Max" at its ends and the latency it gives beside it, the sound system and device
+// lists, "OK" and "Cancel". Shown without blocking the main window.
 
 #include <QWidget>
 
@@ -12,7 +13,7 @@ class AudioSetupWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kClientWidth = 291;
-    static constexpr int kClientHeight = 95;
+    static constexpr int kClientHeight = 161;
 
     explicit AudioSetupWindow(TAudioSetupForm& form, QWidget* parent = nullptr);
     ~AudioSetupWindow() override;

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
+#include <QSpinBox>
 #include <QStatusBar>
 
 #include "app/ErrorDisplay.h"
@@ -102,6 +104,7 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent) : QMainWindow(parent), F
     Timer2_.start();
 
     BuildMenus();
+    BuildKeys();
     setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
     if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
 }
@@ -227,14 +230,16 @@ void MainWindow::BuildLowerPanel() {
     stop->setGeometry(190, ay + 14, 64, 24);
 
     auto spin = [&](SpinEdit& m, int top) {
-        Caption(lower, ToQString(m.Caption()), QRect(264, top, 70, 14), 10)->setObjectName(
+        Caption(lower, ToQString(m.Caption()), QRect(264, top, 76, 14), 10)->setObjectName(
             QString("%1Caption").arg(m.Name.c_str()));
         auto* v = new SpinEditView(m, /*typable=*/false, lower);
-        v->setGeometry(268, top + 14, 62, 20);
+        v->setGeometry(264, top + 14, 76, 20); // wide enough for "240 BPM"
         v->setFont(PanelFont(11));
     };
     spin(Form_.SpinEdit971, ay - 26);
     spin(Form_.SpinEdit972, ay + 12);
+    // The tempo reads in its unit.
+    ViewOf<QSpinBox>("SpinEdit972")->setSuffix(QString(" ") + UnitSymbol(UnitOf(ControlId::Tempo)));
 
     (new KnobView(Form_.MMWheel6, lower))->setGeometry(QRect(QPoint(kClientWidth - kKnobSize.width() - 8, y), kKnobSize));
 }
@@ -325,6 +330,43 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     QCoreApplication::processEvents();
     e->accept();
     if (OnClosed) OnClosed();
+}
+
+// ---- Keyboard ----
+
+void MainWindow::BuildKeys() {
+    auto key = [this](QKeySequence k, const char* name, std::function<void()> run) {
+        auto* s = new QShortcut(k, this);
+        s->setObjectName(name);
+        s->setContext(Qt::WindowShortcut);
+        connect(s, &QShortcut::activated, this, [run = std::move(run)] { Guarded(run); });
+    };
+    key(Qt::Key_Space, "KeyStartStop", [this] { KeySpace(); });
+    key(Qt::Key_PageUp, "KeyPreviousPattern", [this] { KeyPattern(-1); });
+    key(Qt::Key_PageDown, "KeyNextPattern", [this] { KeyPattern(+1); });
+    // The step menu's items on the edit step (the slider that holds the focus, or the step
+    // chosen with its LED), as the menu would do them.
+    key(Qt::Key_P, "KeyPlay", [this] {
+        if (Form_.SynthMode <= 2) Form_.Play1Click();
+    });
+    key(Qt::Key_S, "KeySlide", [this] {
+        if (Form_.SynthMode == 0) Form_.Slide1Click();
+    });
+}
+
+void MainWindow::KeySpace() {
+    if (Form_.Eng.S.Playing) Form_.Button2.Click();
+    else Form_.Button1.Click();
+}
+
+void MainWindow::KeyPattern(int direction) {
+    // The pattern buttons are on the synth pages only.
+    if (Form_.SynthMode > 2) return;
+    int lit = 1;
+    for (int n = 1; n <= kStepsPerPattern; ++n)
+        if (Form_.LEDButton(n).LedOn()) lit = n;
+    const int next = lit + direction;
+    if (next >= 1 && next <= kStepsPerPattern) Form_.LEDButton(next).Click();
 }
 
 } // namespace zelvox::app

@@ -27,6 +27,12 @@ public:
     explicit MainWindow(MainForm& form, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Keys of the whole window (besides each control's own): Space starts and stops, Page
+    // Up/Down choose the previous/next pattern, P and S toggle Play and Slide of the edit step.
+    // MainForm's Button1/Button2 and pattern buttons do the work, as the mouse's clicks do.
+    void KeySpace();
+    void KeyPattern(int direction); // -1 previous, +1 next
+
     MainForm& Form() const { return Form_; }
     QWidget* Panel() const { return Panel_; }
     QLabel* StatusText() const { return Status_; }
@@ -66,6 +72,7 @@ private:
     void BuildStepLeds();
     void BuildLowerPanel();
     void BuildMenus();
+    void BuildKeys();
     QAction* AddCommand(QMenu* menu, const char* caption, const char* name, std::function<void()>* handler);
 
     MainForm& Form_;

@@ -69,7 +69,18 @@ Program::Program(ProgramOptions options) {
     w.OnSavePattern = [this] { Savepattern1Click(); };
     w.OnRecordToWav = [this] { Recordtowav1Click(); };
     w.OnAudioSetup = [this] {
-        if (!AudioWindow_->isVisible()) CentreOn(*AudioWindow_, Main_.get());
+        if (!AudioWindow_->isVisible()) {
+            // The sound systems and devices present now.
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            try {
+                Rig_->AudioSetup.FormShow();
+            } catch (...) {
+                QApplication::restoreOverrideCursor();
+                throw;
+            }
+            QApplication::restoreOverrideCursor();
+            CentreOn(*AudioWindow_, Main_.get());
+        }
         AudioWindow_->show();
         AudioWindow_->raise();
         AudioWindow_->activateWindow();

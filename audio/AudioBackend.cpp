@@ -286,6 +286,45 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
     return std::make_unique<NoWaveOutSystem>();
 }
 
+std::vector<std::string> PresentAudioApis() {
+    std::vector<std::string> apis;
+    if (ApiCompiled(RtAudio::UNIX_JACK) && JackServerRunning()) apis.push_back("jack");
+    if (ApiCompiled(RtAudio::LINUX_PULSE) && PulseServerAvailable()) apis.push_back("pulse");
+    if (ApiCompiled(RtAudio::LINUX_ALSA) && !OutputDevices(RtAudio::LINUX_ALSA, "").empty())
+        apis.push_back("alsa");
+    apis.push_back("virtual");
+    return apis;
+}
+
+std::vector<std::string> AudioDeviceNames(const std::string& api) {
+    const std::string key = Lower(api);
+    RtAudio::Api which;
+    if (key == "jack") which = RtAudio::UNIX_JACK;
+    else if (key == "pulse") which = RtAudio::LINUX_PULSE;
+    else if (key == "alsa") which = RtAudio::LINUX_ALSA;
+    else return {};
+    if (!ApiCompiled(which)) return {};
+    std::vector<std::string> names = OutputDevices(which, "");
+    if (!names.empty()) names.erase(names.begin()); // the "" that stands for the default
+    return names;
+}
+
+std::string AudioApiTitle(const std::string& api) {
+    const std::string key = Lower(api);
+    if (key == "auto") return "Automatic";
+    if (key == "jack") return "JACK";
+    if (key == "pulse") return "PulseAudio";
+    if (key == "alsa") return "ALSA";
+    if (key == "virtual") return "Virtual (no sound)";
+    if (key == "none") return "None";
+    return api;
+}
+
+AudioOutputProbe RealAudioOutputProbe() {
+    return {PresentAudioApis, AudioDeviceNames,
+            [](const AudioBackendChoice& c) { return CreateWaveOutSystem(c); }};
+}
+
 std::unique_ptr<WaveOutSystem> CreateVirtualWaveOutSystem() {
     return std::make_unique<VirtualWaveOutSystem>();
 }

@@ -10,8 +10,10 @@
 // it has an output device; with none of them the program has no output device at all.
 // "virtual" plays in real time into nothing, for machines without sound.
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/Settings.h"
 #include "audio/WaveOutDevice.h"
@@ -37,6 +39,24 @@ bool PulseServerAvailable();
 // picked ("JACK", "PulseAudio", "ALSA", "virtual", "none").
 std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& choice,
                                                    std::string* description = nullptr);
+
+// What the audio setup offers. The sound systems present now, as their API keys: "jack" while
+// a JACK server runs, "pulse" while a PulseAudio server answers, "alsa" when ALSA has an
+// output device, and always "virtual". Each probe opens each service once.
+std::vector<std::string> PresentAudioApis();
+// The output devices of a system by name (none for "virtual", "auto" and unknown keys).
+std::vector<std::string> AudioDeviceNames(const std::string& api);
+// The name the user reads for an API key: "Automatic", "JACK", "PulseAudio", "ALSA",
+// "Virtual (no sound)"; the key itself when unknown.
+std::string AudioApiTitle(const std::string& api);
+
+// The probes and the maker of device lists, as the audio setup uses them; tests give their own.
+struct AudioOutputProbe {
+    std::function<std::vector<std::string>()> Apis;
+    std::function<std::vector<std::string>(const std::string&)> Devices;
+    std::function<std::unique_ptr<WaveOutSystem>(const AudioBackendChoice&)> Create;
+};
+AudioOutputProbe RealAudioOutputProbe();
 
 // A system holding one virtual device.
 std::unique_ptr<WaveOutSystem> CreateVirtualWaveOutSystem();

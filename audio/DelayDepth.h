@@ -9,6 +9,9 @@ namespace zelvox {
 
 class TMMReverb;
 
+// The echo's longest delay: the reverb component's stored maximum, ms.
+constexpr int32_t kEchoMaxDelayMs = 2000;
+
 // Start-up, before any audio: every echo's delay 0 ms, InputGain 100 %, component enabled.
 void DelayDepthStartup(TMMReverb& reverb);
 

@@ -101,6 +101,15 @@ void TMMWaveOut::SetDeviceID(int32_t id) {
     DeviceID_ = (id < -1 || id >= NumDevs_) ? kInvalidDeviceId : id;
 }
 
+void TMMWaveOut::SetSystem(std::unique_ptr<WaveOutSystem> system) {
+    CheckClosed();
+    if (!system) return;
+    OwnedSystem_ = std::move(system);
+    System_ = OwnedSystem_.get();
+    NumDevs_ = System_->GetNumDevs();
+    SetDeviceID(0);
+}
+
 void TMMWaveOut::SetCallBackMode(TMMCBMode mode) {
     CheckClosed();
     if (mode == CallBackMode_) return;

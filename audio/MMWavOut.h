@@ -95,6 +95,9 @@ public:
     void SetNumBuffers(int32_t value); // ignores values <= 1, caps at 500; refused while open
     int32_t DeviceID() const { return DeviceID_; }
     void SetDeviceID(int32_t id); // refused while open
+    // Plays from now on through another device list (the audio setup's choice of sound
+    // system), which the component keeps; device 0 of it is chosen. Refused while open.
+    void SetSystem(std::unique_ptr<WaveOutSystem> system);
     const std::string& ProductName() const { return ProductName_; }
     uint32_t DriverVersion() const { return DriverVersion_; }
     TMMTimeFormats TimeFormat() const { return TimeFormat_; }
@@ -151,6 +154,7 @@ private:
     uint64_t DeviceSamples();
 
     WaveOutSystem* System_;
+    std::unique_ptr<WaveOutSystem> OwnedSystem_; // a system given with SetSystem
     MainThreadQueue* Queue_;
     int32_t DeviceID_ = 0;
     std::unique_ptr<WaveOutDevice> Device_; // null while closed

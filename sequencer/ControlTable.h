@@ -133,6 +133,29 @@ constexpr int32_t MidiKnobValue(int slot, int32_t v) {
     }
 }
 
+// How a control's value reads to the user while it is turned: a plain number, or a value in
+// its units. The Delay knob holds steps but reads as the echo time in milliseconds at the
+// tempo shown.
+enum class ControlUnit : uint8_t { None, Milliseconds, Percent, Bpm };
+
+constexpr ControlUnit UnitOf(ControlId id) {
+    switch (id) {
+    case ControlId::Delay: return ControlUnit::Milliseconds;
+    case ControlId::Depth: return ControlUnit::Percent;
+    case ControlId::Tempo: return ControlUnit::Bpm;
+    default: return ControlUnit::None;
+    }
+}
+
+constexpr const char* UnitSymbol(ControlUnit u) {
+    switch (u) {
+    case ControlUnit::Milliseconds: return "ms";
+    case ControlUnit::Percent: return "%";
+    case ControlUnit::Bpm: return "BPM";
+    default: return "";
+    }
+}
+
 // The table is indexed by ControlId.
 constexpr bool ControlTableInOrder() {
     for (size_t i = 0; i < kControls.size(); ++i)

@@ -35,7 +35,7 @@ PatternSynth::PatternSynth(WindowStartsIt) {
         Panel[Index(row.Id)] = row.Start;
     // The echo's stored settings, as the window's chain has them.
     Echo.SetDescription("Untitled");
-    Echo.SetMaxDelay(2000);
+    Echo.SetMaxDelay(kEchoMaxDelayMs);
     Echo.SetInputGain(80);
     Echo.SetInputPan(0);
     Echo.SetOutputGain(100);

@@ -119,3 +119,78 @@ TEST(AudioSetup, ADeviceErrorOnOkKeepsTheFileAndTheDialog) {
     EXPECT_EQ(r.Hidden, 1);
     EXPECT_EQ(r.Form->TrackBar1.Value(), 60);
 }
+
+TEST(AudioSetup, ChoosesTheSoundSystemAndDeviceFromWhatIsPresentAndKeepsThem) {
+    SetupRig r;
+    // Present: a JACK server with two outputs and the virtual device; the file names an ALSA
+    // device that is not there.
+    std::vector<AudioBackendChoice> made;
+    ScriptedWaveOutSystem* madeSystem = nullptr;
+    AudioOutputProbe probe;
+    probe.Apis = [] { return std::vector<std::string>{"jack", "virtual"}; };
+    probe.Devices = [](const std::string& api) {
+        return api == "jack" ? std::vector<std::string>{"system", "loop"} : std::vector<std::string>{};
+    };
+    probe.Create = [&](const AudioBackendChoice& c) {
+        made.push_back(c);
+        auto s = std::make_unique<ScriptedWaveOutSystem>();
+        s->NumDevs = 2;
+        madeSystem = s.get();
+        return std::unique_ptr<WaveOutSystem>(std::move(s));
+    };
+    r.Form = std::make_unique<TAudioSetupForm>(r.Out, *r.Settings, probe);
+    r.Form->OnHide = [&r] { ++r.Hidden; };
+    TAudioSetupForm& f = *r.Form;
+    r.Put("[Audio]\nBuffers=40\nAPI=alsa\nDevice=hw:9\n");
+    f.FormCreate();
+
+    // The latency beside the slider follows it: buffers x 10 ms.
+    EXPECT_EQ(f.Label4.Caption(), "400 ms");
+    f.TrackBar1.SetValue(120);
+    EXPECT_EQ(f.Label4.Caption(), "1200 ms");
+    f.TrackBar1.SetValue(25);
+    EXPECT_EQ(f.Label4.Caption(), "250 ms");
+
+    f.FormShow();
+    EXPECT_EQ(f.ComboBox1.Items,
+              (std::vector<std::string>{"Automatic", "JACK", "Virtual (no sound)", "ALSA (not found)"}));
+    EXPECT_EQ(f.ComboBox1.ItemIndex(), 3);
+    EXPECT_EQ(f.ComboBox2.Items, (std::vector<std::string>{"Default", "hw:9 (not found)"}));
+    EXPECT_EQ(f.ComboBox2.ItemIndex(), 1);
+
+    // Choosing JACK lists its devices; OK gives the output that system, opens it, saves.
+    f.ComboBox1.SetItemIndex(1);
+    EXPECT_EQ(f.ComboBox2.Items, (std::vector<std::string>{"Default", "system", "loop"}));
+    EXPECT_EQ(f.ComboBox2.ItemIndex(), 0);
+    f.ComboBox2.SetItemIndex(2);
+    f.Button1Click();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].Api, "jack");
+    EXPECT_EQ(made[0].Device, "loop");
+    EXPECT_EQ(r.Out.NumDevs(), 2) << "the device plays through the new list";
+    EXPECT_TRUE(r.Out.State() & wosOpened);
+    ASSERT_NE(madeSystem, nullptr);
+    EXPECT_NE(madeSystem->Last, nullptr) << "opened on the new system";
+    EXPECT_EQ(r.Hidden, 1);
+    EXPECT_EQ(r.Settings->ReadString("Audio", "API", ""), "jack");
+    EXPECT_EQ(r.Settings->ReadString("Audio", "Device", ""), "loop");
+    EXPECT_EQ(r.Settings->ReadInteger("Audio", "Buffers", 0), 25);
+
+    // OK again without a new choice keeps the system; the next start shows the choice.
+    f.FormShow();
+    f.Button1Click();
+    EXPECT_EQ(made.size(), 1u);
+    r.Out.Close();
+    TAudioSetupForm again(r.Out, *r.Settings, probe);
+    again.FormCreate();
+    again.FormShow();
+    EXPECT_EQ(again.ComboBox1.Items[size_t(again.ComboBox1.ItemIndex())], "JACK");
+    EXPECT_EQ(again.ComboBox2.Items[size_t(again.ComboBox2.ItemIndex())], "loop");
+    EXPECT_EQ(again.Label4.Caption(), "250 ms");
+
+    // Cancel after a new choice changes nothing.
+    again.ComboBox1.SetItemIndex(2);
+    again.Button2Click();
+    EXPECT_EQ(made.size(), 1u);
+    EXPECT_EQ(r.Settings->ReadString("Audio", "API", ""), "jack");
+}

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "ui/ControlText.h"
 #include "ui/Controls.h"
+#include "ui/MainForm.h"
 
 using namespace zelvox;
 
@@ -58,4 +60,20 @@ TEST(Control, ViewListenersSeeVisibleChangesOnly) {
     led.RemoveViewListener(token);
     led.SetColor(Colours::Red);
     EXPECT_EQ(repaints, 2);
+}
+
+TEST(ControlText, KnobsReadInTheirUnitsAndTheDelayInMillisecondsAtTheTempoShown) {
+    MainForm f;
+    f.MMWheel16.SetValue(4);
+    EXPECT_EQ(f.MMWheel16.Text(), "429 ms"); // 4 steps at tempo 140
+    f.SpinEdit972.SetValue(20);
+    f.MMWheel16.SetValue(3);
+    EXPECT_EQ(f.MMWheel16.Text(), "2000 ms") << "2250 ms is more than the echo holds";
+    EXPECT_EQ(f.SpinEdit972.Text(), "20 BPM");
+    f.MMWheel17.SetValue(60);
+    EXPECT_EQ(f.MMWheel17.Text(), "60 %");
+    f.MMWheel3.SetValue(99);
+    EXPECT_EQ(f.MMWheel3.Text(), "99");
+    EXPECT_EQ(ControlValueText(ControlId::Delay, 0, 140), "0 ms");
+    EXPECT_EQ(ControlValueText(ControlId::Delay, 16, 240), "1000 ms");
 }

@@ -219,13 +219,20 @@ TEST_F(GuiFiles, AudioSetupWindowStoresTheBufferCount) {
     AudioSetupWindow& w = P->AudioDialog();
     ASSERT_TRUE(w.isVisible());
     EXPECT_EQ(w.windowTitle(), "Audio setup");
-    EXPECT_EQ(w.size(), QSize(291, 95));
+    EXPECT_EQ(w.size(), QSize(291, AudioSetupWindow::kClientHeight));
     auto* slider = w.findChild<QSlider*>("TrackBar1");
     ASSERT_NE(slider, nullptr);
     EXPECT_EQ(slider->minimum(), 1);
     EXPECT_EQ(slider->maximum(), 120);
     EXPECT_EQ(slider->value(), 40);
     slider->setValue(64);
+    EXPECT_EQ(w.findChild<QLabel*>("Label4")->text(), "640 ms") << "the latency, beside the slider";
+    // The systems found: at least the automatic choice and the virtual output.
+    auto* systems = w.findChild<QComboBox*>("ComboBox1");
+    ASSERT_NE(systems, nullptr);
+    EXPECT_EQ(systems->itemText(0), "Automatic");
+    EXPECT_GE(systems->findText("Virtual (no sound)"), 1);
+    EXPECT_EQ(w.findChild<QComboBox*>("ComboBox2")->itemText(0), "Default");
     w.findChild<QPushButton*>("Button1")->click();
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(P->Audio().MMWaveOut2.NumBuffers(), 64);

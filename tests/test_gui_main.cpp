@@ -6,9 +6,15 @@
 
 #include <QMenu>
 #include <QPushButton>
+#include <QFile>
 #include <QSpinBox>
+#include <QTest>
 
+#include "app/FileDialogs.h"
 #include "app/Program.h"
+#include "engine/Tables.h"
+#include "sequencer/PatternDefaults.h"
+#include "files/PatternFileFormat.h"
 #include "support/GuiProgram.h"
 #include "ui/qt/Container.h"
 #include "ui/qt/Knob.h"
@@ -263,4 +269,133 @@ TEST_F(GuiMain, LedsPatternButtonsArrowsAndSpinEditsActOnTheForm) {
     tempo->stepBy(-20);
     EXPECT_EQ(F().SpinEdit972.Value(), 120);
     EXPECT_EQ(F().Eng.S.StepLength, 5512);
+}
+
+namespace {
+// The frame of the keyboard focus in a view's picture: pixels of the focus colour, which
+// nothing else on the panel is drawn in.
+bool ShowsFocusFrame(QWidget* w, QColor want = kFocusColour) {
+    const QImage img = w->grab().toImage();
+    int hits = 0;
+    for (int x = 0; x < img.width(); ++x)
+        for (int y = 0; y < img.height(); ++y) {
+            const QColor c = img.pixelColor(x, y);
+            if (std::abs(c.red() - want.red()) + std::abs(c.green() - want.green()) +
+                    std::abs(c.blue() - want.blue()) < 60)
+                ++hits;
+        }
+    return hits >= 8;
+}
+
+std::vector<uint8_t> FileBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray a = f.readAll();
+    return std::vector<uint8_t>(a.begin(), a.end());
+}
+} // namespace
+
+TEST_F(GuiMain, APatternEnteredWithTheKeyboardAloneIsSavedAsEntered) {
+    QApplication::setActiveWindow(W);
+    ProcessEvents();
+    const QString path = Holder->Path("keys.zvx");
+    SetFileChooser([&](QWidget*, const FileDialogSpec&) -> std::optional<QString> { return path; });
+    W->FindAction("&Save pattern")->trigger();
+    const std::vector<uint8_t> before = FileBytes(path);
+    ASSERT_EQ(before.size(), kPatternFileSize);
+
+    // Keys go where a user's would: to the widget holding the focus, else the window.
+    auto key = [&](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : W;
+            QTest::keyClick(to, k, m);
+        }
+        ProcessEvents();
+    };
+    auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+
+    key(Qt::Key_PageUp);
+    EXPECT_EQ(F().PlayPattern, 1) << "no pattern before the first";
+    key(Qt::Key_PageDown);
+    ASSERT_EQ(F().PlayPattern, 2);
+    EXPECT_TRUE(F().LEDButton(2).LedOn());
+    ASSERT_EQ(focused(), "MMSlider1") << "choosing a pattern enters its first step";
+    EXPECT_TRUE(ShowsFocusFrame(QApplication::focusWidget()));
+    EXPECT_FALSE(ShowsFocusFrame(View("MMSlider2")));
+
+    key(Qt::Key_Up, Qt::NoModifier, 5); // step 1: note 13 + 5
+    key(Qt::Key_P);                     // and it plays (or not) the other way round
+    key(Qt::Key_Right);
+    EXPECT_EQ(F().EditStep, 2);
+    EXPECT_EQ(F().MMLED(2).Color(), Colours::Maroon);
+    key(Qt::Key_Up, Qt::ShiftModifier); // step 2: an octave up, play and slide toggled
+    key(Qt::Key_S);
+    key(Qt::Key_P);
+    key(Qt::Key_Right);
+    key(Qt::Key_Down, Qt::NoModifier, 2); // step 3: two down
+    key(Qt::Key_Right, Qt::NoModifier, 14);
+    EXPECT_EQ(focused(), "MMSlider16") << "Right stops at the last step";
+    key(Qt::Key_End);                      // step 16: the lowest note
+    key(Qt::Key_Left);
+    key(Qt::Key_Home);                     // step 15: the highest
+    EXPECT_EQ(F().EditStep, 15);
+
+    key(Qt::Key_Space);
+    EXPECT_TRUE(F().Eng.S.Playing);
+    key(Qt::Key_Space);
+    EXPECT_FALSE(F().Eng.S.Playing);
+
+    W->FindAction("&Save pattern")->trigger();
+    SetFileChooser({});
+    const std::vector<uint8_t> after = FileBytes(path);
+
+    // Expected: the file before with just these five steps of pattern 2 changed.
+    PatternFileRecord r;
+    DecodePatternFile(before.data(), r);
+    auto note = [&](int step, int32_t n) {
+        r.Store.Step(2, step).BassNote = n;
+        r.Store.Step(2, step).BassFreq = Note2Freq(n);
+    };
+    note(1, kDefaultNote + 5);
+    r.Store.Step(2, 1).BassPlay ^= 1;
+    note(2, kDefaultNote + 12);
+    r.Store.Step(2, 2).BassPlay ^= 1;
+    r.Store.Step(2, 2).BassSlide ^= 1;
+    note(3, kDefaultNote - 2);
+    note(16, 1);
+    note(15, kNoteCount);
+    EXPECT_TRUE(after == EncodePatternFile(r));
+    for (size_t i = 0; i < std::min(after.size(), before.size()); ++i)
+        if (after[i] != EncodePatternFile(r)[i]) {
+            ADD_FAILURE() << "first difference at byte " << i;
+            break;
+        }
+}
+
+TEST_F(GuiMain, KnobsShowTheirValueInTheirUnitsWhileTurnedAndEveryControlItsFocus) {
+    QApplication::setActiveWindow(W);
+    auto* delay = View<KnobView>("MMWheel16");
+    EXPECT_FALSE(delay->ValueShown());
+    Wheel(delay, 4);
+    ASSERT_TRUE(delay->ValueShown());
+    EXPECT_EQ(delay->ValueDisplay()->text(), "429 ms");
+    EXPECT_TRUE(delay->ValueDisplay()->isVisibleTo(W)) << "inside the window's picture";
+    auto* depth = View<KnobView>("MMWheel17");
+    depth->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(depth, Qt::Key_Up, Qt::ShiftModifier); // a tenth of 0..100
+    ASSERT_TRUE(depth->ValueShown());
+    EXPECT_EQ(depth->ValueDisplay()->text(), "10 %");
+    EXPECT_EQ(View<QSpinBox>("SpinEdit972")->text(), "140 BPM");
+    // Shown at once, not for good: it goes once the turn has ended for a moment.
+    EXPECT_TRUE(delay->HidePending());
+
+    // Every focusable control of the panel draws its focus.
+    for (const char* name : {"MMWheel17", "MMSwitch1", "MMLabel3", "LEDButton4"}) {
+        QWidget* w = View(name);
+        w->setFocus(Qt::TabFocusReason);
+        ProcessEvents();
+        ASSERT_TRUE(w->hasFocus()) << name;
+        const bool button = std::string(name) == "LEDButton4"; // dark on the light face
+        EXPECT_TRUE(ShowsFocusFrame(w, button ? QColor(0, 0, 160) : kFocusColour)) << name;
+    }
 }

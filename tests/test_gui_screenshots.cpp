@@ -11,6 +11,7 @@
 #include <QScreen>
 
 #include "app/Program.h"
+#include "ui/qt/Knob.h"
 #include "support/GuiProgram.h"
 
 using namespace zelvox;
@@ -81,6 +82,15 @@ TEST_F(GuiScreenshots, EveryPageOfTheMainWindow) {
     f.Slide1Click();
     f.MMLED(5).SetColor(Colours::Red);
     Keep(MainWindowPicture(w), "page-bass-edited");
+
+    // Played from the keyboard: the focus on step 3's slider, the Delay knob just turned,
+    // its value showing in milliseconds.
+    QApplication::setActiveWindow(&w);
+    ViewOf<QWidget>(w, "MMSlider3")->setFocus(Qt::TabFocusReason);
+    auto* delay = ViewOf<qt::KnobView>(w, "MMWheel16");
+    Wheel(delay, 4);
+    ASSERT_TRUE(delay->ValueShown());
+    Keep(MainWindowPicture(w), "page-bass-keyboard-and-knob-value");
 }
 
 TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
@@ -95,6 +105,12 @@ TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
 
     program.Main().FindAction("&Audio")->trigger();
     ASSERT_TRUE(program.AudioDialog().isVisible());
+    EXPECT_GE(program.Audio().AudioSetup.ComboBox1.Items.size(), 2u) << "Automatic and the virtual output";
+    // Shown with the first sound system found chosen (JACK when the pictures are taken with a
+    // server running) and its first device.
+    TAudioSetupForm& audio = program.Audio().AudioSetup;
+    audio.ComboBox1.SetItemIndex(1);
+    if (audio.ComboBox2.Items.size() > 1) audio.ComboBox2.SetItemIndex(1);
     Keep(Take(program.AudioDialog()), "dialog-audio-setup");
 
     ASSERT_NE(program.MidiDialog(), nullptr);

@@ -359,3 +359,25 @@ TEST(MidiSetup, EventsArriveThroughTheComponentInOrder) {
     EXPECT_EQ(f.edit1.Caption(), "B0 4A 63");
     EXPECT_EQ(f.MidiInput1->PendingCount(), 0);
 }
+
+TEST(MidiSetup, TheChosenDeviceIsSavedAndChosenAgainAtTheNextStart) {
+    Dialog s({Dev("Keys"), Dev("Pads")});
+    s.Settings.Set("ENABLED", "1");
+    TForm4& f = s.Create();
+    EXPECT_EQ(s.Service.OpenDevice(), 0);
+    f.Combobox1.SetItemIndex(1);
+    f.Button1Click();
+    const std::string saved = s.Settings.File.ReadString("MIDI", "DEVICE", "");
+    EXPECT_EQ(saved, "Pads");
+
+    Dialog next({Dev("Keys"), Dev("Pads")});
+    next.Settings.Set("ENABLED", "1");
+    next.Settings.Set("DEVICE", saved);
+    TForm4& g = next.Create();
+    EXPECT_EQ(g.Combobox1.ItemIndex(), 1);
+    EXPECT_EQ(next.Service.OpenDevice(), 1) << "opened at start on the saved device";
+    // A saved device that is gone: the first device, as without a saved one.
+    Dialog gone({Dev("Keys")});
+    gone.Settings.Set("DEVICE", "Pads");
+    EXPECT_EQ(gone.Create().Combobox1.ItemIndex(), 0);
+}

@@ -1,26 +1,107 @@
 #include "ui/AudioSetup.h"
 
+#include <algorithm>
+
 namespace zelvox {
 
-TAudioSetupForm::TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settings)
-    : Device_(device), Settings_(settings) {
+namespace {
+constexpr const char* kNotFound = " (not found)";
+
+bool SameOutput(const AudioBackendChoice& a, const AudioBackendChoice& b) {
+    return a.Api == b.Api && a.Device == b.Device;
+}
+} // namespace
+
+TAudioSetupForm::TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settings,
+                                 AudioOutputProbe probe)
+    : Device_(device), Settings_(settings), Probe_(std::move(probe)) {
     Button1.OnClick = [this] { Button1Click(); };
     Button2.OnClick = [this] { Button2Click(); };
+    TrackBar1.OnChange = [this] { Label4.SetCaption(LatencyText(TrackBar1.Value())); };
+    ComboBox1.OnChange = [this] { ComboBox1Change(); };
+}
+
+std::string TAudioSetupForm::LatencyText(int32_t buffers) {
+    return std::to_string(int64_t(buffers) * kBufferMs) + " ms";
 }
 
 void TAudioSetupForm::FormCreate() {
     TrackBar1.SetValue(Settings_.ReadInteger("Audio", "Buffers", kDefaultBuffers));
+    Label4.SetCaption(LatencyText(TrackBar1.Value()));
     Device_.SetNumBuffers(TrackBar1.Value());
     Device_.SetBufferSize(kBufferBytes);
+    InUse_ = ReadAudioBackendChoice(Settings_);
+}
+
+void TAudioSetupForm::FormShow() {
+    std::vector<std::string> present =
+        Probe_.Apis ? Probe_.Apis() : std::vector<std::string>{"virtual"};
+    ApiKeys_ = {"auto"};
+    std::vector<std::string> titles = {AudioApiTitle("auto")};
+    for (const std::string& api : present) {
+        if (api == "auto") continue;
+        ApiKeys_.push_back(api);
+        titles.push_back(AudioApiTitle(api));
+    }
+    auto it = std::find(ApiKeys_.begin(), ApiKeys_.end(), InUse_.Api);
+    if (it == ApiKeys_.end()) {
+        ApiKeys_.push_back(InUse_.Api);
+        titles.push_back(AudioApiTitle(InUse_.Api) + kNotFound);
+        it = ApiKeys_.end() - 1;
+    }
+    ComboBox1.SetItems(std::move(titles));
+    ComboBox1.SetItemIndex(int32_t(it - ApiKeys_.begin())); // fills the device list
+}
+
+void TAudioSetupForm::ComboBox1Change() {
+    const int32_t i = ComboBox1.ItemIndex();
+    const std::string api =
+        i >= 0 && size_t(i) < ApiKeys_.size() ? ApiKeys_[size_t(i)] : InUse_.Api;
+    DeviceNames_ = {""};
+    std::vector<std::string> titles = {"Default"};
+    // Automatic takes the default device of whichever system it finds; virtual has one.
+    if (api != "auto" && api != "virtual" && Probe_.Devices)
+        for (const std::string& name : Probe_.Devices(api)) {
+            DeviceNames_.push_back(name);
+            titles.push_back(name);
+        }
+    int32_t chosen = 0;
+    if (api == InUse_.Api && !InUse_.Device.empty()) {
+        auto it = std::find(DeviceNames_.begin(), DeviceNames_.end(), InUse_.Device);
+        if (it == DeviceNames_.end()) {
+            DeviceNames_.push_back(InUse_.Device);
+            titles.push_back(InUse_.Device + kNotFound);
+            it = DeviceNames_.end() - 1;
+        }
+        chosen = int32_t(it - DeviceNames_.begin());
+    }
+    ComboBox2.SetItems(std::move(titles));
+    ComboBox2.SetItemIndex(chosen);
+}
+
+AudioBackendChoice TAudioSetupForm::Chosen() const {
+    AudioBackendChoice c = InUse_;
+    const int32_t a = ComboBox1.ItemIndex(), d = ComboBox2.ItemIndex();
+    if (a < 0 || size_t(a) >= ApiKeys_.size()) return c; // the lists were never filled
+    c.Api = ApiKeys_[size_t(a)];
+    c.Device = d >= 0 && size_t(d) < DeviceNames_.size() ? DeviceNames_[size_t(d)] : std::string();
+    return c;
 }
 
 void TAudioSetupForm::Button1Click() {
+    const AudioBackendChoice choice = Chosen();
     Device_.Stop();
     Device_.Close();
+    if (!SameOutput(choice, InUse_) && Probe_.Create) {
+        Device_.SetSystem(Probe_.Create(choice));
+        InUse_ = choice;
+    }
     Device_.SetNumBuffers(TrackBar1.Value());
     Device_.Reset();
     Device_.Open();
     Settings_.WriteInteger("Audio", "Buffers", TrackBar1.Value());
+    if (!SameOutput(ReadAudioBackendChoice(Settings_), InUse_))
+        WriteAudioBackendChoice(Settings_, InUse_);
     if (OnHide) OnHide();
 }
 

@@ -1,10 +1,14 @@
 #pragma once
 // The audio setup dialog's logic ("Audio setup": how many 10 ms buffers the output device
-// queues). The window that shows these controls is the desktop program's; everything the
-// dialog does lives here so that it works, and is tested, without one.
+// queues, and which sound system and device it plays through). The window that shows these
+// controls is the desktop program's; everything the dialog does lives here so that it works,
+// and is tested, without one.
 
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "audio/AudioBackend.h"
 #include "audio/MMWavOut.h"
 #include "audio/Settings.h"
 #include "ui/Controls.h"
@@ -15,27 +19,51 @@ class TAudioSetupForm {
 public:
     static constexpr int32_t kDefaultBuffers = 40;
     static constexpr int32_t kBufferBytes = 882; // 441 samples, 10 ms
+    static constexpr int32_t kBufferMs = 10;
 
     // Device: the main window's output device (MMWaveOut2). Settings: the settings file.
-    TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settings);
+    // Probe: what finds the sound systems and devices present and makes a device list.
+    TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settings,
+                    AudioOutputProbe probe = RealAudioOutputProbe());
 
     const std::string Caption = "Audio setup";
     Label Label1{"Label1", "Audio buffer size"};
     Label Label2{"Label2", "Min"};
     Label Label3{"Label3", "Max"};
     ValueControl TrackBar1{"TrackBar1", 1, 120, kDefaultBuffers};
+    Label Label4{"Label4", LatencyText(kDefaultBuffers)}; // the sound queued: "400 ms"
+    Label Label5{"Label5", "Sound system"};
+    ComboBox ComboBox1{"ComboBox1"}; // "Automatic", then the systems present
+    Label Label6{"Label6", "Device"};
+    ComboBox ComboBox2{"ComboBox2"}; // "Default", then the chosen system's devices
     Button Button1{"Button1", "OK"};
     Button Button2{"Button2", "Cancel"};
 
+    // "400 ms" for 40 buffers of 10 ms.
+    static std::string LatencyText(int32_t buffers);
+
     // At program start: "Audio"/"Buffers" (default 40) onto the slider, which clamps it to
-    // 1..120; the device gets the slider's position as NumBuffers and 882-byte buffers.
+    // 1..120; the device gets the slider's position as NumBuffers and 882-byte buffers. The
+    // sound system and device in use are the settings file's "API" and "Device".
     void FormCreate();
-    // "OK": Stop, Close, NumBuffers := position, Reset, Open on the device, then the position
-    // is written to the file and the dialog closes. A device error propagates out (the file
-    // is not written and the dialog stays open); so does "Unable to write to %s".
+    // Before the dialog is shown: finds the systems present and their devices (this asks
+    // the sound servers, so it is not done at start-up) and selects the choice in use. A
+    // choice that is not present now stays in the lists, marked "(not found)".
+    void FormShow();
+    // A sound system chosen: the device list becomes that system's.
+    void ComboBox1Change();
+    // "OK": Stop and Close the device; a sound system or device other than the one in use
+    // gives the device a new device list; NumBuffers := position, Reset, Open; then the
+    // position (and a changed system and device) are written to the file and the dialog
+    // closes. A device error propagates out (the file is not written and the dialog stays
+    // open); so does "Unable to write to %s".
     void Button1Click();
-    // "Cancel": closes the dialog; the slider keeps its position.
+    // "Cancel": closes the dialog; the slider and lists keep their positions.
     void Button2Click();
+
+    // The system and device the lists show, and the ones the device plays through.
+    AudioBackendChoice Chosen() const;
+    const AudioBackendChoice& InUse() const { return InUse_; }
 
     // Raised when the dialog closes itself (the window hides).
     std::function<void()> OnHide;
@@ -43,6 +71,10 @@ public:
 private:
     TMMWaveOut& Device_;
     const TSettingsFile& Settings_;
+    AudioOutputProbe Probe_;
+    AudioBackendChoice InUse_;
+    std::vector<std::string> ApiKeys_;     // per ComboBox1 item
+    std::vector<std::string> DeviceNames_; // per ComboBox2 item; "" = the system's default
 };
 
 } // namespace zelvox

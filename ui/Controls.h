@@ -77,6 +77,11 @@ public:
 
     std::function<void()> OnChange;
 
+    // The value as the user reads it ("429 ms", "60 %"); the plain number when ValueText
+    // is not set.
+    std::function<std::string(int32_t)> ValueText;
+    std::string Text() const { return ValueText ? ValueText(Value_) : std::to_string(Value_); }
+
 protected:
     int32_t Clamp(int32_t v) const { return v < Min_ ? Min_ : (v > Max_ ? Max_ : v); }
     void Store(int32_t v); // writes, notifies views, raises OnChange

@@ -4,6 +4,7 @@
 
 #include "audio/MMFormat.h"
 #include "audio/DelayDepth.h"
+#include "ui/ControlText.h"
 #include "engine/Tables.h"
 #include "sequencer/PatternDefaults.h"
 
@@ -66,7 +67,11 @@ MainForm::~MainForm() {
 
 void MainForm::Wire() {
     for (const ControlRow& row : kControls)
-        if (ValueControl* c = ControlFor(row.Id)) c->OnChange = [this, id = row.Id] { ControlChange(id); };
+        if (ValueControl* c = ControlFor(row.Id)) {
+            c->OnChange = [this, id = row.Id] { ControlChange(id); };
+            // Read in the control's units; the Delay knob's milliseconds follow the tempo shown.
+            c->ValueText = [this, id = row.Id](int32_t v) { return ControlValueText(id, v, SpinEdit972.Value()); };
+        }
     Button1.OnClick = [this] { Button1Click(); };
     Button2.OnClick = [this] { Button2Click(); };
     MMLabel1.OnClick = [this] { MMLabel1Click(); };

@@ -1,5 +1,6 @@
 #include "ui/MidiSetup.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zelvox {
@@ -78,8 +79,12 @@ void TForm4::FormCreate() {
             listError = e.what();
         }
     }
+    // The device chosen last time, when it is there; else the first.
+    const std::string saved = Settings_.ReadString(kSection, "DEVICE", "");
+    const auto found = std::find(names.begin(), names.end(), saved);
+    const int32_t chosen = saved.empty() || found == names.end() ? 0 : int32_t(found - names.begin());
     Combobox1.SetItems(std::move(names));
-    Combobox1.SetItemIndex(0); // the check box is still clear: nothing opens
+    Combobox1.SetItemIndex(chosen); // the check box is still clear: nothing opens
     if (!MidiInput1) SetStatus(NoDeviceText_);
     if (!listError.empty()) SetStatus(listError);
 
@@ -210,6 +215,7 @@ void TForm4::Button1Click() {
         Settings_.WriteInteger(kSection, std::to_string(n), CCTable[n]);
     Settings_.WriteBool(kSection, "ENABLED", CheckBox1.Checked());
     Settings_.WriteInteger(kSection, "CHANNEL", SpinEdit971.Value());
+    if (!ComboText().empty()) Settings_.WriteString(kSection, "DEVICE", ComboText());
     // A device that went away (or never opened) is opened again when MIDI is enabled.
     try {
         OpenDevs();

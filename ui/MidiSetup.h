@@ -97,7 +97,7 @@ public:
     void MidiInput1MidiInput(TMidiInput& sender);
     void MidiInput1DeviceGone(TMidiInput& sender);
     void DoEvent(const TMyMidiEvent& event);
-    void Button1Click(); // "OK": writes the settings, closes
+    void Button1Click(); // "OK": writes the settings (also the device, by name), closes
     void Button2Click(); // "Cancel": closes; edits stay in effect for this run
     void Show() { Form4.SetVisible(true); } // Setup -> "&MIDI"
 

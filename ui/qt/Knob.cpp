@@ -4,7 +4,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -23,6 +22,11 @@ KnobView::KnobView(ValueControl& model, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setFont(PanelFont(10));
     setObjectName(ToQString(model.Name));
+    HideTimer_.setSingleShot(true);
+    HideTimer_.setInterval(kDisplayMs);
+    connect(&HideTimer_, &QTimer::timeout, this, [this] {
+        if (Display_ && !Dragging_) Display_->hide();
+    });
     Refresh();
 }
 
@@ -45,9 +49,43 @@ double KnobView::AngleFor(int32_t value) const {
 void KnobView::Refresh() {
     SyncCommon(this, Model_);
     const QString caption = ToQString(Model_.Caption()).remove('&');
-    setToolTip(caption.isEmpty() ? QString::number(Model_.Value())
-                                 : QStringLiteral("%1: %2").arg(caption).arg(Model_.Value()));
+    const QString value = ToQString(Model_.Text());
+    setToolTip(caption.isEmpty() ? value : QStringLiteral("%1: %2").arg(caption, value));
+    if (Display_ && Display_->isVisible()) {
+        Display_->setText(value);
+        Display_->adjustSize();
+    }
     update();
+}
+
+void KnobView::ShowValue() {
+    QWidget* top = window();
+    if (!Display_ || Display_->parentWidget() != top) {
+        delete Display_;
+        // A child of the window, so that it may reach over the neighbouring controls and is
+        // part of the window's picture; an LCD-like box in the panel's style.
+        Display_ = new QLabel(top);
+        Display_->setObjectName(objectName() + "Value");
+        Display_->setFont(PanelFont(11, true));
+        Display_->setAlignment(Qt::AlignCenter);
+        Display_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        Display_->setStyleSheet("QLabel { background: #101010; color: #00ff00; border: 1px solid #c0c0c0;"
+                                " padding: 1px 4px; }");
+    }
+    Display_->setText(ToQString(Model_.Text()));
+    Display_->adjustSize();
+    // Under the knob when the window has room there, otherwise over it; kept inside the window.
+    const QRect knob(mapTo(top, QPoint(0, 0)), size());
+    const QSize s = Display_->size();
+    int x = knob.center().x() - s.width() / 2;
+    int y = knob.bottom() - 12;
+    if (y + s.height() > top->height()) y = knob.top() - s.height() + 4;
+    x = std::clamp(x, 0, std::max(0, top->width() - s.width()));
+    y = std::clamp(y, 0, std::max(0, top->height() - s.height()));
+    Display_->move(x, y);
+    Display_->show();
+    Display_->raise();
+    HideTimer_.start();
 }
 
 void KnobView::Step(int64_t delta) {
@@ -98,10 +136,7 @@ void KnobView::paintEvent(QPaintEvent*) {
     p.drawLine(QPointF(c.x() + rBody * 0.2 * std::cos(a), c.y() - rBody * 0.2 * std::sin(a)),
                QPointF(c.x() + rBody * 0.92 * std::cos(a), c.y() - rBody * 0.92 * std::sin(a)));
 
-    if (hasFocus()) {
-        p.setPen(QPen(QColor(255, 255, 255), 1.0, Qt::DotLine));
-        p.drawEllipse(c, rOuter + 0.5, rOuter + 0.5);
-    }
+    if (hasFocus()) PaintFocusFrame(p, QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 
     // Caption under the knob.
     p.setPen(on ? QColor(0, 0, 0) : QColor(64, 64, 64));
@@ -124,32 +159,38 @@ void KnobView::mouseMoveEvent(QMouseEvent* e) {
     const double delta = (DragStartY_ - e->position().y()) * range / kDragPixelsForFullRange;
     const double target = std::clamp(double(DragStartValue_) + delta, double(Model_.Min()), double(Model_.Max()));
     Model_.SetValue(int32_t(std::lround(target)));
-    QToolTip::showText(e->globalPosition().toPoint(), toolTip(), this);
+    ShowValue();
 }
 
 void KnobView::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton) Dragging_ = false;
+    if (e->button() != Qt::LeftButton) return;
+    Dragging_ = false;
+    if (Display_ && Display_->isVisible()) HideTimer_.start(); // the turn ends now
 }
 
 void KnobView::wheelEvent(QWheelEvent* e) {
     const int notches = e->angleDelta().y() / 120;
     if (notches == 0) return e->ignore();
     Step(int64_t(notches) * SingleStep());
+    ShowValue();
     e->accept();
 }
 
 void KnobView::keyPressEvent(QKeyEvent* e) {
+    // Page Up/Down belong to the window (they switch pattern): Shift gives the big steps.
+    const int64_t step = (e->modifiers() & Qt::ShiftModifier) ? PageStep() : SingleStep();
     switch (e->key()) {
     case Qt::Key_Up:
-    case Qt::Key_Right: Step(SingleStep()); break;
+    case Qt::Key_Right: Step(step); break;
     case Qt::Key_Down:
-    case Qt::Key_Left: Step(-int64_t(SingleStep())); break;
+    case Qt::Key_Left: Step(-step); break;
     case Qt::Key_PageUp: Step(PageStep()); break;
     case Qt::Key_PageDown: Step(-int64_t(PageStep())); break;
     case Qt::Key_Home: Model_.SetValue(Model_.Min()); break;
     case Qt::Key_End: Model_.SetValue(Model_.Max()); break;
     default: return QWidget::keyPressEvent(e);
     }
+    ShowValue();
     e->accept();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/qt/LcdLabel.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -12,7 +13,11 @@ LcdLabel::LcdLabel(Label& model, QColor ink, bool clickable, QWidget* parent)
       }) {
     setObjectName(ToQString(model.Name));
     setFont(PanelFont(clickable ? 12 : 10, true));
-    if (clickable) setCursor(Qt::PointingHandCursor);
+    if (clickable) {
+        setCursor(Qt::PointingHandCursor);
+        // Reached with Tab and pressed with Return; a click leaves the focus where it was.
+        setFocusPolicy(Qt::TabFocus);
+    }
     SyncCommon(this, Model_);
 }
 
@@ -37,6 +42,15 @@ void LcdLabel::paintEvent(QPaintEvent*) {
     p.setPen(ink);
     p.setFont(font());
     p.drawText(r.adjusted(1, 0, -1, 0), Qt::AlignCenter, Text());
+    if (hasFocus()) PaintFocusFrame(p, QRectF(r));
+}
+
+void LcdLabel::keyPressEvent(QKeyEvent* e) {
+    if (Clickable_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        Model_.Click();
+        return e->accept();
+    }
+    QWidget::keyPressEvent(e);
 }
 
 void LcdLabel::mousePressEvent(QMouseEvent* e) {

@@ -1,7 +1,7 @@
 #pragma once
 // LCD-style label: the model's caption in a bright ink on a dark, sunken display panel. A
 // clickable one is the panel's glyph button (the lower panel's arrows): a left click raises
-// the label's OnClick.
+// the label's OnClick, and so does Return while it holds the keyboard focus (reached with Tab).
 
 #include <QWidget>
 
@@ -24,6 +24,7 @@ protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
+    void keyPressEvent(QKeyEvent*) override;
 
 private:
     Label& Model_;

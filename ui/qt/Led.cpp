@@ -83,10 +83,8 @@ void LedButtonView::paintEvent(QPaintEvent*) {
     p.setFont(font());
     const QRect text(0, 9, width(), height() - 10);
     p.drawText(text.translated(Down_ ? 1 : 0, Down_ ? 1 : 0), Qt::AlignCenter, ToQString(Model_.Caption()));
-    if (hasFocus()) {
-        p.setPen(QPen(QColor(0, 0, 0), 1.0, Qt::DotLine));
-        p.drawRect(rect().adjusted(2, 2, -3, -3));
-    }
+    // On the light face of the button the frame is drawn dark.
+    if (hasFocus()) PaintFocusFrame(p, QRectF(rect()).adjusted(1, 1, -1, -1), QColor(0, 0, 160));
 }
 
 void LedButtonView::mousePressEvent(QMouseEvent* e) {

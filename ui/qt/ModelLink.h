@@ -4,6 +4,7 @@
 // unregisters it when the view goes away. The model must outlive the view.
 
 #include <QColor>
+#include <QPainter>
 #include <QString>
 #include <QWidget>
 
@@ -41,5 +42,10 @@ inline void SyncCommon(QWidget* w, const Control& c) {
 // The fonts the panel is drawn with: small pixel sizes, so that the fixed-size window holds
 // every caption on any screen resolution.
 QFont PanelFont(int pixelSize, bool bold = false);
+
+// The frame the panel's own controls draw around themselves while they hold the keyboard
+// focus: a bright line that stands out on the grey panel and on the dark controls alike.
+inline const QColor kFocusColour(255, 214, 0);
+void PaintFocusFrame(QPainter& p, const QRectF& r, const QColor& colour = kFocusColour);
 
 } // namespace zelvox::qt

@@ -76,11 +76,7 @@ void NoteSliderView::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor(0, 0, 0, 140), 1.0));
     p.drawLine(QPointF(t.left() + 2, t.center().y()), QPointF(t.right() - 2, t.center().y()));
 
-    if (hasFocus()) {
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(QColor(255, 255, 255), 1.0, Qt::DotLine));
-        p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-    }
+    if (hasFocus()) PaintFocusFrame(p, QRectF(rect()));
 }
 
 void NoteSliderView::showEvent(QShowEvent* e) {
@@ -154,16 +150,32 @@ void NoteSliderView::wheelEvent(QWheelEvent* e) {
 }
 
 void NoteSliderView::keyPressEvent(QKeyEvent* e) {
+    const bool shift = e->modifiers() & Qt::ShiftModifier;
     switch (e->key()) {
-    case Qt::Key_Up: Step(1); break;
-    case Qt::Key_Down: Step(-1); break;
-    case Qt::Key_PageUp: Step(kOctave); break;
-    case Qt::Key_PageDown: Step(-kOctave); break;
+    case Qt::Key_Up: Step(shift ? kOctave : 1); break;
+    case Qt::Key_Down: Step(shift ? -kOctave : -1); break;
+    case Qt::Key_Left: MoveToNeighbour(-1); break;
+    case Qt::Key_Right: MoveToNeighbour(+1); break;
     case Qt::Key_Home: Model_.SetValue(Model_.Max()); break;
     case Qt::Key_End: Model_.SetValue(Model_.Min()); break;
     default: return QWidget::keyPressEvent(e);
     }
     e->accept();
+}
+
+void NoteSliderView::MoveToNeighbour(int direction) {
+    // The sliders of the row, in step order (they are made in that order); entering the
+    // neighbour selects its step as a Tab would. Disabled steps (beyond Steps) are not entered.
+    const QList<NoteSliderView*> row =
+        parentWidget() ? parentWidget()->findChildren<NoteSliderView*>(Qt::FindDirectChildrenOnly)
+                       : QList<NoteSliderView*>{};
+    const qsizetype here = row.indexOf(this);
+    if (here < 0) return;
+    for (qsizetype i = here + direction; i >= 0 && i < row.size(); i += direction) {
+        if (!row[i]->isEnabled() || !row[i]->isVisible()) continue;
+        row[i]->setFocus(direction > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return;
+    }
 }
 
 } // namespace zelvox::qt

@@ -2,8 +2,9 @@
 // Vertical note slider: a groove with a coloured thumb (the model's ThumbColour), the highest
 // note at the top. Either mouse button gives it the keyboard focus and selects its step (the
 // model's OnEnter); the left button then moves the thumb to the pointer and drags it. Wheel
-// and arrow keys move one note, Page Up/Down an octave. A right click opens the context menu
-// given with SetContextMenu after the step has been selected.
+// and Up/Down move one note, Shift+Up/Down an octave, Home/End to the highest/lowest note;
+// Left/Right enter the previous/next step's slider. A right click (or the Menu key) opens the
+// context menu given with SetContextMenu after the step has been selected.
 
 #include <QPointer>
 #include <QWidget>
@@ -43,6 +44,7 @@ protected:
 private:
     void Refresh();
     void Step(int delta);
+    void MoveToNeighbour(int direction); // -1 previous step, +1 next
     double TrackTop() const;
     double TrackBottom() const;
 

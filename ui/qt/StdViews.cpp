@@ -6,6 +6,15 @@
 
 namespace zelvox::qt {
 
+void PaintFocusFrame(QPainter& p, const QRectF& r, const QColor& colour) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(colour, 1.5));
+    p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    p.restore();
+}
+
 QFont PanelFont(int pixelSize, bool bold) {
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPixelSize(pixelSize);

@@ -54,11 +54,7 @@ void SwitchView::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(lever, 2, 2);
     p.drawLine(QPointF(lever.left() + 3, lever.center().y()), QPointF(lever.right() - 3, lever.center().y()));
 
-    if (hasFocus()) {
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(QColor(255, 255, 255), 1.0, Qt::DotLine));
-        p.drawRect(slot.adjusted(-4, -3, 4, 3));
-    }
+    if (hasFocus()) PaintFocusFrame(p, slot.adjusted(-5, -4, 5, 4));
 }
 
 void SwitchView::mousePressEvent(QMouseEvent* e) {
@@ -72,7 +68,6 @@ void SwitchView::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
     case Qt::Key_Up: Model_.SetValue(1); break;
     case Qt::Key_Down: Model_.SetValue(0); break;
-    case Qt::Key_Space: Model_.SetValue(Model_.Value() != 0 ? 0 : 1); break;
     default: return QWidget::keyPressEvent(e);
     }
     e->accept();

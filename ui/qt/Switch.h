@@ -1,7 +1,7 @@
 #pragma once
 // Two-position switch: a small vertical slider with the model's TopCaption above it (value 1)
 // and BottomCaption below it (value 0). A click in the upper half sets 1, in the lower half 0;
-// Up/Down keys do the same and Space toggles.
+// Up/Down keys do the same (Space is the main window's start/stop key).
 
 #include <QPointer>
 #include <QWidget>
