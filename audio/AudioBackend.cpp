@@ -304,7 +304,8 @@ std::vector<std::string> AudioDeviceNames(const std::string& api) {
     else if (key == "alsa") which = RtAudio::LINUX_ALSA;
     else return {};
     if (!ApiCompiled(which)) return {};
-    std::vector<std::string> names = OutputDevices(which, "");
+    std::vector<std::string> names;
+    for (const ListedDevice& d : OutputDevices(which, "")) names.push_back(d.Name);
     if (!names.empty()) names.erase(names.begin()); // the "" that stands for the default
     return names;
 }

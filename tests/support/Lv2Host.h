@@ -43,6 +43,10 @@ inline std::string Lv2BundleDir() {
 }
 
 class Lv2Host {
+    static constexpr const char* kStepStart = "https://zelvox.github.io/lv2/zelvox#StepStart";
+    static constexpr const char* kStep = "https://zelvox.github.io/lv2/zelvox#step";
+    static constexpr const char* kPattern = "https://zelvox.github.io/lv2/zelvox#pattern";
+
 public:
     static constexpr uint32_t kMaxBlock = 8192;
 
@@ -99,6 +103,13 @@ public:
         lilv_node_free(control);
         lilv_node_free(output);
         lv2_atom_forge_init(&Forge_, &Map_);
+        // Mapped once: what a block uses is looked up without allocating.
+        for (const char* uri : {LV2_MIDI__MidiEvent, LV2_TIME__Position, LV2_TIME__speed,
+                                LV2_TIME__bar, LV2_TIME__barBeat, LV2_TIME__beatsPerBar,
+                                LV2_TIME__beatUnit, LV2_TIME__beatsPerMinute, LV2_PATCH__Set,
+                                LV2_PATCH__property, LV2_PATCH__value, LV2_ATOM__Sequence,
+                                LV2_ATOM__Object, kStepStart, kStep, kPattern})
+            Cached_.push_back({uri, MapUri(this, uri)});
         ResetControl();
         lilv_instance_activate(Instance_);
     }
@@ -114,7 +125,11 @@ public:
     Lv2Host& operator=(const Lv2Host&) = delete;
 
     bool Ok() const { return Instance_ != nullptr; }
-    LV2_URID Map(const char* uri) { return MapUri(this, uri); }
+    LV2_URID Map(const char* uri) {
+        for (const auto& c : Cached_)
+            if (std::strcmp(c.first, uri) == 0) return c.second;
+        return MapUri(this, uri);
+    }
 
     void SetPort(const std::string& symbol, float v) { Controls_.at(Symbols_.at(symbol)) = v; }
 
@@ -299,10 +314,9 @@ private:
         LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
             if (ev->body.type != Map(LV2_ATOM__Object)) continue;
             const auto* obj = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
-            if (obj->body.otype == Map("https://zelvox.github.io/lv2/zelvox#StepStart")) {
+            if (obj->body.otype == Map(kStepStart)) {
                 const LV2_Atom *step = nullptr, *pattern = nullptr;
-                lv2_atom_object_get(obj, Map("https://zelvox.github.io/lv2/zelvox#step"), &step,
-                                    Map("https://zelvox.github.io/lv2/zelvox#pattern"), &pattern, 0);
+                lv2_atom_object_get(obj, Map(kStep), &step, Map(kPattern), &pattern, 0);
                 Steps.push_back({Frames_ + uint64_t(ev->time.frames),
                                  reinterpret_cast<const LV2_Atom_Int*>(step)->body,
                                  reinterpret_cast<const LV2_Atom_Int*>(pattern)->body});
@@ -319,6 +333,7 @@ private:
     LilvInstance* Instance_ = nullptr;
     const LV2_Worker_Interface* Worker_ = nullptr;
     std::map<std::string, LV2_URID> Ids_;
+    std::vector<std::pair<const char*, LV2_URID>> Cached_;
     std::vector<std::string> Uris_;
     LV2_URID_Map Map_{this, MapUri};
     LV2_URID_Unmap Unmap_{this, UnmapUri};
