@@ -10,7 +10,6 @@
 // - restore, instantiate, activate: while nothing else runs on the instance.
 
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,9 +31,11 @@
 #include <lv2/worker/worker.h>
 
 #include "audio/MMFormat.h"
+#include "base/LatestValue.h"
 #include "audio/Settings.h"
 #include "files/PatternFileFormat.h"
 #include "plugin/Ports.h"
+#include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
 #include "synth/PatternSynth.h"
 
@@ -84,29 +85,8 @@ struct Uris {
 
 using StateBytes = std::array<uint8_t, kPatternFileSize>;
 
-// The newest state for save(): run writes a copy into its own slot and swaps it with the
-// middle one; save swaps the middle one into its own slot when it is newer. Neither waits.
-class StateMailbox {
-public:
-    StateBytes& WriteSlot() { return Slots_[Write_]; }
-    void Publish() {
-        const int old = Middle_.exchange(Write_ | kFresh, std::memory_order_acq_rel);
-        Write_ = old & kIndex;
-    }
-    const StateBytes& Newest() {
-        if (Middle_.load(std::memory_order_acquire) & kFresh)
-            Read_ = Middle_.exchange(Read_, std::memory_order_acq_rel) & kIndex;
-        return Slots_[Read_];
-    }
-
-private:
-    static constexpr int kFresh = 4;
-    static constexpr int kIndex = 3;
-    std::array<StateBytes, 3> Slots_{};
-    int Write_ = 0;
-    std::atomic<int> Middle_{1};
-    int Read_ = 2;
-};
+// The newest state for save(): run publishes, save takes it; neither waits.
+using StateMailbox = LatestValue<StateBytes>;
 
 // A pattern file on its way in: filled by the worker, applied by the audio thread.
 struct FileLoad {
@@ -134,7 +114,7 @@ struct Plugin {
     std::array<float, kControlPortCount> Seen{};
     bool PortsSeen = false;
 
-    std::array<int32_t, kCCSlots> CcTable{};
+    CcTable Controllers{};
     std::array<int16_t, PatternSynth::kMaxFrames> Scratch{};
 
     StateMailbox Mailbox;
@@ -222,16 +202,10 @@ constexpr uint32_t kChannelPort = 8;
 static_assert(kPanelPorts[kChannelPort].Role == PortRole::MidiChannel);
 
 void Midi(Plugin& p, const uint8_t* msg, uint32_t size) {
-    if (size < 3 || (msg[0] & 0xF0) != 0xB0) return;
-    const int32_t channel = p.Ports[kChannelPort] ? PortInt(*p.Ports[kChannelPort]) : 0;
-    if (channel >= 1 && channel <= 16 && (msg[0] & 0x0F) != channel - 1) return;
-    const int32_t cc = msg[1] & 0x7F;
-    const int32_t v = msg[2] & 0x7F;
-    for (const ControlRow& row : kControls) {
-        if (row.CcSlot < 0 || row.CcSlot >= kCCSlots) continue;
-        if (p.CcTable[static_cast<size_t>(row.CcSlot)] != cc) continue;
-        if (p.Synth.SetControl(row.Id, MidiKnobValue(row.CcSlot, v))) p.Dirty = true;
-    }
+    const int32_t port = p.Ports[kChannelPort] ? PortInt(*p.Ports[kChannelPort]) : 0;
+    const int32_t channel = port >= 1 && port <= 16 ? port - 1 : -1;
+    if (ApplyControlChange(p.Synth, p.Controllers, channel, msg, size, [](ControlId, int32_t) {}) > 0)
+        p.Dirty = true;
 }
 
 double Number(const Uris& u, const LV2_Atom* a, double fallback) {
@@ -414,7 +388,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
     try {
         const TSettingsFile settings;
         for (int n = 0; n < kCCSlots; ++n)
-            p->CcTable[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
+            p->Controllers[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
     } catch (...) {
     }
     p->OutRight = nullptr;

@@ -25,6 +25,17 @@ void HostTransport::SetStepClock(StepClock clock) {
     if (Rolling_) StartHere(BeatsAt(Frame_), true);
 }
 
+void HostTransport::Release() {
+    HostDriven_ = false;
+    Rolling_ = false;
+    StartPending_ = false;
+    Bpm_ = 0.0;
+    Speed_ = 0.0;
+    Synth_.Stop();
+    if (Synth_.ExternalStepClock()) Synth_.SetExternalStepClock(false);
+    FreeRun_ = false;
+}
+
 void HostTransport::SetFreeRun(bool run) {
     FreeRun_ = run;
     if (HostDriven_) return;

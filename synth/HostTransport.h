@@ -73,6 +73,13 @@ public:
     // predict (beyond one frame) is a jump: the synth goes to the step there.
     void Position(const HostPosition& p);
 
+    // The host's tempo again (after the synth's Tempo control was set from elsewhere).
+    void Retempo() {
+        if (HostDriven_) ApplyTempo();
+    }
+    // The host lets go: back to the run switch and the synth's own clock, stopped.
+    void Release();
+
     // Begins a block: the step starts are counted from its first frame.
     void BeginBlock();
     // Renders the next frames (any number), the steps beginning where the clock puts them.

@@ -223,9 +223,8 @@ void PatternSynth::SaveStateInto(uint8_t* out, PatternFileRecord& r) const {
     EncodePatternFile(r, out);
 }
 
-bool PatternSynth::LoadState(const uint8_t* data, size_t size) {
+bool PatternSynth::ApplyState(const uint8_t* data, size_t size, PatternFileRecord& r) {
     if (!data || size < kPatternFileSize) return false;
-    PatternFileRecord r;
     DecodePatternFile(data, r);
     for (int p = 1; p <= 16; ++p)
         for (int s = 1; s <= kStepsPerPattern; ++s)
@@ -238,6 +237,12 @@ bool PatternSynth::LoadState(const uint8_t* data, size_t size) {
         Seq.Phrases[size_t(k)].Count = r.Phrases[size_t(k)].Count;
     }
     Seq.ClampPhrases();
+    return true;
+}
+
+bool PatternSynth::LoadState(const uint8_t* data, size_t size) {
+    PatternFileRecord r;
+    if (!ApplyState(data, size, r)) return false;
     // The knobs follow pattern 1's edit step, writing into that step only.
     const bool modeBefore = SelectedNoteMode;
     SelectedNoteMode = true;

@@ -119,6 +119,10 @@ public:
     // phrase table limited to what a song can play, pattern 1 shown with its edit step on
     // the knobs; the edit mode in force stays.
     bool LoadState(const uint8_t* data, size_t size);
+    // The patterns, controls and song of the bytes, as LoadState takes them, through
+    // `scratch`, without allocating and without moving what is shown or played (the pattern,
+    // the edit step and mode): another thread's editor handing over its edits.
+    bool ApplyState(const uint8_t* data, size_t size, PatternFileRecord& scratch);
 
 private:
     int32_t& Value(ControlId id) { return Panel[static_cast<size_t>(id)]; }

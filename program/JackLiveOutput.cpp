@@ -1,0 +1,117 @@
+#include "program/JackLiveOutput.h"
+
+#include <jack/midiport.h>
+
+#include <algorithm>
+
+namespace zelvox {
+
+JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) : Synth_(synth) {
+    jack_status_t status{};
+    Client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (!Client_) throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
+    if (jack_get_sample_rate(Client_) != 44100) {
+        const std::string rate = std::to_string(jack_get_sample_rate(Client_));
+        jack_client_close(Client_);
+        Client_ = nullptr;
+        throw std::runtime_error("The JACK server runs at " + rate +
+                                 " Hz; the low-latency output plays at 44100 Hz only");
+    }
+    Out_ = jack_port_register(Client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+    MidiIn_ = jack_port_register(Client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!Out_ || !MidiIn_ || jack_set_process_callback(Client_, &ProcessCallback, this) != 0 ||
+        jack_set_xrun_callback(Client_, &XrunCallback, this) != 0 || jack_activate(Client_) != 0) {
+        jack_client_close(Client_);
+        Client_ = nullptr;
+        throw std::runtime_error("The JACK client " + clientName + " could not be set up");
+    }
+}
+
+JackLiveOutput::~JackLiveOutput() {
+    if (!Client_) return;
+    jack_deactivate(Client_);
+    jack_client_close(Client_);
+}
+
+std::string JackLiveOutput::ClientName() const {
+    return jack_get_client_name(Client_);
+}
+std::string JackLiveOutput::OutPort() const {
+    return jack_port_name(Out_);
+}
+std::string JackLiveOutput::MidiInPort() const {
+    return jack_port_name(MidiIn_);
+}
+uint32_t JackLiveOutput::Period() const {
+    return jack_get_buffer_size(Client_);
+}
+
+int JackLiveOutput::ProcessCallback(jack_nframes_t frames, void* self) {
+    return static_cast<JackLiveOutput*>(self)->Process(frames);
+}
+
+int JackLiveOutput::XrunCallback(void* self) {
+    static_cast<JackLiveOutput*>(self)->Xruns_.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
+int JackLiveOutput::Process(jack_nframes_t frames) {
+    const jack_time_t begun = jack_get_time();
+    auto* out = static_cast<float*>(jack_port_get_buffer(Out_, frames));
+    void* midi = jack_port_get_buffer(MidiIn_, frames);
+    size_t count = 0;
+    const uint32_t events = jack_midi_get_event_count(midi);
+    for (uint32_t i = 0; i < events && count < Midi_.size(); ++i) {
+        jack_midi_event_t ev;
+        if (jack_midi_event_get(&ev, midi, i) != 0 || ev.size == 0 || ev.size > 3) continue;
+        LiveMidi& m = Midi_[count++];
+        m.Frame = ev.time;
+        m.Size = static_cast<uint8_t>(ev.size);
+        std::copy(ev.buffer, ev.buffer + ev.size, m.Bytes.begin());
+    }
+
+    jack_position_t pos{};
+    const jack_transport_state_t state = jack_transport_query(Client_, &pos);
+    HostPosition host;
+    host.HasSpeed = true;
+    host.Speed = state == JackTransportRolling ? 1.0 : 0.0;
+    if (pos.valid & JackPositionBBT) {
+        host.HasBeat = true;
+        host.Bar = static_cast<int64_t>(pos.bar) - 1; // JACK counts bars and beats from 1
+        host.BarBeat = static_cast<double>(pos.beat - 1) +
+                       (pos.ticks_per_beat > 0 ? pos.tick / pos.ticks_per_beat : 0.0);
+        host.BeatsPerBar = pos.beats_per_bar;
+        host.BeatUnit = pos.beat_type;
+        host.HasTempo = true;
+        host.Bpm = pos.beats_per_minute;
+    }
+    host.HasFrame = true; // used for the position only when no bar and beat came
+    host.HostFrame = pos.frame;
+    const uint64_t periodTime = jack_last_frame_time(Client_);
+
+    // Longer periods than the scratch holds are rendered in pieces; the MIDI of later pieces
+    // keeps its frames relative to the piece.
+    uint32_t done = 0;
+    size_t next = 0;
+    while (done < frames) {
+        const uint32_t n = std::min<uint32_t>(frames - done, kMaxPeriod);
+        size_t first = next;
+        while (next < count && Midi_[next].Frame < done + n) {
+            Midi_[next].Frame -= done;
+            ++next;
+        }
+        Synth_.Process(Scratch_.data(), n, Midi_.data() + first, next - first,
+                       done == 0 ? &host : nullptr, periodTime + done);
+        // The scale of the program's other JACK output.
+        for (uint32_t i = 0; i < n; ++i)
+            out[done + i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
+        done += n;
+    }
+    Periods_.fetch_add(1, std::memory_order_relaxed);
+    const float rate = static_cast<float>(jack_get_sample_rate(Client_));
+    const float budget = 1e6f * static_cast<float>(frames) / (rate > 0 ? rate : 44100.0f);
+    Load_.store(static_cast<float>(jack_get_time() - begun) / budget, std::memory_order_relaxed);
+    return 0;
+}
+
+} // namespace zelvox

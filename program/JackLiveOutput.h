@@ -1,0 +1,57 @@
+#pragma once
+// The low-latency JACK output: one JACK client with the audio output port and a MIDI input
+// port, rendering a LiveSynth in the JACK process callback, period by period, so that a knob,
+// a MIDI message or a transport change is heard within the period. The callback reads the
+// ports' buffers and the transport's position (both documented real-time safe by JACK) and
+// calls LiveSynth::Process; it allocates, locks and waits for nothing.
+
+#include <jack/jack.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "synth/LiveSynth.h"
+
+namespace zelvox {
+
+class JackLiveOutput {
+public:
+    static constexpr uint32_t kMaxPeriod = 8192;
+
+    // Opens the client (never starts a server) and activates it. runtime_error with the
+    // reason when there is no server or a port cannot be made.
+    JackLiveOutput(LiveSynth& synth, const std::string& clientName);
+    ~JackLiveOutput();
+    JackLiveOutput(const JackLiveOutput&) = delete;
+    JackLiveOutput& operator=(const JackLiveOutput&) = delete;
+
+    std::string ClientName() const;
+    std::string OutPort() const;    // "zelvox:out"
+    std::string MidiInPort() const; // "zelvox:midi_in"
+    uint32_t Period() const;
+    // Periods the server reported late (xruns), and periods rendered.
+    uint64_t Xruns() const { return Xruns_.load(std::memory_order_relaxed); }
+    uint64_t Periods() const { return Periods_.load(std::memory_order_relaxed); }
+    // The share of the last period's time the callback took (0..1), for the DSP meter.
+    float Load() const { return Load_.load(std::memory_order_relaxed); }
+
+private:
+    static int ProcessCallback(jack_nframes_t frames, void* self);
+    static int XrunCallback(void* self);
+    int Process(jack_nframes_t frames);
+
+    LiveSynth& Synth_;
+    jack_client_t* Client_ = nullptr;
+    jack_port_t* Out_ = nullptr;
+    jack_port_t* MidiIn_ = nullptr;
+    std::array<int16_t, kMaxPeriod> Scratch_{};
+    std::array<LiveMidi, 512> Midi_{};
+    std::atomic<uint64_t> Xruns_{0};
+    std::atomic<uint64_t> Periods_{0};
+    std::atomic<float> Load_{0.0f};
+};
+
+} // namespace zelvox

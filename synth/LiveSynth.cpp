@@ -1,0 +1,137 @@
+#include "synth/LiveSynth.h"
+
+#include <algorithm>
+
+namespace zelvox {
+
+namespace {
+LiveEvent Event(LiveEvent::Kind what, uint32_t frame, int32_t a, int32_t b, uint32_t seq) {
+    LiveEvent e;
+    e.What = what;
+    e.Frame = frame;
+    e.A = a;
+    e.B = b;
+    e.Seq = seq;
+    return e;
+}
+} // namespace
+
+LiveSynth::LiveSynth() {
+    Synth_.Activate();
+    Publish(Synth_, 0);
+}
+
+void LiveSynth::Publish(const PatternSynth& edited, uint32_t seen) {
+    Published& p = State_.WriteSlot();
+    PatternFileRecord scratch;
+    edited.SaveStateInto(p.State.data(), scratch);
+    p.SelectedNoteMode = edited.SelectedNoteMode;
+    p.EditStep = edited.EditStep;
+    p.Version = ++Version_;
+    p.Seen = seen;
+    State_.Publish();
+}
+
+void LiveSynth::Apply(const Published& p) {
+    Synth_.ApplyState(p.State.data(), p.State.size(), Scratch_);
+    Synth_.EditStep = std::clamp(p.EditStep, 1, 16);
+    // The knobs show the edit step (writing nothing new into it), as the editor's do.
+    Synth_.SelectedNoteMode = true;
+    Synth_.ShowEditStep();
+    Synth_.SelectedNoteMode = p.SelectedNoteMode;
+    // A knob MIDI turned after the editor's state was taken keeps its new value.
+    for (size_t i = 0; i < kControlCount; ++i)
+        if (TurnedAt_[i] > p.Seen) Synth_.SetControl(static_cast<ControlId>(i), TurnedValue_[i]);
+    Transport_.Retempo();
+    Applied_ = p.Version;
+}
+
+void LiveSynth::Emit(const LiveEvent& e) {
+    LiveEvent timed = e;
+    timed.Time = PeriodTime_ + e.Frame;
+    if (e.What == LiveEvent::Kind::StepBegan && PeriodHostFrame_ >= 0)
+        timed.HostFrame = PeriodHostFrame_ + e.Frame;
+    if (!Events_.Push(timed)) ++Dropped_;
+}
+
+void LiveSynth::Command(const LiveCommand& c) {
+    switch (c.What) {
+    case LiveCommand::Kind::Start:
+        if (!FollowHost_) {
+            Synth_.Stop();
+            Transport_.SetFreeRun(true);
+            if (!Synth_.Playing()) Emit(Event(LiveEvent::Kind::Stopped, PeriodFrame_, 0, 0, 0));
+        }
+        break;
+    case LiveCommand::Kind::Stop:
+        if (!FollowHost_) Transport_.SetFreeRun(false);
+        WasPlaying_ = false; // asked for: no news for the editor
+        break;
+    case LiveCommand::Kind::ChoosePattern:
+        Synth_.ChoosePattern(c.A);
+        break;
+    case LiveCommand::Kind::SongMode:
+        Transport_.SetSongMode(c.A != 0);
+        break;
+    case LiveCommand::Kind::FollowTransport:
+        FollowHost_ = c.A != 0;
+        if (!FollowHost_) {
+            Transport_.Release();
+            Apply(State_.Read()); // the editor's tempo again
+        }
+        break;
+    case LiveCommand::Kind::StepClock:
+        Transport_.SetStepClock(c.A != 0 ? StepClock::SynthClock : StepClock::HostGrid);
+        break;
+    case LiveCommand::Kind::MidiChannel:
+        Channel_ = c.A;
+        break;
+    }
+}
+
+void LiveSynth::RenderPiece(int16_t* out, uint32_t frames) {
+    if (frames == 0) return;
+    Transport_.Render(out, frames);
+    PeriodFrame_ += frames;
+}
+
+void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
+                        const HostPosition* host, uint64_t time) {
+    PeriodFrame_ = 0;
+    PeriodTime_ = time;
+    // The host's frame moves only while it rolls.
+    PeriodHostFrame_ = host && host->HasFrame && host->Speed > 0 ? host->HostFrame : -1;
+    Transport_.BeginBlock();
+    if (State_.TakeNewest()) Apply(State_.Read());
+    LiveCommand c;
+    while (Commands_.Pop(c)) Command(c);
+    if (host && FollowHost_) Transport_.Position(*host);
+
+    uint32_t done = 0;
+    for (size_t i = 0; i < midiCount; ++i) {
+        const LiveMidi& m = midi[i];
+        const uint32_t at = std::min(m.Frame, frames);
+        if (at > done) {
+            RenderPiece(out + done, at - done);
+            done = at;
+        }
+        ApplyControlChange(Synth_, Controllers_, Channel_, m.Bytes.data(), m.Size,
+                           [&](ControlId id, int32_t value) {
+                               TurnedAt_[static_cast<size_t>(id)] = ++TurnSeq_;
+                               TurnedValue_[static_cast<size_t>(id)] = value;
+                               Emit(Event(LiveEvent::Kind::ControlTurned, at, static_cast<int32_t>(id),
+                                     value, TurnSeq_));
+                           });
+    }
+    RenderPiece(out + done, frames - done);
+
+    for (size_t i = 0; i < Transport_.StepStartCount(); ++i) {
+        const StepStart& s = Transport_.StepStarts()[i];
+        Emit(Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0));
+    }
+    const bool playing = Synth_.Playing();
+    if (WasPlaying_ && !playing && !FollowHost_) Emit(Event(LiveEvent::Kind::Stopped, frames, 0, 0, 0));
+    WasPlaying_ = playing;
+}
+
+} // namespace zelvox

@@ -1,0 +1,126 @@
+#pragma once
+// The synth played on a real-time thread (a JACK process callback) while the window edits
+// on its own thread. They meet only through lock-free hand-overs:
+// - the window publishes the patterns and controls it holds (the pattern-file state, the
+//   edit mode and step): the real-time thread takes the newest at its next period;
+// - transport commands (start, stop, pattern, song mode, follow the host) go in a queue;
+// - what the window shows comes back in a queue: steps begun, pattern changes, song end,
+//   knobs that MIDI turned (so the window's knob follows), the period's load.
+// MIDI Control Change and the host's transport are handled on the real-time thread, at the
+// frame they arrive, so they are heard within the period.
+//
+// Process allocates nothing, takes no lock, waits for nothing and makes no system call.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "base/LatestValue.h"
+#include "base/SpscRing.h"
+#include "files/PatternFileFormat.h"
+#include "synth/ControlChange.h"
+#include "synth/HostTransport.h"
+#include "synth/PatternSynth.h"
+
+namespace zelvox {
+
+struct LiveCommand {
+    enum class Kind : uint8_t {
+        Start,           // play from step 1 (the song in song mode)
+        Stop,
+        ChoosePattern,   // A: 1..16
+        SongMode,        // A: 0 off, 1 on
+        FollowTransport, // A: 0 own transport, 1 the host's
+        StepClock,       // A: 0 the host's grid, 1 the synth's clock
+        MidiChannel,     // A: -1 every channel, else the status byte's low nibble
+    };
+    Kind What = Kind::Stop;
+    int32_t A = 0;
+};
+
+struct LiveEvent {
+    enum class Kind : uint8_t {
+        StepBegan,      // Frame into the period; A the step, B the pattern
+        ControlTurned,  // A the ControlId, B its new value (MIDI turned it)
+        Stopped,        // the song ended or nothing was there to play
+    };
+    Kind What = Kind::Stopped;
+    uint32_t Frame = 0;
+    int32_t A = 0;
+    int32_t B = 0;
+    uint32_t Seq = 0; // ControlTurned: counts 1, 2, 3 ...
+    uint64_t Time = 0;      // the device's frame clock at Frame (the period's time + Frame)
+    int64_t HostFrame = -1; // StepBegan: the host transport's frame there, when it gave one
+};
+
+// A short MIDI message at a frame of the period.
+struct LiveMidi {
+    uint32_t Frame = 0;
+    uint8_t Size = 0;
+    std::array<uint8_t, 3> Bytes{};
+};
+
+class LiveSynth {
+public:
+    LiveSynth();
+    LiveSynth(const LiveSynth&) = delete;
+    LiveSynth& operator=(const LiveSynth&) = delete;
+
+    // ---- The editing thread ----
+    // Hands over the patterns, controls and song the editor holds, and its edit position.
+    // `seen`: the Seq of the last ControlTurned event the editor has taken in; turns it has
+    // not seen yet are kept over its older state.
+    void Publish(const PatternSynth& edited, uint32_t seen);
+    // False when the queue is full (the command is dropped).
+    bool Post(LiveCommand command) { return Commands_.Push(command); }
+    bool Poll(LiveEvent& event) { return Events_.Pop(event); }
+    // The controller table (set before the real-time thread runs, or between periods by the
+    // same thread that runs Process).
+    void SetControllers(const CcTable& table) { Controllers_ = table; }
+
+    // ---- The real-time thread ----
+    // One period: `frames` samples into `out`; MIDI in frame order; `host` where the host's
+    // transport is at the period's first frame (null: the host says nothing).
+    // `time`: the device's frame clock at the period's first frame (for the events).
+    void Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
+                 const HostPosition* host, uint64_t time = 0);
+
+    // The synth itself: for tests, and for the real-time thread's own use.
+    PatternSynth& Synth() { return Synth_; }
+    uint64_t DroppedEvents() const { return Dropped_; }
+
+private:
+    struct Published {
+        std::array<uint8_t, kPatternFileSize> State{};
+        bool SelectedNoteMode = false;
+        int32_t EditStep = 1;
+        uint64_t Version = 0;
+        uint32_t Seen = 0;
+    };
+    void Apply(const Published& p);
+    void Command(const LiveCommand& c);
+    void RenderPiece(int16_t* out, uint32_t frames);
+    void Emit(const LiveEvent& e);
+
+    PatternSynth Synth_;
+    HostTransport Transport_{Synth_};
+    LatestValue<Published> State_;
+    uint64_t Version_ = 0;   // editing thread: versions published
+    uint64_t Applied_ = 0;   // real-time thread: the version applied
+    PatternFileRecord Scratch_;
+    SpscRing<LiveCommand, 256> Commands_;
+    SpscRing<LiveEvent, 1024> Events_;
+    CcTable Controllers_{};
+    int32_t Channel_ = -1;
+    bool FollowHost_ = false;
+    bool WasPlaying_ = false;
+    uint32_t PeriodFrame_ = 0;
+    uint64_t PeriodTime_ = 0;
+    int64_t PeriodHostFrame_ = -1;
+    uint64_t Dropped_ = 0;
+    uint32_t TurnSeq_ = 0;
+    std::array<uint32_t, kControlCount> TurnedAt_{}; // the Seq of each control's last turn
+    std::array<int32_t, kControlCount> TurnedValue_{};
+};
+
+} // namespace zelvox
