@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "audio/Settings.h"
+#include "program/LivePlay.h"
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
 
@@ -21,6 +22,7 @@ constexpr const char* kUsage =
     "                     [-o OUT.wav] [--stems DIR]\n"
     "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
+    "                     [--live [--follow-transport]]\n"
     "\n"
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz), faster than real\n"
     "time and without a sound device. The program starts with its start-up patterns; FILE,\n"
@@ -51,6 +53,12 @@ constexpr const char* kUsage =
     "                        underruns when the device ran dry\n"
     "  --start-delay MS      with --play: open the device MS milliseconds before starting,\n"
     "                        so that a recorder can connect to it first; default 0\n"
+    "  --live                with --play: play through the low-latency JACK output: the\n"
+    "                        synth renders in the JACK process callback, so MIDI\n"
+    "                        controllers are heard within a JACK period; prints the\n"
+    "                        periods played and the server's xruns at the end\n"
+    "  --follow-transport    with --live: start, stop and jump with the JACK transport\n"
+    "                        on its sixteenth-note grid instead of starting at once\n"
     "  -h, --help            show this text\n"
     "\n"
     "A render needs -o, --stems or both; on a terminal it shows its progress every 5 s of\n"
@@ -66,6 +74,7 @@ struct Options {
     std::string File, Out, Stems;
     bool Arranger = false;
     bool Play = false;
+    bool Live = false, FollowTransport = false;
     int32_t Pattern = 0;  // 0: not given (pattern 1 loops)
     int64_t Buffers = -1; // -1: not given (1000 for a render, no limit for --play)
     bool BuffersGiven = false, SecondsGiven = false;
@@ -131,6 +140,10 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             o.Arranger = true;
         } else if (a == "--play") {
             o.Play = true;
+        } else if (a == "--live") {
+            o.Live = true;
+        } else if (a == "--follow-transport") {
+            o.FollowTransport = true;
         } else if (value("--start-delay", v)) {
             if (!error.empty()) return 2;
             int32_t ms = 0;
@@ -207,6 +220,14 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         error = "--play writes no file: leave out -o and --stems (see --help)";
         return 2;
     }
+    if (o.Live && !o.Play) {
+        error = "--live goes with --play (see --help)";
+        return 2;
+    }
+    if (o.FollowTransport && !o.Live) {
+        error = "--follow-transport goes with --play --live (see --help)";
+        return 2;
+    }
     if (!o.Play && o.StartDelayMs != 0) {
         error = "--start-delay goes with --play (see --help)";
         return 2;
@@ -218,8 +239,38 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
     return 0;
 }
 
+// --play --live: the same on the low-latency JACK output.
+int PlayLive(const Options& o) {
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    try {
+        zelvox::TSettingsFile settings;
+        zelvox::LivePlayer player(settings);
+        if (!o.File.empty()) {
+            try {
+                player.Load(o.File);
+            } catch (const std::exception& e) {
+                return Fail(1, e.what());
+            }
+        }
+        if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
+        const uint64_t frames = o.Buffers < 0 ? 0 : uint64_t(o.Buffers) * 441;
+        const zelvox::LivePlayResult r = player.Play(o.Arranger, o.FollowTransport, frames,
+                                                     [] { return Interrupted != 0; });
+        if (!r.Ok) return Fail(1, r.Error);
+        std::fprintf(stderr,
+                     "zelvox-render: %llu periods of %u frames played, %llu xruns, peak load %.0f%%\n",
+                     static_cast<unsigned long long>(r.Periods), r.Period,
+                     static_cast<unsigned long long>(r.Xruns), double(r.PeakLoad) * 100.0);
+    } catch (const std::exception& e) {
+        return Fail(1, e.what());
+    }
+    return 0;
+}
+
 // --play: the program plays FILE (or its start-up patterns) through the sound device.
 int Play(const Options& o) {
+    if (o.Live) return PlayLive(o);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     try {

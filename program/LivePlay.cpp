@@ -1,0 +1,66 @@
+#include "program/LivePlay.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "program/JackLiveOutput.h"
+
+namespace zelvox {
+
+LivePlayer::LivePlayer(const TSettingsFile& settings) {
+    StartUp();
+    CcTable table{};
+    for (int n = 0; n < kCCSlots; ++n)
+        table[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
+    Live.SetControllers(table);
+    // The MIDI setup's channel filter: 0 every channel, else the status byte's low nibble.
+    const int32_t channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
+    Live.Post({LiveCommand::Kind::MidiChannel, channel == 0 ? -1 : channel});
+}
+
+void LivePlayer::TakeEvents(bool& ended) {
+    LiveEvent e;
+    bool turned = false;
+    while (Live.Poll(e)) {
+        if (e.What == LiveEvent::Kind::Stopped) ended = true;
+        if (e.What == LiveEvent::Kind::ControlTurned) {
+            // The window's knob follows what MIDI did (as the MIDI setup turns it).
+            if (ValueControl* c = Form.ControlFor(static_cast<ControlId>(e.A))) c->SetValue(e.B);
+            Seen_ = e.Seq;
+            turned = true;
+        }
+    }
+    if (turned) Live.Publish(Form.Synth, Seen_);
+}
+
+LivePlayResult LivePlayer::Play(bool arranger, bool followTransport, uint64_t maxFrames,
+                                const std::function<bool()>& stop, const std::string& clientName) {
+    LivePlayResult r;
+    if (arranger) Form.Arranger1Click();
+    Live.Publish(Form.Synth, Seen_);
+    Live.Post({LiveCommand::Kind::SongMode, Form.Synth.Seq.SongMode() ? 1 : 0});
+    Live.Post({LiveCommand::Kind::ChoosePattern, std::max(1, Form.Synth.Seq.PlayPattern)});
+    Live.Post({LiveCommand::Kind::FollowTransport, followTransport ? 1 : 0});
+    if (!followTransport) Live.Post({LiveCommand::Kind::Start, 0});
+    try {
+        JackLiveOutput out(Live, clientName);
+        r.Period = out.Period();
+        bool ended = false;
+        while (!ended && !(stop && stop())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            TakeEvents(ended);
+            r.PeakLoad = std::max(r.PeakLoad, out.Load());
+            if (maxFrames > 0 && out.Periods() * out.Period() >= maxFrames) break;
+        }
+        r.Periods = out.Periods();
+        r.Xruns = out.Xruns();
+        r.Ok = true;
+    } catch (const std::exception& e) {
+        r.Error = e.what();
+    }
+    Live.Post({LiveCommand::Kind::Stop, 0});
+    return r;
+}
+
+} // namespace zelvox

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Plays the low-latency JACK output for a while on a private JACK server (dummy back-end,
+# real-time pacing) with a small period, while a busy loop keeps the other core occupied, and
+# prints what zelvox-render reports: periods played, the server's xruns, the peak load.
+#
+# Usage: measure-live-underruns.sh [RENDERER] [SECONDS] [PERIOD] [FILE.zvx]
+#   defaults: build/app/zelvox-render, 60, 64, the busy test pattern
+set -uo pipefail
+renderer=${1:-build/app/zelvox-render}
+seconds=${2:-60}
+period=${3:-64}
+file=${4:-tests/fuzz/corpus/pattern/busy}
+
+export JACK_DEFAULT_SERVER="zelvox_live_$$"
+export JACK_NO_START_SERVER=1
+log=$(mktemp)
+jackd -n "$JACK_DEFAULT_SERVER" -R -d dummy -r 44100 -p "$period" -C 0 -P 1 >"$log" 2>&1 &
+jackd_pid=$!
+hog_pid=
+cleanup() {
+  [ -n "$hog_pid" ] && kill "$hog_pid" 2>/dev/null
+  kill "$jackd_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -f "$log"
+}
+trap cleanup EXIT
+if ! jack_wait -w -t 10 >/dev/null; then
+  echo "JACK server did not start:" >&2
+  cat "$log" >&2
+  exit 1
+fi
+# The other core kept busy (core 1 when there are two; any core otherwise).
+cores=$(nproc)
+if [ "$cores" -ge 2 ]; then
+  taskset -c $((cores - 1)) sh -c 'while :; do :; done' &
+else
+  sh -c 'while :; do :; done' &
+fi
+hog_pid=$!
+echo "period $period frames ($(awk -v p="$period" 'BEGIN{printf "%.2f", p/44.1}') ms), $seconds s, other core busy"
+"$renderer" "$file" --play --live --seconds "$seconds"
