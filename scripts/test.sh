@@ -70,6 +70,11 @@ if want package; then
   help=$(XDG_CONFIG_HOME=$pkg_tmp QT_QPA_PLATFORM=offscreen /usr/bin/zelvox --check-help 2>"$pkg_tmp/err") ||
     { cat "$pkg_tmp/err" >&2; exit 1; }
   [ "$help" = /usr/share/zelvox/Zelvox.html ] || { echo "*** installed zelvox shows $help" >&2; exit 1; }
+  # The installed plugin is where LV2 hosts look, and loads.
+  LV2_PATH=/usr/lib/lv2 lv2info https://zelvox.github.io/lv2/zelvox >"$pkg_tmp/lv2info" 2>&1 ||
+    { cat "$pkg_tmp/lv2info" >&2; exit 1; }
+  grep -q "Binary:.*/usr/lib/lv2/zelvox.lv2/zelvox.so" "$pkg_tmp/lv2info" ||
+    { echo "*** the installed plugin is not in /usr/lib/lv2" >&2; exit 1; }
   $SUDO apt-get remove -y -qq zelvox >/dev/null
   rm -rf "$pkg_tmp"
   trap - EXIT
