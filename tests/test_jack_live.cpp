@@ -13,6 +13,7 @@
 
 #include "audio/AudioBackend.h"
 #include "program/JackLiveOutput.h"
+#include "support/PrivateJack.h"
 #include "synth/LiveSynth.h"
 
 using namespace zelvox;
@@ -112,8 +113,8 @@ TEST(JackLive, FollowsTheTransportOnItsGridTenMinutesInAndAfterAJump) {
     EXPECT_EQ(out.Xruns(), 0u);
 }
 
-TEST(JackLive, AControllerActsInThePeriodItArrives) {
-    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+// On the test server's 441-frame period, and on a private server with a 64-frame period.
+static void ControllerActsInItsPeriod() {
     LiveSynth live;
     CcTable t{};
     t.fill(-1);
@@ -121,6 +122,7 @@ TEST(JackLive, AControllerActsInThePeriodItArrives) {
     live.SetControllers(t);
     JackLiveOutput out(live, "zelvox-live");
     CcSender sender;
+    SCOPED_TRACE("period " + std::to_string(out.Period()));
     ASSERT_NE(sender.Client, nullptr);
     ASSERT_EQ(jack_connect(sender.Client, jack_port_name(sender.Port), out.MidiInPort().c_str()), 0);
     for (uint8_t v : {20, 90, 33}) {
@@ -140,4 +142,12 @@ TEST(JackLive, AControllerActsInThePeriodItArrives) {
         }
         EXPECT_TRUE(turned) << "value " << int(v) << " never arrived";
     }
+}
+
+TEST(JackLive, AControllerActsInThePeriodItArrives) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    ControllerActsInItsPeriod();
+    test::PrivateJack small(64);
+    ASSERT_TRUE(test::PrivateJack::Ready());
+    ControllerActsInItsPeriod();
 }

@@ -16,12 +16,12 @@
 
 namespace zelvox::test {
 
-// A JACK server of our own, to be killed while a client plays.
+// A JACK server of our own, to be killed while a client plays, or run with another period.
 class PrivateJack {
 public:
-    PrivateJack() {
+    explicit PrivateJack(int period = 441) : Period_(std::to_string(period)) {
         Name_ = "zelvox_die_" + std::to_string(::getpid());
-        Pid_ = Spawn(Name_);
+        Pid_ = Spawn(Name_, Period_);
         const char* old = std::getenv("JACK_DEFAULT_SERVER");
         Saved_ = old ? old : "";
         HadOld_ = old != nullptr;
@@ -43,7 +43,7 @@ public:
         // A server stopped while a client still played can leave its entry in JACK's server
         // registry (which holds only eight). Starting and cleanly stopping a server of the
         // same name reclaims the entry.
-        pid_t again = Spawn(Name_);
+        pid_t again = Spawn(Name_, Period_);
         for (int i = 0; i < 100 && !JackServerRunning(); ++i) ::usleep(50000);
         ::kill(again, SIGTERM);
         ::waitpid(again, nullptr, 0);
@@ -53,7 +53,7 @@ public:
     // Starts the server again after Kill, under the same name, and waits until it answers.
     void Restart() {
         if (Pid_ > 0) return;
-        Pid_ = Spawn(Name_);
+        Pid_ = Spawn(Name_, Period_);
         for (int i = 0; i < 100 && !Ready(); ++i) ::usleep(50000);
     }
     // Stops the server as a user would (a crash leaves its shared-memory files behind, and
@@ -67,19 +67,19 @@ public:
     }
 
 private:
-    static pid_t Spawn(const std::string& name) {
+    static pid_t Spawn(const std::string& name, const std::string& period) {
         pid_t pid = ::fork();
         if (pid == 0) {
             int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 1);
             ::dup2(null, 2);
             ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", "44100", "-p",
-                     "441", "-C", "0", "-P", "1", static_cast<char*>(nullptr));
+                     period.c_str(), "-C", "0", "-P", "1", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         return pid;
     }
-    std::string Name_, Saved_;
+    std::string Period_, Name_, Saved_;
     bool HadOld_ = false;
     pid_t Pid_ = -1;
 };
