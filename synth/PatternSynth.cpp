@@ -141,16 +141,31 @@ bool PatternSynth::Start() {
     return true;
 }
 
+namespace {
+// The sequencer just started: on to `step`; the song may end on the way.
+bool LocateFromStart(PatternSynth& synth, uint64_t step) {
+    if (step == 0 || synth.Seq.Locate(step)) return true;
+    synth.Stop();
+    return false;
+}
+} // namespace
+
 bool PatternSynth::StartAt(uint64_t step) {
-    if (!Start()) return false;
-    return step == 0 || Locate(step);
+    return Start() && LocateFromStart(*this, step);
 }
 
 bool PatternSynth::Locate(uint64_t step) {
     if (!Seq.Playing()) return false;
-    if (Seq.Locate(step)) return true;
-    Stop();
-    return false;
+    // Counted from the start wherever the clock is now: the song from phrase 1, the pass
+    // from step 1 (the sequencer counts on from its own place). A pattern queued while
+    // looping stays queued.
+    const int32_t queued = Seq.QueuedPattern;
+    if (!Seq.Start()) {
+        Stop();
+        return false;
+    }
+    if (!Seq.SongMode()) Seq.QueuedPattern = queued;
+    return LocateFromStart(*this, step);
 }
 
 void PatternSynth::SetExternalStepClock(bool on, int32_t stepLength) {

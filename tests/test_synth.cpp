@@ -145,7 +145,8 @@ TEST(PatternSynth, ControlsActAsTheWindowsKnobs) {
 
 // A host that jumps: Locate(k) leaves the clock, the pattern and the song exactly where
 // Start and k steps of the render loop leave them, for loops with a queued pattern and for
-// songs with repeats, a phrase that repeats until stopped, and a song that ends.
+// songs with repeats, a phrase that repeats until stopped, and a song that ends; also when
+// the jump comes from the middle of the song.
 TEST(PatternSynth, LocateLandsWhereTheStepsWouldHaveLed) {
     struct Case {
         bool song;
@@ -168,8 +169,8 @@ TEST(PatternSynth, LocateLandsWhereTheStepsWouldHaveLed) {
     for (const Case& c : cases) {
         for (uint64_t k : {0ull, 1ull, 2ull, 4ull, 5ull, 6ull, 15ull, 16ull, 17ull, 31ull, 95ull,
                            96ull, 97ull, 500ull, 1601ull}) {
-            PatternSynth stepped, located;
-            for (PatternSynth* s : {&stepped, &located}) {
+            PatternSynth stepped, located, midway;
+            for (PatternSynth* s : {&stepped, &located, &midway}) {
                 s->SetControl(ControlId::Steps, c.steps);
                 for (size_t i = 0; i < c.phrases.size(); ++i) s->Seq.Phrases[i + 1] = c.phrases[i];
                 s->SetSongMode(c.song);
@@ -180,6 +181,13 @@ TEST(PatternSynth, LocateLandsWhereTheStepsWouldHaveLed) {
             located.Locate(k);
             EXPECT_EQ(key(located), key(stepped))
                 << (c.song ? "song" : "loop") << ", " << c.steps << " steps, step " << k;
+            for (int i = 0; i < 37; ++i) midway.Seq.SeqStep();
+            midway.Locate(k);
+            if (c.song) {
+                EXPECT_EQ(key(midway), key(stepped)) << "song from its middle, step " << k;
+            } else if (stepped.Playing()) { // the loop plays whatever pattern it has now
+                EXPECT_EQ(midway.Eng.S.CurStep, stepped.Eng.S.CurStep) << "loop, step " << k;
+            }
         }
     }
 }
