@@ -19,7 +19,8 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) 
     }
     Out_ = jack_port_register(Client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     MidiIn_ = jack_port_register(Client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (!Out_ || !MidiIn_ || jack_set_process_callback(Client_, &ProcessCallback, this) != 0 ||
+    MidiOut_ = jack_port_register(Client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (!Out_ || !MidiIn_ || !MidiOut_ || jack_set_process_callback(Client_, &ProcessCallback, this) != 0 ||
         jack_set_xrun_callback(Client_, &XrunCallback, this) != 0 || jack_activate(Client_) != 0) {
         jack_client_close(Client_);
         Client_ = nullptr;
@@ -42,6 +43,9 @@ std::string JackLiveOutput::OutPort() const {
 std::string JackLiveOutput::MidiInPort() const {
     return jack_port_name(MidiIn_);
 }
+std::string JackLiveOutput::MidiOutPort() const {
+    return jack_port_name(MidiOut_);
+}
 uint32_t JackLiveOutput::Period() const {
     return jack_get_buffer_size(Client_);
 }
@@ -59,6 +63,8 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
     const jack_time_t begun = jack_get_time();
     auto* out = static_cast<float*>(jack_port_get_buffer(Out_, frames));
     void* midi = jack_port_get_buffer(MidiIn_, frames);
+    void* midiOut = jack_port_get_buffer(MidiOut_, frames);
+    jack_midi_clear_buffer(midiOut);
     size_t count = 0;
     const uint32_t events = jack_midi_get_event_count(midi);
     for (uint32_t i = 0; i < events && count < Midi_.size(); ++i) {
@@ -102,6 +108,10 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
         }
         Synth_.Process(Scratch_.data(), n, Midi_.data() + first, next - first,
                        done == 0 ? &host : nullptr, periodTime + done);
+        size_t clocks = 0;
+        const ClockMessage* clock = Synth_.ClockOut(clocks);
+        for (size_t i = 0; i < clocks; ++i)
+            jack_midi_event_write(midiOut, done + clock[i].Frame, clock[i].Bytes.data(), clock[i].Size);
         // The scale of the program's other JACK output.
         for (uint32_t i = 0; i < n; ++i)
             out[done + i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);

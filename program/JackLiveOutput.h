@@ -1,6 +1,6 @@
 #pragma once
-// The low-latency JACK output: one JACK client with the audio output port and a MIDI input
-// port, rendering a LiveSynth in the JACK process callback, period by period, so that a knob,
+// The low-latency JACK output: one JACK client with the audio output port, a MIDI input port
+// and a MIDI output port (clock), rendering a LiveSynth in the JACK process callback, period by period, so that a knob,
 // a MIDI message or a transport change is heard within the period. The callback reads the
 // ports' buffers and the transport's position (both documented real-time safe by JACK) and
 // calls LiveSynth::Process; it allocates, locks and waits for nothing.
@@ -31,6 +31,7 @@ public:
     std::string ClientName() const;
     std::string OutPort() const;    // "zelvox:out"
     std::string MidiInPort() const; // "zelvox:midi_in"
+    std::string MidiOutPort() const; // "zelvox:midi_out": MIDI clock, when sent
     uint32_t Period() const;
     // Periods the server reported late (xruns), and periods rendered.
     uint64_t Xruns() const { return Xruns_.load(std::memory_order_relaxed); }
@@ -47,6 +48,7 @@ private:
     jack_client_t* Client_ = nullptr;
     jack_port_t* Out_ = nullptr;
     jack_port_t* MidiIn_ = nullptr;
+    jack_port_t* MidiOut_ = nullptr;
     std::array<int16_t, kMaxPeriod> Scratch_{};
     std::array<LiveMidi, 512> Midi_{};
     std::atomic<uint64_t> Xruns_{0};

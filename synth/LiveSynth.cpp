@@ -60,6 +60,7 @@ void LiveSynth::Command(const LiveCommand& c) {
         if (!FollowHost_) {
             Synth_.Stop();
             Transport_.SetFreeRun(true);
+            Restarted_ = Synth_.Playing();
             if (!Synth_.Playing()) Emit(Event(LiveEvent::Kind::Stopped, PeriodFrame_, 0, 0, 0));
         }
         break;
@@ -86,19 +87,55 @@ void LiveSynth::Command(const LiveCommand& c) {
     case LiveCommand::Kind::MidiChannel:
         Channel_ = c.A;
         break;
+    case LiveCommand::Kind::FollowClock:
+        // One clock drives the synth: the MIDI clock or the host's transport.
+        if (c.A != 0 && FollowHost_) {
+            FollowHost_ = false;
+            Transport_.Release();
+        }
+        Clock_.SetFollowing(c.A != 0);
+        if (c.A == 0) Apply(State_.Read());
+        break;
+    case LiveCommand::Kind::SendClock:
+        Sending_ = c.A != 0;
+        if (!Sending_ && Send_.Running()) Send_.Stop(PeriodFrame_);
+        break;
     }
 }
 
 void LiveSynth::RenderPiece(int16_t* out, uint32_t frames) {
     if (frames == 0) return;
-    Transport_.Render(out, frames);
+    if (Clock_.Following()) {
+        Clock_.Render(out, frames);
+        for (size_t i = 0; i < Clock_.StepStartCount() && ClockStartCount_ < ClockStarts_.size(); ++i) {
+            StepStart s = Clock_.StepStarts()[i];
+            s.Frame += PeriodFrame_;
+            ClockStarts_[ClockStartCount_++] = s;
+        }
+    } else {
+        Transport_.Render(out, frames);
+    }
     PeriodFrame_ += frames;
+}
+
+void LiveSynth::SendTransport(bool wasPlaying, bool playing, uint32_t frame) {
+    if (!Sending_ || Clock_.Following()) return;
+    // The tempo the steps really have: the render loop's step is StepLength + 1 samples
+    // (under a host's grid, the grid's own step).
+    const int32_t step = Synth_.ExternalStepClock() ? Synth_.Eng.S.StepLength
+                                                    : Synth_.Eng.S.StepLength + 1;
+    if (step > 0) Send_.SetTempo(60.0 * 44100.0 / (4.0 * static_cast<double>(step)));
+    if (Restarted_ || (!wasPlaying && playing)) Send_.Start(frame);
+    Restarted_ = false;
+    if (wasPlaying && !playing) Send_.Stop(frame);
 }
 
 void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
                         const HostPosition* host, uint64_t time) {
     PeriodFrame_ = 0;
+    ClockStartCount_ = 0;
     PeriodTime_ = time;
+    const bool playingBefore = Synth_.Playing();
     // The host's frame moves only while it rolls.
     PeriodHostFrame_ = host && host->HasFrame && host->Speed > 0 ? host->HostFrame : -1;
     Transport_.BeginBlock();
@@ -107,10 +144,20 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     while (Commands_.Pop(c)) Command(c);
     if (host && FollowHost_) Transport_.Position(*host);
 
+    // A start or stop the commands made sends clock from the period's first frame.
+    SendTransport(playingBefore, Synth_.Playing(), 0);
+    const bool playingAtStart = Synth_.Playing();
+
     uint32_t done = 0;
     for (size_t i = 0; i < midiCount; ++i) {
         const LiveMidi& m = midi[i];
         const uint32_t at = std::min(m.Frame, frames);
+        // Clock and transport messages go to the clock follower, at their frame in the
+        // piece it renders next.
+        if (Clock_.Following() && m.Size >= 1 && m.Bytes[0] >= 0xF2) {
+            Clock_.Message(at - done, m.Bytes.data(), m.Size);
+            continue;
+        }
         if (at > done) {
             RenderPiece(out + done, at - done);
             done = at;
@@ -129,7 +176,14 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
         const StepStart& s = Transport_.StepStarts()[i];
         Emit(Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0));
     }
+    for (size_t i = 0; i < ClockStartCount_; ++i) {
+        const StepStart& s = ClockStarts_[i];
+        Emit(Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0));
+    }
     const bool playing = Synth_.Playing();
+    // The song's end (or the host's transport) stopping the synth inside the period.
+    SendTransport(playingAtStart, playing, frames > 0 ? frames - 1 : 0);
+    Send_.Period(frames);
     if (WasPlaying_ && !playing && !FollowHost_) Emit(Event(LiveEvent::Kind::Stopped, frames, 0, 0, 0));
     WasPlaying_ = playing;
 }

@@ -20,6 +20,8 @@
 #include "files/PatternFileFormat.h"
 #include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
+#include "synth/MidiClockFollow.h"
+#include "synth/MidiClockSend.h"
 #include "synth/PatternSynth.h"
 
 namespace zelvox {
@@ -33,6 +35,8 @@ struct LiveCommand {
         FollowTransport, // A: 0 own transport, 1 the host's
         StepClock,       // A: 0 the host's grid, 1 the synth's clock
         MidiChannel,     // A: -1 every channel, else the status byte's low nibble
+        FollowClock,     // A: 1 play on the MIDI clock that comes in, 0 not
+        SendClock,       // A: 1 send MIDI clock from the transport, 0 not
     };
     Kind What = Kind::Stop;
     int32_t A = 0;
@@ -85,6 +89,12 @@ public:
     void Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
                  const HostPosition* host, uint64_t time = 0);
 
+    // The MIDI clock to send in the period just processed (frames into it).
+    const ClockMessage* ClockOut(size_t& count) const {
+        count = Send_.MessageCount();
+        return Send_.Messages().data();
+    }
+
     // The synth itself: for tests, and for the real-time thread's own use.
     PatternSynth& Synth() { return Synth_; }
     uint64_t DroppedEvents() const { return Dropped_; }
@@ -102,8 +112,17 @@ private:
     void RenderPiece(int16_t* out, uint32_t frames);
     void Emit(const LiveEvent& e);
 
+    void RenderClocked(int16_t* out, uint32_t from, uint32_t to);
+    void SendTransport(bool wasPlaying, bool playing, uint32_t frame);
+
     PatternSynth Synth_;
     HostTransport Transport_{Synth_};
+    MidiClockFollow Clock_{Synth_};
+    MidiClockSend Send_;
+    bool Sending_ = false;
+    bool Restarted_ = false; // a Start command: clock starts again from pulse 0
+    std::array<StepStart, 64> ClockStarts_{};
+    size_t ClockStartCount_ = 0;
     LatestValue<Published> State_;
     uint64_t Version_ = 0;   // editing thread: versions published
     uint64_t Applied_ = 0;   // real-time thread: the version applied

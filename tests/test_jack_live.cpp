@@ -7,6 +7,7 @@
 #include <jack/midiport.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -150,4 +151,136 @@ TEST(JackLive, AControllerActsInThePeriodItArrives) {
     test::PrivateJack small(64);
     ASSERT_TRUE(test::PrivateJack::Ready());
     ControllerActsInItsPeriod();
+}
+
+namespace {
+
+// A client that plays MIDI clock (Start, then 24 pulses a quarter note at `Bpm` from a
+// frame in the future) into the synth, and records the MIDI the synth sends.
+struct ClockRig {
+    jack_client_t* Client = nullptr;
+    jack_port_t* Out = nullptr;
+    jack_port_t* In = nullptr;
+    std::atomic<double> Bpm{0.0};
+    std::atomic<uint64_t> StartAt{0}; // 0: not sending
+    uint64_t NextPulse = 0;
+    std::vector<uint64_t> Sent;     // pulse times (the callback's own; read after it stops)
+    std::vector<std::pair<uint64_t, uint8_t>> Received;
+
+    ClockRig() {
+        static int made = 0;
+        Client = jack_client_open(("zelvox-clock-rig-" + std::to_string(++made)).c_str(),
+                                  JackNoStartServer, nullptr);
+        if (!Client) return;
+        Out = jack_port_register(Client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        In = jack_port_register(Client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        Sent.reserve(100000);
+        Received.reserve(100000);
+        jack_set_process_callback(Client, &ClockRig::Process, this);
+        jack_activate(Client);
+    }
+    ~ClockRig() {
+        if (Client) jack_client_close(Client);
+    }
+    static int Process(jack_nframes_t n, void* self) {
+        auto* r = static_cast<ClockRig*>(self);
+        const uint64_t t0 = jack_last_frame_time(r->Client);
+        void* out = jack_port_get_buffer(r->Out, n);
+        jack_midi_clear_buffer(out);
+        const uint64_t start = r->StartAt.load();
+        if (start != 0) {
+            const double interval = 44100.0 * 60.0 / r->Bpm.load() / 24.0;
+            if (start >= t0 && start < t0 + n) {
+                const uint8_t s = 0xFA;
+                jack_midi_event_write(out, jack_nframes_t(start - t0), &s, 1);
+            }
+            for (;;) {
+                const auto at = start + uint64_t(std::ceil(double(r->NextPulse) * interval));
+                if (at >= t0 + n) break;
+                if (at >= t0) {
+                    const uint8_t p = 0xF8;
+                    jack_midi_event_write(out, jack_nframes_t(at - t0), &p, 1);
+                    if (r->Sent.size() < r->Sent.capacity()) r->Sent.push_back(at);
+                }
+                ++r->NextPulse;
+            }
+        }
+        void* in = jack_port_get_buffer(r->In, n);
+        for (uint32_t i = 0; i < jack_midi_get_event_count(in); ++i) {
+            jack_midi_event_t ev;
+            if (jack_midi_event_get(&ev, in, i) == 0 && ev.size >= 1 &&
+                r->Received.size() < r->Received.capacity())
+                r->Received.emplace_back(t0 + ev.time, ev.buffer[0]);
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+// MIDI clock in: at 120 BPM each step begins on its sixth pulse, within 1 ms (here: on it).
+// MIDI clock out: the pulses' spacing varies by under 0.2 ms and the first comes with Start.
+TEST(JackLive, FollowsMidiClockAndSendsIt) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    LiveSynth live;
+    live.Post({LiveCommand::Kind::FollowClock, 1});
+    JackLiveOutput out(live, "zelvox-live");
+    // One client sends clock in, another listens to what comes out (one client doing both
+    // would close a loop in the graph, which JACK breaks with a period's delay).
+    ClockRig rig, listener;
+    ASSERT_NE(rig.Client, nullptr);
+    ASSERT_NE(listener.Client, nullptr);
+    ASSERT_EQ(jack_connect(rig.Client, jack_port_name(rig.Out), out.MidiInPort().c_str()), 0);
+    ASSERT_EQ(jack_connect(listener.Client, out.MidiOutPort().c_str(), jack_port_name(listener.In)), 0);
+    rig.Bpm = 120.0;
+    rig.StartAt = jack_frame_time(rig.Client) + 4410;
+    const std::vector<LiveEvent> in = Collect(live, 1500);
+    rig.StartAt = 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::vector<uint64_t> pulses = rig.Sent;
+    int steps = 0;
+    int64_t worst = 0;
+    for (const LiveEvent& e : in) {
+        if (e.What != LiveEvent::Kind::StepBegan) continue;
+        // Step n begins on pulse 6n (pulse 0 is the first after Start).
+        const size_t n = size_t(e.A - 1);
+        ASSERT_LT(6 * n, pulses.size());
+        const int64_t off = int64_t(e.Time) - int64_t(pulses[6 * n]);
+        EXPECT_LE(std::abs(off), 44) << "step " << e.A << " is " << off << " frames from its pulse";
+        worst = std::max(worst, std::abs(off));
+        ++steps;
+    }
+    EXPECT_GE(steps, 8);
+    std::printf("clock in: %d steps, the farthest %lld frames from its pulse\n", steps,
+                static_cast<long long>(worst));
+
+    // Clock out, from the synth's own transport.
+    live.Post({LiveCommand::Kind::FollowClock, 0});
+    live.Post({LiveCommand::Kind::SendClock, 1});
+    live.Post({LiveCommand::Kind::Start, 0});
+    const std::vector<LiveEvent> own = Collect(live, 1500);
+    live.Post({LiveCommand::Kind::Stop, 0});
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    uint64_t started = 0;
+    std::vector<uint64_t> sent;
+    for (const auto& [t, b] : listener.Received) {
+        if (b == 0xFA) started = t;
+        if (b == 0xF8 && started != 0) sent.push_back(t);
+    }
+    ASSERT_NE(started, 0u) << "no Start was sent";
+    ASSERT_GE(sent.size(), 24u);
+    EXPECT_LE(sent[0] - started, 44u) << "the first pulse is more than 1 ms after Start";
+    double lo = 1e9, hi = 0;
+    for (size_t i = 1; i < sent.size(); ++i) {
+        lo = std::min(lo, double(sent[i] - sent[i - 1]));
+        hi = std::max(hi, double(sent[i] - sent[i - 1]));
+    }
+    EXPECT_LT((hi - lo) / 44.1, 0.2) << "pulse spacing from " << lo << " to " << hi << " frames";
+    std::printf("clock out: %zu pulses, spacing %.0f to %.0f frames, first pulse %llu frames after "
+                "Start\n", sent.size(), lo, hi, static_cast<unsigned long long>(sent[0] - started));
+    for (const LiveEvent& e : own)
+        if (e.What == LiveEvent::Kind::StepBegan && e.A == 1) {
+            EXPECT_LE(std::abs(int64_t(e.Time) - int64_t(started)), 44) << "step 1 and Start apart";
+            break;
+        }
 }
