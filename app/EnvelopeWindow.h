@@ -7,9 +7,12 @@
 
 #include "app/ModelWindow.h"
 #include "ui/EnvelopeForm.h"
+#include "ui/MidiLearn.h"
 #include "ui/qt/ModelLink.h"
 
 namespace zelvox::app {
+
+class LearnMenu;
 
 // A curve preview: lime background, one black bar per column from the bottom up to the model's
 // bar top.
@@ -31,10 +34,15 @@ class EnvelopeWindow : public ModelWindow {
     Q_OBJECT
 public:
     explicit EnvelopeWindow(EnvelopeForm& form, QWidget* parent = nullptr);
+    ~EnvelopeWindow() override;
     EnvelopeForm& Form() const { return Form_; }
+    // MIDI learn on the contour spin edits (null: no MIDI, no menu).
+    void SetMidiLearn(MidiLearn* learn);
+    LearnMenu* ControlMenu() const { return LearnMenu_; }
 
 private:
     EnvelopeForm& Form_;
+    LearnMenu* LearnMenu_;
 };
 
 } // namespace zelvox::app

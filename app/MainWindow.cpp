@@ -11,6 +11,7 @@
 #include <QStatusBar>
 
 #include "app/ErrorDisplay.h"
+#include "app/LearnMenu.h"
 #include "ui/qt/Container.h"
 #include "ui/qt/Knob.h"
 #include "ui/qt/LcdLabel.h"
@@ -86,6 +87,9 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent) : QMainWindow(parent), F
     PatternMenu_->addAction(new MenuAction(Form_.Copy1, PatternMenu_));
     PatternMenu_->addAction(new MenuAction(Form_.Paste1, PatternMenu_));
 
+    // The knobs' and spin edits' menu: MIDI learn, once the program gives it the model.
+    LearnMenu_ = new LearnMenu(this);
+
     BuildKnobStrip();
     BuildEditor();
     BuildArranger();
@@ -109,7 +113,11 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent) : QMainWindow(parent), F
     if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
 }
 
-MainWindow::~MainWindow() { Form_.Form1.RemoveViewListener(CaptionLink_); }
+MainWindow::~MainWindow() {
+    LearnLink_.reset();
+    LearnMenu_->SetModel(nullptr);
+    Form_.Form1.RemoveViewListener(CaptionLink_);
+}
 
 void MainWindow::BuildKnobStrip() {
     // Each voice's strip shows its rows of the control table, knobs then switches.
@@ -122,6 +130,7 @@ void MainWindow::BuildKnobStrip() {
             if (row.Panel != which || row.Kind != ControlKind::Knob) continue;
             auto* v = new KnobView(*Form_.ControlFor(row.Id), panel);
             v->setGeometry(QRect(QPoint(x, 2), kKnobSize));
+            LearnMenu_->Attach(v, row.Id);
             x += kKnobSize.width();
         }
         for (const ControlRow& row : kControls) {
@@ -205,8 +214,13 @@ void MainWindow::BuildLowerPanel() {
     lower->setGeometry(0, kLowerTop, kClientWidth, kClientHeight - kStatusHeight - kLowerTop);
 
     const int y = (lower->height() - kKnobSize.height()) / 2;
-    (new KnobView(Form_.MMWheel16, lower))->setGeometry(QRect(QPoint(6, y), kKnobSize));
-    (new KnobView(Form_.MMWheel17, lower))->setGeometry(QRect(QPoint(52, y), kKnobSize));
+    auto knob = [&](ControlId id, QPoint at) {
+        auto* v = new KnobView(*Form_.ControlFor(id), lower);
+        v->setGeometry(QRect(at, kKnobSize));
+        LearnMenu_->Attach(v, id);
+    };
+    knob(ControlId::Delay, QPoint(6, y));
+    knob(ControlId::Depth, QPoint(52, y));
 
     // The arrows as a cross: transpose up/down, rotate left/right.
     const int ax = 104, ay = lower->height() / 2 - 10;
@@ -229,19 +243,20 @@ void MainWindow::BuildLowerPanel() {
     auto* stop = new ButtonView(Form_.Button2, lower);
     stop->setGeometry(190, ay + 14, 64, 24);
 
-    auto spin = [&](SpinEdit& m, int top) {
+    auto spin = [&](SpinEdit& m, ControlId id, int top) {
         Caption(lower, ToQString(m.Caption()), QRect(264, top, 76, 14), 10)->setObjectName(
             QString("%1Caption").arg(m.Name.c_str()));
         auto* v = new SpinEditView(m, /*typable=*/false, lower);
         v->setGeometry(264, top + 14, 76, 20); // wide enough for "240 BPM"
         v->setFont(PanelFont(11));
+        LearnMenu_->Attach(v, id);
     };
-    spin(Form_.SpinEdit971, ay - 26);
-    spin(Form_.SpinEdit972, ay + 12);
+    spin(Form_.SpinEdit971, ControlId::Steps, ay - 26);
+    spin(Form_.SpinEdit972, ControlId::Tempo, ay + 12);
     // The tempo reads in its unit.
     ViewOf<QSpinBox>("SpinEdit972")->setSuffix(QString(" ") + UnitSymbol(UnitOf(ControlId::Tempo)));
 
-    (new KnobView(Form_.MMWheel6, lower))->setGeometry(QRect(QPoint(kClientWidth - kKnobSize.width() - 8, y), kKnobSize));
+    knob(ControlId::MasterVolume, QPoint(kClientWidth - kKnobSize.width() - 8, y));
 }
 
 QAction* MainWindow::AddCommand(QMenu* menu, const char* caption, const char* name, std::function<void()>* handler) {
@@ -308,7 +323,33 @@ void MainWindow::ShowStartupProblem(const QString& text) {
     Timer2Timer();
 }
 
+void MainWindow::SetMidiLearn(MidiLearn* learn) {
+    LearnLink_.reset();
+    Learn_ = learn;
+    LearnMenu_->SetModel(learn);
+    if (!learn) return;
+    LearnLink_ = std::make_unique<ModelLink>(*learn, [this] {
+        // A learn done (or a save that failed) is told for a few seconds; waiting, for as long
+        // as it waits.
+        const QString text = ToQString(Learn_->StatusText());
+        Notice_ = Learn_->Pending() ? QString() : text;
+        NoticeTicks_ = 0;
+        Timer2Timer();
+    });
+}
+
 void MainWindow::Timer2Timer() {
+    if (Learn_ && Learn_->Pending()) {
+        Status_->setText(ToQString(Learn_->StatusText()));
+        return;
+    }
+    if (!Notice_.isEmpty()) {
+        if (NoticeTicks_++ < kNoticeTicks) {
+            Status_->setText(Notice_);
+            return;
+        }
+        Notice_.clear();
+    }
     if (!Problem_.isEmpty()) {
         // Counted only while the window is shown: the splash comes first, and a hidden
         // window's message would go by unseen.

@@ -9,13 +9,21 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "ui/MainForm.h"
+#include "ui/MidiLearn.h"
 
 class QLabel;
 
+namespace zelvox::qt {
+class ModelLink;
+}
+
 namespace zelvox::app {
+
+class LearnMenu;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -55,6 +63,12 @@ public:
     void ShowStartupProblem(const QString& text);
     static constexpr int kProblemTicks = 10; // seconds on screen
 
+    // MIDI learn (null: no MIDI): the knobs' and spin edits' context menu, Escape, and the
+    // status bar saying what a learn waits for and what it learned.
+    void SetMidiLearn(MidiLearn* learn);
+    LearnMenu* ControlMenu() const { return LearnMenu_; }
+    static constexpr int kNoticeTicks = 4; // seconds a learned controller stays on the status bar
+
     // Run by the File, Setup and Help items; the program wires them.
     std::function<void()> OnLoadPattern, OnSavePattern, OnRecordToWav;
     std::function<void()> OnAudioSetup, OnMidiSetup, OnEnvelopeSetup;
@@ -84,6 +98,11 @@ private:
     int CaptionLink_ = 0;
     QString Problem_;      // start-up problem still to be shown, or empty
     int ProblemTicks_ = 0; // ticks it has been shown while the window was visible
+    LearnMenu* LearnMenu_ = nullptr;
+    MidiLearn* Learn_ = nullptr;
+    std::unique_ptr<qt::ModelLink> LearnLink_;
+    QString Notice_; // what a learn just did, or empty
+    int NoticeTicks_ = 0;
 };
 
 } // namespace zelvox::app

@@ -71,6 +71,17 @@ MidiSetupWindow::MidiSetupWindow(TForm4& form, QWidget* parent) : ModelWindow(fo
         y += 26;
     }
 
+    auto* learn = new QGroupBox(ToQString(form.GroupBox3.Caption()), this);
+    learn->setObjectName("GroupBox3");
+    learn->setGeometry(6, 292, kClientWidth - 12, 122);
+    auto* list = new ListBoxView(form.LearnList, learn);
+    list->setGeometry(8, 20, kClientWidth - 28, 64);
+    list->setToolTip("Right-click a knob or spin edit and choose \"Learn MIDI controller\" to add one");
+    auto* clear = new ButtonView(form.Button3, learn);
+    clear->setGeometry(8, 88, 78, 24);
+    auto* clearAll = new ButtonView(form.Button4, learn);
+    clearAll->setGeometry(92, 88, 78, 24);
+
     auto* ok = new ButtonView(form.Button1, this);
     ok->setGeometry(kClientWidth - 172, kClientHeight - 34, 78, 26);
     ok->setDefault(true);

@@ -39,7 +39,8 @@ Program::Program(ProgramOptions options) {
         AudioWindow_ = std::make_unique<AudioSetupWindow>(Rig_->AudioSetup);
         // The MIDI setup opens the input at once when the settings enable it; if it cannot
         // even be built, say why and run without MIDI.
-        Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form)); });
+        Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form),
+                                                         LearnTargetsOf(Form, Envelopes)); });
         if (Midi_) MidiWindow_ = std::make_unique<MidiSetupWindow>(*Midi_);
         // The input going away while enabled (its server shut down) is said in a box.
         if (Midi_)
@@ -52,6 +53,11 @@ Program::Program(ProgramOptions options) {
             Main_->ShowStartupProblem(QString::fromStdString(Midi_->StartupProblem()));
     });
     Envelope_ = std::make_unique<EnvelopeWindow>(Envelopes);
+    // Right click on a knob or spin edit: "Learn MIDI controller".
+    if (Midi_) {
+        Main_->SetMidiLearn(&Midi_->Learn);
+        Envelope_->SetMidiLearn(&Midi_->Learn);
+    }
     Help_ = std::make_unique<HelpViewer>();
     // The dialogs open centred on the main window.
     if (MidiWindow_) MidiWindow_->SetCentreOn(Main_.get());

@@ -1,5 +1,6 @@
 #include "program/MidiKnobs.h"
 
+#include "ui/EnvelopeForm.h"
 #include "ui/MainForm.h"
 
 namespace zelvox {
@@ -9,6 +10,15 @@ MidiKnobTable MidiKnobsOf(MainForm& form) {
     for (const ControlRow& row : kControls)
         if (row.CcSlot >= 0 && row.CcSlot < kCCSlots)
             t[static_cast<size_t>(row.CcSlot)] = form.ControlFor(row.Id);
+    return t;
+}
+
+MidiLearn::Targets LearnTargetsOf(MainForm& form, EnvelopeForm& envelopes) {
+    MidiLearn::Targets t{};
+    for (const ControlRow& row : kControls) {
+        ValueControl* c = form.ControlFor(row.Id);
+        t[static_cast<size_t>(row.Id)] = c ? c : envelopes.ControlFor(row.Id);
+    }
     return t;
 }
 

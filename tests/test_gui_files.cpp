@@ -7,6 +7,11 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QContextMenuEvent>
+#include <QStatusBar>
+#include <QTest>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -15,6 +20,7 @@
 #include <vector>
 
 #include "app/FileDialogs.h"
+#include "app/LearnMenu.h"
 #include "support/GuiProgram.h"
 #include "ui/qt/Knob.h"
 
@@ -273,7 +279,7 @@ TEST_F(GuiFiles, MidiSetupWindowShowsTheLastMessageAndCcTurnsAKnob) {
     MidiSetupWindow* w = P->MidiDialog();
     ASSERT_TRUE(w && w->isVisible());
     EXPECT_EQ(w->windowTitle(), "MIDI Setup");
-    EXPECT_EQ(w->size(), QSize(275, 328));
+    EXPECT_EQ(w->size(), QSize(275, 452));
     auto* device = w->findChild<QComboBox*>("Combobox1");
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->currentText(), "Scripted keyboard");
@@ -300,4 +306,74 @@ TEST_F(GuiFiles, MidiSetupWindowShowsTheLastMessageAndCcTurnsAKnob) {
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(P->Settings().ReadInteger("MIDI", "2", 0), 7);
     EXPECT_EQ(P->Settings().ReadInteger("MIDI", "ENABLED", 0), 1);
+}
+
+// A right click, as the window system delivers it, on a view (for a spin edit: on its text).
+static void RightClick(QWidget* w) {
+    QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(4, 4), w->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(w, &e);
+}
+
+TEST_F(GuiFiles, KnobsAndSpinEditsLearnControllersThatTheMidiSetupListsAndClears) {
+    ASSERT_NE(P->Midi(), nullptr);
+    P->Midi()->CheckBox1.SetChecked(true);
+    ASSERT_TRUE(P->Midi()->DevicesOpen);
+    LearnMenu* menu = P->Main().ControlMenu();
+    QLabel* status = P->Main().StatusText();
+
+    // The Cut-off knob: right click, "Learn MIDI controller"; Escape cancels.
+    RightClick(ViewOf<qt::KnobView>(P->Main(), "MMWheel3"));
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_EQ(menu->LearnAction()->text(), "Learn MIDI controller");
+    EXPECT_FALSE(menu->ForgetAction()->isEnabled());
+    menu->LearnAction()->trigger();
+    menu->hide();
+    EXPECT_EQ(status->text(), "Move a controller for Bass Cut-off ...");
+    QApplication::setActiveWindow(&P->Main());
+    QTest::keyClick(&P->Main(), Qt::Key_Escape);
+    EXPECT_FALSE(P->Midi()->Learn.Pending());
+    EXPECT_TRUE(status->text().startsWith("DSP Usage")) << status->text().toStdString();
+
+    RightClick(ViewOf<qt::KnobView>(P->Main(), "MMWheel3"));
+    menu->LearnAction()->trigger();
+    menu->hide();
+    ASSERT_TRUE(H->Midi->SendShort(0xB0, 30, 127));
+    ASSERT_TRUE(WaitFor([&] { return P->Form.MMWheel3.Value() == 126; }, 3000));
+    EXPECT_EQ(status->text(), "Bass Cut-off: channel 1, CC 30");
+
+    // The Tempo spin edit, right-clicked on its text.
+    auto* tempo = ViewOf<QSpinBox>(P->Main(), "SpinEdit972");
+    RightClick(tempo->findChild<QLineEdit*>());
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_EQ(menu->Target(), ControlId::Tempo);
+    menu->LearnAction()->trigger();
+    menu->hide();
+    ASSERT_TRUE(H->Midi->SendShort(0xB1, 31, 0));
+    ASSERT_TRUE(WaitFor([&] { return P->Form.SpinEdit972.Value() == 20; }, 3000));
+    EXPECT_EQ(tempo->value(), 20);
+
+    // The envelope dialog's contour spin edits have the same menu.
+    RightClick(P->EnvelopeDialog().findChild<QSpinBox*>("SpinEdit971")->findChild<QLineEdit*>());
+    ASSERT_TRUE(P->EnvelopeDialog().ControlMenu()->isVisible());
+    EXPECT_EQ(P->EnvelopeDialog().ControlMenu()->Target(), ControlId::BassAttackContour);
+    P->EnvelopeDialog().ControlMenu()->hide();
+
+    // The MIDI setup lists both; "Clear" forgets the chosen one, "Clear all" the rest.
+    Menu("&MIDI");
+    MidiSetupWindow* w = P->MidiDialog();
+    auto* list = w->findChild<QListWidget*>("LearnList");
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "Bass Cut-off: channel 1, CC 30");
+    EXPECT_EQ(list->item(1)->text(), "Tempo: channel 2, CC 31");
+    list->setCurrentRow(1);
+    w->findChild<QPushButton*>("Button3")->click();
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(P->Settings().ReadString("MIDI Learn", "tempo", "?"), "");
+    EXPECT_EQ(P->Settings().ReadString("MIDI Learn", "bass_cutoff", "?"), "1,30");
+    w->findChild<QPushButton*>("Button4")->click();
+    EXPECT_EQ(list->count(), 0);
+    ASSERT_TRUE(H->Midi->SendShort(0xB0, 30, 0));
+    ASSERT_TRUE(WaitFor([&] { return P->Midi()->edit1.Caption() == "B0 1E 00"; }, 3000));
+    EXPECT_EQ(P->Form.MMWheel3.Value(), 126);
 }

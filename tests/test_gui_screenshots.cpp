@@ -116,6 +116,8 @@ TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
     ASSERT_NE(program.MidiDialog(), nullptr);
     program.Main().FindAction("&MIDI")->trigger();
     program.Midi()->CheckBox1.SetChecked(true);
+    program.Midi()->Learn.LearnClick(ControlId::BassCutoff); // one learned controller listed
+    ASSERT_TRUE(holder.Midi->SendShort(0xB0, 74, 64));
     ASSERT_TRUE(holder.Midi->SendShort(0xB0, 7, 100));
     ProcessEvents(100);
     Keep(Take(*program.MidiDialog()), "dialog-midi-setup");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace zelvox {
 
@@ -15,12 +16,20 @@ constexpr int kUsedSlots[] = {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 20, 21, 22, 23};
 } // namespace
 
 TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFile& settings,
-               const MidiKnobTable& knobs)
-    : Service_(service), Settings_(settings), Knobs_(knobs) {
+               const MidiKnobTable& knobs, const MidiLearn::Targets& learnTargets)
+    : Learn(settings), Service_(service), Settings_(settings), Knobs_(knobs) {
     Form4.SetCaption("MIDI Setup");
     Form4.SetVisible(false);
     GroupBox1.SetCaption("MIDI Device Settings");
     GroupBox2.SetCaption("Assign CC's");
+    GroupBox3.SetCaption("MIDI learn");
+    Learn.SetTargets(learnTargets);
+    Learn.AddViewListener([this] { RefreshLearnList(); });
+    LearnList.OnChange = [this] { Button3.SetEnabled(LearnList.ItemIndex() >= 0); };
+    Button3.OnClick = [this] { Button3Click(); };
+    Button4.OnClick = [this] { Button4Click(); };
+    Button3.SetEnabled(false); // nothing listed, nothing chosen
+    Button4.SetEnabled(false);
     SComboBox971.SetItems({"Attack", "Decay", "Cut-off", "Resonance", "Env-Mod", "Volume", "Length"});
     SComboBox972.SetItems({"Decay", "Env-Mod", "Volume"});
     SComboBox973.SetItems({"Decay", "Env-mod", "Colour", "Volume"});
@@ -64,6 +73,8 @@ void TForm4::FormCreate() {
     for (int n = 0; n < kCCSlots; ++n)
         CCTable[n] = Settings_.ReadInteger(kSection, std::to_string(n), 0);
     SpinEdit971.SetValue(Settings_.ReadInteger(kSection, "CHANNEL", 0));
+    Learn.Load();
+    RefreshLearnList();
 
     DevicesOpen = false;
     std::vector<std::string> names;
@@ -199,6 +210,9 @@ void TForm4::DoEvent(const TMyMidiEvent& event) {
     std::snprintf(text, sizeof text, "%02X %02X %02X", event.Status, event.Param1, event.Param2);
     edit1.SetCaption(text);
 
+    // Learned controllers name their own channel: the channel filter is for the table below.
+    Learn.HandleMessage(event.Status, event.Param1, event.Param2);
+
     const int32_t channel = SpinEdit971.Value();
     if (channel != 0 && channel != (event.Status & 0x0F)) return;
     if ((event.Status >> 4) != 0xB) return;
@@ -226,5 +240,34 @@ void TForm4::Button1Click() {
 }
 
 void TForm4::Button2Click() { Form4.SetVisible(false); }
+
+void TForm4::Button3Click() {
+    const int32_t i = LearnList.ItemIndex();
+    if (i >= 0 && size_t(i) < LearnRows_.size()) Learn.Clear(LearnRows_[size_t(i)]);
+}
+
+void TForm4::Button4Click() { Learn.ClearAll(); }
+
+void TForm4::RefreshLearnList() {
+    const std::vector<MidiLearn::Entry> entries = Learn.Entries();
+    std::vector<ControlId> rows;
+    std::vector<std::string> items;
+    for (const MidiLearn::Entry& e : entries) {
+        rows.push_back(e.Id);
+        items.push_back(e.Text);
+    }
+    if (rows == LearnRows_ && items == LearnList.Items) return; // a status change only
+    // The same control stays chosen when it is still listed.
+    const int32_t old = LearnList.ItemIndex();
+    const std::optional<ControlId> chosen =
+        old >= 0 && size_t(old) < LearnRows_.size() ? std::optional(LearnRows_[size_t(old)]) : std::nullopt;
+    LearnRows_ = std::move(rows);
+    LearnList.SetItems(std::move(items));
+    int32_t index = -1;
+    for (size_t i = 0; i < LearnRows_.size(); ++i)
+        if (chosen == LearnRows_[i]) index = int32_t(i);
+    LearnList.SetItemIndex(index);
+    Button4.SetEnabled(!LearnRows_.empty());
+}
 
 } // namespace zelvox

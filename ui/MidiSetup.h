@@ -18,9 +18,13 @@
 #include "audio/Settings.h"
 #include "sequencer/ControlTable.h"
 #include "ui/Controls.h"
+#include "ui/MidiLearn.h"
 
 namespace zelvox {
 
+
+// A list box: the same model as a drop-down list (items, the chosen one, OnChange).
+using ListBox = ComboBox;
 
 // The knob each slot turns, by slot number; null for the slots no function uses.
 using MidiKnobTable = std::array<Knob*, kCCSlots>;
@@ -29,8 +33,9 @@ class TForm4 {
 public:
     // Builds the dialog and runs FormCreate. The service, the queue, the settings file and
     // the knobs must outlive the dialog. queue null: the default main-thread queue.
+    // learnTargets: the controls MIDI learn turns, by ControlId (null: listed, not turned).
     TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFile& settings,
-           const MidiKnobTable& knobs);
+           const MidiKnobTable& knobs, const MidiLearn::Targets& learnTargets = {});
     ~TForm4();
     TForm4(const TForm4&) = delete;
     TForm4& operator=(const TForm4&) = delete;
@@ -61,8 +66,18 @@ public:
     Label Label9{"Label9", "Noise Synth"};
     ComboBox SComboBox973{"SComboBox973"};
     SpinEdit SpinEdit974{"SpinEdit974", 0, 100, 0};
+    // Not in the original layout: the controllers learned with "Learn MIDI controller",
+    // one line each; "Clear" forgets the chosen one, "Clear all" every one, at once.
+    Control GroupBox3{"GroupBox3"};
+    ListBox LearnList{"LearnList"};
+    Button Button3{"Button3", "Clear"};
+    Button Button4{"Button4", "Clear all"};
     Button Button1{"Button1", "OK"};
     Button Button2{"Button2", "Cancel"};
+
+    // The learned controllers, read from the settings at start-up. Every message received
+    // goes through it before the fixed table below.
+    MidiLearn Learn;
 
     // The input component; null when the system has no MIDI input device at all.
     std::unique_ptr<TMidiInput> MidiInput1;
@@ -99,6 +114,8 @@ public:
     void DoEvent(const TMyMidiEvent& event);
     void Button1Click(); // "OK": writes the settings (also the device, by name), closes
     void Button2Click(); // "Cancel": closes; edits stay in effect for this run
+    void Button3Click(); // "Clear": the chosen learned controller
+    void Button4Click(); // "Clear all"
     void Show() { Form4.SetVisible(true); } // Setup -> "&MIDI"
 
     // The text the dialog shows when there is no MIDI input device.
@@ -113,6 +130,8 @@ private:
     VoiceGroup Group(int voice);
     std::string ComboText() const;
     void SetStatus(const std::string& text) { MidiStatus.SetCaption(text); }
+    void RefreshLearnList(); // the list and its buttons after a change of the learned map
+    std::vector<ControlId> LearnRows_; // the control of each line of LearnList
 
     [[maybe_unused]] MidiInService& Service_; // the service the dialog was built on
     const TSettingsFile& Settings_;

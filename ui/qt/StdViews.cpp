@@ -89,6 +89,29 @@ void ComboBoxView::Refresh() {
     if (currentIndex() != Model_.ItemIndex()) setCurrentIndex(Model_.ItemIndex());
 }
 
+ListBoxView::ListBoxView(ComboBox& model, QWidget* parent)
+    : QListWidget(parent), Model_(model), Link_(model, [this] { Refresh(); }) {
+    setObjectName(ToQString(model.Name));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    Refresh();
+    connect(this, &QListWidget::currentRowChanged, this, [this](int i) {
+        if (i != Model_.ItemIndex()) Model_.SetItemIndex(i);
+        Refresh();
+    });
+}
+
+void ListBoxView::Refresh() {
+    SyncCommon(this, Model_);
+    const QSignalBlocker block(this);
+    bool same = count() == int(Model_.Items.size());
+    for (int i = 0; same && i < count(); ++i) same = item(i)->text() == ToQString(Model_.Items[size_t(i)]);
+    if (!same) {
+        clear();
+        for (const auto& s : Model_.Items) addItem(ToQString(s));
+    }
+    if (currentRow() != Model_.ItemIndex()) setCurrentRow(Model_.ItemIndex());
+}
+
 CheckBoxView::CheckBoxView(CheckBox& model, QWidget* parent)
     : QCheckBox(parent), Model_(model), Link_(model, [this] { Refresh(); }) {
     setObjectName(ToQString(model.Name));

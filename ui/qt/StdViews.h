@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -45,6 +46,19 @@ class ComboBoxView : public QComboBox {
     Q_OBJECT
 public:
     explicit ComboBoxView(ComboBox& model, QWidget* parent = nullptr);
+    ComboBox& Model() const { return Model_; }
+
+private:
+    void Refresh();
+    ComboBox& Model_;
+    ModelLink Link_;
+};
+
+// A list box on a drop-down list's model: the items one per row, the chosen one selected.
+class ListBoxView : public QListWidget {
+    Q_OBJECT
+public:
+    explicit ListBoxView(ComboBox& model, QWidget* parent = nullptr);
     ComboBox& Model() const { return Model_; }
 
 private:
