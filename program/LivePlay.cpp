@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "program/JackLiveOutput.h"
+#include "ui/MidiLearn.h"
 
 namespace zelvox {
 
@@ -14,6 +15,9 @@ LivePlayer::LivePlayer(const TSettingsFile& settings) {
     for (int n = 0; n < kCCSlots; ++n)
         table[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
     Live.SetControllers(table);
+    MidiLearn learned(settings); // the controllers learned in the window
+    learned.Load();
+    Live.SetLearned(learned.Lookup());
     // The MIDI setup's channel filter: 0 every channel, else the status byte's low nibble.
     const int32_t channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
     Live.Post({LiveCommand::Kind::MidiChannel, channel == 0 ? -1 : channel});

@@ -162,13 +162,14 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
             RenderPiece(out + done, at - done);
             done = at;
         }
-        ApplyControlChange(Synth_, Controllers_, Channel_, m.Bytes.data(), m.Size,
-                           [&](ControlId id, int32_t value) {
-                               TurnedAt_[static_cast<size_t>(id)] = ++TurnSeq_;
-                               TurnedValue_[static_cast<size_t>(id)] = value;
-                               Emit(Event(LiveEvent::Kind::ControlTurned, at, static_cast<int32_t>(id),
-                                     value, TurnSeq_));
-                           });
+        auto turned = [&](ControlId id, int32_t value) {
+            TurnedAt_[static_cast<size_t>(id)] = ++TurnSeq_;
+            TurnedValue_[static_cast<size_t>(id)] = value;
+            Emit(Event(LiveEvent::Kind::ControlTurned, at, static_cast<int32_t>(id), value,
+                       TurnSeq_));
+        };
+        ApplyLearnedChange(Synth_, Learned_, m.Bytes.data(), m.Size, turned);
+        ApplyControlChange(Synth_, Controllers_, Channel_, m.Bytes.data(), m.Size, turned);
     }
     RenderPiece(out + done, frames - done);
 

@@ -81,6 +81,8 @@ public:
     // The controller table (set before the real-time thread runs, or between periods by the
     // same thread that runs Process).
     void SetControllers(const CcTable& table) { Controllers_ = table; }
+    // The controllers learned for controls (MIDI learn), beside the table; the same rule.
+    void SetLearned(const LearnLookup& learned) { Learned_ = learned; }
 
     // ---- The real-time thread ----
     // One period: `frames` samples into `out`; MIDI in frame order; `host` where the host's
@@ -130,6 +132,7 @@ private:
     SpscRing<LiveCommand, 256> Commands_;
     SpscRing<LiveEvent, 1024> Events_;
     CcTable Controllers_{};
+    LearnLookup Learned_ = NoLearned();
     int32_t Channel_ = -1;
     bool FollowHost_ = false;
     bool WasPlaying_ = false;

@@ -64,6 +64,36 @@ struct CcSender {
     }
 };
 
+// Records an audio port's samples with the frame clock of each period.
+struct AudioListener {
+    jack_client_t* Client = nullptr;
+    jack_port_t* In = nullptr;
+    std::atomic<uint64_t> FirstSound{0}; // frame clock of the first non-zero sample
+    std::atomic<bool> Listening{false};
+
+    AudioListener() {
+        Client = jack_client_open("zelvox-audio-listener", JackNoStartServer, nullptr);
+        if (!Client) return;
+        In = jack_port_register(Client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(Client, &AudioListener::Process, this);
+        jack_activate(Client);
+    }
+    ~AudioListener() {
+        if (Client) jack_client_close(Client);
+    }
+    static int Process(jack_nframes_t n, void* self) {
+        auto* l = static_cast<AudioListener*>(self);
+        const auto* in = static_cast<const float*>(jack_port_get_buffer(l->In, n));
+        if (!l->Listening || l->FirstSound != 0) return 0;
+        for (jack_nframes_t i = 0; i < n; ++i)
+            if (in[i] != 0.0f) {
+                l->FirstSound = jack_last_frame_time(l->Client) + i;
+                break;
+            }
+        return 0;
+    }
+};
+
 } // namespace
 
 TEST(JackLive, FollowsTheTransportOnItsGridTenMinutesInAndAfterAJump) {
@@ -145,12 +175,52 @@ static void ControllerActsInItsPeriod() {
     }
 }
 
+// A controller learned for the master volume (read on every sample): the sound comes on at
+// the frame the controller arrives.
+static void VolumeHeardAtItsFrame() {
+    LiveSynth live;
+    LearnLookup learned = NoLearned();
+    learned.Control[0][7] = static_cast<int8_t>(ControlId::MasterVolume);
+    live.SetLearned(learned);
+    PatternSynth editor;
+    for (int st = 1; st <= 16; ++st) {
+        // A bass that never falls silent: every step slides on (no gate) at full volume.
+        editor.Store.Step(1, st).BassPlay = 1;
+        editor.Store.Step(1, st).BassSlide = 1;
+        editor.Store.Step(1, st).BassVolume = 127;
+    }
+    editor.SetControl(ControlId::MasterVolume, 0);
+    live.Publish(editor, 0);
+    live.Post({LiveCommand::Kind::Start, 0});
+    JackLiveOutput out(live, "zelvox-live");
+    CcSender sender;
+    AudioListener listener;
+    ASSERT_NE(listener.Client, nullptr);
+    ASSERT_EQ(jack_connect(sender.Client, jack_port_name(sender.Port), out.MidiInPort().c_str()), 0);
+    ASSERT_EQ(jack_connect(listener.Client, out.OutPort().c_str(), jack_port_name(listener.In)), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    listener.Listening = true; // silent so far: the volume is 0
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(listener.FirstSound.load(), 0u) << "sound before the controller";
+    sender.Value = 127;
+    sender.Armed = 1;
+    for (int i = 0; i < 200 && listener.FirstSound == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_NE(listener.FirstSound.load(), 0u) << "never heard";
+    const uint64_t latency = listener.FirstSound - sender.SentAt;
+    EXPECT_LE(latency, uint64_t(out.Period()) + 1);
+    std::printf("period %u: controller to sound %llu frames\n", out.Period(),
+                static_cast<unsigned long long>(latency));
+}
+
 TEST(JackLive, AControllerActsInThePeriodItArrives) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
     ControllerActsInItsPeriod();
+    VolumeHeardAtItsFrame();
     test::PrivateJack small(64);
     ASSERT_TRUE(test::PrivateJack::Ready());
     ControllerActsInItsPeriod();
+    VolumeHeardAtItsFrame();
 }
 
 namespace {

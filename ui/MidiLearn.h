@@ -24,6 +24,7 @@
 
 #include "audio/Settings.h"
 #include "sequencer/ControlTable.h"
+#include "synth/ControlChange.h"
 #include "ui/Controls.h"
 
 namespace zelvox {
@@ -39,27 +40,7 @@ struct LearnedCc {
 // The learned controller of every control, indexed by ControlId.
 using LearnMap = std::array<LearnedCc, kControlCount>;
 
-// The reverse of a LearnMap: the control a channel's controller turns, or kNone.
-struct LearnLookup {
-    static constexpr int8_t kNone = -1;
-    std::array<std::array<int8_t, 128>, 16> Control;
-    std::optional<ControlId> Find(int channel, int cc) const {
-        if (channel < 0 || channel > 15 || cc < 0 || cc > 127) return std::nullopt;
-        const int8_t c = Control[size_t(channel)][size_t(cc)];
-        if (c == kNone) return std::nullopt;
-        return ControlId(c);
-    }
-};
 LearnLookup LookupOf(const LearnMap& map);
-
-// The value a learned controller's value v (0..127) gives the control: 0..127 onto Min..Max,
-// rounded to nearest (as the fixed table's scaled knobs). Out-of-range v is clamped first.
-constexpr int32_t LearnedValue(ControlId id, int32_t ccValue) {
-    const ControlRow& r = ControlRowOf(id);
-    const int64_t v = ccValue < 0 ? 0 : (ccValue > 127 ? 127 : ccValue);
-    // x / 127 rounded to nearest is (x + 63) / 127 for x >= 0 (127 is odd: no halves).
-    return r.Min + int32_t((v * (int64_t(r.Max) - r.Min) + 63) / 127);
-}
 
 // The settings text of a learned controller, "channel,cc" with channel 1..16; "" for none.
 std::string LearnedCcText(const LearnedCc& c);
