@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "                     [-o OUT.wav] [--stems DIR]\n"
     "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
-    "                     [--live [--follow-transport]]\n"
+    "                     [--live [--follow-transport | --follow-clock] [--send-clock]]\n"
     "\n"
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz), faster than real\n"
     "time and without a sound device. The program starts with its start-up patterns; FILE,\n"
@@ -59,6 +59,10 @@ constexpr const char* kUsage =
     "                        periods played and the server's xruns at the end\n"
     "  --follow-transport    with --live: start, stop and jump with the JACK transport\n"
     "                        on its sixteenth-note grid instead of starting at once\n"
+    "  --follow-clock        with --live: play on the MIDI clock that comes into\n"
+    "                        zelvox:midi_in (Start, Stop, Continue, Song Position)\n"
+    "  --send-clock          with --live: send MIDI clock, Start and Stop from the\n"
+    "                        transport on zelvox:midi_out\n"
     "  -h, --help            show this text\n"
     "\n"
     "A render needs -o, --stems or both; on a terminal it shows its progress every 5 s of\n"
@@ -74,7 +78,7 @@ struct Options {
     std::string File, Out, Stems;
     bool Arranger = false;
     bool Play = false;
-    bool Live = false, FollowTransport = false;
+    bool Live = false, FollowTransport = false, FollowClock = false, SendClock = false;
     int32_t Pattern = 0;  // 0: not given (pattern 1 loops)
     int64_t Buffers = -1; // -1: not given (1000 for a render, no limit for --play)
     bool BuffersGiven = false, SecondsGiven = false;
@@ -144,6 +148,10 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             o.Live = true;
         } else if (a == "--follow-transport") {
             o.FollowTransport = true;
+        } else if (a == "--follow-clock") {
+            o.FollowClock = true;
+        } else if (a == "--send-clock") {
+            o.SendClock = true;
         } else if (value("--start-delay", v)) {
             if (!error.empty()) return 2;
             int32_t ms = 0;
@@ -224,8 +232,12 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         error = "--live goes with --play (see --help)";
         return 2;
     }
-    if (o.FollowTransport && !o.Live) {
-        error = "--follow-transport goes with --play --live (see --help)";
+    if ((o.FollowTransport || o.FollowClock || o.SendClock) && !o.Live) {
+        error = "--follow-transport, --follow-clock and --send-clock go with --play --live (see --help)";
+        return 2;
+    }
+    if (o.FollowTransport && o.FollowClock) {
+        error = "follow the JACK transport or MIDI clock, not both (see --help)";
         return 2;
     }
     if (!o.Play && o.StartDelayMs != 0) {
@@ -255,8 +267,12 @@ int PlayLive(const Options& o) {
         }
         if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
         const uint64_t frames = o.Buffers < 0 ? 0 : uint64_t(o.Buffers) * 441;
-        const zelvox::LivePlayResult r = player.Play(o.Arranger, o.FollowTransport, frames,
-                                                     [] { return Interrupted != 0; });
+        zelvox::LiveSync sync;
+        sync.FollowTransport = o.FollowTransport;
+        sync.FollowClock = o.FollowClock;
+        sync.SendClock = o.SendClock;
+        const zelvox::LivePlayResult r =
+            player.Play(o.Arranger, sync, frames, [] { return Interrupted != 0; });
         if (!r.Ok) return Fail(1, r.Error);
         std::fprintf(stderr,
                      "zelvox-render: %llu periods of %u frames played, %llu xruns, peak load %.0f%%\n",

@@ -38,15 +38,17 @@ void LivePlayer::TakeEvents(bool& ended) {
     if (turned) Live.Publish(Form.Synth, Seen_);
 }
 
-LivePlayResult LivePlayer::Play(bool arranger, bool followTransport, uint64_t maxFrames,
+LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t maxFrames,
                                 const std::function<bool()>& stop, const std::string& clientName) {
     LivePlayResult r;
     if (arranger) Form.Arranger1Click();
     Live.Publish(Form.Synth, Seen_);
     Live.Post({LiveCommand::Kind::SongMode, Form.Synth.Seq.SongMode() ? 1 : 0});
     Live.Post({LiveCommand::Kind::ChoosePattern, std::max(1, Form.Synth.Seq.PlayPattern)});
-    Live.Post({LiveCommand::Kind::FollowTransport, followTransport ? 1 : 0});
-    if (!followTransport) Live.Post({LiveCommand::Kind::Start, 0});
+    Live.Post({LiveCommand::Kind::FollowTransport, sync.FollowTransport ? 1 : 0});
+    Live.Post({LiveCommand::Kind::FollowClock, sync.FollowClock ? 1 : 0});
+    Live.Post({LiveCommand::Kind::SendClock, sync.SendClock ? 1 : 0});
+    if (!sync.FollowTransport && !sync.FollowClock) Live.Post({LiveCommand::Kind::Start, 0});
     try {
         JackLiveOutput out(Live, clientName);
         r.Period = out.Period();

@@ -23,6 +23,13 @@ struct LivePlayResult {
     float PeakLoad = 0.0f;  // the largest share of a period the callback took (sampled)
 };
 
+// How the live output keeps time.
+struct LiveSync {
+    bool FollowTransport = false; // start, stop and jump with the JACK transport
+    bool FollowClock = false;     // play on the MIDI clock that comes in
+    bool SendClock = false;       // send MIDI clock from the transport
+};
+
 class LivePlayer : public ProgramCore {
 public:
     // The MIDI controller table and channel come from the settings file's [MIDI] section.
@@ -30,10 +37,10 @@ public:
 
     void Load(const std::string& path) { LoadPattern(path); }
 
-    // Starts (the song with `arranger`), or with `followTransport` waits for the JACK
-    // transport and follows it; plays until `maxFrames` frames (0: no limit), the song's end
-    // or `stop` answers true.
-    LivePlayResult Play(bool arranger, bool followTransport, uint64_t maxFrames,
+    // Starts (the song with `arranger`), or when following the JACK transport or MIDI clock
+    // waits for it; plays until `maxFrames` frames (0: no limit), the song's end or `stop`
+    // answers true.
+    LivePlayResult Play(bool arranger, const LiveSync& sync, uint64_t maxFrames,
                         const std::function<bool()>& stop, const std::string& clientName = "zelvox");
 
     LiveSynth Live;
