@@ -22,7 +22,8 @@ constexpr const char* kUsage =
     "                     [-o OUT.wav] [--stems DIR]\n"
     "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
-    "                     [--live [--follow-transport | --follow-clock] [--send-clock]]\n"
+    "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
+    "                      [--timebase-master]]\n"
     "\n"
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz), faster than real\n"
     "time and without a sound device. The program starts with its start-up patterns; FILE,\n"
@@ -63,6 +64,8 @@ constexpr const char* kUsage =
     "                        zelvox:midi_in (Start, Stop, Continue, Song Position)\n"
     "  --send-clock          with --live: send MIDI clock, Start and Stop from the\n"
     "                        transport on zelvox:midi_out\n"
+    "  --timebase-master     with --live: be the JACK transport's timebase master, giving\n"
+    "                        bar, beat and tick at Zelvox's tempo, four beats to the bar\n"
     "  -h, --help            show this text\n"
     "\n"
     "A render needs -o, --stems or both; on a terminal it shows its progress every 5 s of\n"
@@ -79,6 +82,7 @@ struct Options {
     bool Arranger = false;
     bool Play = false;
     bool Live = false, FollowTransport = false, FollowClock = false, SendClock = false;
+    bool TimebaseMaster = false;
     int32_t Pattern = 0;  // 0: not given (pattern 1 loops)
     int64_t Buffers = -1; // -1: not given (1000 for a render, no limit for --play)
     bool BuffersGiven = false, SecondsGiven = false;
@@ -152,6 +156,8 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             o.FollowClock = true;
         } else if (a == "--send-clock") {
             o.SendClock = true;
+        } else if (a == "--timebase-master") {
+            o.TimebaseMaster = true;
         } else if (value("--start-delay", v)) {
             if (!error.empty()) return 2;
             int32_t ms = 0;
@@ -232,8 +238,9 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         error = "--live goes with --play (see --help)";
         return 2;
     }
-    if ((o.FollowTransport || o.FollowClock || o.SendClock) && !o.Live) {
-        error = "--follow-transport, --follow-clock and --send-clock go with --play --live (see --help)";
+    if ((o.FollowTransport || o.FollowClock || o.SendClock || o.TimebaseMaster) && !o.Live) {
+        error = "--follow-transport, --follow-clock, --send-clock and --timebase-master go with "
+                "--play --live (see --help)";
         return 2;
     }
     if (o.FollowTransport && o.FollowClock) {
@@ -271,6 +278,7 @@ int PlayLive(const Options& o) {
         sync.FollowTransport = o.FollowTransport;
         sync.FollowClock = o.FollowClock;
         sync.SendClock = o.SendClock;
+        sync.TimebaseMaster = o.TimebaseMaster;
         const zelvox::LivePlayResult r =
             player.Play(o.Arranger, sync, frames, [] { return Interrupted != 0; });
         if (!r.Ok) return Fail(1, r.Error);

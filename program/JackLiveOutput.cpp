@@ -3,6 +3,7 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zelvox {
 
@@ -48,6 +49,32 @@ std::string JackLiveOutput::MidiOutPort() const {
 }
 uint32_t JackLiveOutput::Period() const {
     return jack_get_buffer_size(Client_);
+}
+
+bool JackLiveOutput::BecomeTimebaseMaster() {
+    return jack_set_timebase_callback(Client_, 1, &TimebaseCallback, this) == 0;
+}
+
+// Runs in the process thread after the clients' process callbacks, for the next period.
+void JackLiveOutput::TimebaseCallback(jack_transport_state_t, jack_nframes_t, jack_position_t* pos,
+                                      int, void* self) {
+    auto* me = static_cast<JackLiveOutput*>(self);
+    const double bpm = static_cast<double>(me->Tempo_.load(std::memory_order_relaxed));
+    constexpr double kTicks = 1920.0;
+    const double rate = pos->frame_rate > 0 ? static_cast<double>(pos->frame_rate) : 44100.0;
+    const double beats = static_cast<double>(pos->frame) * bpm / 60.0 / rate;
+    const double whole = std::floor(beats);
+    const auto beatIndex = static_cast<int64_t>(whole);
+    pos->valid = JackPositionBBT;
+    pos->beats_per_bar = 4.0f;
+    pos->beat_type = 4.0f;
+    pos->ticks_per_beat = kTicks;
+    pos->beats_per_minute = bpm;
+    pos->bar = static_cast<int32_t>(beatIndex / 4 + 1);
+    pos->beat = static_cast<int32_t>(beatIndex % 4 + 1);
+    // A tick is never the whole beat, whatever the rounding.
+    pos->tick = static_cast<int32_t>(std::min(kTicks - 1.0, std::floor((beats - whole) * kTicks)));
+    pos->bar_start_tick = static_cast<double>(beatIndex / 4) * 4.0 * kTicks;
 }
 
 int JackLiveOutput::ProcessCallback(jack_nframes_t frames, void* self) {
@@ -117,6 +144,7 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
             out[done + i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
         done += n;
     }
+    Tempo_.store(Synth_.Synth().Control(ControlId::Tempo), std::memory_order_relaxed);
     Periods_.fetch_add(1, std::memory_order_relaxed);
     const float rate = static_cast<float>(jack_get_sample_rate(Client_));
     const float budget = 1e6f * static_cast<float>(frames) / (rate > 0 ? rate : 44100.0f);

@@ -36,12 +36,18 @@ public:
     // Periods the server reported late (xruns), and periods rendered.
     uint64_t Xruns() const { return Xruns_.load(std::memory_order_relaxed); }
     uint64_t Periods() const { return Periods_.load(std::memory_order_relaxed); }
+    // Becomes the JACK transport's timebase master (false when another master holds it):
+    // bar, beat and tick from the synth's tempo, four beats to the bar.
+    bool BecomeTimebaseMaster();
+
     // The share of the last period's time the callback took (0..1), for the DSP meter.
     float Load() const { return Load_.load(std::memory_order_relaxed); }
 
 private:
     static int ProcessCallback(jack_nframes_t frames, void* self);
     static int XrunCallback(void* self);
+    static void TimebaseCallback(jack_transport_state_t state, jack_nframes_t frames,
+                                 jack_position_t* pos, int newPos, void* self);
     int Process(jack_nframes_t frames);
 
     LiveSynth& Synth_;
@@ -54,6 +60,7 @@ private:
     std::atomic<uint64_t> Xruns_{0};
     std::atomic<uint64_t> Periods_{0};
     std::atomic<float> Load_{0.0f};
+    std::atomic<int32_t> Tempo_{140}; // the synth's tempo, for the timebase callback
 };
 
 } // namespace zelvox

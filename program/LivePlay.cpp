@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "program/JackLiveOutput.h"
@@ -52,6 +53,8 @@ LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t ma
     try {
         JackLiveOutput out(Live, clientName);
         r.Period = out.Period();
+        if (sync.TimebaseMaster && !out.BecomeTimebaseMaster())
+            throw std::runtime_error("Another program is the JACK transport's timebase master");
         bool ended = false;
         while (!ended && !(stop && stop())) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

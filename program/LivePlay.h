@@ -28,6 +28,7 @@ struct LiveSync {
     bool FollowTransport = false; // start, stop and jump with the JACK transport
     bool FollowClock = false;     // play on the MIDI clock that comes in
     bool SendClock = false;       // send MIDI clock from the transport
+    bool TimebaseMaster = false;  // give the JACK transport bar, beat and tick
 };
 
 class LivePlayer : public ProgramCore {

@@ -354,3 +354,59 @@ TEST(JackLive, FollowsMidiClockAndSendsIt) {
             break;
         }
 }
+
+namespace {
+
+// Checks the transport's bar, beat and tick in every period it runs.
+struct BbtWatcher {
+    jack_client_t* Client = nullptr;
+    std::atomic<int> Checked{0}, Bad{0}, Bpm{0};
+    BbtWatcher() {
+        Client = jack_client_open("zelvox-bbt-watcher", JackNoStartServer, nullptr);
+        if (!Client) return;
+        jack_set_process_callback(Client, &BbtWatcher::Process, this);
+        jack_activate(Client);
+    }
+    ~BbtWatcher() {
+        if (Client) jack_client_close(Client);
+    }
+    static int Process(jack_nframes_t, void* self) {
+        auto* w = static_cast<BbtWatcher*>(self);
+        jack_position_t pos;
+        if (jack_transport_query(w->Client, &pos) != JackTransportRolling) return 0;
+        ++w->Checked;
+        const bool ok = (pos.valid & JackPositionBBT) && pos.bar >= 1 && pos.beat >= 1 &&
+                        pos.beat <= int32_t(pos.beats_per_bar) && pos.tick >= 0 &&
+                        pos.tick < int32_t(pos.ticks_per_beat);
+        if (!ok) ++w->Bad;
+        w->Bpm = int(pos.beats_per_minute);
+        return 0;
+    }
+};
+
+} // namespace
+
+// As the transport's timebase master, every period has bar >= 1, 1 <= beat <= 4 and
+// 0 <= tick < ticks per beat, at the synth's tempo, also after jumps.
+TEST(JackLive, AsTimebaseMasterItReportsBarBeatAndTick) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    LiveSynth live;
+    PatternSynth editor;
+    editor.SetControl(ControlId::Tempo, 133);
+    live.Publish(editor, 0);
+    JackLiveOutput out(live, "zelvox-live");
+    ASSERT_TRUE(out.BecomeTimebaseMaster());
+    BbtWatcher watcher;
+    ASSERT_NE(watcher.Client, nullptr);
+    jack_transport_locate(watcher.Client, 0);
+    jack_transport_start(watcher.Client);
+    for (jack_nframes_t at : {0u, 44099u, 1000000u, 26460000u, 123456789u}) {
+        jack_transport_locate(watcher.Client, at);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    jack_transport_stop(watcher.Client);
+    jack_release_timebase(watcher.Client);
+    EXPECT_GT(watcher.Checked.load(), 30);
+    EXPECT_EQ(watcher.Bad.load(), 0);
+    EXPECT_EQ(watcher.Bpm.load(), 133);
+}
