@@ -70,7 +70,15 @@ Program::Program(ProgramOptions options) {
     connect(Splash_.get(), &SplashWindow::closed, this, &Program::finished);
 
     MainWindow& w = *Main_;
-    w.DspLoad = [this] { return Rig_->Meter.Usage(); };
+    w.DspLoad = [this] { return Live_ ? Live_->Usage() : Rig_->Meter.Usage(); };
+    // The low-latency output, when chosen: now, and whenever the audio setup chooses it.
+    Rig_->AudioSetup.OnOutputChosen = [this](const AudioBackendChoice& c) { UseOutput(c); };
+    UseOutput(ReadAudioBackendChoice(*Settings_));
+    auto* pump = new QTimer(this);
+    connect(pump, &QTimer::timeout, this, [this] {
+        if (Live_) Live_->Pump();
+    });
+    pump->start(5);
     w.OnLoadPattern = [this] { Loadpattern1Click(); };
     w.OnSavePattern = [this] { Savepattern1Click(); };
     w.OnRecordToWav = [this] { Recordtowav1Click(); };
@@ -116,6 +124,7 @@ Program::Program(ProgramOptions options) {
 }
 
 Program::~Program() {
+    Live_.reset(); // the JACK client closes before the models it plays go
     // Windows first (their views refer to the models), then the audio chain, which stops
     // and closes the device and so finalises a recording still open.
     Help_.reset();
@@ -145,7 +154,30 @@ void Program::Savepattern1Click() {
     SavePattern(record, name->toStdString());
 }
 
+void Program::UseOutput(const AudioBackendChoice& choice) {
+    const bool live = choice.Api == "jack-live";
+    if (live == (Live_ != nullptr)) return;
+    Form.Button2Click(); // what plays stops, as when the device changes
+    if (!live) {
+        Live_.reset();
+        Form.SetTransportDevice(Rig_.get());
+        return;
+    }
+    try {
+        Live_ = std::make_unique<LiveRig>(Form, *Settings_);
+    } catch (const std::exception& e) {
+        Form.SetTransportDevice(Rig_.get());
+        ShowError(QString::fromStdString(std::string("The low-latency JACK output could not start: ") +
+                                         e.what()));
+    }
+}
+
 void Program::Recordtowav1Click() {
+    if (Live_) {
+        ShowError("Record to wav works with the other sound outputs for now: choose one in "
+                  "Setup > Audio");
+        return;
+    }
     const std::optional<QString> name = ChooseFile(Main_.get(), RecordWavDialog());
     if (!name) return;
     RecordToWav(Form, Rig_->Recorder, name->toStdString());

@@ -21,6 +21,7 @@
 #include "midi/MidiInService.h"
 #include "ui/MidiSetup.h"
 #include "program/AudioRig.h"
+#include "program/LiveRig.h"
 #include "program/ProgramCore.h"
 
 namespace zelvox::app {
@@ -72,6 +73,9 @@ private:
     QtMainThreadQueue Queue_;
     std::unique_ptr<WaveOutSystem> AudioSystem_;
     std::unique_ptr<AudioRig> Rig_;
+    // The low-latency JACK output, when the settings choose it ("JACK (low latency)").
+    std::unique_ptr<LiveRig> Live_;
+    void UseOutput(const AudioBackendChoice& choice);
     std::unique_ptr<MidiInService> MidiService_;
     std::unique_ptr<TForm4> Midi_;
 

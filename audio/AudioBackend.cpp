@@ -234,6 +234,12 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
         describe("virtual");
         return CreateVirtualWaveOutSystem();
     }
+    if (api == "jack-live") {
+        // The sound goes out through the low-latency JACK client the program opens beside
+        // the chain; the chain's own output end stays silent.
+        describe("JACK (low latency)");
+        return CreateVirtualWaveOutSystem();
+    }
     struct Candidate {
         const char* Key;
         RtAudio::Api Api;
@@ -288,7 +294,10 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
 
 std::vector<std::string> PresentAudioApis() {
     std::vector<std::string> apis;
-    if (ApiCompiled(RtAudio::UNIX_JACK) && JackServerRunning()) apis.push_back("jack");
+    if (ApiCompiled(RtAudio::UNIX_JACK) && JackServerRunning()) {
+        apis.push_back("jack");
+        apis.push_back("jack-live");
+    }
     if (ApiCompiled(RtAudio::LINUX_PULSE) && PulseServerAvailable()) apis.push_back("pulse");
     if (ApiCompiled(RtAudio::LINUX_ALSA) && !OutputDevices(RtAudio::LINUX_ALSA, "").empty())
         apis.push_back("alsa");
@@ -317,6 +326,7 @@ std::string AudioApiTitle(const std::string& api) {
     if (key == "pulse") return "PulseAudio";
     if (key == "alsa") return "ALSA";
     if (key == "virtual") return "Virtual (no sound)";
+    if (key == "jack-live") return "JACK (low latency)";
     if (key == "none") return "None";
     return api;
 }

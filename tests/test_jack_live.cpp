@@ -234,8 +234,10 @@ struct ClockRig {
     std::atomic<double> Bpm{0.0};
     std::atomic<uint64_t> StartAt{0}; // 0: not sending
     uint64_t NextPulse = 0;
-    std::vector<uint64_t> Sent;     // pulse times (the callback's own; read after it stops)
+    // Pulse times sent and messages received; the callback publishes how many are filled.
+    std::vector<uint64_t> Sent;
     std::vector<std::pair<uint64_t, uint8_t>> Received;
+    std::atomic<size_t> SentCount{0}, ReceivedCount{0};
 
     ClockRig() {
         static int made = 0;
@@ -270,7 +272,10 @@ struct ClockRig {
                 if (at >= t0) {
                     const uint8_t p = 0xF8;
                     jack_midi_event_write(out, jack_nframes_t(at - t0), &p, 1);
-                    if (r->Sent.size() < r->Sent.capacity()) r->Sent.push_back(at);
+                    if (r->Sent.size() < r->Sent.capacity()) {
+                        r->Sent.push_back(at);
+                        r->SentCount.store(r->Sent.size(), std::memory_order_release);
+                    }
                 }
                 ++r->NextPulse;
             }
@@ -279,8 +284,10 @@ struct ClockRig {
         for (uint32_t i = 0; i < jack_midi_get_event_count(in); ++i) {
             jack_midi_event_t ev;
             if (jack_midi_event_get(&ev, in, i) == 0 && ev.size >= 1 &&
-                r->Received.size() < r->Received.capacity())
+                r->Received.size() < r->Received.capacity()) {
                 r->Received.emplace_back(t0 + ev.time, ev.buffer[0]);
+                r->ReceivedCount.store(r->Received.size(), std::memory_order_release);
+            }
         }
         return 0;
     }
@@ -307,7 +314,8 @@ TEST(JackLive, FollowsMidiClockAndSendsIt) {
     const std::vector<LiveEvent> in = Collect(live, 1500);
     rig.StartAt = 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const std::vector<uint64_t> pulses = rig.Sent;
+    const std::vector<uint64_t> pulses(rig.Sent.begin(),
+                                       rig.Sent.begin() + long(rig.SentCount.load(std::memory_order_acquire)));
     int steps = 0;
     int64_t worst = 0;
     for (const LiveEvent& e : in) {
@@ -333,7 +341,9 @@ TEST(JackLive, FollowsMidiClockAndSendsIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     uint64_t started = 0;
     std::vector<uint64_t> sent;
-    for (const auto& [t, b] : listener.Received) {
+    const size_t received = listener.ReceivedCount.load(std::memory_order_acquire);
+    for (size_t i = 0; i < received; ++i) {
+        const auto [t, b] = listener.Received[i];
         if (b == 0xFA) started = t;
         if (b == 0xF8 && started != 0) sent.push_back(t);
     }

@@ -92,7 +92,8 @@ void TAudioSetupForm::Button1Click() {
     const AudioBackendChoice choice = Chosen();
     Device_.Stop();
     Device_.Close();
-    if (!SameOutput(choice, InUse_) && Probe_.Create) {
+    const bool changed = !SameOutput(choice, InUse_) && Probe_.Create;
+    if (changed) {
         Device_.SetSystem(Probe_.Create(choice));
         InUse_ = choice;
     }
@@ -102,6 +103,7 @@ void TAudioSetupForm::Button1Click() {
     Settings_.WriteInteger("Audio", "Buffers", TrackBar1.Value());
     if (!SameOutput(ReadAudioBackendChoice(Settings_), InUse_))
         WriteAudioBackendChoice(Settings_, InUse_);
+    if (changed && OnOutputChosen) OnOutputChosen(InUse_);
     if (OnHide) OnHide();
 }
 

@@ -67,6 +67,9 @@ public:
 
     // Raised when the dialog closes itself (the window hides).
     std::function<void()> OnHide;
+    // After OK chose another sound output: the program may open an output of its own for
+    // it (the low-latency JACK output).
+    std::function<void(const AudioBackendChoice&)> OnOutputChosen;
 
 private:
     TMMWaveOut& Device_;

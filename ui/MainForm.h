@@ -43,6 +43,12 @@ public:
     // ---- Devices (not owned; each may stay null: the transport then only moves the
     // sequencer, and the Delay/Depth knobs only hold their values) ----
     void SetTransportDevice(TransportDevice* device) { Device_ = device; }
+    // What an output that plays the synth elsewhere (the low-latency JACK output) reports:
+    // step `step` of pattern `pattern` began. The window shows it as when its own render
+    // loop moves on: the step LEDs, and the pattern when the queued one took over.
+    void ShowPlayedStep(int32_t step, int32_t pattern);
+    // That output's song ended: the transport stops as at the end of a song.
+    void ShowPlayStopped() { SongEnded(); }
     void SetRecordingSink(RecordingSink* sink) { Sink_ = sink; }
     void SetReverb(TMMReverb* reverb) { Reverb_ = reverb; } // the echo behind Delay/Depth
     // The head of the audio chain (MMWaveout1): its OnBufferLoad becomes the render loop, and

@@ -31,6 +31,18 @@ void MainForm::StepAdvanced(int32_t from, int32_t to) {
     PaintLedUnlessMaroon(to, Colours::Red);
 }
 
+void MainForm::ShowPlayedStep(int32_t step, int32_t pattern) {
+    EngineState& e = Synth.Eng.S;
+    const int32_t from = e.CurStep;
+    if (pattern >= 1 && pattern <= 16 && pattern != Synth.Seq.PlayPattern) {
+        Synth.Seq.PlayPattern = pattern;
+        PatternChanged();
+    }
+    e.PrevStep = from;
+    e.CurStep = step;
+    StepAdvanced(from, step);
+}
+
 void MainForm::Button1Click() {
     if (!Synth.Seq.Start()) {
         Button2Click(); // the song has nothing to play

@@ -1,0 +1,83 @@
+#include "program/LiveRig.h"
+
+#include "ui/MidiLearn.h"
+
+namespace zelvox {
+
+LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::string& clientName)
+    : Form_(form) {
+    CcTable table{};
+    for (int n = 0; n < kCCSlots; ++n)
+        table[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
+    Live.SetControllers(table);
+    MidiLearn learned(settings);
+    learned.Load();
+    Live.SetLearned(learned.Lookup());
+    const int32_t channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
+    Live.Post({LiveCommand::Kind::MidiChannel, channel == 0 ? -1 : channel});
+    PublishIfEdited(true);
+    Out_ = std::make_unique<JackLiveOutput>(Live, clientName);
+    Form_.SetTransportDevice(this);
+}
+
+LiveRig::~LiveRig() {
+    Form_.SetTransportDevice(nullptr);
+}
+
+void LiveRig::PublishIfEdited(bool always) {
+    std::vector<uint8_t> now = Form_.Synth.SaveState();
+    if (!always && now == Published_ && PublishedSelected_ == Form_.Synth.SelectedNoteMode &&
+        PublishedEditStep_ == Form_.Synth.EditStep)
+        return;
+    Live.Publish(Form_.Synth, Seen_);
+    Published_ = std::move(now);
+    PublishedSelected_ = Form_.Synth.SelectedNoteMode;
+    PublishedEditStep_ = Form_.Synth.EditStep;
+}
+
+void LiveRig::Start() {
+    // The window's Loop/Play: what it shows now is what plays, from step 1.
+    PublishIfEdited(true);
+    PostedSong_ = Form_.Synth.Seq.SongMode();
+    Live.Post({LiveCommand::Kind::SongMode, PostedSong_ ? 1 : 0});
+    PostedQueued_ = Form_.Synth.Seq.PlayPattern;
+    Live.Post({LiveCommand::Kind::ChoosePattern, PostedQueued_});
+    Live.Post({LiveCommand::Kind::Start, 0});
+}
+
+void LiveRig::Stop() {
+    Live.Post({LiveCommand::Kind::Stop, 0});
+}
+
+void LiveRig::Pump() {
+    LiveEvent e;
+    while (Live.Poll(e)) {
+        switch (e.What) {
+        case LiveEvent::Kind::StepBegan:
+            if (Form_.Synth.Seq.Playing()) Form_.ShowPlayedStep(e.A, e.B);
+            break;
+        case LiveEvent::Kind::Stopped:
+            if (Form_.Synth.Seq.Playing()) Form_.ShowPlayStopped();
+            break;
+        case LiveEvent::Kind::ControlTurned:
+            // The window's knob follows what MIDI did.
+            if (ValueControl* c = Form_.ControlFor(static_cast<ControlId>(e.A))) c->SetValue(e.B);
+            Seen_ = e.Seq;
+            break;
+        }
+    }
+    // A pattern chosen while playing waits for the pattern end, there as here.
+    const int32_t queued = Form_.Synth.Seq.Playing() ? Form_.Synth.Seq.QueuedPattern
+                                                     : Form_.Synth.Seq.PlayPattern;
+    if (queued != PostedQueued_ && queued >= 1) {
+        PostedQueued_ = queued;
+        Live.Post({LiveCommand::Kind::ChoosePattern, queued});
+    }
+    if (Form_.Synth.Seq.SongMode() != PostedSong_) {
+        PostedSong_ = Form_.Synth.Seq.SongMode();
+        Live.Post({LiveCommand::Kind::SongMode, PostedSong_ ? 1 : 0});
+    }
+    PublishIfEdited(false);
+}
+
+} // namespace zelvox

@@ -1,0 +1,54 @@
+#pragma once
+// The window on the low-latency JACK output: the synth plays in the JACK process callback
+// (LiveSynth, JackLiveOutput), the window's model stays the editor. It is the window's
+// transport device; Pump, called every few milliseconds on the main thread, hands the
+// window's edits over and shows what the player reports (steps, pattern changes, the song's
+// end, knobs that MIDI turned).
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/Settings.h"
+#include "program/JackLiveOutput.h"
+#include "synth/LiveSynth.h"
+#include "ui/MainForm.h"
+#include "ui/OutputDevice.h"
+
+namespace zelvox {
+
+class LiveRig final : public TransportDevice {
+public:
+    // Opens the JACK client (runtime_error with the reason when there is no server) and
+    // becomes the form's transport device. MIDI controllers come through the client's
+    // midi_in port, by the settings' controller table and learned controllers.
+    LiveRig(MainForm& form, const TSettingsFile& settings, const std::string& clientName = "zelvox");
+    ~LiveRig() override;
+    LiveRig(const LiveRig&) = delete;
+    LiveRig& operator=(const LiveRig&) = delete;
+
+    void Start() override;
+    void Stop() override;
+
+    // The main thread's share: edits out, news in.
+    void Pump();
+    // The callback's load as the DSP meter shows it (percent).
+    int Usage() const { return static_cast<int>(Out_->Load() * 100.0f + 0.5f); }
+
+    LiveSynth Live;
+    JackLiveOutput& Output() { return *Out_; }
+
+private:
+    void PublishIfEdited(bool always);
+
+    MainForm& Form_;
+    std::unique_ptr<JackLiveOutput> Out_;
+    std::vector<uint8_t> Published_;
+    bool PublishedSelected_ = false;
+    int32_t PublishedEditStep_ = 0;
+    int32_t PostedQueued_ = 0;
+    bool PostedSong_ = false;
+    uint32_t Seen_ = 0;
+};
+
+} // namespace zelvox

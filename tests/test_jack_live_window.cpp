@@ -1,0 +1,102 @@
+// The window's model on the low-latency JACK output: Loop plays on the JACK thread and the
+// step LEDs follow what it reports; an edit while playing is handed over; a controller on the
+// client's MIDI input turns the window's knob; the song's end stops the window.
+#include <gtest/gtest.h>
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "audio/AudioBackend.h"
+#include "program/LiveRig.h"
+#include "program/ProgramCore.h"
+#include "support/TempFiles.h"
+
+using namespace zelvox;
+using namespace zelvox::test;
+
+namespace {
+
+struct LiveWindow : ProgramCore {
+    explicit LiveWindow(const TSettingsFile& settings) {
+        StartUp();
+        Rig = std::make_unique<LiveRig>(Form, settings, "zelvox-window");
+    }
+    ~LiveWindow() { Rig.reset(); }
+    // The main thread's timer, for `ms` milliseconds.
+    void Run(int ms) {
+        for (int t = 0; t < ms; t += 5) {
+            Rig->Pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    int RedLeds() {
+        int n = 0;
+        for (int s = 1; s <= 16; ++s) n += Form.MMLED(s).Color() == Colours::Red;
+        return n;
+    }
+    std::unique_ptr<LiveRig> Rig;
+};
+
+// Sends one Control Change when armed.
+struct Sender {
+    jack_client_t* Client = jack_client_open("zelvox-window-cc", JackNoStartServer, nullptr);
+    jack_port_t* Port = nullptr;
+    std::atomic<int> Armed{0};
+    Sender() {
+        Port = jack_port_register(Client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(Client, &Sender::Process, this);
+        jack_activate(Client);
+    }
+    ~Sender() { jack_client_close(Client); }
+    static int Process(jack_nframes_t n, void* self) {
+        auto* s = static_cast<Sender*>(self);
+        void* buf = jack_port_get_buffer(s->Port, n);
+        jack_midi_clear_buffer(buf);
+        const uint8_t msg[3] = {0xB0, 74, 100};
+        if (s->Armed.exchange(0) == 1) jack_midi_event_write(buf, 0, msg, 3);
+        return 0;
+    }
+};
+
+} // namespace
+
+TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    TempDir dir;
+    const std::string ini = (dir.path / "ZLVX3.INI").string();
+    std::ofstream(ini) << "[MIDI]\n2=74\n"; // Cut-off on controller 74
+    for (int n : {0, 1, 3, 4, 5, 6, 10, 11, 12, 20, 21, 22, 23})
+        std::ofstream(ini, std::ios::app) << n << "=-1\n";
+    const TSettingsFile settings(ini);
+    LiveWindow w(settings);
+    w.Form.Button1Click(); // Loop
+    w.Run(400);
+    EXPECT_TRUE(w.Form.Synth.Seq.Playing());
+    EXPECT_EQ(w.RedLeds(), 1) << "one step shown playing";
+    EXPECT_GT(w.Form.Synth.Eng.S.CurStep, 2) << "the LEDs moved on with the JACK thread";
+
+    // A controller on the client's MIDI input turns the window's knob.
+    Sender sender;
+    ASSERT_EQ(jack_connect(sender.Client, jack_port_name(sender.Port),
+                           w.Rig->Output().MidiInPort().c_str()), 0);
+    sender.Armed = 1;
+    w.Run(200);
+    EXPECT_EQ(w.Form.ControlFor(ControlId::BassCutoff)->Value(), 100);
+
+    // Stop, then a song of one short pass: it ends by itself and the window stops.
+    w.Form.Button2Click();
+    w.Run(100);
+    w.Form.Synth.Seq.Phrases[1] = {1, 1};
+    w.Form.ControlFor(ControlId::Steps)->SetValue(2);
+    w.Form.Arranger1Click();
+    w.Form.Button1Click(); // Play
+    w.Run(600);
+    EXPECT_FALSE(w.Form.Synth.Seq.Playing()) << "the song's end did not stop the window";
+    EXPECT_EQ(w.Rig->Output().Xruns(), 0u);
+}
