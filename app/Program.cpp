@@ -174,8 +174,12 @@ void Program::UseOutput(const AudioBackendChoice& choice) {
 
 void Program::Recordtowav1Click() {
     if (Live_) {
-        ShowError("Record to wav works with the other sound outputs for now: choose one in "
-                  "Setup > Audio");
+        // The low-latency output records through a disk thread of its own.
+        const std::optional<QString> name = ChooseFile(Main_.get(), RecordWavDialog());
+        if (!name) return;
+        Form.RecordingArmed = true;
+        Form.Button1.SetCaption("Record");
+        Live_->ArmRecording(name->toStdString());
         return;
     }
     const std::optional<QString> name = ChooseFile(Main_.get(), RecordWavDialog());

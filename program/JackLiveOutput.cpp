@@ -51,6 +51,16 @@ uint32_t JackLiveOutput::Period() const {
     return jack_get_buffer_size(Client_);
 }
 
+void JackLiveOutput::SetRecording(bool on) {
+    Recording_.store(on, std::memory_order_release);
+}
+
+size_t JackLiveOutput::TakeRecorded(int16_t* out, size_t max) {
+    size_t n = 0;
+    while (n < max && Recorded_.Pop(out[n])) ++n;
+    return n;
+}
+
 bool JackLiveOutput::BecomeTimebaseMaster() {
     return jack_set_timebase_callback(Client_, 1, &TimebaseCallback, this) == 0;
 }
@@ -142,6 +152,14 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
         // The scale of the program's other JACK output.
         for (uint32_t i = 0; i < n; ++i)
             out[done + i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
+        if (Recording_.load(std::memory_order_acquire)) {
+            RecordStarted_ = RecordStarted_ || Synth_.Synth().Playing();
+            if (RecordStarted_)
+                for (uint32_t i = 0; i < n; ++i)
+                    if (!Recorded_.Push(Scratch_[i])) Lost_.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            RecordStarted_ = false;
+        }
         done += n;
     }
     Tempo_.store(Synth_.Synth().Control(ControlId::Tempo), std::memory_order_relaxed);

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/SpscRing.h"
 #include "synth/LiveSynth.h"
 
 namespace zelvox {
@@ -40,6 +41,14 @@ public:
     // bar, beat and tick from the synth's tempo, four beats to the bar.
     bool BecomeTimebaseMaster();
 
+    // Recording: while on, the callback copies what it plays, from the first period in
+    // which the synth plays, into a queue a disk thread empties (TakeRecorded).
+    void SetRecording(bool on);
+    // Up to `max` recorded samples into `out`; how many.
+    size_t TakeRecorded(int16_t* out, size_t max);
+    // Samples the queue had no room for (the disk fell behind).
+    uint64_t RecordingLost() const { return Lost_.load(std::memory_order_relaxed); }
+
     // The share of the last period's time the callback took (0..1), for the DSP meter.
     float Load() const { return Load_.load(std::memory_order_relaxed); }
 
@@ -61,6 +70,10 @@ private:
     std::atomic<uint64_t> Periods_{0};
     std::atomic<float> Load_{0.0f};
     std::atomic<int32_t> Tempo_{140}; // the synth's tempo, for the timebase callback
+    std::atomic<bool> Recording_{false};
+    bool RecordStarted_ = false; // callback only: the synth has played since recording began
+    std::atomic<uint64_t> Lost_{0};
+    SpscRing<int16_t, (1u << 21)> Recorded_; // 47 s of sound
 };
 
 } // namespace zelvox

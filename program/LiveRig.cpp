@@ -1,6 +1,9 @@
 #include "program/LiveRig.h"
 
+#include "audio/MMFormat.h"
 #include "ui/MidiLearn.h"
+
+#include <chrono>
 
 namespace zelvox {
 
@@ -21,7 +24,50 @@ LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::strin
 }
 
 LiveRig::~LiveRig() {
+    EndRecording();
     Form_.SetTransportDevice(nullptr);
+    Form_.SetRecordingSink(nullptr);
+}
+
+void LiveRig::ArmRecording(const std::string& fileName) {
+    EndRecording();
+    const auto format = PcmWaveFormat(16, 1, kSampleRate);
+    Wave_.CreateWaveFile(fileName, &format);
+    Armed_ = true;
+    Form_.SetRecordingSink(this);
+    Writing_ = true;
+    Out_->SetRecording(true);
+    Writer_ = std::thread([this] { WriteRecording(); });
+}
+
+void LiveRig::EndRecording() {
+    if (!Writer_.joinable()) return;
+    Out_->SetRecording(false);
+    Writing_ = false;
+    Writer_.join();
+    Wave_.CloseWaveFile();
+    Armed_ = false;
+}
+
+// The disk thread: empties the queue into the file until recording ends, then the rest.
+void LiveRig::WriteRecording() {
+    std::vector<int16_t> samples(8192);
+    std::vector<uint8_t> bytes(samples.size() * 2);
+    for (;;) {
+        const bool more = Writing_.load();
+        const size_t n = Out_->TakeRecorded(samples.data(), samples.size());
+        for (size_t i = 0; i < n; ++i) {
+            bytes[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) & 0xFF);
+            bytes[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) >> 8);
+        }
+        if (n > 0 && Wave_.WriteData(bytes.data(), int32_t(2 * n)) != int32_t(2 * n) &&
+            WriteProblem_.empty())
+            WriteProblem_ = "the disk refused the recording";
+        if (n == 0) {
+            if (!more) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
 }
 
 void LiveRig::PublishIfEdited(bool always) {

@@ -5,10 +5,13 @@
 // window's edits over and shows what the player reports (steps, pattern changes, the song's
 // end, knobs that MIDI turned).
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "audio/MMWave.h"
 #include "audio/Settings.h"
 #include "program/JackLiveOutput.h"
 #include "synth/LiveSynth.h"
@@ -17,7 +20,7 @@
 
 namespace zelvox {
 
-class LiveRig final : public TransportDevice {
+class LiveRig final : public TransportDevice, public RecordingSink {
 public:
     // Opens the JACK client (runtime_error with the reason when there is no server) and
     // becomes the form's transport device. MIDI controllers come through the client's
@@ -30,6 +33,13 @@ public:
     void Start() override;
     void Stop() override;
 
+    // "Record to wav" on this output: the file is made now (replacing one of that name; a
+    // failure throws with the file and the reason) and takes what plays from the next
+    // Loop/Play until Stop. A disk thread writes it; the JACK thread only queues samples.
+    void ArmRecording(const std::string& fileName);
+    void EndRecording() override;
+    bool Recording() const { return Writer_.joinable(); }
+
     // The main thread's share: edits out, news in.
     void Pump();
     // The callback's load as the DSP meter shows it (percent).
@@ -40,6 +50,7 @@ public:
 
 private:
     void PublishIfEdited(bool always);
+    void WriteRecording();
 
     MainForm& Form_;
     std::unique_ptr<JackLiveOutput> Out_;
@@ -49,6 +60,11 @@ private:
     int32_t PostedQueued_ = 0;
     bool PostedSong_ = false;
     uint32_t Seen_ = 0;
+    TMMWave Wave_;
+    bool Armed_ = false;
+    std::atomic<bool> Writing_{false};
+    std::thread Writer_;
+    std::string WriteProblem_;
 };
 
 } // namespace zelvox

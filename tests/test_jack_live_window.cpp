@@ -15,6 +15,7 @@
 #include "audio/AudioBackend.h"
 #include "program/LiveRig.h"
 #include "program/ProgramCore.h"
+#include "synth/PatternSynth.h"
 #include "support/TempFiles.h"
 
 using namespace zelvox;
@@ -75,11 +76,33 @@ TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
         std::ofstream(ini, std::ios::app) << n << "=-1\n";
     const TSettingsFile settings(ini);
     LiveWindow w(settings);
+    // Record to wav, then Loop: the file holds what played from its first sample, as the
+    // synth renders it.
+    const std::string wav = (dir.path / "take.wav").string();
+    w.Form.RecordingArmed = true;
+    w.Rig->ArmRecording(wav);
     w.Form.Button1Click(); // Loop
     w.Run(400);
     EXPECT_TRUE(w.Form.Synth.Seq.Playing());
     EXPECT_EQ(w.RedLeds(), 1) << "one step shown playing";
     EXPECT_GT(w.Form.Synth.Eng.S.CurStep, 2) << "the LEDs moved on with the JACK thread";
+
+    w.Form.Button2Click(); // Stop ends the recording
+    EXPECT_FALSE(w.Rig->Recording());
+    const std::vector<int16_t> took = WavSamples(wav);
+    ASSERT_GT(took.size(), 44100u / 4) << "less than a quarter second recorded";
+    PatternSynth reference;
+    ASSERT_TRUE(reference.LoadState(w.Form.Synth.SaveState().data(), kPatternFileSize));
+    reference.Activate();
+    reference.Start();
+    std::vector<int16_t> want(took.size());
+    reference.Render(want.data(), uint32_t(want.size()));
+    size_t same = 0;
+    while (same < took.size() && took[same] == want[same]) ++same;
+    EXPECT_EQ(same, took.size()) << "the recording parts from the render at sample " << same;
+    EXPECT_EQ(w.Rig->Output().RecordingLost(), 0u);
+    w.Form.Button1Click(); // Loop again
+    w.Run(100);
 
     // A controller on the client's MIDI input turns the window's knob.
     Sender sender;
