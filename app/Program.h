@@ -55,6 +55,8 @@ public:
 
     TSettingsFile& Settings() { return *Settings_; }
     AudioRig& Audio() const { return *Rig_; }
+    // The low-latency JACK output when it is the one playing; null otherwise.
+    LiveRig* LowLatency() const { return Live_.get(); }
     // The MIDI setup; null when it could not be built (the program then runs without MIDI).
     TForm4* Midi() const { return Midi_.get(); }
 

@@ -102,6 +102,9 @@ void LiveRig::Pump() {
         case LiveEvent::Kind::StepBegan:
             if (Form_.Synth.Seq.Playing()) Form_.ShowPlayedStep(e.A, e.B);
             break;
+        case LiveEvent::Kind::PhraseBegan:
+            if (Form_.Synth.Seq.Playing() && e.A >= 1 && e.A <= 16) Form_.ShowPlayedPhrase(e.A);
+            break;
         case LiveEvent::Kind::Stopped:
             if (Form_.Synth.Seq.Playing()) Form_.ShowPlayStopped();
             break;

@@ -182,6 +182,11 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
         Emit(Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0));
     }
     const bool playing = Synth_.Playing();
+    if (playing && Synth_.Seq.SongMode() && Synth_.Seq.PhraseIndex != ShownPhrase_) {
+        ShownPhrase_ = Synth_.Seq.PhraseIndex;
+        Emit(Event(LiveEvent::Kind::PhraseBegan, 0, ShownPhrase_, 0, 0));
+    }
+    if (!playing) ShownPhrase_ = 0;
     // The song's end (or the host's transport) stopping the synth inside the period.
     SendTransport(playingAtStart, playing, frames > 0 ? frames - 1 : 0);
     Send_.Period(frames);

@@ -47,6 +47,7 @@ struct LiveEvent {
         StepBegan,      // Frame into the period; A the step, B the pattern
         ControlTurned,  // A the ControlId, B its new value (MIDI turned it)
         Stopped,        // the song ended or nothing was there to play
+        PhraseBegan,    // A the song's phrase (1..16) now playing
     };
     Kind What = Kind::Stopped;
     uint32_t Frame = 0;
@@ -136,6 +137,7 @@ private:
     int32_t Channel_ = -1;
     bool FollowHost_ = false;
     bool WasPlaying_ = false;
+    int32_t ShownPhrase_ = 0; // the phrase last reported
     uint32_t PeriodFrame_ = 0;
     uint64_t PeriodTime_ = 0;
     int64_t PeriodHostFrame_ = -1;

@@ -227,6 +227,12 @@ TEST(JackMidiEndToEnd, FloodWhileTheMainThreadIsBusyKeepsTheFirst1024) {
     ASSERT_TRUE(sender.WaitSent(std::chrono::milliseconds(60000)));
     for (int i = 0; i < 500 && prog.Dialog->MidiInput1->PendingCount() < 1024; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the receiver's periods
+    // The receiver takes the last messages in the same JACK cycle as the sender writes them,
+    // which may end after WaitSent returns: let two more cycles pass before the main thread
+    // frees room in the ring, or a late message would take the room.
+    const size_t sentBy = sender.Periods();
+    for (int i = 0; i < 500 && sender.Periods() < sentBy + 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::printf("flood of %zu messages written in %zu JACK periods\n", flood.size(),
                 sender.Periods() - periods0);
     EXPECT_EQ(prog.Dialog->MidiInput1->PendingCount(), 1024);

@@ -69,11 +69,20 @@ TEST(LiveSynth, StartStepsAndTheSongsEndComeBackWithTheirFrames) {
     live.Post({LiveCommand::Kind::SongMode, 1});
     live.Post({LiveCommand::Kind::Start, 0});
     std::vector<int16_t> out(4096);
-    std::vector<LiveEvent> ev;
+    std::vector<LiveEvent> ev; // steps and the end
+    int phrases = 0;
     for (int p = 0; p < 8; ++p) {
         live.Process(out.data(), 4096, nullptr, 0, nullptr, uint64_t(p) * 4096);
-        for (const LiveEvent& e : Drain(live)) ev.push_back(e);
+        for (const LiveEvent& e : Drain(live)) {
+            if (e.What == LiveEvent::Kind::PhraseBegan) {
+                EXPECT_EQ(e.A, 1);
+                ++phrases;
+            } else {
+                ev.push_back(e);
+            }
+        }
     }
+    EXPECT_EQ(phrases, 1);
     // 140 BPM: steps at 0, 4725, 9451, 14177 (the render loop's own clock); the song's one
     // pass ends when its last step begins, so the synth stops there.
     ASSERT_GE(ev.size(), 4u);

@@ -17,8 +17,15 @@ TAudioSetupForm::TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settin
     : Device_(device), Settings_(settings), Probe_(std::move(probe)) {
     Button1.OnClick = [this] { Button1Click(); };
     Button2.OnClick = [this] { Button2Click(); };
-    TrackBar1.OnChange = [this] { Label4.SetCaption(LatencyText(TrackBar1.Value())); };
+    TrackBar1.OnChange = [this] { ShowLatency(); };
     ComboBox1.OnChange = [this] { ComboBox1Change(); };
+}
+
+// The low-latency JACK output plays a period at a time; the buffers are the others'.
+void TAudioSetupForm::ShowLatency() {
+    const int32_t i = ComboBox1.ItemIndex();
+    const bool live = i >= 0 && size_t(i) < ApiKeys_.size() && ApiKeys_[size_t(i)] == "jack-live";
+    Label4.SetCaption(live ? std::string("one JACK period") : LatencyText(TrackBar1.Value()));
 }
 
 std::string TAudioSetupForm::LatencyText(int32_t buffers) {
@@ -77,6 +84,7 @@ void TAudioSetupForm::ComboBox1Change() {
     }
     ComboBox2.SetItems(std::move(titles));
     ComboBox2.SetItemIndex(chosen);
+    ShowLatency();
 }
 
 AudioBackendChoice TAudioSetupForm::Chosen() const {

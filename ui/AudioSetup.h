@@ -41,6 +41,7 @@ public:
 
     // "400 ms" for 40 buffers of 10 ms.
     static std::string LatencyText(int32_t buffers);
+    void ShowLatency();
 
     // At program start: "Audio"/"Buffers" (default 40) onto the slider, which clamps it to
     // 1..120; the device gets the slider's position as NumBuffers and 882-byte buffers. The

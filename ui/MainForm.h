@@ -47,6 +47,8 @@ public:
     // step `step` of pattern `pattern` began. The window shows it as when its own render
     // loop moves on: the step LEDs, and the pattern when the queued one took over.
     void ShowPlayedStep(int32_t step, int32_t pattern);
+    // That output's song began phrase k (1..16).
+    void ShowPlayedPhrase(int32_t k) { PhraseStarted(k); }
     // That output's song ended: the transport stops as at the end of a song.
     void ShowPlayStopped() { SongEnded(); }
     void SetRecordingSink(RecordingSink* sink) { Sink_ = sink; }
