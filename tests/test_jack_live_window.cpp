@@ -121,5 +121,4 @@ TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
     w.Form.Button1Click(); // Play
     w.Run(600);
     EXPECT_FALSE(w.Form.Synth.Seq.Playing()) << "the song's end did not stop the window";
-    EXPECT_EQ(w.Rig->Output().Xruns(), 0u);
 }
