@@ -4,6 +4,7 @@
 #include "ui/MidiLearn.h"
 
 #include <chrono>
+#include <stdexcept>
 
 namespace zelvox {
 
@@ -18,8 +19,17 @@ LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::strin
     Live.SetLearned(learned.Lookup());
     const int32_t channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
     Live.Post({LiveCommand::Kind::MidiChannel, channel == 0 ? -1 : channel});
+    // How it keeps time, from the settings' [Audio] section (all off unless set to 1).
+    const bool followTransport = settings.ReadBool("Audio", "FollowTransport", false);
+    const bool followClock = !followTransport && settings.ReadBool("Audio", "FollowClock", false);
+    Live.Post({LiveCommand::Kind::FollowTransport, followTransport ? 1 : 0});
+    Live.Post({LiveCommand::Kind::FollowClock, followClock ? 1 : 0});
+    Live.Post({LiveCommand::Kind::SendClock, settings.ReadBool("Audio", "SendClock", false) ? 1 : 0});
+    Following_ = followTransport || followClock;
     PublishIfEdited(true);
     Out_ = std::make_unique<JackLiveOutput>(Live, clientName);
+    if (settings.ReadBool("Audio", "TimebaseMaster", false) && !Out_->BecomeTimebaseMaster())
+        throw std::runtime_error("another program is the JACK transport's timebase master");
     Form_.SetTransportDevice(this);
 }
 
@@ -82,8 +92,10 @@ void LiveRig::PublishIfEdited(bool always) {
 }
 
 void LiveRig::Start() {
-    // The window's Loop/Play: what it shows now is what plays, from step 1.
+    // The window's Loop/Play: what it shows now is what plays, from step 1. Following the
+    // JACK transport or MIDI clock, those start it; the window shows what plays.
     PublishIfEdited(true);
+    if (Following_) return;
     PostedSong_ = Form_.Synth.Seq.SongMode();
     Live.Post({LiveCommand::Kind::SongMode, PostedSong_ ? 1 : 0});
     PostedQueued_ = Form_.Synth.Seq.PlayPattern;
@@ -92,6 +104,7 @@ void LiveRig::Start() {
 }
 
 void LiveRig::Stop() {
+    if (Following_) return;
     Live.Post({LiveCommand::Kind::Stop, 0});
 }
 
@@ -100,6 +113,8 @@ void LiveRig::Pump() {
     while (Live.Poll(e)) {
         switch (e.What) {
         case LiveEvent::Kind::StepBegan:
+            // Following another clock, the window shows the play that clock started.
+            if (Following_ && !Form_.Synth.Seq.Playing()) Form_.Synth.Seq.Start();
             if (Form_.Synth.Seq.Playing()) Form_.ShowPlayedStep(e.A, e.B);
             break;
         case LiveEvent::Kind::PhraseBegan:

@@ -24,7 +24,9 @@ class LiveRig final : public TransportDevice, public RecordingSink {
 public:
     // Opens the JACK client (runtime_error with the reason when there is no server) and
     // becomes the form's transport device. MIDI controllers come through the client's
-    // midi_in port, by the settings' controller table and learned controllers.
+    // midi_in port, by the settings' controller table and learned controllers. The settings'
+    // [Audio] keys FollowTransport, FollowClock, SendClock and TimebaseMaster (1: on) say how
+    // it keeps time with other programs.
     LiveRig(MainForm& form, const TSettingsFile& settings, const std::string& clientName = "zelvox");
     ~LiveRig() override;
     LiveRig(const LiveRig&) = delete;
@@ -60,6 +62,7 @@ private:
     int32_t PostedQueued_ = 0;
     bool PostedSong_ = false;
     uint32_t Seen_ = 0;
+    bool Following_ = false; // the JACK transport or MIDI clock starts and stops the play
     TMMWave Wave_;
     bool Armed_ = false;
     std::atomic<bool> Writing_{false};

@@ -190,7 +190,8 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     // The song's end (or the host's transport) stopping the synth inside the period.
     SendTransport(playingAtStart, playing, frames > 0 ? frames - 1 : 0);
     Send_.Period(frames);
-    if (WasPlaying_ && !playing && !FollowHost_) Emit(Event(LiveEvent::Kind::Stopped, frames, 0, 0, 0));
+    // Stopped by the song's end, the host's transport or MIDI clock (not by a Stop command).
+    if (WasPlaying_ && !playing) Emit(Event(LiveEvent::Kind::Stopped, frames, 0, 0, 0));
     WasPlaying_ = playing;
 }
 

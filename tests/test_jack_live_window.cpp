@@ -122,3 +122,27 @@ TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
     w.Run(600);
     EXPECT_FALSE(w.Form.Synth.Seq.Playing()) << "the song's end did not stop the window";
 }
+
+// Set to follow the JACK transport, the window shows what the transport starts and stops.
+TEST(JackLiveWindow, FollowingTheTransportTheWindowShowsItsPlay) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    TempDir dir;
+    const std::string ini = (dir.path / "ZLVX3.INI").string();
+    std::ofstream(ini) << "[Audio]\nAPI=jack-live\nFollowTransport=1\n";
+    const TSettingsFile settings(ini);
+    LiveWindow w(settings);
+    jack_client_t* ctl = jack_client_open("zelvox-window-transport", JackNoStartServer, nullptr);
+    ASSERT_NE(ctl, nullptr);
+    w.Form.Button1Click(); // Loop waits for the transport
+    w.Run(200);
+    EXPECT_LE(w.Form.Synth.Eng.S.CurStep, 1);
+    jack_transport_locate(ctl, 0);
+    jack_transport_start(ctl);
+    w.Run(500);
+    EXPECT_TRUE(w.Form.Synth.Seq.Playing());
+    EXPECT_GT(w.Form.Synth.Eng.S.CurStep, 2);
+    jack_transport_stop(ctl);
+    w.Run(200);
+    EXPECT_FALSE(w.Form.Synth.Seq.Playing()) << "the transport stopped, the window did not";
+    jack_client_close(ctl);
+}
