@@ -332,6 +332,7 @@ TEST(JackLive, FollowsMidiClockAndSendsIt) {
                 static_cast<long long>(worst));
 
     // Clock out, from the synth's own transport.
+    const uint64_t xrunsBefore = out.Xruns();
     live.Post({LiveCommand::Kind::FollowClock, 0});
     live.Post({LiveCommand::Kind::SendClock, 1});
     live.Post({LiveCommand::Kind::Start, 0});
@@ -354,7 +355,13 @@ TEST(JackLive, FollowsMidiClockAndSendsIt) {
         lo = std::min(lo, double(sent[i] - sent[i - 1]));
         hi = std::max(hi, double(sent[i] - sent[i - 1]));
     }
-    EXPECT_LT((hi - lo) / 44.1, 0.2) << "pulse spacing from " << lo << " to " << hi << " frames";
+    // A period the server skipped (an xrun: the machine, not the clock) leaves a gap; the
+    // spacing is judged when none came.
+    if (out.Xruns() == xrunsBefore)
+        EXPECT_LT((hi - lo) / 44.1, 0.2) << "pulse spacing from " << lo << " to " << hi << " frames";
+    else
+        std::printf("clock out: spacing not judged, %llu xruns meanwhile\n",
+                    static_cast<unsigned long long>(out.Xruns() - xrunsBefore));
     std::printf("clock out: %zu pulses, spacing %.0f to %.0f frames, first pulse %llu frames after "
                 "Start\n", sent.size(), lo, hi, static_cast<unsigned long long>(sent[0] - started));
     for (const LiveEvent& e : own)
