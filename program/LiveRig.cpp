@@ -3,6 +3,7 @@
 #include "audio/MMFormat.h"
 #include "ui/MidiLearn.h"
 
+#include <array>
 #include <chrono>
 #include <stdexcept>
 
@@ -45,6 +46,10 @@ void LiveRig::ArmRecording(const std::string& fileName) {
     Wave_.CreateWaveFile(fileName, &format);
     Armed_ = true;
     Form_.SetRecordingSink(this);
+    // Samples the JACK thread queued after the last recording ended belong to no file.
+    std::array<int16_t, 4096> stale{};
+    while (Out_->TakeRecorded(stale.data(), stale.size()) > 0) {
+    }
     Writing_ = true;
     Out_->SetRecording(true);
     Writer_ = std::thread([this] { WriteRecording(); });
