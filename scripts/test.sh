@@ -118,7 +118,10 @@ if want tsan; then
   tsan_targets=()
   for src in tests/test_jack_*.cpp tests/test_midi*.cpp tests/test_wave*.cpp \
              tests/test_meter*.cpp; do
-    case "$src" in tests/test_jack_gui_*) continue ;; esac # the window: not in this build
+    case "$src" in
+    tests/test_jack_gui_*) continue ;; # the window: not in this build
+    tests/test_midi_clock.cpp) continue ;; # one thread; it counts allocations its own way
+    esac
     [ -e "$src" ] && tsan_targets+=("$(basename "$src" .cpp)")
   done
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVOX_TSAN=ON \
