@@ -40,7 +40,7 @@ struct ScalePoint {
     const char* Label;
 };
 
-struct PortSpec {
+struct PortInfo {
     const char* Symbol;
     const char* Name;
     PortRole Role;
@@ -58,7 +58,7 @@ constexpr uint32_t kNotifyPort = 2;
 constexpr uint32_t kFirstControlPort = 3;
 
 // clang-format off
-inline constexpr std::array<PortSpec, 10> kPanelPorts = {{
+inline constexpr std::array<PortInfo, 10> kPanelPorts = {{
     {"volume",    "Volume",            PortRole::Control, ControlId::MasterVolume, 0, 26125, 26125, false, nullptr, {}},
     {"delay",     "Echo delay (steps)", PortRole::Control, ControlId::Delay, 0, 16, 0, false, nullptr, {{{0, "Off"}}}},
     {"depth",     "Echo depth",        PortRole::Control, ControlId::Depth, 0, 100, 0, false, "pc", {}},
@@ -70,7 +70,7 @@ inline constexpr std::array<PortSpec, 10> kPanelPorts = {{
     {"midi_channel", "MIDI channel",   PortRole::MidiChannel, ControlId::Tempo, 0, 16, 0, false, nullptr, {{{0, "All channels"}}}},
     {"step_clock", "Step clock",       PortRole::StepClock, ControlId::Tempo, 0, 1, 0, false, nullptr, {{{0, "Host grid"}, {1, "Synth clock"}}}},
 }};
-inline constexpr std::array<PortSpec, 2> kEditPorts = {{
+inline constexpr std::array<PortInfo, 2> kEditPorts = {{
     {"edit_mode", "Knobs edit",        PortRole::EditMode, ControlId::Tempo, 0, 1, 0, false, nullptr, {{{0, "All notes"}, {1, "Selected note"}}}},
     {"edit_step", "Selected step",     PortRole::EditStep, ControlId::Tempo, 1, 16, 1, false, nullptr, {}},
 }};
@@ -82,14 +82,14 @@ constexpr uint32_t kControlPortCount =
 constexpr uint32_t kMonoPortCount = kFirstControlPort + kControlPortCount;
 constexpr uint32_t kRightPort = kMonoPortCount; // the stereo plugin's second output
 
-// The spec of control port number i (0-based among the control ports).
-inline PortSpec ControlPortSpec(uint32_t i) {
+// What control port number i is (0-based among the control ports).
+inline PortInfo ControlPortInfo(uint32_t i) {
     if (i < kPanelPorts.size()) return kPanelPorts[i];
     i -= static_cast<uint32_t>(kPanelPorts.size());
     if (i < kEditPorts.size()) return kEditPorts[i];
     i -= static_cast<uint32_t>(kEditPorts.size());
     const ControlRow& row = kControls[i];
-    PortSpec p{row.RoleName, row.Caption, PortRole::Control, row.Id,
+    PortInfo p{row.RoleName, row.Caption, PortRole::Control, row.Id,
                static_cast<float>(row.Min), static_cast<float>(row.Max),
                static_cast<float>(row.Start), false, nullptr, {}};
     if (row.Kind == ControlKind::Switch)

@@ -22,7 +22,7 @@ std::string Number(float v) {
     return s.str() + ".0";
 }
 
-std::string PortName(uint32_t i, const PortSpec& p) {
+std::string PortName(uint32_t i, const PortInfo& p) {
     const uint32_t sound = i - static_cast<uint32_t>(kPanelPorts.size() + kEditPorts.size());
     if (i < kPanelPorts.size() + kEditPorts.size()) return p.Name;
     const ControlRow& row = kControls[sound];
@@ -30,7 +30,7 @@ std::string PortName(uint32_t i, const PortSpec& p) {
 }
 
 void ControlPort(std::ostream& o, uint32_t index, uint32_t i) {
-    const PortSpec p = ControlPortSpec(i);
+    const PortInfo p = ControlPortInfo(i);
     o << " , [\n"
       << "        a lv2:InputPort , lv2:ControlPort ;\n"
       << "        lv2:index " << index << " ;\n"

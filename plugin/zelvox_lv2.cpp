@@ -137,11 +137,11 @@ int32_t PortInt(float v) {
 }
 
 void ApplyPort(Plugin& p, uint32_t i, float value) {
-    const PortSpec spec = ControlPortSpec(i);
+    const PortInfo info = ControlPortInfo(i);
     const int32_t v = PortInt(value);
-    switch (spec.Role) {
+    switch (info.Role) {
     case PortRole::Control:
-        if (p.Synth.SetControl(spec.Id, v)) p.Dirty = true;
+        if (p.Synth.SetControl(info.Id, v)) p.Dirty = true;
         break;
     case PortRole::FreeTempo:
         p.Transport.SetFreeTempo(v);
@@ -182,7 +182,7 @@ void ReadPorts(Plugin& p) {
         if (!p.PortsSeen) {
             p.Seen[i] = v;
             // The transport's own settings have no state: they take the port's value.
-            const PortRole role = ControlPortSpec(i).Role;
+            const PortRole role = ControlPortInfo(i).Role;
             if (role == PortRole::Run || role == PortRole::StepClock || role == PortRole::Song ||
                 role == PortRole::EditMode)
                 ApplyPort(p, i, v);
