@@ -155,6 +155,17 @@ static void ControllerActsInItsPeriod() {
     SCOPED_TRACE("period " + std::to_string(out.Period()));
     ASSERT_NE(sender.Client, nullptr);
     ASSERT_EQ(jack_connect(sender.Client, jack_port_name(sender.Port), out.MidiInPort().c_str()), 0);
+    // A connection is in JACK's graph a few periods after jack_connect returns; a message
+    // sent before that is lost. Send a first value until it gets through.
+    bool connected = false;
+    for (int i = 0; i < 100 && !connected; ++i) {
+        sender.Value = 1;
+        sender.Armed = 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        LiveEvent e;
+        while (live.Poll(e)) connected |= e.What == LiveEvent::Kind::ControlTurned && e.B == 1;
+    }
+    ASSERT_TRUE(connected) << "the sender's messages never arrived";
     for (uint8_t v : {20, 90, 33}) {
         sender.Value = v;
         sender.Armed = 1;
