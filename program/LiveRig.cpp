@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <stdexcept>
 
 namespace zelvox {
@@ -42,6 +43,12 @@ LiveRig::~LiveRig() {
 
 void LiveRig::ArmRecording(const std::string& fileName) {
     EndRecording();
+    // As on the other outputs: a file there that is not a wave file is left alone.
+    const std::string full = ExpandFileName(fileName);
+    std::error_code ec;
+    if (!full.empty() && std::filesystem::exists(std::filesystem::symlink_status(full, ec)) &&
+        !ReadWaveLayout(full))
+        throw EMMWaveError("Invalid wave file...");
     const auto format = PcmWaveFormat(16, 1, kSampleRate);
     Wave_.CreateWaveFile(fileName, &format);
     Armed_ = true;
