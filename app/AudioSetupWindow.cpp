@@ -20,7 +20,7 @@ AudioSetupWindow::AudioSetupWindow(TAudioSetupForm& form, QWidget* parent)
     title->setGeometry(10, 6, 200, 18);
     auto* min = new LabelView(form.Label2, this);
     min->setGeometry(10, 28, 40, 16);
-    constexpr int kLatencyWidth = 58;
+    constexpr int kLatencyWidth = 116;
     const int sliderRight = kClientWidth - kLatencyWidth - 10;
     auto* max = new LabelView(form.Label3, this);
     max->setGeometry(sliderRight - 40, 28, 40, 16);
@@ -42,6 +42,20 @@ AudioSetupWindow::AudioSetupWindow(TAudioSetupForm& form, QWidget* parent)
     };
     row(form.Label5, form.ComboBox1, 72);
     row(form.Label6, form.ComboBox2, 100);
+
+    auto* keepTime = new LabelView(form.Label7, this);
+    keepTime->setGeometry(10, 130, kClientWidth - 20, 16);
+    keepTime->setFont(PanelFont(12, true));
+    const int half = (kClientWidth - 20) / 2;
+    auto box = [this, half](CheckBox& b, int column, int y, const char* tip) {
+        auto* v = new CheckBoxView(b, this);
+        v->setGeometry(10 + column * half, y, half, 20);
+        v->setToolTip(tip);
+    };
+    box(form.CheckBox1, 0, 148, "Start, stop, jump and play on the JACK transport's grid and tempo");
+    box(form.CheckBox2, 1, 148, "Start, stop and play on the MIDI clock coming in at midi_in");
+    box(form.CheckBox3, 0, 168, "Send MIDI clock, Start, Stop and Continue from midi_out");
+    box(form.CheckBox4, 1, 168, "Give the JACK transport bar, beat and tick from this tempo");
 
     auto* ok = new ButtonView(form.Button1, this);
     ok->setGeometry(kClientWidth - 172, kClientHeight - 30, 78, 25);

@@ -1,7 +1,7 @@
 #pragma once
 // The "Audio setup" dialog window on TAudioSetupForm: the buffer-count slider 1..120 with
 // "Min" and "Max" at its ends and the latency it gives beside it, the sound system and device
-// lists, "OK" and "Cancel". Shown without blocking the main window.
+// lists, how the low-latency JACK output keeps time, "OK" and "Cancel". Shown without blocking the main window.
 
 #include <QWidget>
 
@@ -12,8 +12,8 @@ namespace zelvox::app {
 class AudioSetupWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kClientWidth = 291;
-    static constexpr int kClientHeight = 161;
+    static constexpr int kClientWidth = 330;
+    static constexpr int kClientHeight = 221;
 
     explicit AudioSetupWindow(TAudioSetupForm& form, QWidget* parent = nullptr);
     ~AudioSetupWindow() override;

@@ -73,6 +73,14 @@ Program::Program(ProgramOptions options) {
     w.DspLoad = [this] { return Live_ ? Live_->Usage() : Rig_->Meter.Usage(); };
     // The low-latency output, when chosen: now, and whenever the audio setup chooses it.
     Rig_->AudioSetup.OnOutputChosen = [this](const AudioBackendChoice& c) { UseOutput(c); };
+    Rig_->AudioSetup.OnSyncChosen = [this](const LiveSync& sync) {
+        if (!Live_) return;
+        try {
+            Live_->SetSync(sync);
+        } catch (const std::exception& e) {
+            ShowError(QString::fromStdString(std::string("Timebase master: ") + e.what()));
+        }
+    };
     UseOutput(ReadAudioBackendChoice(*Settings_));
     auto* pump = new QTimer(this);
     connect(pump, &QTimer::timeout, this, [this] {

@@ -204,6 +204,22 @@ void WriteAudioBackendChoice(const TSettingsFile& settings, const AudioBackendCh
     settings.WriteString("Audio", "Device", choice.Device);
 }
 
+LiveSync ReadLiveSync(const TSettingsFile& settings) {
+    LiveSync s;
+    s.FollowTransport = settings.ReadBool("Audio", "FollowTransport", false);
+    s.FollowClock = !s.FollowTransport && settings.ReadBool("Audio", "FollowClock", false);
+    s.SendClock = settings.ReadBool("Audio", "SendClock", false);
+    s.TimebaseMaster = settings.ReadBool("Audio", "TimebaseMaster", false);
+    return s;
+}
+
+void WriteLiveSync(const TSettingsFile& settings, const LiveSync& sync) {
+    settings.WriteBool("Audio", "FollowTransport", sync.FollowTransport);
+    settings.WriteBool("Audio", "FollowClock", sync.FollowClock);
+    settings.WriteBool("Audio", "SendClock", sync.SendClock);
+    settings.WriteBool("Audio", "TimebaseMaster", sync.TimebaseMaster);
+}
+
 bool JackServerRunning() {
     std::lock_guard guard(JackProbeLock());
     jack_client_t* client = OpenJackProbe();

@@ -29,6 +29,19 @@ struct AudioBackendChoice {
 AudioBackendChoice ReadAudioBackendChoice(const TSettingsFile& settings);
 void WriteAudioBackendChoice(const TSettingsFile& settings, const AudioBackendChoice& choice);
 
+// How the low-latency JACK output keeps time with other programs ([Audio] FollowTransport,
+// FollowClock, SendClock, TimebaseMaster; 1 on, all off by default). It follows one clock:
+// the JACK transport before MIDI clock when both are set.
+struct LiveSync {
+    bool FollowTransport = false;
+    bool FollowClock = false;
+    bool SendClock = false;
+    bool TimebaseMaster = false;
+    bool operator==(const LiveSync&) const = default;
+};
+LiveSync ReadLiveSync(const TSettingsFile& settings);
+void WriteLiveSync(const TSettingsFile& settings, const LiveSync& sync);
+
 // True when a JACK server answers (never starts one).
 bool JackServerRunning();
 // True when a PulseAudio-compatible server's socket is there.

@@ -65,6 +65,8 @@ bool JackLiveOutput::BecomeTimebaseMaster() {
     return jack_set_timebase_callback(Client_, 1, &TimebaseCallback, this) == 0;
 }
 
+void JackLiveOutput::ReleaseTimebase() { jack_release_timebase(Client_); }
+
 // Runs in the process thread after the clients' process callbacks, for the next period.
 void JackLiveOutput::TimebaseCallback(jack_transport_state_t, jack_nframes_t, jack_position_t* pos,
                                       int, void* self) {

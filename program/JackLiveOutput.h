@@ -40,6 +40,8 @@ public:
     // Becomes the JACK transport's timebase master (false when another master holds it):
     // bar, beat and tick from the synth's tempo, four beats to the bar.
     bool BecomeTimebaseMaster();
+    // Gives the timebase up (when this client holds it).
+    void ReleaseTimebase();
 
     // Recording: while on, the callback copies what it plays, from the first period in
     // which the synth plays, into a queue a disk thread empties (TakeRecorded).

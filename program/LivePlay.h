@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "audio/AudioBackend.h"
 #include "audio/Settings.h"
 #include "program/ProgramCore.h"
 #include "synth/LiveSynth.h"
@@ -21,14 +22,6 @@ struct LivePlayResult {
     uint32_t Period = 0;    // frames in one
     uint64_t Xruns = 0;     // periods the server reported late
     float PeakLoad = 0.0f;  // the largest share of a period the callback took (sampled)
-};
-
-// How the live output keeps time.
-struct LiveSync {
-    bool FollowTransport = false; // start, stop and jump with the JACK transport
-    bool FollowClock = false;     // play on the MIDI clock that comes in
-    bool SendClock = false;       // send MIDI clock from the transport
-    bool TimebaseMaster = false;  // give the JACK transport bar, beat and tick
 };
 
 class LivePlayer : public ProgramCore {

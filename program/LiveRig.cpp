@@ -21,18 +21,27 @@ LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::strin
     Live.SetLearned(learned.Lookup());
     const int32_t channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
     Live.Post({LiveCommand::Kind::MidiChannel, channel == 0 ? -1 : channel});
-    // How it keeps time, from the settings' [Audio] section (all off unless set to 1).
-    const bool followTransport = settings.ReadBool("Audio", "FollowTransport", false);
-    const bool followClock = !followTransport && settings.ReadBool("Audio", "FollowClock", false);
-    Live.Post({LiveCommand::Kind::FollowTransport, followTransport ? 1 : 0});
-    Live.Post({LiveCommand::Kind::FollowClock, followClock ? 1 : 0});
-    Live.Post({LiveCommand::Kind::SendClock, settings.ReadBool("Audio", "SendClock", false) ? 1 : 0});
-    Following_ = followTransport || followClock;
     PublishIfEdited(true);
     Out_ = std::make_unique<JackLiveOutput>(Live, clientName);
-    if (settings.ReadBool("Audio", "TimebaseMaster", false) && !Out_->BecomeTimebaseMaster())
-        throw std::runtime_error("another program is the JACK transport's timebase master");
+    SetSync(ReadLiveSync(settings));
     Form_.SetTransportDevice(this);
+}
+
+void LiveRig::SetSync(const LiveSync& sync) {
+    const bool wasMaster = Sync_.TimebaseMaster;
+    const bool followClock = sync.FollowClock && !sync.FollowTransport;
+    Live.Post({LiveCommand::Kind::FollowTransport, sync.FollowTransport ? 1 : 0});
+    Live.Post({LiveCommand::Kind::FollowClock, followClock ? 1 : 0});
+    Live.Post({LiveCommand::Kind::SendClock, sync.SendClock ? 1 : 0});
+    Following_ = sync.FollowTransport || followClock;
+    Sync_ = sync;
+    Sync_.FollowClock = followClock;
+    if (!sync.TimebaseMaster) {
+        if (wasMaster) Out_->ReleaseTimebase();
+    } else if (!wasMaster && !Out_->BecomeTimebaseMaster()) {
+        Sync_.TimebaseMaster = false;
+        throw std::runtime_error("another program is the JACK transport's timebase master");
+    }
 }
 
 LiveRig::~LiveRig() {

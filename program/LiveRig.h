@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/AudioBackend.h"
 #include "audio/MMWave.h"
 #include "audio/Settings.h"
 #include "program/JackLiveOutput.h"
@@ -31,6 +32,12 @@ public:
     ~LiveRig() override;
     LiveRig(const LiveRig&) = delete;
     LiveRig& operator=(const LiveRig&) = delete;
+
+    // How it keeps time with other programs, changed while it runs (the settings' keys as
+    // the constructor reads them). Throws runtime_error when another program is the
+    // transport's timebase master.
+    void SetSync(const LiveSync& sync);
+    const LiveSync& Sync() const { return Sync_; }
 
     void Start() override;
     void Stop() override;
@@ -63,6 +70,7 @@ private:
     bool PostedSong_ = false;
     uint32_t Seen_ = 0;
     bool Following_ = false; // the JACK transport or MIDI clock starts and stops the play
+    LiveSync Sync_;
     TMMWave Wave_;
     bool Armed_ = false;
     std::atomic<bool> Writing_{false};

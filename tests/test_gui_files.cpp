@@ -225,7 +225,7 @@ TEST_F(GuiFiles, AudioSetupWindowStoresTheBufferCount) {
     AudioSetupWindow& w = P->AudioDialog();
     ASSERT_TRUE(w.isVisible());
     EXPECT_EQ(w.windowTitle(), "Audio setup");
-    EXPECT_EQ(w.size(), QSize(291, AudioSetupWindow::kClientHeight));
+    EXPECT_EQ(w.size(), QSize(AudioSetupWindow::kClientWidth, AudioSetupWindow::kClientHeight));
     auto* slider = w.findChild<QSlider*>("TrackBar1");
     ASSERT_NE(slider, nullptr);
     EXPECT_EQ(slider->minimum(), 1);

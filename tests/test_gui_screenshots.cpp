@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
@@ -106,11 +108,16 @@ TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
     program.Main().FindAction("&Audio")->trigger();
     ASSERT_TRUE(program.AudioDialog().isVisible());
     EXPECT_GE(program.Audio().AudioSetup.ComboBox1.Items.size(), 2u) << "Automatic and the virtual output";
-    // Shown with the first sound system found chosen (JACK when the pictures are taken with a
-    // server running) and its first device.
+    // Shown with the low-latency JACK output chosen and following the transport when the
+    // pictures are taken with a server running; else the first sound system found and its
+    // first device.
     TAudioSetupForm& audio = program.Audio().AudioSetup;
-    audio.ComboBox1.SetItemIndex(1);
+    const auto& systems = audio.ComboBox1.Items;
+    const auto live = std::find(systems.begin(), systems.end(), "JACK (low latency)");
+    audio.ComboBox1.SetItemIndex(live != systems.end() ? int32_t(live - systems.begin()) : 1);
     if (audio.ComboBox2.Items.size() > 1) audio.ComboBox2.SetItemIndex(1);
+    audio.CheckBox1.SetChecked(true);
+    audio.CheckBox3.SetChecked(true);
     Keep(Take(program.AudioDialog()), "dialog-audio-setup");
 
     ASSERT_NE(program.MidiDialog(), nullptr);

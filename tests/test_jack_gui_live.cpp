@@ -44,3 +44,55 @@ TEST(JackGuiLive, TheWindowPlaysOnTheLowLatencyOutput) {
     EXPECT_EQ(p->LowLatency(), nullptr);
     EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("; ").toStdString();
 }
+
+// The audio setup's time-keeping boxes act on the low-latency output at once and are kept in
+// the settings: following the JACK transport, and being its timebase master.
+TEST(JackGuiLive, TheAudioSetupSetsHowItKeepsTime) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    GuiErrors().clear();
+    GuiProgram p({{"Scripted keyboard"}}, "[Audio]\nAPI=jack-live\n");
+    ASSERT_NE(p->LowLatency(), nullptr) << GuiErrors().join("; ").toStdString();
+    jack_client_t* ctl = jack_client_open("zelvox-sync-check", JackNoStartServer, nullptr);
+    ASSERT_NE(ctl, nullptr);
+    auto hasBarBeat = [&] {
+        ProcessEvents(100);
+        jack_position_t pos{};
+        jack_transport_query(ctl, &pos);
+        return (pos.valid & JackPositionBBT) != 0 && pos.bar >= 1;
+    };
+    EXPECT_FALSE(hasBarBeat());
+
+    TAudioSetupForm& setup = p->Audio().AudioSetup;
+    setup.FormShow();
+    ASSERT_TRUE(setup.CheckBox1.Enabled());
+    setup.CheckBox2.SetChecked(true); // Follow MIDI clock ...
+    setup.CheckBox1.SetChecked(true); // ... gives way to the JACK transport
+    EXPECT_FALSE(setup.CheckBox2.Checked());
+    setup.CheckBox4.SetChecked(true);
+    setup.Button1Click();
+    EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("; ").toStdString();
+    EXPECT_TRUE(hasBarBeat()) << "not the timebase master";
+    EXPECT_TRUE(p->Settings().ReadBool("Audio", "FollowTransport", false));
+    EXPECT_FALSE(p->Settings().ReadBool("Audio", "FollowClock", true));
+    EXPECT_TRUE(p->Settings().ReadBool("Audio", "TimebaseMaster", false));
+    // The transport starts the window's play.
+    jack_transport_locate(ctl, 0);
+    jack_transport_start(ctl);
+    EXPECT_TRUE(WaitFor([&] { return p->Form.Synth.Eng.S.CurStep >= 3; }, 3000))
+        << "the transport did not start the play";
+    jack_transport_stop(ctl);
+
+    setup.FormShow();
+    EXPECT_TRUE(setup.CheckBox1.Checked() && setup.CheckBox4.Checked());
+    setup.CheckBox4.SetChecked(false);
+    setup.Button1Click();
+    EXPECT_FALSE(hasBarBeat()) << "the timebase was not given up";
+    // Another system: the boxes are for the low-latency output only.
+    setup.FormShow();
+    const std::vector<std::string>& items = setup.ComboBox1.Items;
+    setup.ComboBox1.SetItemIndex(
+        int32_t(std::find(items.begin(), items.end(), "Virtual (no sound)") - items.begin()));
+    EXPECT_FALSE(setup.CheckBox1.Enabled());
+    setup.Button2Click();
+    jack_client_close(ctl);
+}

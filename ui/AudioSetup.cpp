@@ -19,6 +19,12 @@ TAudioSetupForm::TAudioSetupForm(TMMWaveOut& device, const TSettingsFile& settin
     Button2.OnClick = [this] { Button2Click(); };
     TrackBar1.OnChange = [this] { ShowLatency(); };
     ComboBox1.OnChange = [this] { ComboBox1Change(); };
+    CheckBox1.OnClick = [this] {
+        if (CheckBox1.Checked()) CheckBox2.SetChecked(false);
+    };
+    CheckBox2.OnClick = [this] {
+        if (CheckBox2.Checked()) CheckBox1.SetChecked(false);
+    };
 }
 
 // The low-latency JACK output plays a period at a time; the buffers are the others'.
@@ -56,8 +62,18 @@ void TAudioSetupForm::FormShow() {
         titles.push_back(AudioApiTitle(InUse_.Api) + kNotFound);
         it = ApiKeys_.end() - 1;
     }
+    const LiveSync sync = ReadLiveSync(Settings_);
+    CheckBox1.SetChecked(sync.FollowTransport);
+    CheckBox2.SetChecked(sync.FollowClock);
+    CheckBox3.SetChecked(sync.SendClock);
+    CheckBox4.SetChecked(sync.TimebaseMaster);
     ComboBox1.SetItems(std::move(titles));
     ComboBox1.SetItemIndex(int32_t(it - ApiKeys_.begin())); // fills the device list
+}
+
+LiveSync TAudioSetupForm::ChosenSync() const {
+    return {CheckBox1.Checked(), CheckBox2.Checked() && !CheckBox1.Checked(), CheckBox3.Checked(),
+            CheckBox4.Checked()};
 }
 
 void TAudioSetupForm::ComboBox1Change() {
@@ -85,6 +101,8 @@ void TAudioSetupForm::ComboBox1Change() {
     ComboBox2.SetItems(std::move(titles));
     ComboBox2.SetItemIndex(chosen);
     ShowLatency();
+    for (CheckBox* box : {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4})
+        box->SetEnabled(api == "jack-live");
 }
 
 AudioBackendChoice TAudioSetupForm::Chosen() const {
@@ -111,7 +129,15 @@ void TAudioSetupForm::Button1Click() {
     Settings_.WriteInteger("Audio", "Buffers", TrackBar1.Value());
     if (!SameOutput(ReadAudioBackendChoice(Settings_), InUse_))
         WriteAudioBackendChoice(Settings_, InUse_);
+    // The boxes show the settings only once FormShow has filled the lists. A new output
+    // reads them as it opens; the low-latency output in use takes them at once.
+    bool resynced = false;
+    if (!ApiKeys_.empty() && !(ChosenSync() == ReadLiveSync(Settings_))) {
+        WriteLiveSync(Settings_, ChosenSync());
+        resynced = true;
+    }
     if (changed && OnOutputChosen) OnOutputChosen(InUse_);
+    if (resynced && !changed && InUse_.Api == "jack-live" && OnSyncChosen) OnSyncChosen(ChosenSync());
     if (OnHide) OnHide();
 }
 

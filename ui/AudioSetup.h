@@ -36,6 +36,12 @@ public:
     ComboBox ComboBox1{"ComboBox1"}; // "Automatic", then the systems present
     Label Label6{"Label6", "Device"};
     ComboBox ComboBox2{"ComboBox2"}; // "Default", then the chosen system's devices
+    // How the low-latency JACK output keeps time (usable while it is the chosen system).
+    Label Label7{"Label7", "Keep time with other programs"};
+    CheckBox CheckBox1{"CheckBox1", "Follow JACK transport"};
+    CheckBox CheckBox2{"CheckBox2", "Follow MIDI clock"};
+    CheckBox CheckBox3{"CheckBox3", "Send MIDI clock"};
+    CheckBox CheckBox4{"CheckBox4", "Timebase master"};
     Button Button1{"Button1", "OK"};
     Button Button2{"Button2", "Cancel"};
 
@@ -51,12 +57,16 @@ public:
     // the sound servers, so it is not done at start-up) and selects the choice in use. A
     // choice that is not present now stays in the lists, marked "(not found)".
     void FormShow();
-    // A sound system chosen: the device list becomes that system's.
+    // A sound system chosen: the device list becomes that system's; the time-keeping boxes
+    // are usable for the low-latency JACK output only.
     void ComboBox1Change();
+    // The boxes as ticked. Following the JACK transport and following MIDI clock exclude
+    // each other: ticking one clears the other.
+    LiveSync ChosenSync() const;
     // "OK": Stop and Close the device; a sound system or device other than the one in use
     // gives the device a new device list; NumBuffers := position, Reset, Open; then the
-    // position (and a changed system and device) are written to the file and the dialog
-    // closes. A device error propagates out (the file is not written and the dialog stays
+    // position (and a changed system and device, and changed time-keeping) are written to
+    // the file and the dialog closes. A device error propagates out (the file is not written and the dialog stays
     // open); so does "Unable to write to %s".
     void Button1Click();
     // "Cancel": closes the dialog; the slider and lists keep their positions.
@@ -71,6 +81,9 @@ public:
     // After OK chose another sound output: the program may open an output of its own for
     // it (the low-latency JACK output).
     std::function<void(const AudioBackendChoice&)> OnOutputChosen;
+    // After OK changed how the low-latency output keeps time (it may fail: another program
+    // holds the JACK timebase; the message is the reason).
+    std::function<void(const LiveSync&)> OnSyncChosen;
 
 private:
     TMMWaveOut& Device_;
