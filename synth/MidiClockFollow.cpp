@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "synth/MidiClockMessages.h"
+
 namespace zelvox {
 
 namespace {
-constexpr uint8_t kClock = 0xF8;
-constexpr uint8_t kStart = 0xFA;
-constexpr uint8_t kContinue = 0xFB;
-constexpr uint8_t kStop = 0xFC;
-constexpr uint8_t kSongPosition = 0xF2;
-constexpr double kPulsesPerBeat = 24.0;
+using namespace midiclock;
 } // namespace
 
 // ---- ClockTempo ----

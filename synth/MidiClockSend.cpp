@@ -3,20 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include "synth/MidiClockMessages.h"
+
 namespace zelvox {
 
 namespace {
-constexpr uint8_t kClock = 0xF8;
-constexpr uint8_t kStart = 0xFA;
-constexpr uint8_t kContinue = 0xFB;
-constexpr uint8_t kStop = 0xFC;
-constexpr uint8_t kSongPosition = 0xF2;
+using namespace midiclock;
 constexpr uint64_t kPulsesPerStep = 6;
 // A pulse time within this of a whole frame is that frame.
 constexpr double kFrameSlack = 1e-6;
 
 double IntervalFor(double bpm) {
-    return 60.0 * kSampleRate / (bpm * 24.0);
+    return 60.0 * kSampleRate / (bpm * kPulsesPerBeat);
 }
 } // namespace
 
