@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Plays the low-latency JACK output for a while on a private JACK server (dummy back-end,
 # real-time pacing) with a small period, while a busy loop keeps the other core occupied, and
-# prints what zelvox-render reports: periods played, the server's xruns, the peak load.
+# prints what zelvox-render reports: periods played, the server's xruns, the peak load; and
+# before it the xruns of the same server with a trivial client, the machine's own floor.
 #
 # Usage: measure-live-underruns.sh [RENDERER] [SECONDS] [PERIOD] [FILE.zvx]
 #   defaults: build/app/zelvox-render, 60, 64, the busy test pattern
@@ -38,4 +39,20 @@ else
 fi
 hog_pid=$!
 echo "period $period frames ($(awk -v p="$period" 'BEGIN{printf "%.2f", p/44.1}') ms), $seconds s, other core busy"
+# The server logs one line per late period.
+late() { grep -c 'XRun' "$log" || true; }
+# First the machine itself: the same server with only a trivial client (JACK's metronome,
+# which computes one short tone) for the same time. Its xruns are the floor this machine
+# allows whatever the client does.
+if command -v jack_metro >/dev/null; then
+  before=$(late)
+  jack_metro -n zelvox-baseline -b 120 >/dev/null 2>&1 &
+  metro_pid=$!
+  sleep "$seconds"
+  kill "$metro_pid" 2>/dev/null
+  wait "$metro_pid" 2>/dev/null
+  echo "baseline (jack_metro alone): $(( $(late) - before )) xruns in $seconds s"
+fi
+before=$(late)
 "$renderer" "$file" --play --live --seconds "$seconds"
+echo "server log: $(( $(late) - before )) xruns while zelvox played"
