@@ -88,6 +88,10 @@ TEST(JackMidiEndToEnd, ControlChangesTurnTheKnobsAsTheUserWould) {
 
     test::JackMidiSender sender(Unique("ctl"));
     ASSERT_TRUE(sender.Connect(prog.InputPort()));
+    // A Note On on channel 15 only shows in the text.
+    ASSERT_TRUE(sender.SendUntilArrived({0x9F, 1, 1}, [&] {
+        return prog.RunUntil([&] { return prog.Dialog->edit1.Caption() == "9F 01 01"; }, 300);
+    }));
     // The filter is 2: status B2 passes; B0 and B3 and the Note On only show in the text.
     sender.Send({CC(2, 73, 10), CC(2, 75, 100), CC(2, 74, 127), CC(2, 71, 64), CC(2, 76, 5),
                  CC(2, 7, 90), CC(2, 77, 64), CC(2, 20, 3), CC(2, 21, 0), CC(2, 22, 50),
@@ -142,6 +146,9 @@ TEST(JackMidiEndToEnd, SelectedNoteModeChangesOnlyTheEditedStep) {
 
     test::JackMidiSender sender(Unique("ctl"));
     ASSERT_TRUE(sender.Connect(prog.InputPort()));
+    ASSERT_TRUE(sender.SendUntilArrived({0x9F, 1, 1}, [&] {
+        return prog.RunUntil([&] { return prog.Dialog->edit1.Caption() == "9F 01 01"; }, 300);
+    }));
     sender.Send({CC(2, 74, 40), CC(2, 30, 9)});
     ASSERT_TRUE(prog.RunUntil([&] { return f.MMWheel12.Value() == 9; }));
     EXPECT_EQ(f.MMWheel3.Value(), 40);

@@ -63,6 +63,10 @@ TEST(JackMidiInput, ControlChangesAndSysexArriveOnTheMainThread) {
 
     test::JackMidiSender sender(Unique("src"));
     ASSERT_TRUE(sender.Connect(service.ClientName() + ":" + service.PortName()));
+    ASSERT_TRUE(sender.SendUntilArrived(test::CC(15, 1, 0), [&] {
+        return PumpUntil(queue, [&] { return !got.empty(); }, 300ms);
+    }));
+    got.clear();
     sender.Send({test::CC(0, 7, 100), {0xF8}, {0xFE}, {0xF0, 0x43, 0x10, 0x4C, 0xF7},
                  test::CC(3, 74, 5), {0x90, 60, 64}, {0xFA}});
     ASSERT_TRUE(PumpUntil(queue, [&] { return got.size() >= 5; }, 3000ms)) << got.size();
@@ -95,6 +99,10 @@ TEST(JackMidiInput, ConnectingToASourceByItsName) {
     input.SetProductName(sender.PortName());
     ASSERT_TRUE(input.Open()) << input.OpenFailureText();
     input.Start();
+    ASSERT_TRUE(sender.SendUntilArrived(test::CC(15, 1, 0), [&] {
+        return PumpUntil(queue, [&] { return !values.empty(); }, 300ms);
+    }));
+    values.clear();
     sender.Send({test::CC(0, 1, 11), test::CC(0, 1, 22)});
     ASSERT_TRUE(PumpUntil(queue, [&] { return values.size() >= 2; }, 3000ms));
     EXPECT_EQ(values, (std::vector<uint8_t>{11, 22}));

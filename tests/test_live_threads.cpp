@@ -45,7 +45,7 @@ TEST(LiveThreads, EveryPeriodSeesOneWholePublishedStateAndTheLastOneStays) {
         // Both patterns' 16 steps in one state: a period that read a state half written
         // would find two cut-off values.
         for (int pat = 1; pat <= 2; ++pat)
-            for (int s = 1; s <= 16; ++s) editor.Store.Step(pat, s).BassCutoff = uint8_t(v % 128);
+            for (int s = 1; s <= 16; ++s) editor.Store.Step(pat, s).BassCutoff = v % 127; // the knob's range
         live.Publish(editor, 0);
         if (v % 100 == 0) live.Post({LiveCommand::Kind::Start, 0});
         if (v % 100 == 50) live.Post({LiveCommand::Kind::Stop, 0});
@@ -57,6 +57,6 @@ TEST(LiveThreads, EveryPeriodSeesOneWholePublishedStateAndTheLastOneStays) {
     realtime.join();
     EXPECT_EQ(torn.load(), 0);
     EXPECT_GE(periods.load(), 2000);
-    EXPECT_EQ(live.Synth().Store.Step(2, 16).BassCutoff, 2999 % 128);
+    EXPECT_EQ(live.Synth().Store.Step(2, 16).BassCutoff, 2999 % 127);
     EXPECT_EQ(live.DroppedEvents(), 0u);
 }

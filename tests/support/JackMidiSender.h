@@ -27,6 +27,17 @@ public:
     // raw MIDI events (a short message, or a whole system-exclusive message).
     void Send(const std::vector<std::vector<uint8_t>>& messages);
     bool WaitSent(std::chrono::milliseconds timeout) const;
+    // Sends `message` again until `arrived()` (which runs the receiver for a while) says it
+    // came through. The first messages through a new connection can meet a period the
+    // receiver misses (its thread's first hand-over is slow under the race detector), and
+    // JACK loses MIDI in such a period.
+    template <class Arrived> bool SendUntilArrived(const std::vector<uint8_t>& message, Arrived arrived) {
+        for (int i = 0; i < 20; ++i) {
+            Send({message});
+            if (arrived()) return true;
+        }
+        return false;
+    }
     size_t Written() const { return Next_.load(std::memory_order_acquire); }
     size_t Periods() const { return Periods_.load(std::memory_order_relaxed); }
     // Breaks the server reported since this client started (a client, maybe this one or the
