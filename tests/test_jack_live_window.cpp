@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <jack/jack.h>
-#include <jack/midiport.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include "program/LiveRig.h"
 #include "program/ProgramCore.h"
 #include "synth/PatternSynth.h"
+#include "support/JackMidiSender.h"
 #include "support/TempFiles.h"
 
 using namespace zelvox;
@@ -42,27 +41,6 @@ struct LiveWindow : ProgramCore {
         return n;
     }
     std::unique_ptr<LiveRig> Rig;
-};
-
-// Sends one Control Change when armed.
-struct Sender {
-    jack_client_t* Client = jack_client_open("zelvox-window-cc", JackNoStartServer, nullptr);
-    jack_port_t* Port = nullptr;
-    std::atomic<int> Armed{0};
-    Sender() {
-        Port = jack_port_register(Client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(Client, &Sender::Process, this);
-        jack_activate(Client);
-    }
-    ~Sender() { jack_client_close(Client); }
-    static int Process(jack_nframes_t n, void* self) {
-        auto* s = static_cast<Sender*>(self);
-        void* buf = jack_port_get_buffer(s->Port, n);
-        jack_midi_clear_buffer(buf);
-        const uint8_t msg[3] = {0xB0, 74, 100};
-        if (s->Armed.exchange(0) == 1) jack_midi_event_write(buf, 0, msg, 3);
-        return 0;
-    }
 };
 
 } // namespace
@@ -105,12 +83,12 @@ TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
     w.Run(100);
 
     // A controller on the client's MIDI input turns the window's knob.
-    Sender sender;
-    ASSERT_EQ(jack_connect(sender.Client, jack_port_name(sender.Port),
-                           w.Rig->Output().MidiInPort().c_str()), 0);
-    sender.Armed = 1;
-    w.Run(200);
-    EXPECT_EQ(w.Form.ControlFor(ControlId::BassCutoff)->Value(), 100);
+    JackMidiSender sender("zelvox-window-cc");
+    ASSERT_TRUE(sender.Connect(w.Rig->Output().MidiInPort()));
+    EXPECT_TRUE(sender.SendUntilArrived(CC(0, 74, 100), [&] {
+        w.Run(100);
+        return w.Form.ControlFor(ControlId::BassCutoff)->Value() == 100;
+    })) << "the knob did not follow the controller";
 
     // Stop, then a song of one short pass: it ends by itself and the window stops.
     w.Form.Button2Click();
