@@ -173,6 +173,20 @@ void Program::UseOutput(const AudioBackendChoice& choice) {
     }
     try {
         Live_ = std::make_unique<LiveRig>(Form, *Settings_);
+        // Controllers at zelvox:midi_in follow the MIDI setup as it is now, and can be
+        // learned there as at the MIDI setup's own input.
+        if (Midi_) {
+            Live_->MidiSetupNow = [this] {
+                LiveRig::MidiSetupState m;
+                m.Controllers = Midi_->CCTable;
+                m.Channel = Midi_->SpinEdit971.Value();
+                m.Learned = Midi_->Learn.Lookup();
+                return m;
+            };
+            Live_->OnController = [this](uint8_t status, uint8_t controller, uint8_t value) {
+                if (Midi_->Learn.Pending()) Midi_->Learn.HandleMessage(status, controller, value);
+            };
+        }
     } catch (const std::exception& e) {
         Form.SetTransportDevice(Rig_.get());
         ShowError(QString::fromStdString(std::string("The low-latency JACK output could not start: ") +

@@ -12,15 +12,15 @@ namespace zelvox {
 
 LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::string& clientName)
     : Form_(form) {
-    CcTable table{};
     for (int n = 0; n < kCCSlots; ++n)
-        table[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
-    Live.SetControllers(table);
+        MidiSent_.Controllers[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
+    Live.SetControllers(MidiSent_.Controllers);
     MidiLearn learned(settings);
     learned.Load();
-    Live.SetLearned(learned.Lookup());
-    const int32_t channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
-    Live.Post({LiveCommand::Kind::MidiChannel, channel == 0 ? -1 : channel});
+    MidiSent_.Learned = learned.Lookup();
+    Live.SetLearned(MidiSent_.Learned);
+    MidiSent_.Channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
+    Live.Post({LiveCommand::Kind::MidiChannel, MidiSent_.Channel == 0 ? -1 : MidiSent_.Channel});
     PublishIfEdited(true);
     Out_ = std::make_unique<JackLiveOutput>(Live, clientName);
     SetSync(ReadLiveSync(settings));
@@ -149,7 +149,20 @@ void LiveRig::Pump() {
             if (ValueControl* c = Form_.ControlFor(static_cast<ControlId>(e.A))) c->SetValue(e.B);
             Seen_ = e.Seq;
             break;
+        case LiveEvent::Kind::Controller:
+            if (OnController)
+                OnController(uint8_t(e.A), uint8_t((e.B >> 8) & 0x7F), uint8_t(e.B & 0x7F));
+            break;
         }
+    }
+    // The MIDI setup changed its table, channel or learned controllers.
+    if (MidiSetupNow) {
+        const MidiSetupState now = MidiSetupNow();
+        if (now.Controllers != MidiSent_.Controllers) Live.SetControllers(now.Controllers);
+        if (now.Learned.Control != MidiSent_.Learned.Control) Live.SetLearned(now.Learned);
+        if (now.Channel != MidiSent_.Channel)
+            Live.Post({LiveCommand::Kind::MidiChannel, now.Channel == 0 ? -1 : now.Channel});
+        MidiSent_ = now;
     }
     // A pattern chosen while playing waits for the pattern end, there as here.
     const int32_t queued = Form_.Synth.Seq.Playing() ? Form_.Synth.Seq.QueuedPattern

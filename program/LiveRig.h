@@ -6,6 +6,7 @@
 // end, knobs that MIDI turned).
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -57,6 +58,18 @@ public:
     LiveSynth Live;
     JackLiveOutput& Output() { return *Out_; }
 
+    // What the MIDI setup holds now: its controller table, channel filter (0 every channel)
+    // and learned controllers. Pump hands a change to the player. Unset: the settings' at
+    // start.
+    struct MidiSetupState {
+        CcTable Controllers{};
+        int32_t Channel = 0;
+        LearnLookup Learned = NoLearned();
+    };
+    std::function<MidiSetupState()> MidiSetupNow;
+    // A Control Change that came in at the client's midi_in (the window's MIDI learn listens).
+    std::function<void(uint8_t status, uint8_t controller, uint8_t value)> OnController;
+
 private:
     void PublishIfEdited(bool always);
     void WriteRecording();
@@ -71,6 +84,7 @@ private:
     uint32_t Seen_ = 0;
     bool Following_ = false; // the JACK transport or MIDI clock starts and stops the play
     LiveSync Sync_;
+    MidiSetupState MidiSent_;
     TMMWave Wave_;
     bool Armed_ = false;
     std::atomic<bool> Writing_{false};

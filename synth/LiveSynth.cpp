@@ -148,6 +148,7 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     SendTransport(playingBefore, Synth_.Playing(), 0);
     const bool playingAtStart = Synth_.Playing();
 
+    const MidiMaps& maps = Maps_.Newest();
     uint32_t done = 0;
     for (size_t i = 0; i < midiCount; ++i) {
         const LiveMidi& m = midi[i];
@@ -168,8 +169,10 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
             Emit(Event(LiveEvent::Kind::ControlTurned, at, static_cast<int32_t>(id), value,
                        TurnSeq_));
         };
-        ApplyLearnedChange(Synth_, Learned_, m.Bytes.data(), m.Size, turned);
-        ApplyControlChange(Synth_, Controllers_, Channel_, m.Bytes.data(), m.Size, turned);
+        if (m.Size == 3 && (m.Bytes[0] & 0xF0) == 0xB0) // for the window's MIDI learn
+            Emit(Event(LiveEvent::Kind::Controller, at, m.Bytes[0], m.Bytes[1] << 8 | m.Bytes[2], 0));
+        ApplyLearnedChange(Synth_, maps.Learned, m.Bytes.data(), m.Size, turned);
+        ApplyControlChange(Synth_, maps.Controllers, Channel_, m.Bytes.data(), m.Size, turned);
     }
     RenderPiece(out + done, frames - done);
 

@@ -48,6 +48,7 @@ struct LiveEvent {
         ControlTurned,  // A the ControlId, B its new value (MIDI turned it)
         Stopped,        // the song ended or nothing was there to play
         PhraseBegan,    // A the song's phrase (1..16) now playing
+        Controller,     // a Control Change came in: A its status byte, B controller << 8 | value
     };
     Kind What = Kind::Stopped;
     uint32_t Frame = 0;
@@ -79,11 +80,16 @@ public:
     // False when the queue is full (the command is dropped).
     bool Post(LiveCommand command) { return Commands_.Push(command); }
     bool Poll(LiveEvent& event) { return Events_.Pop(event); }
-    // The controller table (set before the real-time thread runs, or between periods by the
-    // same thread that runs Process).
-    void SetControllers(const CcTable& table) { Controllers_ = table; }
-    // The controllers learned for controls (MIDI learn), beside the table; the same rule.
-    void SetLearned(const LearnLookup& learned) { Learned_ = learned; }
+    // The controller table, and the controllers learned for controls (MIDI learn) beside it;
+    // the real-time thread takes the newest at its next period.
+    void SetControllers(const CcTable& table) {
+        MapsEdit_.Controllers = table;
+        PublishMaps();
+    }
+    void SetLearned(const LearnLookup& learned) {
+        MapsEdit_.Learned = learned;
+        PublishMaps();
+    }
 
     // ---- The real-time thread ----
     // One period: `frames` samples into `out`; MIDI in frame order; `host` where the host's
@@ -103,6 +109,14 @@ public:
     uint64_t DroppedEvents() const { return Dropped_; }
 
 private:
+    struct MidiMaps {
+        CcTable Controllers{};
+        LearnLookup Learned = NoLearned();
+    };
+    void PublishMaps() {
+        Maps_.WriteSlot() = MapsEdit_;
+        Maps_.Publish();
+    }
     struct Published {
         std::array<uint8_t, kPatternFileSize> State{};
         bool SelectedNoteMode = false;
@@ -132,8 +146,8 @@ private:
     PatternFileRecord Scratch_;
     SpscRing<LiveCommand, 256> Commands_;
     SpscRing<LiveEvent, 1024> Events_;
-    CcTable Controllers_{};
-    LearnLookup Learned_ = NoLearned();
+    MidiMaps MapsEdit_;          // editing thread
+    LatestValue<MidiMaps> Maps_; // the real-time thread reads the newest
     int32_t Channel_ = -1;
     bool FollowHost_ = false;
     bool WasPlaying_ = false;

@@ -1,12 +1,15 @@
 // The real window on the low-latency JACK output ("JACK (low latency)" in the settings):
 // Loop plays on the JACK thread, the step LEDs and the DSP meter follow, Stop stops; the audio
-// setup lists the choice and switching to another output closes the JACK client.
+// setup lists the choice, sets how it keeps time, and switching to another output closes the
+// JACK client; a controller at its own MIDI input is learned.
 #include <gtest/gtest.h>
 
 #include <jack/jack.h>
 
 #include "audio/AudioBackend.h"
 #include "support/GuiProgram.h"
+#include "support/JackMidiSender.h"
+#include "ui/MidiSetup.h"
 
 using namespace zelvox;
 using namespace zelvox::testing;
@@ -95,4 +98,27 @@ TEST(JackGuiLive, TheAudioSetupSetsHowItKeepsTime) {
     EXPECT_FALSE(setup.CheckBox1.Enabled());
     setup.Button2Click();
     jack_client_close(ctl);
+}
+
+// A controller at the low-latency output's own MIDI input is learned as at the MIDI setup's
+// input, and from then on the player turns the learned knob (the window's knob follows).
+TEST(JackGuiLive, AControllerAtItsMidiInputIsLearnedAndTurnsTheKnob) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    GuiErrors().clear();
+    GuiProgram p({{"Scripted keyboard"}}, "[Audio]\nAPI=jack-live\n");
+    ASSERT_NE(p->LowLatency(), nullptr) << GuiErrors().join("; ").toStdString();
+    ASSERT_NE(p->Midi(), nullptr);
+    MidiLearn& learn = p->Midi()->Learn;
+    test::JackMidiSender sender("zelvox-learn-source");
+    ASSERT_TRUE(sender.Connect(p->LowLatency()->Output().MidiInPort()));
+    learn.LearnClick(ControlId::BassCutoff);
+    ASSERT_TRUE(sender.SendUntilArrived(test::CC(3, 20, 0), [&] {
+        ProcessEvents(100);
+        return !learn.Pending();
+    })) << "nothing was learned";
+    // Channel 4, controller 20, at full: the cut-off's 126.
+    sender.Send({test::CC(3, 20, 127)});
+    EXPECT_TRUE(WaitFor([&] { return p->Form.ControlFor(ControlId::BassCutoff)->Value() == 126; }, 2000))
+        << "the player did not turn the learned knob";
+    EXPECT_EQ(p->Settings().ReadString("MIDI Learn", "bass_cutoff", ""), "4,20");
 }

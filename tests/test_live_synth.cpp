@@ -38,8 +38,13 @@ TEST(LiveSynth, MidiTurnsAKnobInItsPeriodAndTheEditorsOlderStateKeepsTheTurn) {
     std::vector<int16_t> out(441);
     const LiveMidi cc{100, 3, {0xB0, 7, 42}};
     live.Process(out.data(), 441, &cc, 1, nullptr, 1000);
-    const std::vector<LiveEvent> ev = Drain(live);
-    ASSERT_EQ(ev.size(), 1u);
+    const std::vector<LiveEvent> all = Drain(live);
+    ASSERT_EQ(all.size(), 2u);
+    // The message itself (for the window's MIDI learn), then the knob it turned.
+    EXPECT_EQ(all[0].What, LiveEvent::Kind::Controller);
+    EXPECT_EQ(all[0].A, 0xB0);
+    EXPECT_EQ(all[0].B, 7 << 8 | 42);
+    const std::vector<LiveEvent> ev(all.begin() + 1, all.end());
     EXPECT_EQ(ev[0].What, LiveEvent::Kind::ControlTurned);
     EXPECT_EQ(ev[0].Time, 1100u); // the frame it arrived on
     EXPECT_EQ(ev[0].A, int32_t(ControlId::BassVolume));
