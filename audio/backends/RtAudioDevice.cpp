@@ -165,8 +165,12 @@ void RtAudioWaveOutDevice::StopStream(bool failed) {
     if (!Rt_) return;
     if (failed) {
         // When JACK shuts a client down, RtAudio closes the stream on a thread of its own;
-        // give it the time to finish before touching the stream.
+        // give it the time to finish before touching the stream (closing it here as well
+        // while that thread is still at it can hang both in libjack). On a slow machine it
+        // takes longer than the usual few milliseconds: wait until it is closed, for a while.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < 100 && Rt_->isStreamOpen(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     try {
         if (Rt_->isStreamRunning()) Rt_->abortStream();

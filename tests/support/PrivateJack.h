@@ -45,8 +45,7 @@ public:
         // same name reclaims the entry.
         pid_t again = Spawn(Name_, Period_);
         for (int i = 0; i < 100 && !JackServerRunning(); ++i) ::usleep(50000);
-        ::kill(again, SIGTERM);
-        ::waitpid(again, nullptr, 0);
+        Stop(again);
         if (HadOld_) ::setenv("JACK_DEFAULT_SERVER", Saved_.c_str(), 1);
         else ::unsetenv("JACK_DEFAULT_SERVER");
     }
@@ -60,13 +59,23 @@ public:
     // JACK refuses new servers once too many are registered).
     void Kill() {
         if (Pid_ > 0) {
-            ::kill(Pid_, SIGTERM);
-            ::waitpid(Pid_, nullptr, 0);
+            Stop(Pid_);
             Pid_ = -1;
         }
     }
 
 private:
+    // SIGTERM, and SIGKILL if the server has not ended 10 s later: a test must not hang on a
+    // server that does not stop.
+    static void Stop(pid_t pid) {
+        ::kill(pid, SIGTERM);
+        for (int i = 0; i < 200; ++i) {
+            if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+            ::usleep(50000);
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
     static pid_t Spawn(const std::string& name, const std::string& period) {
         pid_t pid = ::fork();
         if (pid == 0) {
