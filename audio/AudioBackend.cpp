@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "audio/JackClient.h"
+#include "audio/backends/JackDevice.h"
 #include "audio/backends/RtAudioDevice.h"
 #include "audio/backends/VirtualDevice.h"
 
@@ -22,8 +24,6 @@ std::string Lower(std::string s) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
-
-void SilentJackMessage(const char*) {}
 
 bool ApiCompiled(RtAudio::Api api) {
     std::vector<RtAudio::Api> apis;
@@ -75,13 +75,16 @@ public:
             RtAudioCapsFromInfo(Api_, d.Info, caps);
             return kMmsyserrNoError;
         }
+        if (Api_ == RtAudio::UNIX_JACK) return JackWaveOutDevice(d.Name).GetCaps(caps);
         return RtAudioWaveOutDevice(Api_, d.Name).GetCaps(caps);
     }
     std::unique_ptr<WaveOutDevice> CreateDevice(int32_t id) override {
         if (id == -1) id = 0;
         if (id < 0 || id >= GetNumDevs()) return nullptr;
-        return std::make_unique<RtAudioWaveOutDevice>(Api_, Devices_[static_cast<size_t>(id)].Name,
-                                                      Client_);
+        const std::string& name = Devices_[static_cast<size_t>(id)].Name;
+        // JACK on libjack itself: one client for as long as the device is open.
+        if (Api_ == RtAudio::UNIX_JACK) return std::make_unique<JackWaveOutDevice>(name, Client_);
+        return std::make_unique<RtAudioWaveOutDevice>(Api_, name, Client_);
     }
 
 private:
@@ -133,59 +136,11 @@ std::vector<ListedDevice> OutputDevices(RtAudio::Api api, const std::string& wan
     }
 }
 
-std::mutex& JackProbeLock() {
-    static std::mutex lock; // the error-function swap is process-wide
-    return lock;
-}
-
-// Opens a probing client quietly; a busy server now and then refuses a client for a
-// moment, so ask twice before saying no. Null when no server answers.
-jack_client_t* OpenJackProbe() {
-    jack_set_error_function(SilentJackMessage);
-    jack_set_info_function(SilentJackMessage);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        jack_status_t status;
-        jack_client_t* client = jack_client_open("zelvox-probe", JackNoStartServer, &status);
-        if (client) return client;
-        if (status & JackServerFailed) return nullptr; // nobody there
-    }
-    return nullptr;
-}
-
-// JACK's output devices through one client, as RtAudio lists them (one device per client
-// that owns audio ports, named by that client, its playback channels the ports that take
-// sound in, in the server's port order) and with its single sample rate. RtAudio itself
-// opens a client for the count and one more for each device. False when no server answers.
+// JACK's output devices, through the program's listing client (RtAudio would open a client
+// for the count and one more for each device). False when no server answers.
 bool JackOutputDevices(const std::string& wanted, std::vector<ListedDevice>& list) {
-    std::lock_guard guard(JackProbeLock());
-    jack_client_t* client = OpenJackProbe();
-    if (!client) return false;
-    const unsigned rate = jack_get_sample_rate(client);
     std::vector<RtAudio::DeviceInfo> infos;
-    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, 0)) {
-        for (size_t i = 0; ports[i]; ++i) {
-            const std::string port = ports[i];
-            const size_t colon = port.find(':');
-            if (colon == std::string::npos) continue;
-            const std::string owner = port.substr(0, colon);
-            if (infos.empty() || infos.back().name != owner) {
-                RtAudio::DeviceInfo info;
-                info.probed = true;
-                info.name = owner;
-                info.sampleRates = {rate};
-                info.preferredSampleRate = rate;
-                info.nativeFormats = RTAUDIO_FLOAT32;
-                infos.push_back(info);
-            }
-            const jack_port_t* p = jack_port_by_name(client, ports[i]);
-            if (p && (jack_port_flags(p) & JackPortIsInput)) ++infos.back().outputChannels;
-            else ++infos.back().inputChannels;
-        }
-        jack_free(ports);
-    }
-    jack_client_close(client);
-    if (!infos.empty()) infos.front().isDefaultOutput = true;
+    if (!ListJackOutputs(infos)) return false;
     list = DeviceList(infos, 0, wanted);
     return true;
 }
@@ -221,10 +176,7 @@ void WriteLiveSync(const TSettingsFile& settings, const LiveSync& sync) {
 }
 
 bool JackServerRunning() {
-    std::lock_guard guard(JackProbeLock());
-    jack_client_t* client = OpenJackProbe();
-    if (client) jack_client_close(client);
-    return client != nullptr;
+    return WithJackListClient([](jack_client_t*) {});
 }
 
 bool PulseServerAvailable() {
@@ -329,8 +281,11 @@ std::vector<std::string> AudioDeviceNames(const std::string& api) {
     else if (key == "alsa") which = RtAudio::LINUX_ALSA;
     else return {};
     if (!ApiCompiled(which)) return {};
+    std::vector<ListedDevice> devices;
+    if (which == RtAudio::UNIX_JACK) JackOutputDevices("", devices);
+    else devices = OutputDevices(which, "");
     std::vector<std::string> names;
-    for (const ListedDevice& d : OutputDevices(which, "")) names.push_back(d.Name);
+    for (const ListedDevice& d : devices) names.push_back(d.Name);
     if (!names.empty()) names.erase(names.begin()); // the "" that stands for the default
     return names;
 }

@@ -25,8 +25,13 @@ HeadlessPlayResult PlayHeadless(TMMWaveOut& out, MainThreadQueue& queue,
     try {
         if (!(out.State() & wosOpened)) out.Open();
         auto until = Clock::now() + std::chrono::milliseconds(options.StartDelayMs);
-        while (Clock::now() < until) queue.WaitAndProcess(10);
-        if (options.Start) options.Start();
+        bool asked = false; // a stop asked for during the start delay ends it there
+        while (Clock::now() < until && !asked) {
+            queue.WaitAndProcess(10);
+            asked = options.StopRequested && options.StopRequested();
+        }
+        if (asked) stopped = true;
+        else if (options.Start) options.Start();
         else out.Start();
         // A start that found nothing to play (an empty song) leaves the device stopped.
         if (!(out.State() & wosPlaying)) stopped = true;

@@ -2,6 +2,8 @@
 
 #include <jack/midiport.h>
 
+#include "audio/JackClient.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,11 +11,11 @@ namespace zelvox {
 
 JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) : Synth_(synth) {
     jack_status_t status{};
-    Client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    Client_ = OpenJackClient(clientName, status, &Gone_);
     if (!Client_) throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
     if (jack_get_sample_rate(Client_) != 44100) {
         const std::string rate = std::to_string(jack_get_sample_rate(Client_));
-        jack_client_close(Client_);
+        CloseJackClient(Client_, false);
         Client_ = nullptr;
         throw std::runtime_error("The JACK server runs at " + rate +
                                  " Hz; the low-latency output plays at 44100 Hz only");
@@ -22,8 +24,9 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) 
     MidiIn_ = jack_port_register(Client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     MidiOut_ = jack_port_register(Client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     if (!Out_ || !MidiIn_ || !MidiOut_ || jack_set_process_callback(Client_, &ProcessCallback, this) != 0 ||
-        jack_set_xrun_callback(Client_, &XrunCallback, this) != 0 || jack_activate(Client_) != 0) {
-        jack_client_close(Client_);
+        jack_set_xrun_callback(Client_, &XrunCallback, this) != 0 ||
+        (jack_on_shutdown(Client_, &ShutdownCallback, this), jack_activate(Client_) != 0)) {
+        CloseJackClient(Client_, false);
         Client_ = nullptr;
         throw std::runtime_error("The JACK client " + clientName + " could not be set up");
     }
@@ -31,8 +34,12 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) 
 
 JackLiveOutput::~JackLiveOutput() {
     if (!Client_) return;
-    jack_deactivate(Client_);
-    jack_client_close(Client_);
+    // Bounded: libjack's close can hang when other clients come and go at that moment.
+    CloseJackClient(Client_, !ServerGone());
+}
+
+void JackLiveOutput::ShutdownCallback(void* self) {
+    static_cast<JackLiveOutput*>(self)->Gone_.store(true, std::memory_order_release);
 }
 
 std::string JackLiveOutput::ClientName() const {

@@ -37,6 +37,8 @@ public:
     // Periods the server reported late (xruns), and periods rendered.
     uint64_t Xruns() const { return Xruns_.load(std::memory_order_relaxed); }
     uint64_t Periods() const { return Periods_.load(std::memory_order_relaxed); }
+    // The server shut the client down (it stopped or was killed): nothing will play again.
+    bool ServerGone() const { return Gone_.load(std::memory_order_acquire); }
     // Becomes the JACK transport's timebase master (false when another master holds it):
     // bar, beat and tick from the synth's tempo, four beats to the bar.
     bool BecomeTimebaseMaster();
@@ -57,6 +59,7 @@ public:
 private:
     static int ProcessCallback(jack_nframes_t frames, void* self);
     static int XrunCallback(void* self);
+    static void ShutdownCallback(void* self);
     static void TimebaseCallback(jack_transport_state_t state, jack_nframes_t frames,
                                  jack_position_t* pos, int newPos, void* self);
     int Process(jack_nframes_t frames);
@@ -73,6 +76,7 @@ private:
     std::atomic<float> Load_{0.0f};
     std::atomic<int32_t> Tempo_{140}; // the synth's tempo, for the timebase callback
     std::atomic<bool> Recording_{false};
+    std::atomic<bool> Gone_{false};
     bool RecordStarted_ = false; // callback only: the synth has played since recording began
     std::atomic<uint64_t> Lost_{0};
     SpscRing<int16_t, (1u << 21)> Recorded_; // 47 s of sound

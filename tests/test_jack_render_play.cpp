@@ -19,6 +19,7 @@
 #include "audio/AudioBackend.h"
 #include "program/PatternFileCommands.h"
 #include "program/RenderSong.h"
+#include "support/JackWatch.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 
@@ -27,20 +28,6 @@ using namespace zelvox::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::set<std::string> Ports() {
-    std::set<std::string> out;
-    FILE* f = ::popen("jack_lsp 2>/dev/null", "r");
-    if (!f) return out;
-    char line[512];
-    while (fgets(line, sizeof line, f)) {
-        std::string l(line);
-        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
-        out.insert(l);
-    }
-    ::pclose(f);
-    return out;
-}
 
 } // namespace
 
@@ -83,12 +70,15 @@ TEST(JackRenderPlay, PlayingThroughTheCommandSoundsAsTheRendererWrites) {
 
     // The program's own settings file chooses JACK.
     std::ofstream(dir.path / "config" / "zelvox" / "ZLVX3.INI") << "[Audio]\nAPI=jack\n";
-    const std::set<std::string> before = Ports();
+    JackWatch watch;
+    ASSERT_TRUE(watch.Ok());
+    const auto listed = watch.Ports();
+    const std::set<std::string> before(listed.begin(), listed.end());
     const std::string errFile = (dir.path / "stderr.txt").string();
     std::atomic<int> status{-2};
     std::thread player([&] {
         const std::string cmd = "XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) +
-                                " timeout 60 " + exe + " --play " + Quote(song) + " --buffers " +
+                                " timeout -k 5 60 " + exe + " --play " + Quote(song) + " --buffers " +
                                 std::to_string(kBuffers) + " --start-delay 2000 2>" + Quote(errFile);
         const int raw = std::system(cmd.c_str());
         status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -96,14 +86,14 @@ TEST(JackRenderPlay, PlayingThroughTheCommandSoundsAsTheRendererWrites) {
     // The program's output port appears when it opens the device; record it from then on.
     std::string port;
     for (int i = 0; i < 500 && port.empty() && status == -2; ++i) {
-        for (const std::string& p : Ports())
+        for (const std::string& p : watch.Ports())
             if (!before.count(p) && IsOurPort(p)) port = p;
         if (port.empty()) ::usleep(10000);
     }
     std::string recorded;
     if (!port.empty()) {
         recorded = (dir.path / "rec.wav").string();
-        const std::string cmd = "jack_rec -f " + Quote(recorded) + " -d 9 -b 16 " + Quote(port) + " >/dev/null 2>&1";
+        const std::string cmd = "timeout -k 5 30 jack_rec -f " + Quote(recorded) + " -d 9 -b 16 " + Quote(port) + " >/dev/null 2>&1";
         (void)std::system(cmd.c_str());
     }
     player.join();
@@ -132,7 +122,7 @@ TEST(JackRenderPlay, AMisspeltDeviceIsNamedInTheError) {
     fs::create_directories(dir.path / "config" / "zelvox");
     std::ofstream(dir.path / "config" / "zelvox" / "ZLVX3.INI") << "[Audio]\nAPI=jack\nDevice=Sytem\n";
     const std::string errFile = (dir.path / "stderr.txt").string();
-    const std::string cmd = "XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) + " timeout 60 " +
+    const std::string cmd = "XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) + " timeout -k 5 60 " +
                             Quote(RendererPath()) + " --play --buffers 10 2>" + Quote(errFile);
     const int raw = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(raw));
@@ -141,4 +131,52 @@ TEST(JackRenderPlay, AMisspeltDeviceIsNamedInTheError) {
     const std::string err((std::istreambuf_iterator<char>(ef)), std::istreambuf_iterator<char>());
     EXPECT_NE(err.find("The actual device can''t play this format"), std::string::npos) << err;
     EXPECT_NE(err.find("output device \"Sytem\" not found"), std::string::npos) << err;
+}
+
+// The program keeps the JACK clients it needs and opens no others: listing the devices,
+// checking the format and opening the stream share one client (libjack can hang for good in
+// a close while other programs come and go, so every close avoided is a hang avoided).
+// A render first asks through its listing client, which it closes before the device's own
+// opens; the low-latency output opens its one client. A player stopped by SIGTERM twice ends
+// at once, even while it waits out its start delay.
+TEST(JackRenderPlay, PlayersOpenOnlyTheClientsTheyKeepAndAlwaysStop) {
+    TempDir dir;
+    fs::create_directories(dir.path / "config" / "zelvox");
+    std::ofstream(dir.path / "config" / "zelvox" / "ZLVX3.INI") << "[Audio]\nAPI=jack\n";
+    JackWatch watch;
+    ASSERT_TRUE(watch.Ok()) << "run under scripts/with-jack.sh";
+    const std::string env = "XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) +
+                            " timeout -k 5 60 " + Quote(RendererPath());
+    auto ours = [&] {
+        std::vector<std::string> names;
+        for (const std::string& n : watch.Registered())
+            if (n.rfind("zelvox", 0) == 0 && n != "zelvox-test-watch") names.push_back(n);
+        return names;
+    };
+    auto joined = [](const std::vector<std::string>& v) {
+        std::string s;
+        for (const auto& n : v) s += n + " ";
+        return s;
+    };
+    for (const char* args : {" --play --buffers 30", " --play --live --buffers 30"}) {
+        watch.Clear();
+        const int raw = std::system((env + args + " 2>/dev/null").c_str());
+        ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << args;
+        ::usleep(200000); // the last notifications
+        const auto names = ours();
+        EXPECT_LE(names.size(), std::string(args).find("live") != std::string::npos ? 1u : 2u)
+            << args << ": " << joined(names);
+        EXPECT_GE(names.size(), 1u) << args;
+    }
+
+    // Two SIGTERMs during a 10 s start delay: gone within a second, having stopped as asked
+    // (0) or at once on the second (143).
+    const std::string cmd = env + " --play --buffers 30 --start-delay 10000 2>/dev/null & "
+                                  "sleep 1; kill -TERM $!; sleep 0.1; kill -TERM $! 2>/dev/null; wait $!";
+    const auto t0 = std::chrono::steady_clock::now();
+    const int raw = std::system(("bash -c " + Quote(cmd)).c_str());
+    const auto took = std::chrono::steady_clock::now() - t0;
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_TRUE(WEXITSTATUS(raw) == 0 || WEXITSTATUS(raw) == 143) << WEXITSTATUS(raw);
+    EXPECT_LT(took, std::chrono::milliseconds(2100)) << "the player outlived its stop";
 }

@@ -10,6 +10,8 @@
 #include <jack/midiport.h>
 #include <rtmidi/RtMidi.h>
 
+#include "audio/JackClient.h"
+
 namespace zelvox {
 
 namespace {
@@ -52,27 +54,18 @@ struct ErrorSink {
     }
 };
 
-void SilentJackMessage(const char*) {}
-
-// The MIDI sources on the JACK server, through one client, as RtMidi lists them (the MIDI
-// ports that send, by their full names). RtMidi would open one client to see whether the
-// server runs and another to list. False, with why set, when no server answers.
-bool JackMidiSources(const std::string& clientName, std::vector<std::string>& sources,
-                     std::string& why) {
-    jack_set_error_function(SilentJackMessage);
-    jack_set_info_function(SilentJackMessage);
-    jack_status_t status{};
-    jack_client_t* c = jack_client_open((clientName + "_probe").c_str(), JackNoStartServer, &status);
-    if (c == nullptr) {
-        why = "JACK: the JACK server is not running";
-        return false;
-    }
-    if (const char** ports = jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
-        for (size_t i = 0; ports[i]; ++i) sources.emplace_back(ports[i]);
-        jack_free(ports);
-    }
-    jack_client_close(c);
-    return true;
+// The MIDI sources on the JACK server, through the program's listing client, as RtMidi lists
+// them (the MIDI ports that send, by their full names). RtMidi would open one client to see
+// whether the server runs and another to list. False, with why set, when no server answers.
+bool JackMidiSources(std::vector<std::string>& sources, std::string& why) {
+    const bool answered = WithJackListClient([&](jack_client_t* c) {
+        if (const char** ports = jack_get_ports(c, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
+            for (size_t i = 0; ports[i]; ++i) sources.emplace_back(ports[i]);
+            jack_free(ports);
+        }
+    });
+    if (!answered) why = "JACK: the JACK server is not running";
+    return answered;
 }
 
 // Bytes in a short message that starts with this status byte.
@@ -182,7 +175,7 @@ private:
     MidiResult OpenJack(const RtMidiInService::Entry& e, const std::string& clientName,
                         const std::string& portName, std::string& text) {
         jack_status_t status{};
-        Jack_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+        Jack_ = OpenJackClient(clientName, status, &JackGone_);
         if (Jack_ == nullptr) {
             text = (status & JackServerFailed) ? "JACK: the JACK server is not running"
                                                 : "JACK: the server refused the client";
@@ -221,8 +214,7 @@ private:
     void CloseJack() {
         if (!Jack_) return;
         // A client whose server has gone is only closed (there is nothing to deactivate).
-        if (!JackGone_.load(std::memory_order_acquire)) jack_deactivate(Jack_);
-        jack_client_close(Jack_);
+        CloseJackClient(Jack_, !JackGone_.load(std::memory_order_acquire));
         Jack_ = nullptr;
         JackPort_ = nullptr;
     }
@@ -381,7 +373,7 @@ void RtMidiInService::Enumerate(Api api) {
     if (api == Api::Jack) {
         std::string why;
         std::vector<std::string> sources;
-        if (!JackMidiSources(ClientName_, sources, why)) {
+        if (!JackMidiSources(sources, why)) {
             Unavailable_.push_back(why);
             return;
         }

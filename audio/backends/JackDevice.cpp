@@ -1,0 +1,242 @@
+#include "audio/backends/JackDevice.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "audio/JackClient.h"
+#include "audio/backends/RtAudioDevice.h"
+
+namespace zelvox {
+
+namespace {
+
+constexpr float kSampleScale = 1.0f / 32767.0f; // as the sound has always left through JACK
+
+} // namespace
+
+// What the process callback reaches the device through. It outlives the device when a close
+// hangs (libjack may then still call the callback): Device is cleared before the close, and
+// the callback then only writes silence.
+struct JackDeviceLink {
+    std::atomic<JackWaveOutDevice*> Device{nullptr};
+    std::atomic<int> InFlight{0};
+    std::atomic<bool> Gone{false}; // the server shut the client down
+    jack_port_t* Ports[2] = {nullptr, nullptr};
+    uint32_t Channels = 0;
+};
+
+bool ListJackOutputs(std::vector<RtAudio::DeviceInfo>& infos) {
+    infos.clear();
+    return WithJackListClient([&](jack_client_t* client) {
+        const unsigned rate = jack_get_sample_rate(client);
+        const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, 0);
+        if (!ports) return;
+        for (size_t i = 0; ports[i]; ++i) {
+            const std::string port = ports[i];
+            const size_t colon = port.find(':');
+            if (colon == std::string::npos) continue;
+            const std::string owner = port.substr(0, colon);
+            if (infos.empty() || infos.back().name != owner) {
+                RtAudio::DeviceInfo info;
+                info.probed = true;
+                info.name = owner;
+                info.sampleRates = {rate};
+                info.preferredSampleRate = rate;
+                info.nativeFormats = RTAUDIO_FLOAT32;
+                infos.push_back(info);
+            }
+            const jack_port_t* p = jack_port_by_name(client, ports[i]);
+            if (p && (jack_port_flags(p) & JackPortIsInput)) ++infos.back().outputChannels;
+            else ++infos.back().inputChannels;
+        }
+        jack_free(ports);
+        if (!infos.empty()) infos.front().isDefaultOutput = true;
+    });
+}
+
+JackWaveOutDevice::JackWaveOutDevice(std::string deviceName, std::string clientName)
+    : DeviceName_(std::move(deviceName)), ClientName_(std::move(clientName)) {}
+
+JackWaveOutDevice::~JackWaveOutDevice() {
+    if (IsOpen()) {
+        Reset();
+        Close();
+    }
+    StopStream(false);
+}
+
+bool JackWaveOutDevice::Find(Target& target, int32_t& code) {
+    bool found = false;
+    const bool answered = WithJackListClient([&](jack_client_t* client) {
+        const unsigned rate = jack_get_sample_rate(client);
+        const char** ports =
+            jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput);
+        if (!ports) return;
+        // The first client with playback ports, or the one named.
+        for (size_t i = 0; ports[i]; ++i) {
+            const std::string port = ports[i];
+            const std::string owner = port.substr(0, port.find(':'));
+            if (!found && (DeviceName_.empty() || owner == DeviceName_)) {
+                found = true;
+                target.Info.name = owner;
+            }
+            if (found && owner == target.Info.name) target.Playback.push_back(port);
+        }
+        jack_free(ports);
+        if (!found) return;
+        target.Info.probed = true;
+        target.Info.outputChannels = static_cast<unsigned>(target.Playback.size());
+        target.Info.sampleRates = {rate};
+        target.Info.preferredSampleRate = rate;
+        target.Info.nativeFormats = RTAUDIO_FLOAT32;
+    });
+    if (!answered) {
+        LastError_ = "JACK: the JACK server is not running";
+        code = kMmsyserrError;
+        return false;
+    }
+    if (!found) {
+        LastError_ = "JACK output device \"" +
+                     (DeviceName_.empty() ? std::string("default") : DeviceName_) + "\" not found";
+        code = kMmsyserrBadDeviceId;
+        return false;
+    }
+    return true;
+}
+
+int32_t JackWaveOutDevice::GetCaps(WaveOutCaps& caps) {
+    Target t;
+    int32_t code = kMmsyserrNoError;
+    if (!Find(t, code)) return code;
+    RtAudioCapsFromInfo(RtAudio::UNIX_JACK, t.Info, caps);
+    return kMmsyserrNoError;
+}
+
+int32_t JackWaveOutDevice::QueryFormat(const WaveOutFormat& f) {
+    if (f.FormatTag != 1 || f.BitsPerSample != 16 || f.Channels < 1 || f.Channels > 2)
+        return kWaverrBadFormat;
+    Target t;
+    int32_t code = kMmsyserrNoError;
+    if (!Find(t, code)) return code;
+    if (t.Info.outputChannels < f.Channels) return kWaverrBadFormat;
+    return t.Info.sampleRates.front() == f.SamplesPerSec ? kMmsyserrNoError : kWaverrBadFormat;
+}
+
+int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
+    Target t;
+    int32_t code = kMmsyserrNoError;
+    if (!Find(t, code)) return code;
+    if (t.Info.outputChannels < f.Channels) return kWaverrBadFormat;
+    Link_ = new JackDeviceLink;
+    jack_status_t status{};
+    Client_ = OpenJackClient(ClientName_, status, &Link_->Gone);
+    if (!Client_) {
+        delete Link_;
+        Link_ = nullptr;
+        LastError_ = (status & JackServerFailed) ? "JACK: the JACK server is not running"
+                                                  : "JACK: the server refused the client";
+        return kMmsyserrError;
+    }
+    auto fail = [&](int32_t r, const std::string& why) {
+        CloseJackClient(Client_, false);
+        Client_ = nullptr;
+        delete Link_;
+        Link_ = nullptr;
+        LastError_ = why;
+        return r;
+    };
+    if (jack_get_sample_rate(Client_) != f.SamplesPerSec)
+        return fail(kWaverrBadFormat, "the JACK server runs at " +
+                                          std::to_string(jack_get_sample_rate(Client_)) + " Hz");
+    Link_->Channels = f.Channels;
+    for (uint32_t c = 0; c < f.Channels; ++c) {
+        const std::string name = "outport " + std::to_string(c);
+        Link_->Ports[c] =
+            jack_port_register(Client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        if (!Link_->Ports[c]) {
+            return fail(kMmsyserrError, "JACK: could not make the port " + name);
+        }
+    }
+    BufferFrames_ = jack_get_buffer_size(Client_);
+    // The callback pulls in pieces of this size whatever the period; room for 8 periods.
+    Scratch_.assign(size_t{BufferFrames_ > 0 ? BufferFrames_ : 1024} * 8 * f.BlockAlign(), 0);
+    Link_->Device.store(this, std::memory_order_release);
+    jack_set_process_callback(Client_, &JackWaveOutDevice::Process, Link_);
+    jack_set_xrun_callback(Client_, &JackWaveOutDevice::Xrun, Link_);
+    jack_on_shutdown(Client_, &JackWaveOutDevice::Shutdown, Link_);
+    if (jack_activate(Client_) != 0) {
+        Link_->Device.store(nullptr);
+        CloseJackClient(Client_, false);
+        Client_ = nullptr;
+        delete Link_;
+        Link_ = nullptr;
+        LastError_ = "JACK: could not start the client";
+        return kMmsyserrError;
+    }
+    for (uint32_t c = 0; c < f.Channels; ++c)
+        jack_connect(Client_, jack_port_name(Link_->Ports[c]), t.Playback[c].c_str());
+    return kMmsyserrNoError;
+}
+
+void JackWaveOutDevice::StopStream(bool failed) {
+    if (!Client_) return;
+    // From here the callback no longer reaches this device; wait out one that is running.
+    Link_->Device.store(nullptr, std::memory_order_seq_cst);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (Link_->InFlight.load(std::memory_order_seq_cst) != 0 &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A client whose server has gone has nothing left to deactivate.
+    const bool alive = !failed && !Link_->Gone.load(std::memory_order_acquire);
+    if (CloseJackClient(Client_, alive)) delete Link_; // else libjack may still call it
+    Client_ = nullptr;
+    Link_ = nullptr;
+}
+
+int JackWaveOutDevice::Process(jack_nframes_t frames, void* arg) {
+    auto* link = static_cast<JackDeviceLink*>(arg);
+    link->InFlight.fetch_add(1, std::memory_order_seq_cst);
+    JackWaveOutDevice* self = link->Device.load(std::memory_order_seq_cst);
+    float* dst[2] = {nullptr, nullptr};
+    for (uint32_t c = 0; c < link->Channels; ++c)
+        dst[c] = static_cast<float*>(jack_port_get_buffer(link->Ports[c], frames));
+    if (!self) {
+        for (uint32_t c = 0; c < link->Channels; ++c)
+            if (dst[c]) std::memset(dst[c], 0, sizeof(float) * frames);
+        link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
+        return 0;
+    }
+    const uint32_t channels = link->Channels;
+    const uint32_t maxFrames = static_cast<uint32_t>(self->Scratch_.size() / (2 * channels));
+    uint32_t done = 0;
+    while (done < frames) {
+        uint32_t n = frames - done;
+        if (n > maxFrames) n = maxFrames;
+        self->Pull(self->Scratch_.data(), n * 2 * channels);
+        const uint8_t* src = self->Scratch_.data();
+        for (uint32_t i = 0; i < n; ++i)
+            for (uint32_t c = 0; c < channels; ++c) {
+                const size_t at = 2 * (size_t{i} * channels + c); // little-endian 16-bit
+                const auto v = static_cast<int16_t>(static_cast<uint16_t>(src[at] | (src[at + 1] << 8)));
+                if (dst[c]) dst[c][done + i] = static_cast<float>(v) * kSampleScale;
+            }
+        done += n;
+    }
+    link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
+    return 0;
+}
+
+int JackWaveOutDevice::Xrun(void* arg) {
+    auto* link = static_cast<JackDeviceLink*>(arg);
+    link->InFlight.fetch_add(1, std::memory_order_seq_cst);
+    if (JackWaveOutDevice* self = link->Device.load(std::memory_order_seq_cst)) self->CountXrun();
+    link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
+    return 0;
+}
+
+void JackWaveOutDevice::Shutdown(void* arg) {
+    static_cast<JackDeviceLink*>(arg)->Gone.store(true, std::memory_order_release);
+}
+
+} // namespace zelvox

@@ -1,0 +1,60 @@
+#pragma once
+// The buffered output on JACK, on libjack itself. One client per open device, kept while it
+// is open; every question before that (is the device there, which rate) goes to the
+// program's kept listing client. The process callback only calls Pull and converts.
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <jack/jack.h>
+#include <rtaudio/RtAudio.h>
+
+#include "audio/backends/StreamingDevice.h"
+
+namespace zelvox {
+
+struct JackDeviceLink;
+
+// JACK's output devices as the program lists them: one device per client that owns audio
+// ports, named by that client, its playback channels the ports that take sound in, in the
+// server's port order; the server's single rate. False when no server answers.
+bool ListJackOutputs(std::vector<RtAudio::DeviceInfo>& infos);
+
+class JackWaveOutDevice final : public StreamingWaveOutDevice {
+public:
+    // DeviceName: the client whose playback ports the sound goes to (empty: the first that
+    // has any); ClientName: how the program's client is named to the server.
+    JackWaveOutDevice(std::string deviceName, std::string clientName = "zelvox");
+    ~JackWaveOutDevice() override;
+
+    int32_t GetCaps(WaveOutCaps& caps) override;
+    int32_t QueryFormat(const WaveOutFormat& format) override;
+
+    // Frames per period of the server (after Open).
+    unsigned BufferFrames() const { return BufferFrames_; }
+
+protected:
+    int32_t StartStream(const WaveOutFormat& format) override;
+    void StopStream(bool failed) override;
+
+private:
+    struct Target {
+        RtAudio::DeviceInfo Info;
+        std::vector<std::string> Playback; // the device's ports that take sound in
+    };
+    // The device as the server has it now; false with LastError_ set (and the code) when not.
+    bool Find(Target& target, int32_t& code);
+    static int Process(jack_nframes_t frames, void* self);
+    static int Xrun(void* self);
+    static void Shutdown(void* self);
+
+    std::string DeviceName_;
+    std::string ClientName_;
+    jack_client_t* Client_ = nullptr;
+    JackDeviceLink* Link_ = nullptr; // what the callback sees; see the source
+    std::vector<uint8_t> Scratch_; // 16-bit frames pulled before conversion, sized at open
+    unsigned BufferFrames_ = 0;
+};
+
+} // namespace zelvox
