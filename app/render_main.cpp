@@ -10,10 +10,12 @@
 #include <string>
 #include <unistd.h>
 
+#include "audio/JackClient.h"
 #include "audio/Settings.h"
 #include "program/LivePlay.h"
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
+#include "program/StopSignals.h"
 
 namespace {
 
@@ -116,8 +118,10 @@ int64_t SecondsToBuffers(const std::string& v) {
     return buffers >= 1 && buffers <= kMaxBuffers ? buffers : 0;
 }
 
-volatile std::sig_atomic_t Interrupted = 0;
-void OnInterrupt(int) { Interrupted = 1; }
+// A render stopped by a signal: the part files are gone, the exit status names the signal.
+struct Interrupted {
+    int Signal;
+};
 
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "zelvox-render: %s\n", message.c_str());
@@ -260,8 +264,6 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
 
 // --play --live: the same on the low-latency JACK output.
 int PlayLive(const Options& o) {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     try {
         zelvox::TSettingsFile settings;
         zelvox::LivePlayer player(settings);
@@ -280,7 +282,7 @@ int PlayLive(const Options& o) {
         sync.SendClock = o.SendClock;
         sync.TimebaseMaster = o.TimebaseMaster;
         const zelvox::LivePlayResult r =
-            player.Play(o.Arranger, sync, frames, [] { return Interrupted != 0; });
+            player.Play(o.Arranger, sync, frames, [] { return zelvox::StopSignal() != 0; });
         if (!r.Ok) return Fail(1, r.Error);
         std::fprintf(stderr,
                      "zelvox-render: %llu periods of %u frames played, %llu xruns, peak load %.0f%%\n",
@@ -295,8 +297,6 @@ int PlayLive(const Options& o) {
 // --play: the program plays FILE (or its start-up patterns) through the sound device.
 int Play(const Options& o) {
     if (o.Live) return PlayLive(o);
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     try {
         zelvox::TSettingsFile settings;
         zelvox::HeadlessPlayer player(settings);
@@ -314,7 +314,7 @@ int Play(const Options& o) {
             std::fprintf(stderr, "playing through %s; Ctrl-C stops\n", player.Backend().c_str());
         const zelvox::HeadlessPlayResult r =
             player.Play(o.Arranger, o.Buffers < 0 ? 0 : o.Buffers, o.StartDelayMs,
-                        [] { return Interrupted != 0; });
+                        [] { return zelvox::StopSignal() != 0; });
         if (r.Underruns > 0)
             std::fprintf(stderr, "zelvox-render: %llu underruns (the device ran out of sound)\n",
                          static_cast<unsigned long long>(r.Underruns));
@@ -334,6 +334,19 @@ int Play(const Options& o) {
     return 0;
 }
 
+// The end of the program. A JACK close that hung (see audio/JackClient.h) would hang the
+// normal exit too, in libjack's own teardown: then the files are flushed and the process ends
+// without it.
+int Finish(int code) {
+    if (zelvox::JackClosesHanging() > 0) {
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
+    return code;
+}
+
+int Render(Options& o);
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -348,7 +361,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parsed > 0) return Fail(parsed, error);
-    if (o.Play) return Play(o);
+    zelvox::InstallStopSignals();
+    return Finish(o.Play ? Play(o) : Render(o));
+}
+
+namespace {
+
+int Render(Options& o) {
     if (o.Buffers < 0) o.Buffers = 1000;
 
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -366,6 +385,7 @@ int main(int argc, char** argv) {
         }
         if (o.Pattern != 0) program.PressPatternButton(o.Pattern);
         auto progress = [&](int64_t n) {
+            if (const int sig = zelvox::StopSignal()) throw Interrupted{sig};
             if (terminal && (n % 500 == 0 || n == o.Buffers)) {
                 progressShown = true;
                 std::fprintf(stderr, "\rrendering: %lld of at most %lld buffers (%lld s)",
@@ -376,6 +396,12 @@ int main(int argc, char** argv) {
         program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems}, o.Arranger, o.Buffers,
                        progress);
         if (progressShown) std::fputc('\n', stderr);
+    } catch (const Interrupted& stop) {
+        if (progressShown) std::fputc('\n', stderr);
+        // Render removed its part files on the way out; an older file keeps its name.
+        std::fprintf(stderr, "zelvox-render: interrupted (%s); no file written\n",
+                     strsignal(stop.Signal));
+        return zelvox::StopStatus(stop.Signal);
     } catch (const std::exception& e) {
         if (progressShown) std::fputc('\n', stderr);
         std::string what = e.what();
@@ -388,3 +414,5 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+} // namespace

@@ -55,10 +55,18 @@ LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t ma
         r.Period = out.Period();
         if (sync.TimebaseMaster && !out.BecomeTimebaseMaster())
             throw std::runtime_error("Another program is the JACK transport's timebase master");
+        // Following a transport or a clock, a stop only stops the sound: the host may start
+        // or place it again. Playing on its own, the synth stopping (a song's end) ends it.
+        const bool following = sync.FollowTransport || sync.FollowClock;
         bool ended = false;
         while (!ended && !(stop && stop())) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            TakeEvents(ended);
+            bool stopped = false;
+            TakeEvents(stopped);
+            ended = stopped && !following;
+            if (out.ServerGone())
+                throw std::runtime_error("The JACK server has gone away; the low-latency output "
+                                         "stopped");
             r.PeakLoad = std::max(r.PeakLoad, out.Load());
             if (maxFrames > 0 && out.Periods() * out.Period() >= maxFrames) break;
         }
