@@ -47,7 +47,7 @@ TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
     }
     constexpr int kBuffers = 300;
     const fs::path ref = dir.path / "ref.wav";
-    ASSERT_EQ(std::system((Quote(RendererPath()) + " " + Quote(song.string()) + " --buffers " +
+    ASSERT_EQ(std::system(("timeout -k 5 300 " + Quote(RendererPath()) + " " + Quote(song.string()) + " --buffers " +
                            std::to_string(kBuffers) + " -o " + Quote(ref.string())).c_str()),
               0);
     const std::vector<int16_t> reference = WavSamples(ref);
@@ -74,7 +74,7 @@ TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
     std::atomic<bool> done{false};
     std::thread jalv([&] {
         const std::string cmd = "sleep 12 | LV2_PATH=" + Quote(lv2Path) +
-                                " timeout 12 jalv -x -n zelvox-jalv -l " + Quote(state.string()) +
+                                " timeout -k 5 12 jalv -x -n zelvox-jalv -l " + Quote(state.string()) +
                                 " >" + Quote(log) + " 2>&1";
         (void)std::system(cmd.c_str());
         done = true;
@@ -88,7 +88,7 @@ TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
     ASSERT_TRUE(found) << "jalv's port never appeared";
     const std::string rec = (dir.path / "rec.wav").string();
     std::thread recorder([&] {
-        (void)std::system(("jack_rec -f " + Quote(rec) + " -d 6 -b 16 zelvox-jalv:out >/dev/null 2>&1").c_str());
+        (void)std::system(("timeout -k 5 30 jack_rec -f " + Quote(rec) + " -d 6 -b 16 zelvox-jalv:out >/dev/null 2>&1").c_str());
     });
     ::usleep(500000);
     jack_transport_start(ctl);

@@ -48,7 +48,7 @@ std::vector<int16_t> RenderOffline(int buffers) {
 }
 
 bool PortExists(const std::string& port) {
-    FILE* f = ::popen("jack_lsp 2>/dev/null", "r");
+    FILE* f = ::popen("timeout -k 5 20 jack_lsp 2>/dev/null", "r");
     if (!f) return false;
     char line[512];
     bool found = false;
@@ -74,7 +74,7 @@ TEST(JackPlayback, RecordingEqualsTheOfflineRenderSampleForSample) {
     PlaybackRig rig(sys.get(), &queue);
     std::thread recorder([&] {
         for (int i = 0; i < 200 && !PortExists(port); ++i) ::usleep(20000);
-        std::string cmd = "jack_rec -f '" + wav + "' -d 7 -b 16 '" + port + "' >/dev/null 2>&1";
+        std::string cmd = "timeout -k 5 30 jack_rec -f '" + wav + "' -d 7 -b 16 '" + port + "' >/dev/null 2>&1";
         (void)std::system(cmd.c_str());
     });
     HeadlessPlayOptions opt;

@@ -62,7 +62,7 @@ TEST(JackRenderPlay, PlayingThroughTheCommandSoundsAsTheRendererWrites) {
     constexpr int kBuffers = 400; // 4 s
     const std::string exe = Quote(RendererPath());
     const std::string ref = (dir.path / "ref.wav").string();
-    ASSERT_EQ(std::system((exe + " " + Quote(song) + " --buffers " + std::to_string(kBuffers) +
+    ASSERT_EQ(std::system(("timeout -k 5 300 " + exe + " " + Quote(song) + " --buffers " + std::to_string(kBuffers) +
                            " -o " + Quote(ref)).c_str()),
               0);
     const std::vector<int16_t> reference = WavSamples(ref);

@@ -120,7 +120,7 @@ TEST(Lv2Plugin, PlaysWhatTheRendererWritesAtTheHostsTempo) {
         const fs::path file = dir.path / ("busy" + std::to_string(tempo) + ".zvx");
         WriteAll(file, BusyFile(tempo));
         const fs::path wav = dir.path / ("ref" + std::to_string(tempo) + ".wav");
-        const std::string cmd = Quote(RendererPath()) + " " + Quote(file.string()) +
+        const std::string cmd = "timeout -k 5 300 " + Quote(RendererPath()) + " " + Quote(file.string()) +
                                 " --buffers 300 -o " + Quote(wav.string());
         ASSERT_EQ(std::system(cmd.c_str()), 0);
         const std::vector<int16_t> reference = WavSamples(wav);
@@ -294,7 +294,7 @@ TEST(Lv2Plugin, MidiControllersTurnTheKnobsAsInTheWindow) {
 // The turtle loads in lilv without a warning, and lv2info lists every port.
 TEST(Lv2Plugin, TheBundleDescribesEveryPort) {
     const std::string lv2Path = fs::path(Lv2BundleDir()).parent_path().string();
-    const std::string cmd = "LV2_PATH=" + Quote(lv2Path) + ":/usr/lib/lv2 lv2info " + Quote(kUri) +
+    const std::string cmd = "LV2_PATH=" + Quote(lv2Path) + ":/usr/lib/lv2 timeout -k 5 60 lv2info " + Quote(kUri) +
                             " 2>&1";
     FILE* f = ::popen(cmd.c_str(), "r");
     ASSERT_NE(f, nullptr);

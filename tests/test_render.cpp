@@ -30,7 +30,7 @@ struct RunResult {
 RunResult Render(const std::string& args, const TempDir& dir, const std::string& prefix = "") {
     const std::string exe = RendererPath();
     const std::string errFile = dir / "stderr.txt";
-    const std::string cmd = prefix + Quote(exe) + " " + args + " 2>" + Quote(errFile);
+    const std::string cmd = prefix + "timeout -k 5 600 " + Quote(exe) + " " + args + " 2>" + Quote(errFile);
     const int raw = std::system(cmd.c_str());
     RunResult r;
     r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -184,7 +184,7 @@ TEST(Renderer, AWriteFailureMidwayFailsTheRenderAndLeavesNoFile) {
 
 TEST(Renderer, HelpDescribesTheContract) {
     TempDir dir;
-    const std::string cmd = Quote(RendererPath()) + " --help > " + Quote(dir / "help.txt");
+    const std::string cmd = "timeout -k 5 60 " + Quote(RendererPath()) + " --help > " + Quote(dir / "help.txt");
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     std::ifstream f(dir / "help.txt");
     const std::string help((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());

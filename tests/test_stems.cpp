@@ -177,7 +177,7 @@ struct RunResult {
 
 // Runs the renderer program in `dir` (relative names land there); stderr is captured.
 RunResult RunRenderer(const std::string& args, const TempDir& dir, const std::string& prefix = "") {
-    const std::string cmd = "cd " + Quote(dir.path.string()) + " && " + prefix +
+    const std::string cmd = "cd " + Quote(dir.path.string()) + " && " + prefix + "timeout -k 5 600 " +
                             Quote(RendererPath()) + " " + args + " 2>stderr.txt";
     const int raw = std::system(cmd.c_str());
     RunResult r;

@@ -5,6 +5,7 @@
 // system call. Include it in one source file of a test program only: it defines the
 // program's operator new. Code in shared objects the program loads is counted too.
 
+#include <csignal>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -145,7 +146,13 @@ template <class Body> inline int UnderNoSyscallFilter(Body body) {
         body();
         syscall(SYS_exit, 0);
     }
+    // Bounded: a body that never returns fails the test instead of hanging it.
     int status = 0;
+    for (int i = 0; i < 6000; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     return status;
 }
