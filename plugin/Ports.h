@@ -81,6 +81,11 @@ constexpr uint32_t kControlPortCount =
     static_cast<uint32_t>(kPanelPorts.size() + kEditPorts.size() + kSoundControlCount);
 constexpr uint32_t kMonoPortCount = kFirstControlPort + kControlPortCount;
 constexpr uint32_t kRightPort = kMonoPortCount; // the stereo plugin's second output
+// The last port of each: the delay of the sound in frames at the host's rate (0 at 44,100 Hz),
+// which a host compensates.
+constexpr uint32_t LatencyPort(bool stereo) {
+    return stereo ? kRightPort + 1 : kMonoPortCount;
+}
 
 // What control port number i is (0-based among the control ports).
 inline PortInfo ControlPortInfo(uint32_t i) {

@@ -100,6 +100,18 @@ void Plugin(std::ostream& o, const char* uri, const char* name, bool stereo) {
           << "        lv2:symbol \"out_r\" ;\n"
           << "        lv2:name \"Output right\"\n"
           << "    ]";
+    // The converter's delay at a host rate other than 44,100 Hz.
+    o << " , [\n"
+      << "        a lv2:OutputPort , lv2:ControlPort ;\n"
+      << "        lv2:index " << LatencyPort(stereo) << " ;\n"
+      << "        lv2:symbol \"latency\" ;\n"
+      << "        lv2:name \"Latency\" ;\n"
+      << "        lv2:designation lv2:latency ;\n"
+      << "        lv2:portProperty lv2:reportsLatency , lv2:integer ;\n"
+      << "        units:unit units:frame ;\n"
+      << "        lv2:minimum 0 ;\n"
+      << "        lv2:maximum 48000\n"
+      << "    ]";
     o << " .\n\n";
 }
 

@@ -9,6 +9,7 @@
 //   leaves in a triple buffer, never the synth itself.
 // - restore, instantiate, activate: while nothing else runs on the instance.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +39,7 @@
 #include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
 #include "synth/PatternSynth.h"
+#include "synth/RateStage.h"
 
 namespace zelvox::lv2 {
 namespace {
@@ -106,8 +108,10 @@ struct Plugin {
     LV2_Worker_Schedule* Schedule = nullptr;
     LV2_Atom_Forge Forge{};
 
+    bool Stereo = false;
     float* Out = nullptr;
     float* OutRight = nullptr;
+    float* LatencyOut = nullptr;
     const LV2_Atom_Sequence* Control = nullptr;
     LV2_Atom_Sequence* Notify = nullptr;
     std::array<const float*, kControlPortCount> Ports{};
@@ -116,6 +120,12 @@ struct Plugin {
 
     CcTable Controllers{};
     std::array<int16_t, PatternSynth::kMaxFrames> Scratch{};
+
+    // At a host rate other than 44,100 Hz: the synth's stream converted, and where this
+    // block's first frame is on the host's timeline. Absent at 44,100 Hz.
+    std::unique_ptr<RateStage> Rate;
+    std::array<float, PatternSynth::kMaxFrames> RateScratch{};
+    uint32_t BlockDone = 0; // host frames of the block already made
 
     StateMailbox Mailbox;
     PatternFileRecord EncodeScratch;
@@ -238,6 +248,14 @@ void TimePosition(Plugin& p, const LV2_Atom_Object* obj) {
     pos.HasFrame = frame != nullptr;
     const double f = Number(u, frame, 0.0);
     pos.HostFrame = std::isfinite(f) ? static_cast<int64_t>(std::fmax(0.0, std::fmin(1e15, f))) : 0;
+    if (p.Rate) {
+        // The position holds for the host frame where the event is, heard (after the
+        // reported latency) from the synth's time HostFrameOf maps there.
+        const RateStage& r = *p.Rate;
+        const double at = r.EngineTimeOf(r.HostTaken()) - r.HostFrameOf(0.0) * 44100.0 / r.Rate();
+        pos.FrameOffset = at - double(r.EnginePushed());
+        pos.HostFrame = static_cast<int64_t>(std::llround(double(pos.HostFrame) * 44100.0 / r.Rate()));
+    }
     p.Transport.Position(pos);
 }
 
@@ -317,6 +335,27 @@ void RenderTo(Plugin& p, uint32_t from, uint32_t to) {
     }
 }
 
+// A host at another rate: the synth renders exactly as many of its frames as the host's
+// frames up to `to` stand for, and the stage gives the host's frames.
+void RenderToAtHostRate(Plugin& p, uint32_t to) {
+    RateStage& r = *p.Rate;
+    while (p.BlockDone < to) {
+        const uint32_t n = std::min<uint32_t>(to - p.BlockDone, 4096);
+        uint32_t engine = r.EngineFramesFor(n);
+        while (engine > 0) {
+            const uint32_t m = std::min<uint32_t>(engine, PatternSynth::kMaxFrames);
+            p.Transport.Render(p.Scratch.data(), m);
+            for (uint32_t i = 0; i < m; ++i)
+                p.RateScratch[i] = static_cast<float>(p.Scratch[i]) * (1.0f / 32767.0f);
+            r.Push(p.RateScratch.data(), m);
+            engine -= m;
+        }
+        r.Take(p.Out + p.BlockDone, n);
+        if (p.OutRight) std::memcpy(p.OutRight + p.BlockDone, p.Out + p.BlockDone, n * sizeof(float));
+        p.BlockDone += n;
+    }
+}
+
 void WritePath(Plugin& p, int64_t frame) {
     const Uris& u = p.U;
     LV2_Atom_Forge_Frame f;
@@ -330,12 +369,19 @@ void WritePath(Plugin& p, int64_t frame) {
     lv2_atom_forge_pop(&p.Forge, &f);
 }
 
-void WriteSteps(Plugin& p) {
+void WriteSteps(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t frames) {
     const Uris& u = p.U;
     for (size_t i = 0; i < p.Transport.StepStartCount(); ++i) {
         const StepStart& s = p.Transport.StepStarts()[i];
+        int64_t at = s.Frame;
+        if (p.Rate) {
+            // The host frame where the step's first sample is heard, less the latency.
+            const double host = p.Rate->HostFrameOf(double(engineStart + s.Frame));
+            at = std::llround(host) - static_cast<int64_t>(hostStart);
+            at = std::clamp<int64_t>(at, 0, frames > 0 ? frames - 1 : 0);
+        }
         LV2_Atom_Forge_Frame f;
-        if (!lv2_atom_forge_frame_time(&p.Forge, s.Frame)) return;
+        if (!lv2_atom_forge_frame_time(&p.Forge, at)) return;
         lv2_atom_forge_object(&p.Forge, &f, 0, u.StepStart);
         lv2_atom_forge_key(&p.Forge, u.Step);
         lv2_atom_forge_int(&p.Forge, s.Step);
@@ -371,15 +417,23 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
         lv2_log_error(&logger, "Zelvox: the host gives no URID map\n");
         return nullptr;
     }
-    if (std::fabs(rate - kSampleRate) > 0.5) {
-        lv2_log_error(&logger,
-                      "Zelvox: the sound is made at 44100 Hz; this host runs at %.0f Hz. "
-                      "Set the host (or its session) to 44100 Hz to use Zelvox.\n",
-                      rate);
+    const std::string rateProblem = CheckHostRate(rate);
+    if (!rateProblem.empty()) {
+        lv2_log_error(&logger, "Zelvox: %s\n", rateProblem.c_str());
         return nullptr;
     }
     std::unique_ptr<Plugin> p(new (std::nothrow) Plugin(map));
     if (!p) return nullptr;
+    p->Stereo = descriptor && descriptor->URI && !std::strcmp(descriptor->URI, kStereoUri);
+    if (!IsNativeRate(rate)) {
+        try {
+            p->Rate = std::make_unique<RateStage>(static_cast<uint32_t>(rate));
+        } catch (const std::exception& e) {
+            lv2_log_error(&logger, "Zelvox: %s\n", e.what());
+            return nullptr;
+        }
+        p->Transport.SetGridRounding(0.5);
+    }
     p->Map = map;
     p->Logger = logger;
     p->Schedule = schedule;
@@ -392,7 +446,6 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
     } catch (...) {
     }
     p->OutRight = nullptr;
-    (void)descriptor;
     Publish(*p);
     return p.release();
 }
@@ -405,14 +458,25 @@ void ConnectPort(LV2_Handle h, uint32_t port, void* data) {
         p.Control = static_cast<const LV2_Atom_Sequence*>(data);
     else if (port == kNotifyPort)
         p.Notify = static_cast<LV2_Atom_Sequence*>(data);
-    else if (port == kRightPort)
+    else if (port == LatencyPort(p.Stereo))
+        p.LatencyOut = static_cast<float*>(data);
+    else if (p.Stereo && port == kRightPort)
         p.OutRight = static_cast<float*>(data);
     else if (port >= kFirstControlPort && port < kFirstControlPort + kControlPortCount)
         p.Ports[port - kFirstControlPort] = static_cast<const float*>(data);
 }
 
 void Activate(LV2_Handle h) {
-    static_cast<Plugin*>(h)->Synth.Activate();
+    auto& p = *static_cast<Plugin*>(h);
+    p.Synth.Activate();
+    // Activated again: the converter starts empty, as the synth's echo does.
+    if (p.Rate && p.Rate->EnginePushed() > 0) {
+        try {
+            p.Rate = std::make_unique<RateStage>(p.Rate->Rate());
+        } catch (const std::exception& e) {
+            lv2_log_error(&p.Logger, "Zelvox: %s\n", e.what());
+        }
+    }
 }
 
 void Deactivate(LV2_Handle h) {
@@ -428,23 +492,32 @@ void Run(LV2_Handle h, uint32_t frames) {
         lv2_atom_forge_set_buffer(&p.Forge, reinterpret_cast<uint8_t*>(p.Notify), capacity);
         lv2_atom_forge_sequence_head(&p.Forge, &notify, 0);
     }
+    if (p.LatencyOut) *p.LatencyOut = p.Rate ? static_cast<float>(p.Rate->Latency()) : 0.0f;
+    const uint64_t engineStart = p.Rate ? p.Rate->EnginePushed() : 0;
+    const uint64_t hostStart = p.Rate ? p.Rate->HostTaken() : 0;
     p.Transport.BeginBlock();
     ReadPorts(p);
     uint32_t done = 0;
+    p.BlockDone = 0;
     if (p.Control) {
         LV2_ATOM_SEQUENCE_FOREACH(p.Control, ev) {
             const int64_t t = ev->time.frames;
             const uint32_t at = t < 0 ? 0 : (t > frames ? frames : static_cast<uint32_t>(t));
-            if (at > done) {
+            if (p.Rate) {
+                RenderToAtHostRate(p, at);
+            } else if (at > done) {
                 RenderTo(p, done, at);
                 done = at;
             }
             Event(p, ev);
         }
     }
-    RenderTo(p, done, frames);
+    if (p.Rate)
+        RenderToAtHostRate(p, frames);
+    else
+        RenderTo(p, done, frames);
     if (p.Notify) {
-        WriteSteps(p);
+        WriteSteps(p, engineStart, hostStart, frames);
         if (p.ReportPath && p.CurrentPath[0]) WritePath(p, frames ? frames - 1 : 0);
         p.ReportPath = false;
         lv2_atom_forge_pop(&p.Forge, &notify);

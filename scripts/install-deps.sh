@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages Zelvox needs to build, run and test, and to build and check
 # its Debian package (dpkg-dev: dpkg-shlibdeps for the Depends; the validators, lintian and man
 # for scripts/check-install.sh). lv2-dev builds the plugin; liblilv-dev, lilv-utils and jalv
-# load it in the tests as hosts do.
+# load it in the tests as hosts do. libsoxr-dev converts the 44,100 Hz stream to other rates;
+# sox is the tests' independent reference for that conversion.
 # libjack-jackd2-dev is named in the same command as the RtAudio/RtMidi headers so that
 # apt keeps JACK2 instead of pulling in the old JACK1 headers.
 set -euo pipefail
@@ -16,6 +17,7 @@ PACKAGES=(
   jackd2 libjack-jackd2-dev librtaudio-dev librtmidi-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
   lv2-dev liblilv-dev lilv-utils jalv
+  libsoxr-dev sox
   clang libclang-rt-14-dev
   xvfb xauth
   dpkg-dev desktop-file-utils appstream lintian man-db groff-base file bsdextrautils

@@ -75,8 +75,8 @@ uint64_t HostTransport::StepIndexAt(double beats) const {
 uint64_t HostTransport::BoundaryOf(uint64_t step) const {
     const double frames =
         (static_cast<double>(step) * StepBeats() - AnchorBeats_) / BeatsPerFrame_;
-    if (!(frames > kFrameSlack)) return AnchorFrame_;
-    return AnchorFrame_ + static_cast<uint64_t>(std::ceil(frames - kFrameSlack));
+    if (!(frames - GridShift_ > kFrameSlack)) return AnchorFrame_;
+    return AnchorFrame_ + static_cast<uint64_t>(std::ceil(frames - GridShift_ - kFrameSlack));
 }
 
 void HostTransport::Anchor(double beats) {
@@ -127,6 +127,12 @@ void HostTransport::Position(const HostPosition& p) {
         beats = static_cast<double>(p.HostFrame) * bpm / 60.0 / kRate;
     }
     const double speed = p.HasSpeed && std::isfinite(p.Speed) ? p.Speed : Speed_;
+    if ((p.HasBeat || p.HasFrame) && p.FrameOffset != 0.0 && std::isfinite(p.FrameOffset) &&
+        speed > 0.0) {
+        // Back to the frame about to be rendered, at the tempo in force from there.
+        const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
+        beats -= p.FrameOffset * speed * bpm / 60.0 / kRate;
+    }
     // Within a frame of where the clock is: the host's own rounding (its beat is often a
     // float), so the clock keeps its count. Further off but in the same step: the host's
     // clock corrects ours. In another step: the host jumped.

@@ -41,6 +41,9 @@ struct HostPosition {
     // now in force from frame 0.
     bool HasFrame = false;
     int64_t HostFrame = 0;
+    // A host at another rate than the synth's: the moment this position describes lies this
+    // many synth frames after the frame about to be rendered (-1..1, a fraction).
+    double FrameOffset = 0.0;
 };
 
 // A step that began in the current block.
@@ -60,6 +63,10 @@ public:
     HostTransport& operator=(const HostTransport&) = delete;
 
     void SetStepClock(StepClock clock);
+    // Where a grid step begins: 0 (the synth's own rate) at the first frame at or after its
+    // time; 0.5 for a host at another rate, at the nearest frame, so that after conversion
+    // it is heard within half a synth frame of the host's grid.
+    void SetGridRounding(double shift) { GridShift_ = shift; }
     StepClock Clock() const { return Clock_; }
     // A host without a transport: the run switch starts and stops, the tempo is the synth's.
     // Both are ignored once the host has given a position (a tempo still counts while the
@@ -124,6 +131,7 @@ private:
     double BeatsPerFrame_ = 0.0;
     uint64_t NextIndex_ = 0;    // HostGrid: the next step to begin, counted from the start
     uint64_t NextFrame_ = 0;    // ...and the frame it begins at
+    double GridShift_ = 0.0;    // frames: see SetGridRounding
     uint32_t BlockFrame_ = 0;
     bool Stepped_ = false;      // the sequencer moved on inside the render loop
     std::array<StepStart, kMaxStepStarts> Starts_{};

@@ -132,6 +132,7 @@ public:
     }
 
     void SetPort(const std::string& symbol, float v) { Controls_.at(Symbols_.at(symbol)) = v; }
+    float Port(const std::string& symbol) const { return Controls_.at(Symbols_.at(symbol)); }
 
     // ---- Events for the next block, at frame offsets in it ----
     void SendMidi(uint32_t frame, uint8_t status, uint8_t d1, uint8_t d2) {
