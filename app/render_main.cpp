@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "audio/JackClient.h"
+#include "audio/MMWave.h"
 #include "audio/Settings.h"
 #include "program/LivePlay.h"
 #include "program/PlaySong.h"
@@ -31,7 +32,10 @@ constexpr const char* kUsage =
     "time and without a sound device. The program starts with its start-up patterns; FILE,\n"
     "if given, is then loaded as File > Load pattern does.\n"
     "\n"
-    "  -o, --output OUT.wav  the file to write; replaced only when complete\n"
+    "  -o, --output OUT.wav  the file to write; replaced only when complete (a link stays\n"
+    "                        a link: the file it names is replaced). A device (/dev/null)\n"
+    "                        or a named pipe is written to directly, never replaced, and\n"
+    "                        - is the standard output (zelvox-render -o - | sox -t wav - ...)\n"
     "  --stems DIR           also (or, without -o, only) write one file per voice into the\n"
     "                        folder DIR (made if missing): bass.wav, twin-t.wav and\n"
     "                        noise.wav, each the voice alone, dry, through the master\n"
@@ -47,7 +51,10 @@ constexpr const char* kUsage =
     "  --buffers N           render at most N buffers of 441 samples (10 ms); default 1000\n"
     "                        (with --play: no limit)\n"
     "  --seconds S           instead of --buffers: at most S seconds (a decimal number\n"
-    "                        above 0, at most 10000000), rounded up to whole 10 ms buffers\n"
+    "                        above 0, at most 10000000), rounded up to whole 10 ms buffers.\n"
+    "                        A WAV file holds at most 6 hours 45 minutes (2 GiB): a longer\n"
+    "                        render is refused before it starts (with --arranger it fails\n"
+    "                        if the song gets there)\n"
     "  --play                play through the sound device in real time instead of writing\n"
     "                        a file, with the desktop program's chain and output device and\n"
     "                        the sound output chosen in its settings file (ZLVX3.INI,\n"
@@ -75,7 +82,14 @@ constexpr const char* kUsage =
     "\n"
     "Exit status 0 on success, 1 when rendering or playing failed (e.g. \"No wave audio\n"
     "playing device found\"), 2 for bad options. On failure no output file is left behind,\n"
-    "neither the mix nor any stem.\n";
+    "neither the mix nor any stem. A file is written under a hidden name beside it and\n"
+    "renamed when complete; a device, a pipe or - gets a stream whose header carries the\n"
+    "exact sizes (the same bytes as a file) when the length is known, or the largest sizes\n"
+    "with --arranger.\n"
+    "\n"
+    "Ctrl-C, SIGTERM and SIGHUP stop it: a render removes its unfinished files and exits\n"
+    "with 130, 143 or 129; a player stops and exits with 0. A second signal, or the first\n"
+    "once 2 s have passed without the program ending, ends it at once.\n";
 
 constexpr int64_t kMaxBuffers = 1'000'000'000; // 10^7 s, about 116 days
 
@@ -257,6 +271,20 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
     }
     if (!o.Play && o.Out.empty() && o.Stems.empty()) {
         error = "no output file: give -o OUT.wav, --stems DIR or both (see --help)";
+        return 2;
+    }
+    // A loop's length is known now: one longer than a WAV file holds is refused before it
+    // starts, not when it reaches the limit hours later. (A song may end sooner: with
+    // --arranger the render fails only if it really gets there.)
+    const int64_t bytesPerBuffer = 441 * 2;
+    if (!o.Play && !o.Arranger &&
+        (o.Buffers < 0 ? 1000 : o.Buffers) * bytesPerBuffer > zelvox::kMaxWavDataBytes) {
+        const auto format = zelvox::PcmWaveFormat(16, 1, 44100);
+        const int64_t seconds = zelvox::kMaxWavDataBytes / bytesPerBuffer / 100;
+        error = "a WAV file holds at most " +
+                zelvox::WavLimitText(zelvox::kMaxWavDataBytes, format) +
+                " of sound (at 44100 Hz, 16 bits, mono), and each stem as much: give --seconds " +
+                std::to_string(seconds) + " or less (see --help)";
         return 2;
     }
     return 0;

@@ -295,3 +295,23 @@ TEST(Stems, BadOptionsAndFailuresSayWhyAndLeaveNothing) {
     EXPECT_EQ(EntriesIn(dir.path / "kept"), 0);
     EXPECT_EQ(dir.Entries(), 2);
 }
+
+// A long render with stems stopped by Ctrl-C, SIGTERM or SIGHUP: its hidden part files are
+// removed (nothing new in the folder), the older file of the target's name is untouched, and
+// the exit status names the signal.
+TEST(Stems, AnInterruptedRenderLeavesNothingAndSaysHowItEnded) {
+    TempDir dir;
+    WriteAll(dir / "mix.wav", {'o', 'l', 'd'});
+    for (const auto& [sig, status] : {std::pair{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
+        // The render runs in the background of a shell that stops it after a second.
+        const std::string run = "cd " + Quote(dir.path.string()) + " && timeout -k 5 120 " +
+                                Quote(RendererPath()) + " --seconds 30000 -o mix.wav --stems st" +
+                                " 2>/dev/null & sleep 1; kill -" + sig + " $!; wait $!";
+        const int raw = std::system(("bash -c " + Quote(run)).c_str());
+        RunResult r;
+        r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        EXPECT_EQ(r.Status, status) << sig;
+        EXPECT_EQ(EntriesIn(dir.path), 1) << sig << ": a part file or the stems folder was left";
+        EXPECT_EQ(ReadAll(dir / "mix.wav"), (std::vector<uint8_t>{'o', 'l', 'd'})) << sig;
+    }
+}
