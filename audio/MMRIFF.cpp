@@ -49,11 +49,26 @@ bool TRiffFile::Open(const std::string& path, Mode mode) {
     }
     LastErrno_ = 0;
     Fd_ = fd;
+    Stream_ = false;
     Failed_ = false;
     Pos_ = 0;
     BufStart_ = 0;
     BufLen_ = 0;
     FileLen_ = st.st_size;
+    return true;
+}
+
+bool TRiffFile::OpenStream(int fd) {
+    Close();
+    if (fd < 0) return false;
+    LastErrno_ = 0;
+    Fd_ = fd;
+    Stream_ = true;
+    Failed_ = false;
+    Pos_ = 0;
+    BufStart_ = 0;
+    BufLen_ = 0;
+    FileLen_ = 0;
     return true;
 }
 
@@ -86,15 +101,21 @@ bool TRiffFile::WriteRaw(int64_t at, const uint8_t* p, size_t n) {
         // As a full disk does: what fits is written, then the write fails.
         const int64_t room = std::max<int64_t>(std::max(WriteLimit, FileLen_) - at, 0);
         const size_t fits = size_t(std::min<int64_t>(room, int64_t(n)));
-        if (fits > 0 && ::pwrite(Fd_, p, fits, off_t(at)) == ssize_t(fits))
+        if (fits > 0 && (Stream_ ? ::write(Fd_, p, fits) : ::pwrite(Fd_, p, fits, off_t(at))) ==
+                            ssize_t(fits))
             FileLen_ = std::max(FileLen_, at + int64_t(fits));
         errno = ENOSPC;
         LastErrno_ = ENOSPC;
         Failed_ = true;
         return false;
     }
+    if (Stream_ && at != FileLen_) {
+        LastErrno_ = ESPIPE; // a stream cannot go back
+        Failed_ = true;
+        return false;
+    }
     while (n > 0) {
-        const ssize_t w = ::pwrite(Fd_, p, n, off_t(at));
+        const ssize_t w = Stream_ ? ::write(Fd_, p, n) : ::pwrite(Fd_, p, n, off_t(at));
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
             LastErrno_ = w < 0 ? errno : ENOSPC;
@@ -151,7 +172,7 @@ int32_t TRiffFile::Write(const void* data, int32_t n) {
 }
 
 int32_t TRiffFile::Read(void* data, int32_t n) {
-    if (Fd_ < 0 || n < 0) return -1;
+    if (Fd_ < 0 || n < 0 || Stream_) return -1;
     if (!Flush()) return -1;
     auto* p = static_cast<uint8_t*>(data);
     int32_t got = 0;
@@ -217,7 +238,7 @@ bool TRiffFile::Ascend(MMCKINFO& ck) {
 }
 
 bool TRiffFile::Truncate(int64_t length) {
-    if (Fd_ < 0 || (BufLen_ > 0 && !Flush())) return false;
+    if (Fd_ < 0 || Stream_ || (BufLen_ > 0 && !Flush())) return false;
     if (::ftruncate(Fd_, off_t(length)) != 0) return false;
     FileLen_ = length;
     return true;

@@ -47,6 +47,10 @@ public:
     // Flushes and closes; false when the flush or the close failed (the file is closed anyway).
     bool Close();
     bool IsOpen() const { return Fd_ >= 0; }
+    // Takes an open descriptor of a device, a pipe or standard output, written in order only:
+    // a write anywhere but at the end fails (ESPIPE), nothing is read, cut or rewritten.
+    bool OpenStream(int fd);
+    bool IsStream() const { return Stream_; }
 
     // The write buffer: writes are collected and written in pieces of this many bytes.
     bool SetBuffer(int32_t bytes);
@@ -89,6 +93,7 @@ public:
 private:
     bool WriteRaw(int64_t at, const uint8_t* p, size_t n);
     int Fd_ = -1;
+    bool Stream_ = false;
     int64_t Pos_ = 0; // current file offset
     std::unique_ptr<uint8_t[]> Buf_;
     int32_t BufCap_ = 0;

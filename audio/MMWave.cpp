@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/ByteOrder.h"
+#include "files/OutputTarget.h"
 
 namespace zelvox {
 
@@ -41,8 +42,18 @@ constexpr int64_t kMaxDataBytes = INT32_MAX - 4096;
 
 } // namespace
 
+std::string WavLimitText(int64_t maxDataBytes, const WAVEFORMATEX& format) {
+    const int64_t perSecond = format.nAvgBytesPerSec > 0 ? format.nAvgBytesPerSec : 88200;
+    const int64_t seconds = maxDataBytes / perSecond;
+    if (seconds < 60) return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    const int64_t h = seconds / 3600, m = seconds / 60 % 60;
+    std::string t = std::to_string(h) + (h == 1 ? " hour " : " hours ");
+    return t + std::to_string(m) + (m == 1 ? " minute" : " minutes");
+}
+
 std::string ExpandFileName(const std::string& name) {
     if (name.empty()) return {};
+    if (name == "-") return name;
     std::error_code ec;
     const fs::path abs = fs::absolute(fs::path(name), ec);
     if (ec) return name;
@@ -169,6 +180,17 @@ void TMMWave::SetFileName(const std::string& name) {
     }
     std::error_code ec;
     const bool exists = fs::exists(fs::symlink_status(full, ec)) && !ec;
+    OutputTarget target;
+    std::string why;
+    if (full == "-" || (exists && ResolveOutputTarget(full, false, target, why) &&
+                        target.IsStream())) {
+        // A device or a pipe takes a recording as it comes; reading it first would take (or
+        // wait for) someone else's bytes.
+        Attach(nullptr);
+        FileName_ = full;
+        Changed();
+        return;
+    }
     if (exists) {
         auto info = ReadWaveLayout(full);
         if (!info) throw EMMWaveError("Invalid wave file...");
@@ -195,9 +217,20 @@ void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx format) {
     CheckNotMemory();
     if (name.empty() || !format) return;
     const std::string full = ExpandFileName(name);
+    OutputTarget target;
+    std::string why;
+    if (!ResolveOutputTarget(full, true, target, why))
+        throw EMMWaveError("Unable to create wave file: " + full + " (" +
+                           (why == "is a folder" ? std::strerror(EISDIR) : why) + ")");
+    if (target.IsStream()) {
+        CreateWaveStream(full, target, format);
+        return;
+    }
+    // A link stays a link: the file it names is made afresh.
+    const std::string& file = target.Path;
     const bool wellFormed = WellFormedName(full);
     std::error_code ec;
-    if (wellFormed && fs::exists(fs::symlink_status(full, ec))) fs::remove(full, ec);
+    if (wellFormed && fs::exists(fs::symlink_status(file, ec))) fs::remove(file, ec);
 
     auto info = std::make_unique<WaveIOInfo>();
     info->Flags = 0;
@@ -208,7 +241,7 @@ void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx format) {
         info->Handle = std::make_unique<TRiffFile>();
         TRiffFile& h = *info->Handle;
         h.WriteLimit = WriteLimitForTesting;
-        ok = h.Open(full, TRiffFile::Mode::Create) && h.SetBuffer(8192);
+        ok = h.Open(file, TRiffFile::Mode::Create) && h.SetBuffer(8192);
         info->RiffChunk = {FOURCC_RIFF, 0, FOURCC_WAVE, 0, MMIO_DIRTY};
         ok = ok && h.CreateChunk(info->RiffChunk);
         const std::vector<uint8_t> fmt = FormatBytes(info->Format);
@@ -230,7 +263,7 @@ void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx format) {
         else if (why == 0 && full.find('\0') != std::string::npos) why = EINVAL;
         else if (why == 0) why = EISDIR; // the name ends in a folder: "/", "." or ".."
         if (info->Handle) info->Handle->Close();
-        if (wellFormed) fs::remove(full, ec);
+        if (wellFormed) fs::remove(file, ec);
         throw EMMWaveError("Unable to create wave file: " + full + " (" + std::strerror(why) + ")");
     }
     info->TotalSamples = 0;
@@ -242,11 +275,62 @@ void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx format) {
         throw EMMWaveError("Unable to setup file IO buffer");
 }
 
+void TMMWave::CreateWaveStream(const std::string& full, const OutputTarget& target,
+                               PWaveFormatEx format) {
+    auto info = std::make_unique<WaveIOInfo>();
+    info->Flags = 0;
+    info->Format = *CopyWaveFormat(format);
+    info->FileName = full;
+    int err = 0;
+    const int fd = OpenOutputStream(target, WaitForReader, err);
+    if (fd < 0)
+        throw EMMWaveError("Unable to create wave file: " + full + " (" + StreamOpenError(err) +
+                           ")");
+    info->Handle = std::make_unique<TRiffFile>();
+    TRiffFile& h = *info->Handle;
+    h.OpenStream(fd);
+    h.WriteLimit = WriteLimitForTesting;
+    const std::vector<uint8_t> fmt = FormatBytes(info->Format);
+    // The sizes cannot be written afterwards: the exact ones when the length is known (the
+    // sizes the finalised file has: "fmt ", "data", the pad byte and "fact" included), else
+    // the largest.
+    const bool known = StreamDataBytes >= 0 && StreamDataBytes <= MaxDataBytes;
+    const int64_t data = known ? StreamDataBytes : 0;
+    const uint32_t riffSize =
+        known ? uint32_t(4 + 8 + int64_t(fmt.size()) + 8 + data + (data & 1) + 12) : UINT32_MAX;
+    info->RiffChunk = {FOURCC_RIFF, riffSize, FOURCC_WAVE, 0, 0};
+    MMCKINFO fmtChunk{FOURCC_fmt, uint32_t(fmt.size()), 0, 0, 0};
+    info->DataChunk = {FOURCC_data, known ? uint32_t(data) : UINT32_MAX, 0, 0, 0};
+    const bool ok = h.SetBuffer(8192) && h.CreateChunk(info->RiffChunk) &&
+                    h.CreateChunk(fmtChunk) &&
+                    h.Write(fmt.data(), int32_t(fmt.size())) == int32_t(fmt.size()) &&
+                    h.CreateChunk(info->DataChunk) && h.Flush();
+    if (!ok) {
+        const int why = h.LastErrno() != 0 ? h.LastErrno() : EIO;
+        h.Close();
+        throw EMMWaveError("Unable to create wave file: " + full + " (" + std::strerror(why) +
+                           ")");
+    }
+    info->DataOffset = int32_t(info->DataChunk.dwDataOffset);
+    info->TotalSamples = 0;
+    info->EndSample = 0;
+    Attach(std::move(info));
+    FileName_ = full;
+    Changed();
+    if (!Info_->Handle->SetBuffer(IOBufferSize_))
+        throw EMMWaveError("Unable to setup file IO buffer");
+}
+
+bool TMMWave::AtSizeLimit(int32_t count) const {
+    if (!Info_ || !Info_->Handle) return false;
+    return Info_->Handle->Tell() - Info_->DataOffset + count > std::min(MaxDataBytes, kMaxDataBytes);
+}
+
 int32_t TMMWave::WriteData(const uint8_t* data, int32_t count) {
     CheckNotMemory();
     if (!Info_ || !Info_->Handle || count <= 0 || !data) return -1;
     TRiffFile& h = *Info_->Handle;
-    if (h.Tell() - Info_->DataOffset + count > kMaxDataBytes) return -1;
+    if (AtSizeLimit(count)) return -1;
     const int32_t r = h.Write(data, count);
     if (r <= 0) return r;
     Info_->DataChunk.dwFlags |= MMIO_DIRTY;
@@ -294,7 +378,20 @@ void TMMWave::CloseWaveFile() {
     if (!Info_ || !Info_->Handle) return;
     WaveIOInfo& I = *Info_;
     TRiffFile& h = *I.Handle;
-    if ((I.DataChunk.dwFlags & MMIO_DIRTY) && h.Flush()) {
+    if (h.IsStream()) {
+        // Nothing can be rewritten: a stream whose header announced this length ends as the
+        // file does; one that got fewer bytes (or announced none) just ends.
+        if (!h.Failed() && StreamDataBytes == I.DataBytes && StreamDataBytes <= MaxDataBytes) {
+            const uint8_t pad = 0;
+            if (I.DataBytes & 1) h.Write(&pad, 1);
+            MMCKINFO fact{FOURCC_fact, 4, 0, 0, 0};
+            uint8_t v[4];
+            PutU32(v, uint32_t(I.TotalSamples));
+            if (h.CreateChunk(fact)) h.Write(v, 4);
+        }
+        I.FileSize = uint32_t(std::min<int64_t>(h.Tell(), UINT32_MAX));
+        I.EndSample = I.TotalSamples;
+    } else if ((I.DataChunk.dwFlags & MMIO_DIRTY) && h.Flush()) {
         if (I.Flags != 0) {
             // A reopened file: both sizes are written anew from what the data now is.
             I.DataChunk.cksize = 0;

@@ -16,6 +16,8 @@
 
 namespace zelvox {
 
+struct OutputTarget;
+
 class EMMWaveError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -46,8 +48,16 @@ struct WaveIOInfo {
 // treated as untrusted. The file is closed again afterwards.
 std::unique_ptr<WaveIOInfo> ReadWaveLayout(const std::string& path);
 
-// Full path of a name ("" stays ""); the form the wave keeps in FileName.
+// Full path of a name ("" stays "", "-" for standard output stays "-"); the form the wave
+// keeps in FileName.
 std::string ExpandFileName(const std::string& name);
+
+// The most sample bytes a wave file takes: its sizes are 32-bit numbers, and the record
+// counts bytes in signed 32 bits, so 2 GiB less a margin for the header (at 44,100 Hz,
+// 16-bit mono, 6 hours 45 minutes).
+constexpr int64_t kMaxWavDataBytes = INT32_MAX - 4096;
+// That limit as a time in words, "6 hours 45 minutes" (under a minute: "N seconds").
+std::string WavLimitText(int64_t maxDataBytes, const WAVEFORMATEX& format);
 
 class TMMWave {
 public:
@@ -66,7 +76,22 @@ public:
     void SetIOBufferSize(int32_t bytes); // at least 8192
     TMMTimeFormats TimeFormat = TMMTimeFormats::tfSample;
 
+    // A regular file (or a new name) is made afresh (a link's file, not the link); a device,
+    // a pipe or "-" (standard output) is written as a stream: the header goes first with the
+    // sizes StreamDataBytes announces, as nothing can be rewritten afterwards.
     void CreateWaveFile(const std::string& name, PWaveFormatEx format);
+    // For a stream: the sample bytes that will be written, when known in advance; the header
+    // then carries the exact sizes and the stream ends with the "fact" chunk, byte for byte
+    // the file the same recording makes. -1: not known; the header carries the largest sizes
+    // (0xFFFFFFFF), as stream writers do, and no chunk follows the samples.
+    int64_t StreamDataBytes = -1;
+    // For a named pipe: wait for a reader to open it (a command line), or fail at once (a window).
+    bool WaitForReader = false;
+    // Sample bytes beyond this are refused (WriteData returns -1); tests lower it.
+    int64_t MaxDataBytes = kMaxWavDataBytes;
+    // True when `count` more sample bytes would pass MaxDataBytes.
+    bool AtSizeLimit(int32_t count) const;
+    bool IsStream() const { return IsOpen() && Info_->Handle->IsStream(); }
     int32_t WriteData(const uint8_t* data, int32_t count); // bytes written, or <= 0
     void CloseWaveFile();
     void ReopenWaveFile();
@@ -100,6 +125,7 @@ public:
 
 private:
     void Attach(std::unique_ptr<WaveIOInfo> info);
+    void CreateWaveStream(const std::string& full, const OutputTarget& target, PWaveFormatEx format);
     void Release();
     void Changed() { Observable_.NotifyObservers(0); }
     void CheckNotMemory() const;

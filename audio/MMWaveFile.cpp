@@ -105,7 +105,14 @@ void TMMCustomWaveFile::BufferReady(PWaveHdr lpWaveHdr) {
     if (FileStarted_ && Enabled_ && Input() && !Wave_->FileName().empty() && bytes > 0) {
         uint64_t freeBytes = 0;
         const uint64_t needed = uint64_t(Wave_->IOBufferSize()) + bytes + 10240;
-        if (!FreeSpace || !FreeSpace(Wave_->FileName(), freeBytes) || freeBytes < needed) {
+        if (Wave_->AtSizeLimit(int32_t(bytes))) {
+            // Not the disk: the file's 32-bit sizes. It keeps what fits, finalised.
+            const WAVEFORMATEX* f = Wave_->GetWaveFormat();
+            StopForProblem("a WAV file holds at most " +
+                           (f ? WavLimitText(Wave_->MaxDataBytes, *f) : std::string("2 GiB")) +
+                           " of sound");
+        } else if (!Wave_->IsStream() && // a device or a pipe has no free space to ask about
+                   (!FreeSpace || !FreeSpace(Wave_->FileName(), freeBytes) || freeBytes < needed)) {
             StopForProblem("Disk full"); // the file keeps what was written so far
         } else {
             errno = 0;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "base/ByteOrder.h"
+#include "files/OutputTarget.h"
 
 namespace zelvox {
 
@@ -211,11 +212,32 @@ int (*PatternFileRenameForTesting)(const char* from, const char* to) = nullptr;
 
 void WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
     namespace fs = std::filesystem;
-    std::error_code ec;
-    // Replace the file a link points to, not the link.
-    fs::path target = fs::weakly_canonical(fs::path(path), ec);
-    if (ec || target.empty()) target = fs::path(path);
-    if (target.filename().empty()) ThrowErrno(EISDIR, path);
+    // Replace the file a link points to, not the link; a device or a pipe is written to,
+    // never replaced.
+    OutputTarget where;
+    std::string why;
+    if (fs::path(path).filename().empty()) ThrowErrno(EISDIR, path);
+    if (!ResolveOutputTarget(path, false, where, why))
+        ThrowErrno(why == "is a folder" ? EISDIR : EINVAL, path, why.c_str());
+    if (where.IsStream()) {
+        int err = 0;
+        const int fd = OpenOutputStream(where, false, err);
+        if (fd < 0) ThrowErrno(err, path, err == ENXIO ? "nothing reads from the pipe" : nullptr);
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                const int e = w < 0 ? errno : ENOSPC;
+                ::close(fd);
+                ThrowErrno(e, path);
+            }
+            done += size_t(w);
+        }
+        if (::close(fd) != 0 && errno != EINTR) ThrowErrno(errno, path);
+        return;
+    }
+    const fs::path target = fs::path(where.Path);
     struct stat old;
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (exists) {

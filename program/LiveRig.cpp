@@ -1,6 +1,7 @@
 #include "program/LiveRig.h"
 
 #include "audio/MMFormat.h"
+#include "files/OutputTarget.h"
 #include "ui/MidiLearn.h"
 
 #include <array>
@@ -55,8 +56,12 @@ void LiveRig::ArmRecording(const std::string& fileName) {
     // As on the other outputs: a file there that is not a wave file is left alone.
     const std::string full = ExpandFileName(fileName);
     std::error_code ec;
-    if (!full.empty() && std::filesystem::exists(std::filesystem::symlink_status(full, ec)) &&
-        !ReadWaveLayout(full))
+    OutputTarget where;
+    std::string why;
+    // A device or a pipe is written to as it is (reading a pipe would wait for a writer).
+    const bool stream = ResolveOutputTarget(full, false, where, why) && where.IsStream();
+    if (!full.empty() && !stream &&
+        std::filesystem::exists(std::filesystem::symlink_status(full, ec)) && !ReadWaveLayout(full))
         throw EMMWaveError("Invalid wave file...");
     const auto format = PcmWaveFormat(16, 1, kSampleRate);
     Wave_.CreateWaveFile(fileName, &format);
@@ -91,9 +96,16 @@ void LiveRig::WriteRecording() {
             bytes[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) & 0xFF);
             bytes[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) >> 8);
         }
-        if (n > 0 && Wave_.WriteData(bytes.data(), int32_t(2 * n)) != int32_t(2 * n) &&
-            WriteProblem_.empty())
+        if (n > 0 && Wave_.AtSizeLimit(int32_t(2 * n))) {
+            // The file's 32-bit sizes, not the disk: it keeps what it has, finalised at the end.
+            if (WriteProblem_.empty())
+                WriteProblem_ = "a WAV file holds at most " +
+                                WavLimitText(Wave_.MaxDataBytes, PcmWaveFormat(16, 1, kSampleRate)) +
+                                " of sound";
+        } else if (n > 0 && Wave_.WriteData(bytes.data(), int32_t(2 * n)) != int32_t(2 * n) &&
+                   WriteProblem_.empty()) {
             WriteProblem_ = "the disk refused the recording";
+        }
         if (n == 0) {
             if (!more) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -6,7 +6,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "files/OutputTarget.h"
+#include "program/RateFiles.h"
 #include "program/StemFiles.h"
+#include "synth/RateStage.h"
 
 namespace zelvox {
 
@@ -92,25 +95,42 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
                                 const std::function<void(int64_t)>& progress) {
     namespace fs = std::filesystem;
     if (to.Mix.empty() && to.StemsDir.empty()) throw std::runtime_error("no output file named");
+    if (to.Rate != uint32_t(kSampleRate)) {
+        std::string why = CheckHostRate(to.Rate);
+        if (why.empty()) why = RateTargetProblem(to.Mix, to.StemsDir);
+        if (!why.empty()) throw std::runtime_error(why);
+    }
     const bool mix = !to.Mix.empty();
     fs::path target, part;
+    OutputTarget where;
     if (mix) {
-        target = fs::absolute(fs::path(to.Mix)).lexically_normal();
-        if (target.filename().empty() || fs::is_directory(target))
-            throw std::runtime_error(to.Mix + ": is a folder");
-        if (!to.StemsDir.empty()) {
+        target = to.Mix == "-" ? fs::path("-") : fs::absolute(fs::path(to.Mix)).lexically_normal();
+        if (target.filename().empty()) throw std::runtime_error(to.Mix + ": is a folder");
+        std::string why;
+        if (!ResolveOutputTarget(target.string(), true, where, why))
+            throw std::runtime_error(to.Mix + ": " + why);
+        if (!to.StemsDir.empty() && !where.IsStream()) {
             const fs::path dir = fs::absolute(fs::path(to.StemsDir)).lexically_normal();
             for (const char* name : StemFiles::kNames)
                 if ((dir / name).lexically_normal() == target)
                     throw std::runtime_error(to.Mix + ": is also the name of a stem");
         }
-        // Render next to the target under a hidden name, and rename it when complete, so a
-        // failure never leaves a partial file (or destroys an older one) under the real name.
-        part = PartPathFor(target);
+        // A file is rendered next to itself under a hidden name and renamed when complete,
+        // so a failure never leaves a partial file (or destroys an older one) under the real
+        // name; a link's file is the one replaced. A device, a pipe or standard output is
+        // written as it comes.
+        part = where.IsStream() ? fs::path(where.Path) : PartPathFor(fs::path(where.Path));
     }
+    // A loop plays every buffer whole: its length is known, so a stream gets exact sizes.
+    // A song may end sooner.
+    const int64_t knownBytes =
+        arranger ? -1 : maxBuffers * int64_t(std::max(Out.GetBufferSize(), 0));
+    TMMWave& mixWave = Chain.MMWaveFile1.Wave();
+    mixWave.WaitForReader = true;
+    mixWave.StreamDataBytes = knownBytes;
     auto discard = [&] {
         std::error_code ec;
-        if (mix) fs::remove(part, ec);
+        if (mix && !where.IsStream()) fs::remove(part, ec);
     };
     std::unique_ptr<StemFiles> stems;
     int64_t written = 0;
@@ -119,7 +139,7 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
         if (!to.StemsDir.empty()) {
             const WAVEFORMATEX* format = Out.GetWaveFormat();
             if (!format) throw std::runtime_error("the chain has no stream format");
-            stems = std::make_unique<StemFiles>(to.StemsDir, format);
+            stems = std::make_unique<StemFiles>(to.StemsDir, format, knownBytes);
         }
         if (arranger) Form.Arranger1Click();
         Form.Button1Click();
@@ -145,6 +165,11 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
         if (mix) Recorder_.EndRecording();
         Out.Close();
         if (stems) stems->Finish();
+        if (to.Rate != uint32_t(kSampleRate)) {
+            if (mix) ConvertWavToRate(part, to.Rate);
+            for (int s = 0; stems && s < StemFiles::Count; ++s)
+                ConvertWavToRate(stems->PartOf(StemFiles::Stem(s)), to.Rate);
+        }
     } catch (...) {
         try {
             Out.Close();
@@ -155,9 +180,9 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
         discard();
         throw;
     }
-    if (mix) {
+    if (mix && !where.IsStream()) {
         std::error_code ec;
-        fs::rename(part, target, ec);
+        fs::rename(part, fs::path(where.Path), ec);
         if (ec) {
             discard();
             throw std::runtime_error(to.Mix + ": " + ec.message());

@@ -21,7 +21,7 @@ fs::path PartPathFor(const fs::path& target) {
     return target.parent_path() / partName;
 }
 
-StemFiles::StemFiles(const std::string& dir, PWaveFormatEx format)
+StemFiles::StemFiles(const std::string& dir, PWaveFormatEx format, int64_t knownBytes)
     : Dir_(fs::absolute(dir)), Named_(dir) {
     std::error_code ec;
     const fs::file_status st = fs::status(Dir_, ec);
@@ -38,9 +38,17 @@ StemFiles::StemFiles(const std::string& dir, PWaveFormatEx format)
     }
     try {
         for (int s = 0; s < Count; ++s) {
-            Parts_[size_t(s)] = PartPathFor(PathOf(Stem(s)));
+            OutputTarget where;
+            std::string why;
+            if (!ResolveOutputTarget(PathOf(Stem(s)).string(), false, where, why)) Fail(Stem(s), why);
+            TMMWave& wave = Waves_[size_t(s)];
+            wave.WaitForReader = true;
+            wave.StreamDataBytes = knownBytes;
+            Targets_[size_t(s)] = where.Path;
+            if (!where.IsStream()) Parts_[size_t(s)] = PartPathFor(fs::path(where.Path));
             try {
-                Waves_[size_t(s)].CreateWaveFile(Parts_[size_t(s)].string(), format);
+                wave.CreateWaveFile(where.IsStream() ? where.Path : Parts_[size_t(s)].string(),
+                                    format);
             } catch (const std::exception& e) {
                 Fail(Stem(s), e.what());
             }
@@ -96,6 +104,10 @@ void StemFiles::Finish() {
         // disk): a file that did not get all its bytes shows in its sizes.
         const WaveIOInfo* info = w.Info();
         const int64_t data = Bytes_[size_t(s)];
+        if (IsStream(Stem(s))) {
+            if (!info || info->DataBytes != data) Fail(Stem(s), "the device or pipe refused bytes");
+            continue;
+        }
         const int64_t expected = int64_t(info ? info->DataOffset : 0) + data + (data & 1) + 12;
         std::error_code ec;
         const auto onDisk = fs::file_size(Parts_[size_t(s)], ec);
@@ -106,8 +118,9 @@ void StemFiles::Finish() {
 
 void StemFiles::Commit() {
     for (int s = 0; s < Count; ++s) {
+        if (IsStream(Stem(s))) continue;
         std::error_code ec;
-        fs::rename(Parts_[size_t(s)], PathOf(Stem(s)), ec);
+        fs::rename(Parts_[size_t(s)], Targets_[size_t(s)], ec);
         if (ec) Fail(Stem(s), ec.message()); // the destructor removes the rest
         Parts_[size_t(s)].clear();
     }

@@ -2,7 +2,8 @@
 // The renderer's stem files: each voice alone and the echo return, one WAV file each in a
 // folder, written beside the mix in the mix's format and header layout (the same wave
 // object writes them). Like the mix, each file is written under a hidden name and gets its
-// own name only when the whole render succeeded; a failure leaves none of them behind.
+// own name only when the whole render succeeded; a failure leaves none of them behind. A
+// stem's name that is a device or a pipe is written directly, a link's file is replaced.
 
 #include <array>
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "audio/MMFormat.h"
 #include "audio/MMWave.h"
+#include "files/OutputTarget.h"
 
 namespace zelvox {
 
@@ -27,7 +29,9 @@ public:
 
     // Makes the folder if it is missing (one level) and creates the four hidden files in
     // `format`. Throws std::runtime_error naming the folder or file; then nothing is left.
-    StemFiles(const std::string& dir, PWaveFormatEx format);
+    // `knownBytes`: the sample bytes each stem will get when known (-1: not), for the
+    // header of a stem that is a stream.
+    StemFiles(const std::string& dir, PWaveFormatEx format, int64_t knownBytes = -1);
     // Without Commit: the hidden files are removed, and the folder too if it was made here
     // and is empty.
     ~StemFiles();
@@ -44,6 +48,9 @@ public:
 
     // The name the stem gets at Commit.
     std::filesystem::path PathOf(Stem stem) const { return Dir_ / kNames[stem]; }
+    // The hidden file a stem is written to until Commit.
+    const std::filesystem::path& PartOf(Stem stem) const { return Parts_[stem]; }
+    bool IsStream(Stem stem) const { return Parts_[stem].empty(); }
 
 private:
     void Discard();
@@ -54,7 +61,8 @@ private:
     bool MadeDir_ = false;
     bool Committed_ = false;
     std::array<TMMWave, Count> Waves_;
-    std::array<std::filesystem::path, Count> Parts_;
+    std::array<std::filesystem::path, Count> Parts_;   // hidden files (empty for a stream)
+    std::array<std::filesystem::path, Count> Targets_; // what each replaces (a link's file)
     std::array<int64_t, Count> Bytes_{}; // sample bytes appended
     std::vector<uint8_t> Scratch_;       // one buffer of samples in little-endian order
 };

@@ -166,6 +166,22 @@ TEST(FaultInjection, AFileSystemThatRunsLowEndsTheRecordingWithAValidFile) {
     EXPECT_EQ(n % 882, 0u); // the guard stops before a buffer, never inside one
 }
 
+TEST(FaultInjection, ARecordingThatReachesTheWavSizeLimitSaysSoAndKeepsAValidFile) {
+    TempDir dir;
+    const fs::path file = dir / "take.wav";
+    Recording r(file);
+    r.Sink.Wave().MaxDataBytes = 100 * 882 + 500; // a test's limit: 1 s and a bit
+    const int played = r.PlayUntilTheSinkStops(1000);
+    EXPECT_EQ(played, 101);
+    EXPECT_EQ(r.Sink.WriteProblem(), "a WAV file holds at most 1 second of sound");
+    EXPECT_EQ(r.Problems, 1);
+    r.Stop();
+    uint32_t n = 0;
+    ExpectValidRecording(file, n);
+    EXPECT_EQ(n, 100u * 882); // whole buffers up to the limit, finalised with its "fact"
+    EXPECT_EQ(fs::file_size(file), 46u + n + 12u);
+}
+
 TEST(FaultInjection, AFileSystemThatRefusesTheBytesKeepsWhatReachedTheDisk) {
     SmallFs fs("size=128k");
     if (!fs.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (" << fs.Why() << ")";
