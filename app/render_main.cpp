@@ -17,20 +17,21 @@
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
 #include "program/StopSignals.h"
+#include "synth/RateStage.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: zelvox-render [FILE.zvx] [--arranger | --pattern N] [--buffers N | --seconds S]\n"
-    "                     [-o OUT.wav] [--stems DIR]\n"
+    "                     [-o OUT.wav] [--stems DIR] [--rate HZ]\n"
     "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
     "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
     "                      [--timebase-master]]\n"
     "\n"
-    "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz), faster than real\n"
-    "time and without a sound device. The program starts with its start-up patterns; FILE,\n"
-    "if given, is then loaded as File > Load pattern does.\n"
+    "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz unless --rate says\n"
+    "otherwise), faster than real time and without a sound device. The program starts with\n"
+    "its start-up patterns; FILE, if given, is then loaded as File > Load pattern does.\n"
     "\n"
     "  -o, --output OUT.wav  the file to write; replaced only when complete (a link stays\n"
     "                        a link: the file it names is replaced). A device (/dev/null)\n"
@@ -43,6 +44,11 @@ constexpr const char* kUsage =
     "                        format and length as the mix, sample-aligned; where neither\n"
     "                        the mix nor a stem clips, the four add up to the mix within\n"
     "                        1 per stem. The mix is the same with or without --stems\n"
+    "  --rate HZ             write the files at HZ samples a second (22050 to 192000;\n"
+    "                        default 44100, the rate the sound is made at). At any other\n"
+    "                        rate the 44100 Hz render is converted (libsoxr, 20-bit\n"
+    "                        quality, no delay); the stems follow it. Files only, not a\n"
+    "                        device, a pipe or standard output\n"
     "  --arranger            play the song of the Arranger page (\"Play\") instead of\n"
     "                        looping pattern 1 on the Bass page (\"Loop\"); rendering stops\n"
     "                        after the buffer in which the song ends\n"
@@ -103,6 +109,7 @@ struct Options {
     int64_t Buffers = -1; // -1: not given (1000 for a render, no limit for --play)
     bool BuffersGiven = false, SecondsGiven = false;
     int32_t StartDelayMs = 0;
+    uint32_t Rate = 44100; // Hz of the files written
 };
 
 // Seconds as a decimal number ("90", "2.5", ".75") to 10 ms buffers, rounded up. Read digit
@@ -199,6 +206,16 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 return 2;
             }
             o.Stems = v;
+        } else if (value("--rate", v)) {
+            if (!error.empty()) return 2;
+            uint32_t hz = 0;
+            const auto r = std::from_chars(v.data(), v.data() + v.size(), hz);
+            const bool whole = r.ec == std::errc() && r.ptr == v.data() + v.size();
+            if (!whole || (hz != 44100 && !zelvox::CheckHostRate(hz).empty())) {
+                error = "--rate wants a whole number of Hz from 22050 to 192000, not '" + v + "'";
+                return 2;
+            }
+            o.Rate = hz;
         } else if (value("--buffers", v)) {
             if (!error.empty()) return 2;
             int64_t n = 0;
@@ -246,6 +263,10 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
     if (o.Pattern != 0 && o.Arranger) {
         error = "--pattern does not go with --arranger: the song chooses its own patterns "
                 "(see --help)";
+        return 2;
+    }
+    if (o.Play && o.Rate != 44100) {
+        error = "--rate goes with a render to files, not with --play (see --help)";
         return 2;
     }
     if (o.Play && (!o.Out.empty() || !o.Stems.empty())) {
@@ -421,7 +442,7 @@ int Render(Options& o) {
                              static_cast<long long>(n / 100));
             }
         };
-        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems}, o.Arranger, o.Buffers,
+        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems, o.Rate}, o.Arranger, o.Buffers,
                        progress);
         if (progressShown) std::fputc('\n', stderr);
     } catch (const Interrupted& stop) {

@@ -419,7 +419,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
     }
     const std::string rateProblem = CheckHostRate(rate);
     if (!rateProblem.empty()) {
-        lv2_log_error(&logger, "Zelvox: %s\n", rateProblem.c_str());
+        lv2_log_error(&logger, "Zelvox: this host runs at %.6g Hz. %s\n", rate, rateProblem.c_str());
         return nullptr;
     }
     std::unique_ptr<Plugin> p(new (std::nothrow) Plugin(map));

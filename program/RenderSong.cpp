@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "engine/EngineState.h"
 #include "files/OutputTarget.h"
 #include "program/RateFiles.h"
 #include "program/StemFiles.h"

@@ -38,6 +38,7 @@ public:
     struct Targets {
         std::string Mix;      // the mix file; empty: none
         std::string StemsDir; // a folder for the stems (see StemFiles); empty: none
+        uint32_t Rate = 44100; // Hz; any other rate converts the files (program/RateFiles)
     };
     // As above, with stems: bass.wav, twin-t.wav, noise.wav (each voice alone, dry, through
     // the master volume) and echo.wav (the echo's wet part), computed in the same pass as

@@ -61,8 +61,8 @@ std::string CheckHostRate(double rate) {
         return {};
     char text[200];
     std::snprintf(text, sizeof text,
-                  "the host runs at %.6g Hz; Zelvox plays at whole rates from %u to %u Hz "
-                  "(its own sound is made at 44100 Hz and converted)",
+                  "%.6g Hz is not a rate Zelvox plays at: it plays at whole rates from %u to %u Hz "
+                  "(its sound is made at 44100 Hz and converted)",
                   rate, kMinHostRate, kMaxHostRate);
     return text;
 }
