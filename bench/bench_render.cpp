@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "synth/RateStage.h"
 #include "engine/Engine.h"
 #include "engine/Tables.h"
 #include "sequencer/PatternDefaults.h"
@@ -68,7 +69,29 @@ void BM_RenderBusyPattern(benchmark::State& state) {
 void BM_RenderBusyPatternWithStems(benchmark::State& state) {
     RenderBusyPattern(state, true);
 }
+// zelvox-render --rate 48000: the same buffers converted to 48 kHz as the render converts
+// them (x_realtime counts the 44.1 kHz seconds made).
+void BM_RenderBusyPatternAt48k(benchmark::State& state) {
+    auto rig = std::make_unique<Rig>();
+    RateFileConverter converter(48000);
+    std::vector<int16_t> buffer(441);
+    std::vector<float> in(441), out;
+    out.reserve(1 << 16);
+    uint32_t recorded = 0;
+    bool more = false;
+    int64_t samples = 0;
+    for (auto _ : state) {
+        rig->E.RenderBuffer(buffer.data(), 882, recorded, more);
+        for (size_t i = 0; i < 441; ++i) in[i] = float(buffer[i]) / 32768.0f;
+        converter.Push(in.data(), 441, out);
+        benchmark::DoNotOptimize(out.data());
+        out.clear();
+        samples += 441;
+    }
+    bench::ReportThroughput(state, samples);
+}
 BENCHMARK(BM_RenderBusyPattern)->MinTime(2.0);
 BENCHMARK(BM_RenderBusyPatternWithStems)->MinTime(2.0);
+BENCHMARK(BM_RenderBusyPatternAt48k)->MinTime(2.0);
 
 } // namespace
