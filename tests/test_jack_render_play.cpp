@@ -3,7 +3,10 @@
 // writes to a file for the same pattern file, once the recording's leading silence is skipped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,9 +20,11 @@
 #include <unistd.h>
 
 #include "audio/AudioBackend.h"
+#include "audio/JackClient.h"
 #include "program/PatternFileCommands.h"
 #include "program/RenderSong.h"
 #include "support/JackWatch.h"
+#include "support/PrivateJack.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 
@@ -179,4 +184,109 @@ TEST(JackRenderPlay, PlayersOpenOnlyTheClientsTheyKeepAndAlwaysStop) {
     ASSERT_TRUE(WIFEXITED(raw));
     EXPECT_TRUE(WEXITSTATUS(raw) == 0 || WEXITSTATUS(raw) == 143) << WEXITSTATUS(raw);
     EXPECT_LT(took, std::chrono::milliseconds(2100)) << "the player outlived its stop";
+}
+
+namespace {
+
+// A test client that listens to one port: the loudest sample since the last Reset.
+class Listener {
+public:
+    Listener() {
+        ReleaseJackListClient(); // one client of ours in this process at a time
+        Client = jack_client_open("zelvox-test-ear", JackNoStartServer, nullptr);
+        if (!Client) return;
+        In_ = jack_port_register(Client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(Client, &Process, this);
+        jack_activate(Client);
+    }
+    ~Listener() {
+        if (Client) jack_client_close(Client);
+    }
+    // Connects the port here once it is there and its client is active (up to 10 s).
+    bool Hear(const std::string& port) {
+        for (int i = 0; i < 1000; ++i) {
+            if (jack_port_by_name(Client, port.c_str()) &&
+                jack_connect(Client, port.c_str(), jack_port_name(In_)) == 0)
+                return true;
+            ::usleep(10000);
+        }
+        return false;
+    }
+    float PeakOver(int ms) {
+        Peak_ = 0.0f;
+        ::usleep(ms * 1000);
+        return Peak_.load();
+    }
+    jack_client_t* Client = nullptr;
+
+private:
+    static int Process(jack_nframes_t n, void* self) {
+        auto* l = static_cast<Listener*>(self);
+        const auto* in = static_cast<const float*>(jack_port_get_buffer(l->In_, n));
+        float peak = l->Peak_.load(std::memory_order_relaxed);
+        for (jack_nframes_t i = 0; i < n; ++i) peak = std::max(peak, std::fabs(in[i]));
+        l->Peak_.store(peak, std::memory_order_relaxed);
+        return 0;
+    }
+    jack_port_t* In_ = nullptr;
+    std::atomic<float> Peak_{0.0f};
+};
+
+} // namespace
+
+// Live play that follows the JACK transport waits for it: a stop only stops the sound, a
+// start plays again, a relocation while rolling goes on from there; the player ends at its
+// --seconds. A server that goes away ends it at once with an error.
+TEST(JackRenderPlay, LivePlayFollowingTheTransportOutlivesStopsAndNotAServer) {
+    test::PrivateJack jack(256);
+    TempDir dir;
+    Listener ear;
+    ASSERT_NE(ear.Client, nullptr) << "no JACK server";
+    const std::string errFile = (dir.path / "stderr.txt").string();
+    std::atomic<int> status{-2};
+    auto play = [&](const std::string& args) {
+        return std::thread([&, args] {
+            const std::string cmd = "XDG_CONFIG_HOME=" + Quote(dir.path.string()) + " timeout -k 5 60 " +
+                                    Quote(RendererPath()) + " --play --live " + args + " 2>" + Quote(errFile);
+            const int raw = std::system(cmd.c_str());
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        });
+    };
+    std::thread player = play("--follow-transport --seconds 6");
+    const bool heard = ear.Hear("zelvox:out");
+    if (!heard) player.join();
+    ASSERT_TRUE(heard) << std::ifstream(errFile).rdbuf();
+    jack_transport_locate(ear.Client, 0);
+    jack_transport_start(ear.Client);
+    EXPECT_GT(ear.PeakOver(1000), 0.01f) << "rolling, it plays";
+    jack_transport_stop(ear.Client);
+    ::usleep(500000);
+    EXPECT_EQ(status.load(), -2) << "a stop ended the player";
+    jack_transport_locate(ear.Client, 44100 * 30);
+    jack_transport_start(ear.Client);
+    EXPECT_GT(ear.PeakOver(800), 0.01f) << "started again, it plays again";
+    jack_transport_locate(ear.Client, 44100 * 3); // a relocation while rolling
+    ::usleep(300000);
+    EXPECT_EQ(status.load(), -2) << "a relocation ended the player";
+    EXPECT_GT(ear.PeakOver(500), 0.01f);
+    player.join();
+    EXPECT_EQ(status.load(), 0) << "it ends at --seconds";
+
+    // The server killed under a player with no end of its own.
+    status = -2;
+    player = play("--seconds 60");
+    ASSERT_TRUE(ear.Hear("zelvox:out"));
+    jack_client_close(ear.Client);
+    ear.Client = nullptr;
+    const auto killed = std::chrono::steady_clock::now();
+    jack.Kill();
+    while (status.load() == -2 && std::chrono::steady_clock::now() - killed < std::chrono::seconds(10))
+        ::usleep(10000);
+    const auto took = std::chrono::steady_clock::now() - killed;
+    player.join();
+    std::ifstream ef(errFile);
+    const std::string err((std::istreambuf_iterator<char>(ef)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(status.load(), 1) << err;
+    EXPECT_NE(err.find("The JACK server has gone away"), std::string::npos) << err;
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << "noticed late";
 }
