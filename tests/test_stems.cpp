@@ -305,7 +305,7 @@ TEST(Stems, AnInterruptedRenderLeavesNothingAndSaysHowItEnded) {
     for (const auto& [sig, status] : {std::pair{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
         // The render runs in the background of a shell that stops it after a second.
         const std::string run = "cd " + Quote(dir.path.string()) + " && timeout -k 5 120 " +
-                                Quote(RendererPath()) + " --seconds 30000 -o mix.wav --stems st" +
+                                Quote(RendererPath()) + " --seconds 20000 -o mix.wav --stems st" +
                                 " 2>/dev/null & sleep 1; kill -" + sig + " $!; wait $!";
         const int raw = std::system(("bash -c " + Quote(run)).c_str());
         RunResult r;
