@@ -5,7 +5,9 @@
 #include "audio/JackClient.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace zelvox {
 
@@ -34,8 +36,18 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) 
 
 JackLiveOutput::~JackLiveOutput() {
     if (!Client_) return;
+    SendClockStop();
     // Bounded: libjack's close can hang when other clients come and go at that moment.
     CloseJackClient(Client_, !ServerGone());
+}
+
+void JackLiveOutput::SendClockStop() {
+    // Only the callback writes to the port: it sends Stop (when the clock runs) in its next
+    // period. A few periods are waited for, at most 0.5 s, and not when the server is gone.
+    Synth_.Post({LiveCommand::Kind::SendClock, 0});
+    const uint64_t from = Periods();
+    for (int i = 0; i < 100 && Periods() < from + 2 && !ServerGone(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 void JackLiveOutput::ShutdownCallback(void* self) {

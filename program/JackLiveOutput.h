@@ -57,6 +57,8 @@ public:
     float Load() const { return Load_.load(std::memory_order_relaxed); }
 
 private:
+    // Closing while the clock runs: a device that follows it hears Stop first.
+    void SendClockStop();
     static int ProcessCallback(jack_nframes_t frames, void* self);
     static int XrunCallback(void* self);
     static void ShutdownCallback(void* self);

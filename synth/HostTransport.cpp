@@ -155,10 +155,32 @@ void HostTransport::Position(const HostPosition& p) {
         Rolling_ = true;
         StartHere(beats, false);
     } else if (jumped) {
+        ++Jumps_;
         StartHere(beats, true);
     } else {
         Schedule();
     }
+}
+
+HostTransport::GridPoint HostTransport::NextSixteenth() const {
+    const double beats = BeatsAt(Frame_);
+    if (!(beats > 0.0) || BeatsPerFrame_ <= 0.0) {
+        // At or before the song start: the first sixteenth, at beat 0.
+        const double until = BeatsPerFrame_ > 0.0 ? -beats / BeatsPerFrame_ : 0.0;
+        return {0, until > kFrameSlack ? until : 0.0};
+    }
+    uint64_t k = StepIndexAt(beats);
+    double until = (static_cast<double>(k) * StepBeats() - beats) / BeatsPerFrame_;
+    if (until < -kFrameSlack) {
+        ++k; // inside step k: the next one begins on the grid
+        until = (static_cast<double>(k) * StepBeats() - beats) / BeatsPerFrame_;
+    }
+    return {k, std::max(until, 0.0)};
+}
+
+double HostTransport::QuarterBpm() const {
+    const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
+    return bpm * 4.0 / BeatUnit_;
 }
 
 void HostTransport::StartHere(double beats, bool jump) {

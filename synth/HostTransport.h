@@ -95,6 +95,18 @@ public:
     const std::array<StepStart, kMaxStepStarts>& StepStarts() const { return Starts_; }
     size_t StepStartCount() const { return StartCount_; }
     bool HostDriven() const { return HostDriven_; }
+    // Where the transport starts or lands, as MIDI clock tells it: the sixteenth note (from
+    // the song start) that begins next on the grid, and the frames from the frame about to
+    // be rendered until it begins (0: it begins there).
+    struct GridPoint {
+        uint64_t Sixteenth = 0;
+        double FramesUntil = 0.0;
+    };
+    GridPoint NextSixteenth() const;
+    // The grid's tempo in quarter notes a minute (the host's, else the synth's own).
+    double QuarterBpm() const;
+    // Positions the clock did not predict while rolling (the host jumped); counts on.
+    uint64_t Jumps() const { return Jumps_; }
     bool Rolling() const { return Rolling_; }
     uint64_t Frame() const { return Frame_; }
 
@@ -134,6 +146,7 @@ private:
     double GridShift_ = 0.0;    // frames: see SetGridRounding
     uint32_t BlockFrame_ = 0;
     bool Stepped_ = false;      // the sequencer moved on inside the render loop
+    uint64_t Jumps_ = 0;
     std::array<StepStart, kMaxStepStarts> Starts_{};
     size_t StartCount_ = 0;
 };

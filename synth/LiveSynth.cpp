@@ -120,14 +120,39 @@ void LiveSynth::RenderPiece(int16_t* out, uint32_t frames) {
 
 void LiveSynth::SendTransport(bool wasPlaying, bool playing, uint32_t frame) {
     if (!Sending_ || Clock_.Following()) return;
-    // The tempo the steps really have: the render loop's step is StepLength + 1 samples
-    // (under a host's grid, the grid's own step).
+    const bool hostClock = FollowHost_ && Transport_.HostDriven();
+    // The tempo the steps really have: the render loop's step is StepLength + 1 samples;
+    // on a host's grid, the grid's own tempo (its step rounded to whole frames would drift).
     const int32_t step = Synth_.ExternalStepClock() ? Synth_.Eng.S.StepLength
                                                     : Synth_.Eng.S.StepLength + 1;
-    if (step > 0) Send_.SetTempo(60.0 * 44100.0 / (4.0 * static_cast<double>(step)));
-    if (Restarted_ || (!wasPlaying && playing)) Send_.Start(frame);
+    if (hostClock && Synth_.ExternalStepClock())
+        Send_.SetTempo(Transport_.QuarterBpm());
+    else if (step > 0)
+        Send_.SetTempo(60.0 * 44100.0 / (4.0 * static_cast<double>(step)));
+    // On a host's transport the clock starts and moves with the transport (SendHostTransport);
+    // here only the song's end stops it.
+    if (!hostClock && (Restarted_ || (!wasPlaying && playing))) Send_.Start(frame);
     Restarted_ = false;
     if (wasPlaying && !playing) Send_.Stop(frame);
+}
+
+void LiveSynth::SendHostTransport(bool wasRolling, bool jumped) {
+    if (!Sending_ || Clock_.Following() || !FollowHost_) return;
+    const bool rolling = Transport_.Rolling();
+    if (Synth_.ExternalStepClock()) Send_.SetTempo(Transport_.QuarterBpm());
+    // A relocation while rolling: Stop, where it went, Continue; the pulses resume on the
+    // new grid, the first at the sixteenth the Song Position Pointer names (a receiver
+    // plays that sixteenth on the first pulse after Continue).
+    if (wasRolling && (!rolling || jumped)) Send_.Stop(0);
+    if (!rolling || (wasRolling && !jumped)) return;
+    const HostTransport::GridPoint at = Transport_.NextSixteenth();
+    if (at.Sixteenth == 0) {
+        Send_.Start(0, at.FramesUntil);
+    } else {
+        // Beyond 16,383 sixteenths (1,024 bars) the pointer has no bits left: Continue alone.
+        Send_.SongPosition(0, static_cast<uint32_t>(std::min<uint64_t>(at.Sixteenth, 0x3FFF)));
+        Send_.Continue(0, at.FramesUntil);
+    }
 }
 
 void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
@@ -142,10 +167,14 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     if (State_.TakeNewest()) Apply(State_.Read());
     LiveCommand c;
     while (Commands_.Pop(c)) Command(c);
+    const bool rollingBefore = Transport_.Rolling();
+    const uint64_t jumpsBefore = Transport_.Jumps();
     if (host && FollowHost_) Transport_.Position(*host);
 
-    // A start or stop the commands made sends clock from the period's first frame.
+    // A start or stop the commands (or the host's transport) made sends clock from the
+    // period's first frame.
     SendTransport(playingBefore, Synth_.Playing(), 0);
+    SendHostTransport(rollingBefore, Transport_.Jumps() != jumpsBefore);
     const bool playingAtStart = Synth_.Playing();
 
     const MidiMaps& maps = Maps_.Newest();

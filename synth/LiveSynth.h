@@ -131,6 +131,7 @@ private:
 
     void RenderClocked(int16_t* out, uint32_t from, uint32_t to);
     void SendTransport(bool wasPlaying, bool playing, uint32_t frame);
+    void SendHostTransport(bool wasRolling, bool jumped);
 
     PatternSynth Synth_;
     HostTransport Transport_{Synth_};

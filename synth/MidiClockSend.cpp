@@ -42,22 +42,24 @@ void MidiClockSend::SetTempo(double bpm) {
     Interval_ = interval;
 }
 
-bool MidiClockSend::Ask(uint32_t frame, Request what, uint16_t position) {
+bool MidiClockSend::Ask(uint32_t frame, Request what, uint16_t position, double delay) {
     if (RequestCount_ >= kMaxRequests) return false;
-    Requests_[RequestCount_++] = {frame, what, position};
+    // A delay that is not a number, or is negative, is none; beyond a minute it is no grid.
+    if (!(delay > 0.0)) delay = 0.0;
+    Requests_[RequestCount_++] = {frame, what, position, std::min(delay, 60.0 * kSampleRate)};
     return true;
 }
 
-bool MidiClockSend::Start(uint32_t frame) {
-    return Ask(frame, Request::Start, 0);
+bool MidiClockSend::Start(uint32_t frame, double firstPulseIn) {
+    return Ask(frame, Request::Start, 0, firstPulseIn);
 }
 
 bool MidiClockSend::Stop(uint32_t frame) {
     return Ask(frame, Request::Stop, 0);
 }
 
-bool MidiClockSend::Continue(uint32_t frame) {
-    return Ask(frame, Request::Continue, 0);
+bool MidiClockSend::Continue(uint32_t frame, double firstPulseIn) {
+    return Ask(frame, Request::Continue, 0, firstPulseIn);
 }
 
 bool MidiClockSend::SongPosition(uint32_t frame, uint32_t sixteenths) {
@@ -65,10 +67,10 @@ bool MidiClockSend::SongPosition(uint32_t frame, uint32_t sixteenths) {
     return Ask(frame, Request::SongPosition, static_cast<uint16_t>(sixteenths));
 }
 
-void MidiClockSend::Anchor(uint64_t frame) {
+void MidiClockSend::Anchor(uint64_t frame, double delay) {
     AnchorPulse_ = NextPulse_;
     AnchorFrame_ = frame;
-    AnchorOffset_ = 0.0;
+    AnchorOffset_ = delay;
 }
 
 uint64_t MidiClockSend::PulseFrame(uint64_t pulse) const {
@@ -107,13 +109,13 @@ void MidiClockSend::Period(uint32_t frames) {
             Emit(at, kStart);
             Running_ = true;
             NextPulse_ = 0;
-            Anchor(at);
+            Anchor(at, r.Delay);
             break;
         case Request::Continue:
             if (Running_) break;
             Emit(at, kContinue);
             Running_ = true;
-            Anchor(at);
+            Anchor(at, r.Delay);
             break;
         case Request::Stop:
             if (!Running_) break;

@@ -49,9 +49,12 @@ public:
     // SongPosition (0..16383 sixteenths; more: false) is sent only if the transport is
     // stopped when its frame comes (else it is left out); the next Continue plays from there.
     // False when kMaxRequests are already waiting.
-    bool Start(uint32_t frame);
+    // `firstPulseIn`: frames from `frame` to the first pulse (a fraction allowed), for a
+    // transport that starts or moves between two grid points: the pulses then resume on the
+    // grid, the first at the first frame at or after its time.
+    bool Start(uint32_t frame, double firstPulseIn = 0.0);
     bool Stop(uint32_t frame);
-    bool Continue(uint32_t frame);
+    bool Continue(uint32_t frame, double firstPulseIn = 0.0);
     bool SongPosition(uint32_t frame, uint32_t sixteenths);
 
     // Works out the messages of the next `frames` frames.
@@ -70,9 +73,10 @@ private:
         uint32_t Frame;
         Request What;
         uint16_t Position;
+        double Delay; // frames to the first pulse
     };
-    bool Ask(uint32_t frame, Request what, uint16_t position);
-    void Anchor(uint64_t frame);
+    bool Ask(uint32_t frame, Request what, uint16_t position, double delay = 0.0);
+    void Anchor(uint64_t frame, double delay = 0.0);
     uint64_t PulseFrame(uint64_t pulse) const;
     void Pulses(uint64_t end);
     void Emit(uint64_t frame, uint8_t a, uint8_t size = 1, uint8_t b = 0, uint8_t c = 0);

@@ -442,3 +442,104 @@ TEST(JackLive, AsTimebaseMasterItReportsBarBeatAndTick) {
     EXPECT_EQ(watcher.Bad.load(), 0);
     EXPECT_EQ(watcher.Bpm.load(), 133);
 }
+
+namespace {
+
+// Records every message on its MIDI input with where the JACK transport was at it (its
+// frame when rolling, -1 when not).
+struct TransportMidiListener {
+    struct Message {
+        int64_t TransportFrame = -1;
+        uint8_t Bytes[3] = {0, 0, 0};
+    };
+    jack_client_t* Client = nullptr;
+    jack_port_t* In = nullptr;
+    std::vector<Message> Got;
+    std::atomic<size_t> Count{0};
+
+    TransportMidiListener() {
+        Client = jack_client_open("zelvox-clock-listener", JackNoStartServer, nullptr);
+        if (!Client) return;
+        In = jack_port_register(Client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        Got.assign(100000, {});
+        jack_set_process_callback(Client, &TransportMidiListener::Process, this);
+        jack_activate(Client);
+    }
+    ~TransportMidiListener() {
+        if (Client) jack_client_close(Client);
+    }
+    static int Process(jack_nframes_t n, void* self) {
+        auto* l = static_cast<TransportMidiListener*>(self);
+        jack_position_t pos{};
+        const bool rolling = jack_transport_query(l->Client, &pos) == JackTransportRolling;
+        void* in = jack_port_get_buffer(l->In, n);
+        size_t count = l->Count.load(std::memory_order_relaxed);
+        for (uint32_t i = 0; i < jack_midi_get_event_count(in) && count < l->Got.size(); ++i) {
+            jack_midi_event_t ev;
+            if (jack_midi_event_get(&ev, in, i) != 0 || ev.size < 1) continue;
+            Message& m = l->Got[count++];
+            m.TransportFrame = rolling ? int64_t(pos.frame) + ev.time : -1;
+            for (size_t b = 0; b < std::min<size_t>(ev.size, 3); ++b) m.Bytes[b] = ev.buffer[b];
+        }
+        l->Count.store(count, std::memory_order_release);
+        return 0;
+    }
+    std::vector<Message> Messages() const {
+        return {Got.begin(), Got.begin() + ptrdiff_t(Count.load(std::memory_order_acquire))};
+    }
+};
+
+} // namespace
+
+// Sending clock on the JACK transport: a start at the beginning sends Start with the first
+// pulse; a relocation while rolling sends Stop, the Song Position Pointer of the new place
+// and Continue, the next pulse on the new grid; closing the output while it rolls sends Stop.
+TEST(JackLive, ClockOutFollowsARelocationAndStopsWhenClosed) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    LiveSynth live;
+    PatternSynth editor;
+    editor.SetControl(ControlId::Tempo, 140); // a sixteenth: 4,725 frames exactly
+    live.Publish(editor, 0);
+    live.Post({LiveCommand::Kind::FollowTransport, 1});
+    live.Post({LiveCommand::Kind::SendClock, 1});
+    auto out = std::make_unique<JackLiveOutput>(live, "zelvox-live");
+    TransportMidiListener listener;
+    ASSERT_NE(listener.Client, nullptr);
+    ASSERT_EQ(jack_connect(listener.Client, out->MidiOutPort().c_str(), jack_port_name(listener.In)), 0);
+    jack_client_t* ctl = jack_client_open("zelvox-transport", JackNoStartServer, nullptr);
+    ASSERT_NE(ctl, nullptr);
+    jack_transport_locate(ctl, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the connection is in the graph
+    jack_transport_start(ctl);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const size_t beforeJump = listener.Count.load();
+    const int64_t sixteenth = 4725, target = 37 * sixteenth + 1000; // inside sixteenth 37
+    jack_transport_locate(ctl, jack_nframes_t(target));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    out.reset(); // closing while rolling
+    jack_transport_stop(ctl);
+    jack_client_close(ctl);
+    const std::vector<TransportMidiListener::Message> got = listener.Messages();
+
+    ASSERT_GE(got.size(), 3u);
+    EXPECT_EQ(got[0].Bytes[0], 0xFA);
+    EXPECT_EQ(got[1].Bytes[0], 0xF8);
+    EXPECT_EQ(got[1].TransportFrame, 0) << "the first pulse is not at the song start";
+    // After the relocation: Stop, the pointer to the next sixteenth (38) and Continue, then
+    // pulses from that sixteenth's frame on, six to a sixteenth.
+    size_t i = beforeJump;
+    while (i < got.size() && got[i].Bytes[0] == 0xF8) ++i;
+    ASSERT_LE(i + 4, got.size());
+    EXPECT_EQ(got[i].Bytes[0], 0xFC);
+    EXPECT_EQ(got[i + 1].Bytes[0], 0xF2);
+    EXPECT_EQ(got[i + 1].Bytes[1] | got[i + 1].Bytes[2] << 7, 38);
+    EXPECT_EQ(got[i + 2].Bytes[0], 0xFB);
+    ASSERT_EQ(got[i + 3].Bytes[0], 0xF8);
+    EXPECT_EQ(got[i + 3].TransportFrame, 38 * sixteenth) << "the next pulse is off the new grid";
+    if (i + 9 < got.size() && got[i + 9].Bytes[0] == 0xF8) {
+        EXPECT_EQ(got[i + 9].TransportFrame, 39 * sixteenth);
+    }
+    // Closing: Stop is the last word, and no pulse follows it.
+    EXPECT_EQ(got.back().Bytes[0], 0xFC);
+    EXPECT_GT(got.size(), i + 10);
+}

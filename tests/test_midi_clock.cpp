@@ -16,6 +16,7 @@
 
 #include "support/RealtimeProbe.h"
 #include "synth/MidiClockFollow.h"
+#include "synth/LiveSynth.h"
 #include "synth/MidiClockSend.h"
 
 using namespace zelvox;
@@ -488,4 +489,59 @@ TEST(MidiClockRealTime, PeriodCallsAllocateNothingTakeNoLockAndMakeNoSystemCall)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the session made a system call (killed by signal "
         << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ")";
+}
+
+// On a host's transport, a jump while rolling (no stop between) sends Stop, the pointer to
+// the sixteenth that begins next and Continue at the jump, and the pulses resume on the new
+// grid; a start away from the beginning sends the pointer and Continue, not Start.
+TEST(MidiClockSend, FollowsTheHostsTransportThroughAJumpAndAStartInTheMiddle) {
+    LiveSynth live;
+    PatternSynth editor;
+    editor.SetControl(ControlId::Tempo, 140); // a sixteenth: 4,725 frames
+    live.Publish(editor, 0);
+    live.Post({LiveCommand::Kind::FollowTransport, 1});
+    live.Post({LiveCommand::Kind::SendClock, 1});
+    std::vector<int16_t> out(512);
+    int64_t hostFrame = 0;
+    // One 512-frame period at the host's frame; the messages as (host frame, bytes).
+    auto period = [&](double speed) {
+        HostPosition p;
+        p.HasSpeed = true;
+        p.Speed = speed;
+        p.HasFrame = true;
+        p.HostFrame = hostFrame;
+        live.Process(out.data(), 512, nullptr, 0, &p);
+        size_t n = 0;
+        const ClockMessage* m = live.ClockOut(n);
+        std::vector<std::pair<int64_t, ClockMessage>> got;
+        for (size_t i = 0; i < n; ++i) got.emplace_back(hostFrame + m[i].Frame, m[i]);
+        if (speed > 0) hostFrame += 512;
+        return got;
+    };
+    hostFrame = 10 * 4725 + 100; // starts inside sixteenth 10
+    auto first = period(1.0);
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_EQ(first[0].second.Bytes[0], 0xF2);
+    EXPECT_EQ(first[0].second.Bytes[1] | first[0].second.Bytes[2] << 7, 11);
+    EXPECT_EQ(first[1].second.Bytes[0], 0xFB);
+    std::vector<std::pair<int64_t, ClockMessage>> pulses;
+    for (int i = 0; i < 20; ++i)
+        for (const auto& m : period(1.0))
+            if (m.second.Bytes[0] == 0xF8) pulses.push_back(m);
+    ASSERT_FALSE(pulses.empty());
+    EXPECT_EQ(pulses[0].first, 11 * 4725);
+    hostFrame = 100 * 4725 + 4000; // a jump while rolling
+    const auto jump = period(1.0);
+    ASSERT_GE(jump.size(), 3u);
+    EXPECT_EQ(jump[0].second.Bytes[0], 0xFC);
+    EXPECT_EQ(jump[1].second.Bytes[0], 0xF2);
+    EXPECT_EQ(jump[1].second.Bytes[1] | jump[1].second.Bytes[2] << 7, 101);
+    EXPECT_EQ(jump[2].second.Bytes[0], 0xFB);
+    pulses.clear();
+    for (int i = 0; i < 20; ++i)
+        for (const auto& m : period(1.0))
+            if (m.second.Bytes[0] == 0xF8) pulses.push_back(m);
+    ASSERT_GE(pulses.size(), 7u);
+    EXPECT_EQ(pulses[0].first, 101 * 4725);
+    EXPECT_EQ(pulses[6].first, 102 * 4725);
 }
