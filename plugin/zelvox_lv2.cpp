@@ -298,6 +298,11 @@ void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
     }
     std::array<char, kPathMax> path{};
     CopyPath(path, static_cast<const char*>(LV2_ATOM_BODY_CONST(value)), value->size);
+    if (path[0] == '\0') {
+        // A path of no characters (a cleared file chooser): nothing to look for.
+        lv2_log_error(&p.Logger, "Zelvox: the pattern file path is empty; choose a .zvx file\n");
+        return;
+    }
     if (p.LoadBusy) {
         p.QueuedPath = path; // the newest wins
         p.LoadQueued = true;

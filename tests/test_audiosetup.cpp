@@ -194,3 +194,24 @@ TEST(AudioSetup, ChoosesTheSoundSystemAndDeviceFromWhatIsPresentAndKeepsThem) {
     EXPECT_EQ(made.size(), 1u);
     EXPECT_EQ(r.Settings->ReadString("Audio", "API", ""), "jack");
 }
+
+// On the low-latency JACK output the buffers are one JACK period: the slider is not offered
+// there, and is again on a buffered output, with the count it had.
+TEST(AudioSetup, TheBufferSliderIsOffOnTheLowLatencyOutput) {
+    SetupRig r;
+    AudioOutputProbe probe;
+    probe.Apis = [] { return std::vector<std::string>{"jack", "jack-live", "virtual"}; };
+    r.Form = std::make_unique<TAudioSetupForm>(r.Out, *r.Settings, probe);
+    TAudioSetupForm& f = *r.Form;
+    r.Put("[Audio]\nBuffers=40\nAPI=jack\n");
+    f.FormCreate();
+    f.FormShow();
+    EXPECT_TRUE(f.TrackBar1.Enabled());
+    f.ComboBox1.SetItemIndex(2);
+    ASSERT_EQ(f.ComboBox1.Items[2], AudioApiTitle("jack-live"));
+    EXPECT_FALSE(f.TrackBar1.Enabled());
+    EXPECT_EQ(f.Label4.Caption(), "one JACK period");
+    f.ComboBox1.SetItemIndex(1);
+    EXPECT_TRUE(f.TrackBar1.Enabled());
+    EXPECT_EQ(f.Label4.Caption(), "400 ms");
+}

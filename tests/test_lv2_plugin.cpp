@@ -338,6 +338,12 @@ TEST(Lv2Plugin, PatternsTravelWithTheProjectAndBadFilesChangeNothing) {
             EXPECT_NE(b.Log[0].find("Read beyond end of file"), std::string::npos) << b.Log[0];
         }
     }
+    // An empty path (a cleared chooser) says so, rather than "File not found" with no name.
+    b.Log.clear();
+    LoadFile(b, "");
+    EXPECT_EQ(b.StateBytes(), bytes);
+    ASSERT_EQ(b.Log.size(), 1u);
+    EXPECT_NE(b.Log[0].find("the pattern file path is empty"), std::string::npos) << b.Log[0];
 }
 
 // MIDI controllers turn the knobs by the desktop program's controller table (its settings

@@ -32,6 +32,8 @@ void TAudioSetupForm::ShowLatency() {
     const int32_t i = ComboBox1.ItemIndex();
     const bool live = i >= 0 && size_t(i) < ApiKeys_.size() && ApiKeys_[size_t(i)] == "jack-live";
     Label4.SetCaption(live ? std::string("one JACK period") : LatencyText(TrackBar1.Value()));
+    // Its buffer count means nothing there: the slider is not offered (its value is kept).
+    TrackBar1.SetEnabled(!live);
 }
 
 std::string TAudioSetupForm::LatencyText(int32_t buffers) {
