@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "audio/MMWave.h"
 #include "files/PatternFileFormat.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
@@ -141,4 +143,36 @@ TEST(OutputTargets, ALoopLongerThanAWavFileHoldsIsRefusedBeforeItStarts) {
     }
     // A song may end sooner: it is not refused for the length it may not reach.
     EXPECT_EQ(Shell(Renderer() + " --arranger --seconds 10000000 -o " + Quote(out)), 0);
+}
+
+// The window never waits on a pipe: naming one reads nothing from it, recording onto one
+// nobody reads fails at once, and with a reader the recording streams to it.
+TEST(OutputTargets, TheWindowsRecordingOntoAPipeNeverWaits) {
+    TempDir dir;
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    const auto format = PcmWaveFormat(16, 1, 44100);
+    TMMWave wave;
+    wave.SetFileMustExist(false);
+    wave.SetFileName(fifo.string()); // would wait for a writer if it read the pipe
+    try {
+        wave.CreateWaveFile(fifo.string(), &format);
+        ADD_FAILURE() << "a pipe nobody reads was opened";
+    } catch (const EMMWaveError& e) {
+        EXPECT_NE(std::string(e.what()).find("nothing reads from the pipe"), std::string::npos)
+            << e.what();
+    }
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    wave.CreateWaveFile(fifo.string(), &format);
+    const uint8_t samples[4] = {1, 0, 2, 0};
+    EXPECT_EQ(wave.WriteData(samples, 4), 4);
+    wave.CloseWaveFile();
+    std::vector<uint8_t> got(100);
+    const ssize_t n = ::read(reader, got.data(), got.size());
+    ::close(reader);
+    ASSERT_EQ(n, 46 + 4);
+    EXPECT_EQ(U32(got, 4), 0xFFFFFFFFu); // the length was not known
+    EXPECT_EQ(got[46], 1);
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
 }
