@@ -17,7 +17,7 @@
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
 #include "program/StopSignals.h"
-#include "synth/RateStage.h"
+#include "audio/RateStage.h"
 
 namespace {
 
@@ -402,6 +402,9 @@ int main(int argc, char** argv) {
     // A file size limit makes writes fail with an error we report, instead of killing us
     // with a half-written file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A reader that goes away (zelvox-render -o - | head -c 100) makes writes fail with an
+    // error, so that the render cleans up, instead of killing it with its part files left.
+    std::signal(SIGPIPE, SIG_IGN);
     Options o;
     std::string error;
     const int parsed = Parse(argc, argv, o, error);

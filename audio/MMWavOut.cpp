@@ -260,6 +260,7 @@ void TMMWaveOut::Open() {
             // settings, a server that went away) shows first: say so after the check's text.
             std::string text = std::string(kPrefixOpen) + "The actual device can''t play this format";
             if (check != kWaverrBadFormat) text += " (" + dev->ErrorText(check) + ")";
+            else if (dev && !dev->FormatProblem().empty()) text += " (" + dev->FormatProblem() + ")";
             Error(text);
         }
         Handle_ = 0;

@@ -1,4 +1,4 @@
-#include "synth/RateStage.h"
+#include "audio/RateStage.h"
 
 #include <algorithm>
 #include <cmath>

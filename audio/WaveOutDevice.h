@@ -87,6 +87,8 @@ public:
 
     // Text of a result code this device returned.
     virtual std::string ErrorText(int32_t result);
+    // Why the last QueryFormat refused the format, where the device can tell ("" if not).
+    virtual std::string FormatProblem() { return ""; }
     // Why the device sent kWomFailed.
     virtual std::string FailureText() { return "The sound device stopped working"; }
     // Times the device ran dry between two written buffers and played silence instead.

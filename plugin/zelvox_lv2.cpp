@@ -39,7 +39,7 @@
 #include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
 #include "synth/PatternSynth.h"
-#include "synth/RateStage.h"
+#include "audio/RateStage.h"
 
 namespace zelvox::lv2 {
 namespace {

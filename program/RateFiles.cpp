@@ -10,7 +10,7 @@
 #include "engine/EngineState.h"
 #include "engine/Round.h"
 #include "program/StemFiles.h"
-#include "synth/RateStage.h"
+#include "audio/RateStage.h"
 
 namespace zelvox {
 

@@ -10,7 +10,7 @@
 #include "files/OutputTarget.h"
 #include "program/RateFiles.h"
 #include "program/StemFiles.h"
-#include "synth/RateStage.h"
+#include "audio/RateStage.h"
 
 namespace zelvox {
 

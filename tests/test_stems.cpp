@@ -304,10 +304,10 @@ TEST(Stems, AnInterruptedRenderLeavesNothingAndSaysHowItEnded) {
     WriteAll(dir / "mix.wav", {'o', 'l', 'd'});
     for (const auto& [sig, status] : {std::pair{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
         // The render runs in the background of a shell that stops it after a second.
-        const std::string run = "cd " + Quote(dir.path.string()) + " && timeout -k 5 120 " +
-                                Quote(RendererPath()) + " --seconds 20000 -o mix.wav --stems st" +
-                                " 2>/dev/null & sleep 1; kill -" + sig + " $!; wait $!";
-        const int raw = std::system(("bash -c " + Quote(run)).c_str());
+        const std::string run = "cd " + Quote(dir.path.string()) + "; " + Quote(RendererPath()) +
+                                " --seconds 20000 -o mix.wav --stems st 2>/dev/null & sleep 1; kill -" +
+                                sig + " $!; wait $!";
+        const int raw = std::system(("timeout -k 5 120 bash -c " + Quote(run)).c_str());
         RunResult r;
         r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         EXPECT_EQ(r.Status, status) << sig;

@@ -1,10 +1,13 @@
 #include "audio/backends/JackDevice.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "audio/JackClient.h"
+#include "audio/RateStage.h"
 #include "audio/backends/RtAudioDevice.h"
 
 namespace zelvox {
@@ -24,7 +27,29 @@ struct JackDeviceLink {
     std::atomic<bool> Gone{false}; // the server shut the client down
     jack_port_t* Ports[2] = {nullptr, nullptr};
     uint32_t Channels = 0;
+    // A server at another rate than the stream's 44,100 Hz: one converter per channel, made
+    // at open, and the engine's frames on their way in.
+    std::unique_ptr<RateStage> Stage[2];
+    std::vector<float> EngineFrames[2];
+    uint32_t Latency = 0; // frames the converter delays the sound, told to the server
 };
+
+namespace {
+
+// Host frames converted per piece; the engine frames that need stay below kEnginePiece.
+constexpr uint32_t kHostPiece = 1024;
+constexpr uint32_t kEnginePiece = kHostPiece * 2 + 8; // 22,050 Hz at the least
+
+void ReportLatency(jack_latency_callback_mode_t mode, void* arg) {
+    auto* link = static_cast<JackDeviceLink*>(arg);
+    if (mode != JackCaptureLatency) return;
+    // The converter's delay is this client's own: it comes on top of nothing upstream.
+    jack_latency_range_t range{link->Latency, link->Latency};
+    for (uint32_t c = 0; c < link->Channels; ++c)
+        if (link->Ports[c]) jack_port_set_latency_range(link->Ports[c], JackCaptureLatency, &range);
+}
+
+} // namespace
 
 bool ListJackOutputs(std::vector<RtAudio::DeviceInfo>& infos) {
     infos.clear();
@@ -114,13 +139,30 @@ int32_t JackWaveOutDevice::GetCaps(WaveOutCaps& caps) {
 }
 
 int32_t JackWaveOutDevice::QueryFormat(const WaveOutFormat& f) {
+    FormatWhy_.clear();
     if (f.FormatTag != 1 || f.BitsPerSample != 16 || f.Channels < 1 || f.Channels > 2)
         return kWaverrBadFormat;
     Target t;
     int32_t code = kMmsyserrNoError;
     if (!Find(t, code)) return code;
-    if (t.Info.outputChannels < f.Channels) return kWaverrBadFormat;
-    return t.Info.sampleRates.front() == f.SamplesPerSec ? kMmsyserrNoError : kWaverrBadFormat;
+    if (t.Info.outputChannels < f.Channels) {
+        FormatWhy_ = "the JACK device " + t.Info.name + " has " +
+                     std::to_string(t.Info.outputChannels) + " playback ports";
+        return kWaverrBadFormat;
+    }
+    FormatWhy_ = RateProblem(f.SamplesPerSec, t.Info.sampleRates.front());
+    return FormatWhy_.empty() ? kMmsyserrNoError : kWaverrBadFormat;
+}
+
+std::string JackWaveOutDevice::RateProblem(uint32_t stream, uint32_t server) {
+    if (stream == server) return "";
+    // The synth's stream is converted to any server rate the converter serves.
+    if (stream == 44100) {
+        const std::string why = CheckHostRate(server);
+        return why.empty() ? "" : "the JACK server runs at " + std::to_string(server) + " Hz: " + why;
+    }
+    return "the JACK server runs at " + std::to_string(server) + " Hz, not " +
+           std::to_string(stream) + " Hz";
 }
 
 int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
@@ -146,10 +188,21 @@ int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
         LastError_ = why;
         return r;
     };
-    if (jack_get_sample_rate(Client_) != f.SamplesPerSec)
-        return fail(kWaverrBadFormat, "the JACK server runs at " +
-                                          std::to_string(jack_get_sample_rate(Client_)) + " Hz");
+    const uint32_t serverRate = jack_get_sample_rate(Client_);
+    if (const std::string why = RateProblem(f.SamplesPerSec, serverRate); !why.empty())
+        return fail(kWaverrBadFormat, why);
     Link_->Channels = f.Channels;
+    if (serverRate != f.SamplesPerSec) {
+        try {
+            for (uint32_t c = 0; c < f.Channels; ++c) {
+                Link_->Stage[c] = std::make_unique<RateStage>(serverRate);
+                Link_->EngineFrames[c].assign(kEnginePiece, 0.0f);
+            }
+        } catch (const std::exception& e) {
+            return fail(kMmsyserrError, std::string("JACK: the rate converter: ") + e.what());
+        }
+        Link_->Latency = Link_->Stage[0]->Latency();
+    }
     for (uint32_t c = 0; c < f.Channels; ++c) {
         const std::string name = "outport " + std::to_string(c);
         Link_->Ports[c] =
@@ -165,6 +218,7 @@ int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
     jack_set_process_callback(Client_, &JackWaveOutDevice::Process, Link_);
     jack_set_xrun_callback(Client_, &JackWaveOutDevice::Xrun, Link_);
     jack_on_shutdown(Client_, &JackWaveOutDevice::Shutdown, Link_);
+    jack_set_latency_callback(Client_, &ReportLatency, Link_);
     if (jack_activate(Client_) != 0) {
         Link_->Device.store(nullptr);
         CloseJackClient(Client_, false);
@@ -207,24 +261,52 @@ int JackWaveOutDevice::Process(jack_nframes_t frames, void* arg) {
         link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
         return 0;
     }
-    const uint32_t channels = link->Channels;
-    const uint32_t maxFrames = static_cast<uint32_t>(self->Scratch_.size() / (2 * channels));
+    if (link->Stage[0])
+        self->PlayConverted(*link, dst, frames);
+    else
+        self->PlayDirect(link->Channels, dst, frames);
+    link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
+    return 0;
+}
+
+// Little-endian 16-bit frames of the queue to float, at the scale the sound always had.
+void JackWaveOutDevice::PullFloat(uint32_t channels, float* const* dst, uint32_t at, uint32_t frames) {
+    const uint32_t maxFrames = static_cast<uint32_t>(Scratch_.size() / (2 * channels));
     uint32_t done = 0;
     while (done < frames) {
-        uint32_t n = frames - done;
-        if (n > maxFrames) n = maxFrames;
-        self->Pull(self->Scratch_.data(), n * 2 * channels);
-        const uint8_t* src = self->Scratch_.data();
+        const uint32_t n = std::min(frames - done, maxFrames);
+        Pull(Scratch_.data(), n * 2 * channels);
+        const uint8_t* src = Scratch_.data();
         for (uint32_t i = 0; i < n; ++i)
             for (uint32_t c = 0; c < channels; ++c) {
-                const size_t at = 2 * (size_t{i} * channels + c); // little-endian 16-bit
-                const auto v = static_cast<int16_t>(static_cast<uint16_t>(src[at] | (src[at + 1] << 8)));
-                if (dst[c]) dst[c][done + i] = static_cast<float>(v) * kSampleScale;
+                const size_t b = 2 * (size_t{i} * channels + c);
+                const auto v = static_cast<int16_t>(static_cast<uint16_t>(src[b] | (src[b + 1] << 8)));
+                if (dst[c]) dst[c][at + done + i] = static_cast<float>(v) * kSampleScale;
             }
         done += n;
     }
-    link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
-    return 0;
+}
+
+void JackWaveOutDevice::PlayDirect(uint32_t channels, float* const* dst, uint32_t frames) {
+    PullFloat(channels, dst, 0, frames);
+}
+
+// The engine keeps exactly in step with the server's frames: each piece pulls the engine
+// frames that its host frames stand for, and the converters give them out delayed.
+void JackWaveOutDevice::PlayConverted(JackDeviceLink& link, float* const* dst, uint32_t frames) {
+    float* engine[2] = {link.EngineFrames[0].data(),
+                        link.Channels > 1 ? link.EngineFrames[1].data() : nullptr};
+    uint32_t done = 0;
+    while (done < frames) {
+        const uint32_t n = std::min(frames - done, kHostPiece);
+        const uint32_t need = std::min(link.Stage[0]->EngineFramesFor(n), kEnginePiece);
+        PullFloat(link.Channels, engine, 0, need);
+        for (uint32_t c = 0; c < link.Channels; ++c) {
+            link.Stage[c]->Push(engine[c], need);
+            if (dst[c]) link.Stage[c]->Take(dst[c] + done, n);
+        }
+        done += n;
+    }
 }
 
 int JackWaveOutDevice::Xrun(void* arg) {

@@ -30,6 +30,7 @@ public:
 
     int32_t GetCaps(WaveOutCaps& caps) override;
     int32_t QueryFormat(const WaveOutFormat& format) override;
+    std::string FormatProblem() override { return FormatWhy_; }
 
     // Frames per period of the server (after Open).
     unsigned BufferFrames() const { return BufferFrames_; }
@@ -45,10 +46,17 @@ private:
     };
     // The device as the server has it now; false with LastError_ set (and the code) when not.
     bool Find(Target& target, int32_t& code);
+    // Empty when a stream at Stream Hz can play on a server at Server Hz (the same rate, or
+    // the synth's 44,100 Hz converted); else why not, also kept in LastError_.
+    std::string RateProblem(uint32_t stream, uint32_t server);
+    void PullFloat(uint32_t channels, float* const* dst, uint32_t at, uint32_t frames);
+    void PlayDirect(uint32_t channels, float* const* dst, uint32_t frames);
+    void PlayConverted(JackDeviceLink& link, float* const* dst, uint32_t frames);
     static int Process(jack_nframes_t frames, void* self);
     static int Xrun(void* self);
     static void Shutdown(void* self);
 
+    std::string FormatWhy_; // why the last QueryFormat refused, when it did
     std::string DeviceName_;
     std::string ClientName_;
     jack_client_t* Client_ = nullptr;
