@@ -25,6 +25,7 @@
 #include "program/RenderSong.h"
 #include "support/JackWatch.h"
 #include "support/PrivateJack.h"
+#include "support/RateChecks.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 
@@ -289,4 +290,72 @@ TEST(JackRenderPlay, LivePlayFollowingTheTransportOutlivesStopsAndNotAServer) {
     EXPECT_EQ(status.load(), 1) << err;
     EXPECT_NE(err.find("The JACK server has gone away"), std::string::npos) << err;
     EXPECT_LT(took, std::chrono::milliseconds(1500)) << "noticed late";
+}
+
+// On a JACK server at 48 kHz the program's 44,100 Hz stream is converted on its way out and
+// its port tells the converter's delay: what jack_rec records there is the render converted
+// by sox's very-high-quality conversion, within -60 dBFS RMS of the difference.
+TEST(JackRenderPlay, PlaysConvertedOnAServerAtAnotherRate) {
+    test::PrivateJack jack(480, 48000);
+    TempDir dir;
+    fs::create_directories(dir.path / "config" / "zelvox");
+    std::ofstream(dir.path / "config" / "zelvox" / "ZLVX3.INI") << "[Audio]\nAPI=jack\n";
+    const std::string exe = Quote(RendererPath());
+    const std::string song = (dir.path / "s.zvx").string();
+    {
+        HeadlessProgram p;
+        for (int s = 1; s <= 16; ++s) p.Form.Store.Step(1, s).BassPlay = 1;
+        SavePatternFile(p.Form, p.Envelopes, song);
+    }
+    const fs::path ref = dir.path / "ref.wav", ref48 = dir.path / "ref48.wav";
+    ASSERT_EQ(std::system(("timeout -k 5 300 " + exe + " " + Quote(song) + " --buffers 300 -o " +
+                           Quote(ref.string())).c_str()), 0);
+    ASSERT_TRUE(SoxConvert(ref, ref48, 48000));
+    Listener ear; // only to find and ask the port
+    ASSERT_NE(ear.Client, nullptr);
+    std::atomic<int> status{-2};
+    std::thread player([&] {
+        const int raw = std::system(("XDG_CONFIG_HOME=" + Quote((dir.path / "config").string()) +
+                                     " timeout -k 5 60 " + exe + " --play " + Quote(song) +
+                                     " --buffers 300 --start-delay 1500 2>/dev/null").c_str());
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    });
+    const std::string port = "zelvox:outport 0";
+    jack_port_t* p = nullptr;
+    for (int i = 0; i < 1000 && !p && status == -2; ++i) {
+        p = jack_port_by_name(ear.Client, port.c_str());
+        if (!p) ::usleep(10000);
+    }
+    ASSERT_NE(p, nullptr) << "the program's port never appeared";
+    ::usleep(300000); // the client active and its latency worked out
+    jack_recompute_total_latencies(ear.Client);
+    ::usleep(100000);
+    jack_latency_range_t range{};
+    jack_port_get_latency_range(p, JackCaptureLatency, &range);
+    const std::string rec = (dir.path / "rec.wav").string();
+    (void)std::system(("timeout -k 5 30 jack_rec -f " + Quote(rec) + " -d 6 -b 16 " + Quote(port) +
+                       " >/dev/null 2>&1").c_str());
+    player.join();
+    ASSERT_EQ(status.load(), 0);
+    EXPECT_GT(range.min, 0u) << "the converter's delay is told on the port";
+    EXPECT_EQ(range.min, range.max);
+
+    // Aligned where the sound begins (the converter rings a little before: search near it).
+    const std::vector<int16_t> got = WavSamples(rec), want = WavSamples(ref48);
+    auto onset = [](const std::vector<int16_t>& s) {
+        size_t i = 0;
+        while (i < s.size() && std::abs(int(s[i])) < 2000) ++i;
+        return i;
+    };
+    const size_t g0 = onset(got), w0 = onset(want), n = 48000 * 2;
+    ASSERT_LT(g0 + n + 64, got.size()) << "the recording is too short or silent";
+    ASSERT_LT(w0 + 64 + n, want.size());
+    // From 64 frames after the onsets, with the onset found to within a few frames either way.
+    const std::vector<int16_t> tail(want.begin() + long(w0 + 64), want.end());
+    double best = 0.0;
+    for (int shift = -32; shift <= 32; ++shift)
+        best = std::min(best, RmsDifferenceDb(got, size_t(int(g0 + 64) + shift), tail, n));
+    std::printf("at 48 kHz: the port tells %u frames, the recording is %.1f dBFS RMS off the "
+                "converted render\n", range.min, best);
+    EXPECT_LT(best, -60.0) << "the recording differs from the converted render";
 }

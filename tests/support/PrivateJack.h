@@ -19,7 +19,8 @@ namespace zelvox::test {
 // A JACK server of our own, to be killed while a client plays, or run with another period.
 class PrivateJack {
 public:
-    explicit PrivateJack(int period = 441) : Period_(std::to_string(period)) {
+    explicit PrivateJack(int period = 441, int rate = 44100)
+        : Period_(std::to_string(period) + ":" + std::to_string(rate)) {
         Name_ = "zelvox_die_" + std::to_string(::getpid());
         Pid_ = Spawn(Name_, Period_);
         const char* old = std::getenv("JACK_DEFAULT_SERVER");
@@ -76,13 +77,16 @@ private:
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
     }
-    static pid_t Spawn(const std::string& name, const std::string& period) {
+    // Period: "frames:rate".
+    static pid_t Spawn(const std::string& name, const std::string& periodAndRate) {
+        const std::string period = periodAndRate.substr(0, periodAndRate.find(':'));
+        const std::string rate = periodAndRate.substr(periodAndRate.find(':') + 1);
         pid_t pid = ::fork();
         if (pid == 0) {
             int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 1);
             ::dup2(null, 2);
-            ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", "44100", "-p",
+            ::execlp("jackd", "jackd", "-n", name.c_str(), "-d", "dummy", "-r", rate.c_str(), "-p",
                      period.c_str(), "-C", "0", "-P", "1", static_cast<char*>(nullptr));
             ::_exit(127);
         }
