@@ -209,6 +209,11 @@ std::string TSettingsFile::ReadString(const std::string& section, const std::str
                                       const std::string& def) const {
     std::string text;
     if (!LoadFile(Path_, text)) return def;
+    return ProfileString(text, section, key, def);
+}
+
+std::string ProfileString(const std::string& text, const std::string& section,
+                          const std::string& key, const std::string& def) {
     Lines l = SplitLines(text);
     long s = FindSection(l, section);
     if (s < 0) return def;

@@ -54,6 +54,10 @@ private:
     std::string Path_;
 };
 
+// ReadString's lookup in the file's text, for a reader that has the text already.
+std::string ProfileString(const std::string& text, const std::string& section,
+                          const std::string& key, const std::string& def);
+
 // The integer rule of the file on its own: decimal with an optional sign, or "0x"/"0X"
 // followed by up to eight hex digits (read as a 32-bit pattern, so 0xFFFFFFFF is -1).
 // Returns false for anything else, including values that do not fit in 32 bits.

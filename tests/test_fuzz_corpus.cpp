@@ -14,7 +14,11 @@
 #include <vector>
 
 #include "audio/MMWave.h"
+#include "fuzz/FuzzMidiParse.h"
 #include "fuzz/FuzzMidiStream.h"
+#include "fuzz/FuzzPatternDecode.h"
+#include "fuzz/FuzzSettingsRead.h"
+#include "fuzz/FuzzWaveRead.h"
 #include "fuzz/FuzzPatternFile.h"
 #include "fuzz/FuzzSettings.h"
 #include "fuzz/FuzzWaveLayout.h"
@@ -67,6 +71,17 @@ TEST(FuzzCorpus, SettingsInputsReplayCleanly) {
 
 TEST(FuzzCorpus, WaveLayoutInputsReplayCleanly) {
     EXPECT_GE(Replay("wave", WaveLayoutOne), 5u);
+}
+
+// The parser-level bodies on their areas' inputs (the plugin's are replayed by
+// test_lv2_hostile, which loads the plugin).
+TEST(FuzzCorpus, ParserInputsReplayCleanly) {
+    EXPECT_GE(Replay("pattern", PatternDecodeOne), 4u);
+    Replay("pattern_decode", PatternDecodeOne); // their own findings, once there are any
+    EXPECT_GE(Replay("settings", SettingsReadOne), 2u);
+    EXPECT_GE(Replay("wave", WaveReadOne), 5u);
+    EXPECT_GE(Replay("midi", MidiParseOne), 3u);
+    Replay("midi_parse", MidiParseOne);
 }
 
 // Findings of the WAV layout fuzzer.

@@ -1,4 +1,5 @@
 #include "midi/backends/RtMidiInService.h"
+#include "midi/MidiBytes.h"
 
 #include <atomic>
 #include <cerrno>
@@ -66,20 +67,6 @@ bool JackMidiSources(std::vector<std::string>& sources, std::string& why) {
     });
     if (!answered) why = "JACK: the JACK server is not running";
     return answered;
-}
-
-// Bytes in a short message that starts with this status byte.
-size_t ShortLength(uint8_t status) {
-    if (status < 0xF0) {
-        const uint8_t kind = status & 0xF0;
-        return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
-    }
-    switch (status) {
-    case 0xF1:
-    case 0xF3: return 2;
-    case 0xF2: return 3;
-    default: return 1;
-    }
 }
 
 class RtPort : public MidiInPort {
@@ -309,29 +296,9 @@ private:
             DeliverSysex(bytes, size, time);
             return;
         }
-        // One event normally holds one message; split any that holds several, with running
-        // status. Stray data bytes without a status are dropped.
-        uint8_t running = 0;
-        size_t i = 0;
-        while (i < size) {
-            uint8_t status = bytes[i];
-            if (status & 0x80) {
-                ++i;
-                if (status < 0xF0) running = status;
-                else if (status < 0xF8) running = 0;
-                if (status == 0xF0 || status == 0xF7) continue; // stray sysex framing
-            } else if (running) {
-                status = running;
-            } else {
-                ++i;
-                continue;
-            }
-            uint32_t packed = status;
-            const size_t need = ShortLength(status) - 1;
-            for (size_t k = 0; k < need && i < size && !(bytes[i] & 0x80); ++k, ++i)
-                packed |= uint32_t(bytes[i]) << (8 * (k + 1));
+        SplitShortMessages(bytes, size, [&](uint32_t packed) {
             Proc_(MidiInMsg::Data, Instance_, packed, time);
-        }
+        });
     }
 
     void DeliverSysex(const uint8_t* bytes, size_t size, uint32_t time) {

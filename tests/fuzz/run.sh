@@ -30,14 +30,19 @@ for t in "${targets[@]}"; do
   work="$build/fuzz-work/$name"
   art="$findings/$name"
   mkdir -p "$work" "$art"
+  # A parser-level target (<area>_<part>, e.g. pattern_decode) also starts from its area's
+  # whole-program seeds and findings (pattern), and takes its area's dictionary.
+  area=${name%%_*}
   corpora=("$work")
-  for d in "tests/fuzz/corpus/$name" "tests/data/regress/$name"; do
-    [ -d "$d" ] && corpora+=("$d")
+  for d in "tests/fuzz/corpus/$name" "tests/data/regress/$name" \
+           "tests/fuzz/corpus/$area" "tests/data/regress/$area"; do
+    [ -d "$d" ] && [[ " ${corpora[*]} " != *" $d "* ]] && corpora+=("$d")
   done
   echo "--- fuzzing $t for $seconds s; findings go to $(cd "$art" && pwd)/"
   log="$work.log"
   dict=()
-  [ -f "tests/fuzz/$name.dict" ] && dict=(-dict="tests/fuzz/$name.dict")
+  if [ -f "tests/fuzz/$name.dict" ]; then dict=(-dict="tests/fuzz/$name.dict")
+  elif [ -f "tests/fuzz/$area.dict" ]; then dict=(-dict="tests/fuzz/$area.dict"); fi
   if "$build/tests/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$art/" "${dict[@]}" "${corpora[@]}" >"$log" 2>&1; then
     grep -E '^#[0-9]+.*(DONE|pulse)|stat::number_of_executed_units|stat::peak_rss' "$log" | tail -3
