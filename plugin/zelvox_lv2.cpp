@@ -18,6 +18,8 @@
 #include <new>
 #include <string>
 
+#include <sys/stat.h>
+
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
 #include <lv2/atom/util.h>
@@ -541,7 +543,13 @@ LV2_Worker_Status Work(LV2_Handle h, LV2_Worker_Respond_Function respond,
     auto& p = *static_cast<Plugin*>(h);
     FileLoad& load = p.Load;
     load.Ok = false;
-    try {
+    // A pipe would keep this thread waiting for a writer for ever, and a device gives what
+    // it likes (/dev/zero: silence taken as patterns). A folder the read refuses by name.
+    struct stat st;
+    if (::stat(load.Path.data(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        lv2_log_error(&p.Logger, "Zelvox: cannot load the pattern file %s: it is a device or a "
+                                 "pipe, not a file\n", load.Path.data());
+    } else try {
         const std::vector<uint8_t> bytes = ReadPatternFileBytes(load.Path.data());
         std::memcpy(load.Bytes.data(), bytes.data(), kPatternFileSize);
         load.Ok = true;

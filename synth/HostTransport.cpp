@@ -12,6 +12,8 @@ constexpr double kRate = kSampleRate;
 // Grid times are worked out in doubles; a time within this of a whole frame is that frame.
 constexpr double kFrameSlack = 1e-6;
 constexpr double kMaxBeats = 1e15; // beyond this a position is not taken
+constexpr double kMaxSpeed = 1000.0; // a faster varispeed is taken as this
+constexpr double kMaxAhead = 1e18;   // frames; a boundary further off (a speed near 0) is never reached
 } // namespace
 
 HostTransport::HostTransport(PatternSynth& synth) : Synth_(synth) {
@@ -76,7 +78,8 @@ uint64_t HostTransport::BoundaryOf(uint64_t step) const {
     const double frames =
         (static_cast<double>(step) * StepBeats() - AnchorBeats_) / BeatsPerFrame_;
     if (!(frames - GridShift_ > kFrameSlack)) return AnchorFrame_;
-    return AnchorFrame_ + static_cast<uint64_t>(std::ceil(frames - GridShift_ - kFrameSlack));
+    return AnchorFrame_ +
+           static_cast<uint64_t>(std::ceil(std::min(frames - GridShift_ - kFrameSlack, kMaxAhead)));
 }
 
 void HostTransport::Anchor(double beats) {
@@ -126,7 +129,7 @@ void HostTransport::Position(const HostPosition& p) {
         const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
         beats = static_cast<double>(p.HostFrame) * bpm / 60.0 / kRate;
     }
-    const double speed = p.HasSpeed && std::isfinite(p.Speed) ? p.Speed : Speed_;
+    const double speed = p.HasSpeed && std::isfinite(p.Speed) ? std::min(p.Speed, kMaxSpeed) : Speed_;
     if ((p.HasBeat || p.HasFrame) && p.FrameOffset != 0.0 && std::isfinite(p.FrameOffset) &&
         speed > 0.0) {
         // Back to the frame about to be rendered, at the tempo in force from there.

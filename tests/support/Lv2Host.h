@@ -48,7 +48,7 @@ class Lv2Host {
     static constexpr const char* kPattern = "https://zelvox.github.io/lv2/zelvox#pattern";
 
 public:
-    static constexpr uint32_t kMaxBlock = 8192;
+    static constexpr uint32_t kMaxBlock = 16384;
 
     struct Step {
         uint64_t Frame; // frames since the host's first block
@@ -132,6 +132,17 @@ public:
     }
 
     void SetPort(const std::string& symbol, float v) { Controls_.at(Symbols_.at(symbol)) = v; }
+    void SetPortIndex(uint32_t index, float v) { Controls_.at(index) = v; }
+    float PortIndex(uint32_t index) const { return Controls_.at(index); }
+    // The host's URID map, for a plugin UI loaded beside the plugin.
+    LV2_URID_Map* UridMap() { return &Map_; }
+    // Every event of the notify port, as a host hands them to a plugin UI.
+    std::function<void(const LV2_Atom*)> OnNotify;
+    // Any atom for the next block (a plugin UI's message).
+    void SendAtom(uint32_t frame, const LV2_Atom* atom) {
+        lv2_atom_forge_frame_time(&Forge_, frame);
+        lv2_atom_forge_write(&Forge_, atom, lv2_atom_total_size(atom));
+    }
     float Port(const std::string& symbol) const { return Controls_.at(Symbols_.at(symbol)); }
 
     // ---- Events for the next block, at frame offsets in it ----
@@ -172,6 +183,25 @@ public:
         lv2_atom_forge_pop(&Forge_, &f);
     }
 
+    // Any atom, for a host that sends what it should not.
+    void SendAtom(uint32_t frame, LV2_URID type, const void* body, uint32_t size) {
+        lv2_atom_forge_frame_time(&Forge_, frame);
+        lv2_atom_forge_atom(&Forge_, size, type);
+        if (size > 0) lv2_atom_forge_write(&Forge_, body, size);
+    }
+    // The forge writing the next block's events, at its sequence: for objects of any shape.
+    LV2_Atom_Forge& Forge() { return Forge_; }
+
+    // Restores a state holding `bytes` of `type` under `key`, as a host that kept something
+    // else (or nothing: null) there would; returns what the plugin answers.
+    LV2_State_Status RestoreChunk(LV2_URID key, LV2_URID type, const std::vector<uint8_t>* bytes) {
+        const auto* iface = static_cast<const LV2_State_Interface*>(
+            lilv_instance_get_extension_data(Instance_, LV2_STATE__interface));
+        Chunk_ = {key, type, bytes};
+        return iface->restore(lilv_instance_get_handle(Instance_), RetrieveChunk, this, 0,
+                              Features_.data());
+    }
+
     // ---- Blocks ----
     // One block: the worker's responses, run, then the worker's jobs. AudioThread is told
     // when the audio thread's part begins and ends.
@@ -183,8 +213,12 @@ public:
         auto* notify = reinterpret_cast<LV2_Atom_Sequence*>(NotifyBuf_.data());
         notify->atom.type = 0;
         notify->atom.size = static_cast<uint32_t>(NotifyBuf_.size() * 8 - sizeof(LV2_Atom));
+        InRun_ = true;
         lilv_instance_run(Instance_, frames);
+        InRun_ = false;
         AudioThread(false);
+        for (size_t i = 0; i < RunLogCount_; ++i) Log.emplace_back(RunLog_[i].data());
+        RunLogCount_ = 0;
         ReadNotify(frames);
         ResetControl();
         DoWork();
@@ -253,9 +287,16 @@ private:
         return n;
     }
     static int VPrintf(LV2_Log_Handle h, LV2_URID, const char* fmt, va_list args) {
+        auto* self = static_cast<Lv2Host*>(h);
+        if (self->InRun_) {
+            // From the audio thread: into fixed room, as a host's log ring; kept after run.
+            if (self->RunLogCount_ == self->RunLog_.size()) return 0;
+            auto& slot = self->RunLog_[self->RunLogCount_++];
+            return std::vsnprintf(slot.data(), slot.size(), fmt, args);
+        }
         char text[2048];
         const int n = std::vsnprintf(text, sizeof text, fmt, args);
-        static_cast<Lv2Host*>(h)->Log.emplace_back(text);
+        self->Log.emplace_back(text);
         return n;
     }
     static LV2_Worker_Status ScheduleWork(LV2_Worker_Schedule_Handle h, uint32_t size,
@@ -291,6 +332,16 @@ private:
         return LV2_STATE_SUCCESS;
     }
 
+    static const void* RetrieveChunk(LV2_State_Handle h, uint32_t key, size_t* size,
+                                     uint32_t* type, uint32_t* flags) {
+        auto* self = static_cast<Lv2Host*>(h);
+        if (!self->Chunk_.Bytes || key != self->Chunk_.Key) return nullptr;
+        *size = self->Chunk_.Bytes->size();
+        *type = self->Chunk_.Type;
+        *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+        return self->Chunk_.Bytes->empty() ? static_cast<const void*>("") : self->Chunk_.Bytes->data();
+    }
+
     void ResetControl() {
         lv2_atom_forge_set_buffer(&Forge_, reinterpret_cast<uint8_t*>(ControlBuf_.data()),
                                   ControlBuf_.size() * 8);
@@ -313,6 +364,7 @@ private:
         const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(NotifyBuf_.data());
         if (seq->atom.type != Map(LV2_ATOM__Sequence)) return;
         LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+            if (OnNotify) OnNotify(&ev->body);
             if (ev->body.type != Map(LV2_ATOM__Object)) continue;
             const auto* obj = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
             if (obj->body.otype == Map(kStepStart)) {
@@ -357,6 +409,13 @@ private:
     size_t JobCount_ = 0;
     std::vector<std::vector<uint8_t>> Responses_;
     std::vector<uint8_t> Stored_;
+    struct {
+        LV2_URID Key = 0, Type = 0;
+        const std::vector<uint8_t>* Bytes = nullptr;
+    } Chunk_;
+    bool InRun_ = false;
+    std::array<std::array<char, 512>, 64> RunLog_{};
+    size_t RunLogCount_ = 0;
     uint64_t Frames_ = 0;
 };
 
