@@ -15,12 +15,20 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) 
     jack_status_t status{};
     Client_ = OpenJackClient(clientName, status, &Gone_);
     if (!Client_) throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
-    if (jack_get_sample_rate(Client_) != 44100) {
-        const std::string rate = std::to_string(jack_get_sample_rate(Client_));
-        CloseJackClient(Client_, false);
-        Client_ = nullptr;
-        throw std::runtime_error("The JACK server runs at " + rate +
-                                 " Hz; the low-latency output plays at 44100 Hz only");
+    const uint32_t rate = jack_get_sample_rate(Client_);
+    if (!IsNativeRate(rate)) {
+        // The synth renders its own 44,100 Hz stream; a stage converts it to the server's.
+        try {
+            if (const std::string why = CheckHostRate(rate); !why.empty())
+                throw std::runtime_error("The JACK server runs at " + std::to_string(rate) + " Hz. " + why);
+            Stage_ = std::make_unique<RateStage>(rate);
+        } catch (const std::exception&) {
+            CloseJackClient(Client_, false);
+            Client_ = nullptr;
+            throw;
+        }
+        Synth_.SetGridRounding(0.5);
+        jack_set_latency_callback(Client_, &LatencyCallback, this);
     }
     Out_ = jack_port_register(Client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     MidiIn_ = jack_port_register(Client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
@@ -48,6 +56,15 @@ void JackLiveOutput::SendClockStop() {
     const uint64_t from = Periods();
     for (int i = 0; i < 100 && Periods() < from + 2 && !ServerGone(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+void JackLiveOutput::LatencyCallback(jack_latency_callback_mode_t mode, void* self) {
+    auto* me = static_cast<JackLiveOutput*>(self);
+    if (mode != JackCaptureLatency || !me->Stage_) return;
+    // The converter's delay is this client's own, on the sound and on the clock alike.
+    jack_latency_range_t range{me->Stage_->Latency(), me->Stage_->Latency()};
+    jack_port_set_latency_range(me->Out_, JackCaptureLatency, &range);
+    jack_port_set_latency_range(me->MidiOut_, JackCaptureLatency, &range);
 }
 
 void JackLiveOutput::ShutdownCallback(void* self) {
@@ -152,6 +169,14 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
     host.HasFrame = true; // used for the position only when no bar and beat came
     host.HostFrame = pos.frame;
     const uint64_t periodTime = jack_last_frame_time(Client_);
+    if (Stage_) {
+        ProcessConverted(frames, out, midiOut, host, count);
+        Tempo_.store(Synth_.Synth().Control(ControlId::Tempo), std::memory_order_relaxed);
+        Periods_.fetch_add(1, std::memory_order_relaxed);
+        const float budget = 1e6f * static_cast<float>(frames) / static_cast<float>(Stage_->Rate());
+        Load_.store(static_cast<float>(jack_get_time() - begun) / budget, std::memory_order_relaxed);
+        return 0;
+    }
 
     // Longer periods than the scratch holds are rendered in pieces; the MIDI of later pieces
     // keeps its frames relative to the piece.
@@ -189,6 +214,79 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
     const float budget = 1e6f * static_cast<float>(frames) / (rate > 0 ? rate : 44100.0f);
     Load_.store(static_cast<float>(jack_get_time() - begun) / budget, std::memory_order_relaxed);
     return 0;
+}
+
+void JackLiveOutput::QueueClock(uint64_t hostFrame, const ClockMessage& m) {
+    if (QueuedCount_ < Queued_.size()) Queued_[QueuedCount_++] = {hostFrame, m};
+}
+
+void JackLiveOutput::SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames) {
+    size_t kept = 0;
+    for (size_t i = 0; i < QueuedCount_; ++i) {
+        const QueuedClock& q = Queued_[i];
+        if (q.HostFrame < periodStart + frames) {
+            const auto at = static_cast<uint32_t>(q.HostFrame > periodStart ? q.HostFrame - periodStart : 0);
+            jack_midi_event_write(midiOut, at, q.Message.Bytes.data(), q.Message.Size);
+        } else {
+            Queued_[kept++] = q;
+        }
+    }
+    QueuedCount_ = kept;
+}
+
+// The engine keeps exactly in step with the server's frames (RateStage::EngineFramesFor); a
+// MIDI message at host frame h is heard at the synth frame that h stands for; the clock the
+// synth sends is delayed as its sound is, so that both leave in step after the stage's delay.
+void JackLiveOutput::ProcessConverted(jack_nframes_t frames, float* out, void* midiOut,
+                                      const HostPosition& hostAtStart, size_t count) {
+    RateStage& r = *Stage_;
+    const double toEngine = 44100.0 / static_cast<double>(r.Rate());
+    const uint64_t taken0 = r.HostTaken();
+    SendQueuedClock(midiOut, taken0, frames);
+    HostPosition host = hostAtStart;
+    // The position holds for the period's first host frame, heard from the synth time that
+    // frame maps to (as the plugin does it).
+    const double at = r.EngineTimeOf(taken0) - r.HostFrameOf(0.0) * toEngine;
+    host.FrameOffset = at - static_cast<double>(r.EnginePushed());
+    host.HostFrame = static_cast<int64_t>(std::llround(static_cast<double>(host.HostFrame) * toEngine));
+    for (size_t i = 0; i < count; ++i) {
+        const double e = std::floor(static_cast<double>(taken0 + Midi_[i].Frame) * toEngine) -
+                         static_cast<double>(r.EnginePushed());
+        Midi_[i].Frame = e > 0.0 ? static_cast<uint32_t>(e) : 0;
+    }
+    uint32_t done = 0;
+    size_t next = 0;
+    bool first = true;
+    while (done < frames) {
+        const uint32_t n = std::min<uint32_t>(frames - done, 2048); // at most 4,097 synth frames
+        const uint32_t engine = r.EngineFramesFor(n);
+        const uint64_t pushed0 = r.EnginePushed();
+        size_t from = next;
+        while (next < count && Midi_[next].Frame < engine) ++next;
+        Synth_.Process(Scratch_.data(), engine, Midi_.data() + from, next - from,
+                       first ? &host : nullptr, pushed0);
+        first = false;
+        for (size_t i = next; i < count; ++i) Midi_[i].Frame -= std::min(Midi_[i].Frame, engine);
+        size_t clocks = 0;
+        const ClockMessage* clock = Synth_.ClockOut(clocks);
+        for (size_t i = 0; i < clocks; ++i)
+            QueueClock(static_cast<uint64_t>(std::ceil(r.HostFrameOf(double(pushed0 + clock[i].Frame)))) +
+                           r.Latency(),
+                       clock[i]);
+        for (uint32_t i = 0; i < engine; ++i) Converted_[i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
+        r.Push(Converted_.data(), engine);
+        r.Take(out + done, n);
+        if (Recording_.load(std::memory_order_acquire)) {
+            RecordStarted_ = RecordStarted_ || Synth_.Synth().Playing();
+            if (RecordStarted_)
+                for (uint32_t i = 0; i < engine; ++i)
+                    if (!Recorded_.Push(Scratch_[i])) Lost_.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            RecordStarted_ = false;
+        }
+        done += n;
+    }
+    SendQueuedClock(midiOut, taken0, frames);
 }
 
 } // namespace zelvox

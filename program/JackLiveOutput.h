@@ -13,6 +13,9 @@
 #include <stdexcept>
 #include <string>
 
+#include <memory>
+
+#include "audio/RateStage.h"
 #include "base/SpscRing.h"
 #include "synth/LiveSynth.h"
 
@@ -65,6 +68,14 @@ private:
     static void TimebaseCallback(jack_transport_state_t state, jack_nframes_t frames,
                                  jack_position_t* pos, int newPos, void* self);
     int Process(jack_nframes_t frames);
+    // A server at another rate: the period rendered at 44,100 Hz and converted.
+    void ProcessConverted(jack_nframes_t frames, float* out, void* midiOut, const HostPosition& host,
+                          size_t count);
+    // MIDI clock, sent at its host frame (counted like RateStage::HostTaken, delay included)
+    // in the period that frame falls into.
+    void QueueClock(uint64_t hostFrame, const ClockMessage& m);
+    void SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames);
+    static void LatencyCallback(jack_latency_callback_mode_t mode, void* self);
 
     LiveSynth& Synth_;
     jack_client_t* Client_ = nullptr;
@@ -79,6 +90,14 @@ private:
     std::atomic<int32_t> Tempo_{140}; // the synth's tempo, for the timebase callback
     std::atomic<bool> Recording_{false};
     std::atomic<bool> Gone_{false};
+    std::unique_ptr<RateStage> Stage_; // null at 44,100 Hz
+    std::array<float, kMaxPeriod> Converted_{};
+    struct QueuedClock {
+        uint64_t HostFrame;
+        ClockMessage Message;
+    };
+    std::array<QueuedClock, 512> Queued_{};
+    size_t QueuedCount_ = 0;
     bool RecordStarted_ = false; // callback only: the synth has played since recording began
     std::atomic<uint64_t> Lost_{0};
     SpscRing<int16_t, (1u << 21)> Recorded_; // 47 s of sound

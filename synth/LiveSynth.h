@@ -104,6 +104,10 @@ public:
         return Send_.Messages().data();
     }
 
+    // Where a step that follows a host begins: see HostTransport::SetGridRounding. Set before
+    // the real-time thread starts (a host at another rate than the synth's uses 0.5).
+    void SetGridRounding(double shift) { Transport_.SetGridRounding(shift); }
+
     // The synth itself: for tests, and for the real-time thread's own use.
     PatternSynth& Synth() { return Synth_; }
     uint64_t DroppedEvents() const { return Dropped_; }

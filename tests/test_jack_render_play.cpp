@@ -213,6 +213,13 @@ public:
         }
         return false;
     }
+    // From now on, what arrives while the transport rolls, at its transport frame (the first
+    // `frames` frames of transport time).
+    void RecordByTransportFrame(size_t frames) {
+        Tape_.assign(frames, 0.0f);
+        Taping_ = true;
+    }
+    const std::vector<float>& Tape() const { return Tape_; }
     float PeakOver(int ms) {
         Peak_ = 0.0f;
         ::usleep(ms * 1000);
@@ -227,10 +234,16 @@ private:
         float peak = l->Peak_.load(std::memory_order_relaxed);
         for (jack_nframes_t i = 0; i < n; ++i) peak = std::max(peak, std::fabs(in[i]));
         l->Peak_.store(peak, std::memory_order_relaxed);
+        jack_position_t pos{};
+        if (l->Taping_ && jack_transport_query(l->Client, &pos) == JackTransportRolling)
+            for (jack_nframes_t i = 0; i < n && pos.frame + i < l->Tape_.size(); ++i)
+                l->Tape_[pos.frame + i] = in[i];
         return 0;
     }
     jack_port_t* In_ = nullptr;
     std::atomic<float> Peak_{0.0f};
+    std::vector<float> Tape_;
+    std::atomic<bool> Taping_{false};
 };
 
 } // namespace
@@ -358,4 +371,83 @@ TEST(JackRenderPlay, PlaysConvertedOnAServerAtAnotherRate) {
     std::printf("at 48 kHz: the port tells %u frames, the recording is %.1f dBFS RMS off the "
                 "converted render\n", range.min, best);
     EXPECT_LT(best, -60.0) << "the recording differs from the converted render";
+}
+
+namespace {
+
+// What `zelvox-render --play --live --follow-transport SONG` plays on a private server at
+// `rate`, by transport frame from the transport's start at 0 (3 s), and the latency its port
+// tells.
+std::vector<int16_t> LiveTape(int rate, const std::string& song, const fs::path& config,
+                              uint32_t& latency) {
+    test::PrivateJack jack(256, rate);
+    Listener ear;
+    if (!ear.Client) return {};
+    jack_transport_stop(ear.Client);
+    jack_transport_locate(ear.Client, 0);
+    std::atomic<int> status{-2};
+    std::thread player([&] {
+        const int raw = std::system(("XDG_CONFIG_HOME=" + Quote(config.string()) + " timeout -k 5 60 " +
+                                     Quote(RendererPath()) + " --play --live --follow-transport " +
+                                     Quote(song) + " --seconds 5 2>/dev/null").c_str());
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    });
+    const bool heard = ear.Hear("zelvox:out");
+    ::usleep(300000);
+    jack_recompute_total_latencies(ear.Client);
+    ::usleep(100000);
+    jack_latency_range_t range{};
+    if (heard) jack_port_get_latency_range(jack_port_by_name(ear.Client, "zelvox:out"), JackCaptureLatency, &range);
+    latency = range.min;
+    ear.RecordByTransportFrame(size_t(rate) * 3);
+    if (heard) jack_transport_start(ear.Client);
+    player.join();
+    if (!heard || status != 0) return {};
+    std::vector<int16_t> tape;
+    for (float f : ear.Tape())
+        tape.push_back(static_cast<int16_t>(std::lround(std::clamp(f, -1.0f, 1.0f) * 32767.0f)));
+    return tape;
+}
+
+} // namespace
+
+// The low-latency output on a server at 48 kHz, following the transport, plays what it plays
+// at 44.1 kHz converted by sox, with every step on the transport's grid once the latency its
+// port tells is taken off (within a frame: the best whole shift is the latency told).
+TEST(JackRenderPlay, LivePlayOnAServerAtAnotherRateKeepsTheGrid) {
+    TempDir dir;
+    const std::string song = (dir.path / "s.zvx").string();
+    {
+        HeadlessProgram p;
+        for (int s = 1; s <= 16; ++s) p.Form.Store.Step(1, s).BassPlay = (s % 3 != 0) ? 1 : 0;
+        p.Form.MMWheel16.SetValue(3);
+        SavePatternFile(p.Form, p.Envelopes, song);
+    }
+    uint32_t native = 0, latency = 0;
+    const std::vector<int16_t> at44 = LiveTape(44100, song, dir.path, native);
+    ASSERT_EQ(at44.size(), 44100u * 3) << "no sound at 44.1 kHz";
+    EXPECT_EQ(native, 0u) << "nothing converted, nothing late";
+    const std::vector<int16_t> at48 = LiveTape(48000, song, dir.path, latency);
+    ASSERT_EQ(at48.size(), 48000u * 3) << "no sound at 48 kHz";
+    ASSERT_GT(latency, 0u) << "the converter's delay is told on the port";
+    // The 44.1 kHz tape converted by sox, without delay.
+    const fs::path raw = dir.path / "44.raw", conv = dir.path / "48.wav";
+    WriteAll(raw, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(at44.data()),
+                                       reinterpret_cast<const uint8_t*>(at44.data() + at44.size())));
+    ASSERT_EQ(std::system(("timeout -k 5 60 sox -t raw -r 44100 -e signed -b 16 -c 1 " + Quote(raw.string()) +
+                           " -r 48000 " + Quote(conv.string()) + " rate -v").c_str()), 0);
+    const std::vector<int16_t> want = WavSamples(conv);
+    const size_t n = 48000 * 2;
+    ASSERT_GE(want.size(), n);
+    const double off = RmsDifferenceDb(at48, latency, want, n);
+    std::printf("low-latency output at 48 kHz: latency %u frames; %.1f dBFS RMS off the 44.1 kHz "
+                "output converted, on the grid\n", latency, off);
+    // A step lands at the synth frame nearest its grid time, so the sound can sit up to half a
+    // synth frame off the converted 44.1 kHz sound (-52 dBFS here, a whole frame early -42).
+    EXPECT_LT(off, -45.0);
+    int best = 0;
+    for (int shift = -3; shift <= 3; ++shift)
+        if (RmsDifferenceDb(at48, latency + shift, want, n) < RmsDifferenceDb(at48, latency + best, want, n))
+            best = shift;
+    EXPECT_LE(std::abs(best), 1) << "the sound is " << best << " frames off the grid after the latency";
 }
