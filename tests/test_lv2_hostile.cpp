@@ -232,13 +232,14 @@ TEST(Lv2Hostile, SurvivesAnyTransportBlockAndPortAndRecovers) {
             // oscillators and filters carry their state over, as after any playing, so the
             // samples themselves differ).
             const Heard after = Behave(host, defaults, saved);
-            // Each step within one frame of the fresh instance's. (After the hostile blocks a
-            // boundary now and then lands one frame earlier: not yet explained.)
+            // At 44.1 kHz on the same frames; at 48 kHz within one frame (the converter's
+            // phase after the uneven blocks decides which whole frame is nearest).
             ASSERT_EQ(after.Steps.size(), reference.Steps.size());
+            const int64_t slack = rate == 44100.0 ? 0 : 1;
             for (size_t i = 0; i < after.Steps.size(); ++i) {
                 EXPECT_EQ(after.Steps[i][1], reference.Steps[i][1]) << "step " << i;
                 EXPECT_EQ(after.Steps[i][2], reference.Steps[i][2]) << "step " << i;
-                EXPECT_LE(std::abs(after.Steps[i][0] - reference.Steps[i][0]), 1) << "step " << i;
+                EXPECT_LE(std::abs(after.Steps[i][0] - reference.Steps[i][0]), slack) << "step " << i;
             }
             EXPECT_GE(reference.Steps.size(), 6u);
             EXPECT_NEAR(20 * std::log10(after.Rms() / reference.Rms()), 0.0, 1.0)

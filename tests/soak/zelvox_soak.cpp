@@ -7,7 +7,7 @@
 //     chosen, an undo or a redo), and every 20 s it changes how it keeps time (the JACK
 //     transport, MIDI clock, its own). At the end it stops, saves the pattern file into
 //     FOLDER and reads it back. Prints one line: resident memory after the warm-up and at
-//     the end, xruns, edits, controllers that came in, and whether the saved file holds the
+//     the end, what of its growth the undo history took (it keeps up to 32 MiB), xruns, edits, controllers that came in, and whether the saved file holds the
 //     model's state. Exit status 0 when it does.
 //
 //   zelvox_soak client SECONDS PORT
@@ -88,6 +88,7 @@ int RunPlayer(int seconds, const std::string& folder) {
     p.Form.Button1Click(); // Loop
     const auto start = Clock::now();
     long startKiB = 0, edits = 0;
+    size_t startHistory = 0;
     int sync = 0;
     for (auto now = start; now - start < std::chrono::seconds(seconds); now = Clock::now()) {
         for (int i = 0; i < 10; ++i) {
@@ -97,7 +98,10 @@ int RunPlayer(int seconds, const std::string& folder) {
         Edit(p, rng);
         ++edits;
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
-        if (startKiB == 0 && elapsed >= 30) startKiB = ResidentKiB(); // after the warm-up
+        if (startKiB == 0 && elapsed >= 30) { // after the warm-up
+            startKiB = ResidentKiB();
+            startHistory = p.Form.History.MemoryBytes();
+        }
         if (elapsed / 20 != sync) {
             sync = int(elapsed / 20);
             LiveSync s;
@@ -113,6 +117,9 @@ int RunPlayer(int seconds, const std::string& folder) {
     }
     if (startKiB == 0) startKiB = ResidentKiB();
     const long endKiB = ResidentKiB();
+    // The undo history grows by design (up to its budget, EditHistory::kMemoryBudget): what
+    // it took is told apart from the rest.
+    const long historyKiB = long(p.Form.History.MemoryBytes() / 1024) - long(startHistory / 1024);
     p.Form.Button2Click();
     p.Rig->Pump();
     const uint64_t xruns = p.Rig->Output().Xruns();
@@ -127,9 +134,11 @@ int RunPlayer(int seconds, const std::string& folder) {
     const std::vector<uint8_t> synth = p.Form.Synth.SaveState();
     size_t synthDiffer = 0;
     for (size_t i = 0; i < synth.size(); ++i) synthDiffer += synth[i] != model[i];
-    std::printf("rss_start_kib=%ld rss_end_kib=%ld growth_kib=%ld xruns=%llu edits=%ld "
+    std::printf("rss_start_kib=%ld rss_end_kib=%ld growth_kib=%ld history_growth_kib=%ld "
+                "other_growth_kib=%ld xruns=%llu edits=%ld "
                 "controllers=%ld saved_bytes_differing=%zu synth_bytes_differing=%zu\n",
-                startKiB, endKiB, endKiB - startKiB, static_cast<unsigned long long>(xruns),
+                startKiB, endKiB, endKiB - startKiB, historyKiB, endKiB - startKiB - historyKiB,
+                static_cast<unsigned long long>(xruns),
                 edits, p.Controllers, differ, synthDiffer);
     return differ == 0 && synthDiffer == 0 ? 0 : 1;
 }
