@@ -9,12 +9,18 @@
 #include <sstream>
 #include <string>
 
+#include "files/PatternFileFormat.h"
 #include "plugin/Ports.h"
 
 using namespace zelvox;
 using namespace zelvox::lv2;
 
 namespace {
+
+// Room on the control and notify ports for the window's messages: the whole state (the
+// pattern-file bytes) travels in one patch:Set, with the steps beside it.
+constexpr uint32_t kAtomPortBytes = 65536;
+static_assert(kAtomPortBytes >= kPatternFileSize + 4096);
 
 std::string Number(float v) {
     std::ostringstream s;
@@ -81,6 +87,7 @@ void Plugin(std::ostream& o, const char* uri, const char* name, bool stereo) {
       << "        lv2:designation lv2:control ;\n"
       << "        lv2:index " << kControlPort << " ;\n"
       << "        lv2:symbol \"control\" ;\n"
+      << "        rsz:minimumSize " << kAtomPortBytes << " ;\n"
       << "        lv2:name \"Control\"\n"
       << "    ] , [\n"
       << "        a lv2:OutputPort , atom:AtomPort ;\n"
@@ -89,6 +96,7 @@ void Plugin(std::ostream& o, const char* uri, const char* name, bool stereo) {
       << "        lv2:designation lv2:control ;\n"
       << "        lv2:index " << kNotifyPort << " ;\n"
       << "        lv2:symbol \"notify\" ;\n"
+      << "        rsz:minimumSize " << kAtomPortBytes << " ;\n"
       << "        lv2:name \"Notify\"\n"
       << "    ]";
     for (uint32_t i = 0; i < kControlPortCount; ++i)
@@ -132,6 +140,7 @@ int main(int argc, char** argv) {
          "@prefix patch: <http://lv2plug.in/ns/ext/patch#> .\n"
          "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
          "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+         "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
          "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
          "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
          "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"

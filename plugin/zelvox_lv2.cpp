@@ -139,6 +139,11 @@ struct Plugin {
     std::array<char, kPathMax> QueuedPath{};
     std::array<char, kPathMax> CurrentPath{};
     bool ReportPath = false;
+
+    // The plugin's window asked for the state, or the state changed under it (restored, a
+    // pattern file loaded): run sends the whole state on the notify port.
+    bool ReportState = false;
+    StateBytes Report{};
 };
 
 // ---- Control ports ----
@@ -277,18 +282,37 @@ void StartLoad(Plugin& p, const std::array<char, kPathMax>& path) {
     }
 }
 
+// The window's edits: its whole state (patterns, song, knobs), applied from the next step
+// without moving what plays, as the low-latency player takes the desktop window's.
+void WindowState(Plugin& p, const LV2_Atom* value) {
+    if (!value || value->type != p.U.AtomChunk || value->size != kPatternFileSize) {
+        lv2_log_error(&p.Logger, "Zelvox: the window's state is not %zu bytes of patterns; "
+                                 "it was left out\n", kPatternFileSize);
+        return;
+    }
+    if (p.Synth.ApplyState(static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(value)), value->size,
+                           p.EncodeScratch))
+        p.Dirty = true;
+}
+
 void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
     const Uris& u = p.U;
+    const LV2_Atom *property = nullptr, *value = nullptr;
+    lv2_atom_object_get(obj, u.PatchProperty, &property, u.PatchValue, &value, 0);
+    const LV2_URID asked = property && property->type == u.AtomURID
+                               ? reinterpret_cast<const LV2_Atom_URID*>(property)->body
+                               : 0;
     if (obj->body.otype == u.PatchGet) {
-        p.ReportPath = true;
+        if (asked == u.Patterns) p.ReportState = true;
+        else p.ReportPath = true;
         return;
     }
     if (obj->body.otype != u.PatchSet) return;
-    const LV2_Atom *property = nullptr, *value = nullptr;
-    lv2_atom_object_get(obj, u.PatchProperty, &property, u.PatchValue, &value, 0);
-    if (!property || property->type != u.AtomURID ||
-        reinterpret_cast<const LV2_Atom_URID*>(property)->body != u.PatternFile)
+    if (asked == u.Patterns) {
+        WindowState(p, value);
         return;
+    }
+    if (asked != u.PatternFile) return;
     if (!value || value->type != u.AtomPath || value->size == 0) {
         lv2_log_error(&p.Logger, "Zelvox: a pattern file must be given as a path\n");
         return;
@@ -396,6 +420,25 @@ void WriteSteps(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t fr
         lv2_atom_forge_int(&p.Forge, s.Pattern);
         lv2_atom_forge_pop(&p.Forge, &f);
     }
+}
+
+// The whole state for the window, when the notify port has room for it (a host that gives
+// less than the bundle asks for gets none, and the window waits rather than guess).
+void WriteState(Plugin& p, int64_t frame) {
+    const Uris& u = p.U;
+    const uint32_t need = 160 + static_cast<uint32_t>(kPatternFileSize);
+    if (p.Forge.size < p.Forge.offset + need) return;
+    p.Synth.SaveStateInto(p.Report.data(), p.EncodeScratch);
+    LV2_Atom_Forge_Frame f;
+    if (!lv2_atom_forge_frame_time(&p.Forge, frame)) return;
+    lv2_atom_forge_object(&p.Forge, &f, 0, u.PatchSet);
+    lv2_atom_forge_key(&p.Forge, u.PatchProperty);
+    lv2_atom_forge_urid(&p.Forge, u.Patterns);
+    lv2_atom_forge_key(&p.Forge, u.PatchValue);
+    lv2_atom_forge_atom(&p.Forge, static_cast<uint32_t>(kPatternFileSize), u.AtomChunk);
+    lv2_atom_forge_write(&p.Forge, p.Report.data(), static_cast<uint32_t>(kPatternFileSize));
+    lv2_atom_forge_pop(&p.Forge, &f);
+    p.ReportState = false;
 }
 
 void Publish(Plugin& p) {
@@ -527,6 +570,7 @@ void Run(LV2_Handle h, uint32_t frames) {
         WriteSteps(p, engineStart, hostStart, frames);
         if (p.ReportPath && p.CurrentPath[0]) WritePath(p, frames ? frames - 1 : 0);
         p.ReportPath = false;
+        if (p.ReportState) WriteState(p, frames ? frames - 1 : 0);
         lv2_atom_forge_pop(&p.Forge, &notify);
     }
     if (p.Dirty) Publish(p);
@@ -570,6 +614,7 @@ LV2_Worker_Status WorkResponse(LV2_Handle h, uint32_t, const void*) {
     if (p.Load.Ok && p.Synth.LoadState(p.Load.Bytes.data(), p.Load.Bytes.size())) {
         p.CurrentPath = p.Load.Path;
         p.ReportPath = true;
+        p.ReportState = true;
         p.Dirty = true;
     }
     p.LoadBusy = false;
@@ -605,6 +650,7 @@ LV2_State_Status Restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve,
     }
     p.Synth.LoadState(static_cast<const uint8_t*>(data), size);
     Publish(p);
+    p.ReportState = true; // an open window shows what was restored
     return LV2_STATE_SUCCESS;
 }
 

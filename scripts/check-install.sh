@@ -25,6 +25,8 @@ expected=(
   usr/lib/lv2/zelvox.lv2/manifest.ttl
   usr/lib/lv2/zelvox.lv2/zelvox.so
   usr/lib/lv2/zelvox.lv2/zelvox.ttl
+  usr/lib/lv2/zelvox.lv2/zelvox_ui.so
+  usr/lib/lv2/zelvox.lv2/zelvox-window
   usr/share/applications/$id.desktop
   usr/share/icons/hicolor/128x128/apps/$id.png
   usr/share/icons/hicolor/256x256/apps/$id.png

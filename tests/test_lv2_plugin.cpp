@@ -179,7 +179,7 @@ TEST(Lv2Plugin, StepsKeepToTheHostsGridWithoutDrift) {
             host.Run(n);
             at += n;
         }
-        ASSERT_EQ(host.Steps.size(), kSteps) << (everyBlock ? "every block" : "once");
+        ASSERT_EQ(host.Steps.size(), kSteps) << rate << " Hz, " << (everyBlock ? "every block" : "once");
         double worst = 0.0;
         for (uint64_t j = 0; j < kSteps; ++j) {
             const Lv2Host::Step& s = host.Steps[j];
@@ -395,9 +395,33 @@ namespace {
 
 // What a host does while audio runs: blocks of changing sizes from 1 to 8,192 frames, the
 // transport starting, jumping and stopping, tempo changes, MIDI controllers, every control
-// port moved, and (with `load`) a pattern file taken in.
+// port moved, the plugin's window asking for the state and sending its edits, and (with
+// `load`) a pattern file taken in.
 void HostSession(Lv2Host& host, const fs::path& file, bool load) {
     std::minstd_rand rng(11);
+    // The window's messages, made once before any blocks (the host's memory: the second
+    // session runs where a system call ends the process).
+    static std::vector<uint64_t> get(16), set(kPatternFileSize / 8 + 16);
+    if (get[0] == 0) {
+        const LV2_URID patterns = host.Map("https://zelvox.github.io/lv2/zelvox#patterns");
+        LV2_Atom_Forge forge;
+        lv2_atom_forge_init(&forge, host.UridMap());
+        LV2_Atom_Forge_Frame f;
+        lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(get.data()), get.size() * 8);
+        lv2_atom_forge_object(&forge, &f, 0, host.Map(LV2_PATCH__Get));
+        lv2_atom_forge_key(&forge, host.Map(LV2_PATCH__property));
+        lv2_atom_forge_urid(&forge, patterns);
+        lv2_atom_forge_pop(&forge, &f);
+        const std::vector<uint8_t> edited = BusyFile(150, 30, 2);
+        lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(set.data()), set.size() * 8);
+        lv2_atom_forge_object(&forge, &f, 0, host.Map(LV2_PATCH__Set));
+        lv2_atom_forge_key(&forge, host.Map(LV2_PATCH__property));
+        lv2_atom_forge_urid(&forge, patterns);
+        lv2_atom_forge_key(&forge, host.Map(LV2_PATCH__value));
+        lv2_atom_forge_atom(&forge, uint32_t(edited.size()), host.Map(LV2_ATOM__Chunk));
+        lv2_atom_forge_write(&forge, edited.data(), uint32_t(edited.size()));
+        lv2_atom_forge_pop(&forge, &f);
+    }
     constexpr uint32_t sizes[] = {1, 2, 63, 64, 441, 1000, 4096, 8192};
     const char* ports[] = {"volume", "delay", "depth", "steps", "tempo", "pattern", "song",
                            "run", "step_clock", "edit_mode", "edit_step", "bass_cutoff",
@@ -409,6 +433,8 @@ void HostSession(Lv2Host& host, const fs::path& file, bool load) {
                               double(rng() % 400) / 100.0, 60.0f + float(rng() % 180));
         host.SendMidi(n / 2, 0xB0, 0, uint8_t(rng() % 128));
         host.SetPort(ports[rng() % std::size(ports)], float(rng() % 20));
+        if (round % 15 == 5) host.SendAtom(0, reinterpret_cast<const LV2_Atom*>(get.data()));
+        if (round % 15 == 7) host.SendAtom(n - 1, reinterpret_cast<const LV2_Atom*>(set.data()));
         if (load && round == 30) host.SendPath(0, kPatternFile, file.string());
         if (load && round == 31) host.SendPath(0, kPatternFile, (file.string() + ".missing"));
         host.Run(n);

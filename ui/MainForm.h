@@ -233,6 +233,12 @@ public:
     void Redo1Click();
     // Forgets every step (after start-up, which is not an edit).
     void ClearHistory();
+    // An edit made on the pattern-file bytes elsewhere (Randomise, Mutate): `after` becomes
+    // the edit state as one undo step named `label`; playback stays as it is.
+    void ApplyEditState(const std::string& label, const std::vector<uint8_t>& after);
+    // True while an edit scope is open or undo/redo sets the controls: a control changing
+    // now follows from that edit, not from the user turning it.
+    bool Editing() const { return EditDepth_ > 0 || Restoring_; }
 
     // An edit in progress: from construction to destruction whatever changes in the edit
     // state is one undo step named `label`. Scopes nest; the outermost one records. A

@@ -376,7 +376,9 @@ private:
             } else if (obj->body.otype == Map(LV2_PATCH__Set)) {
                 const LV2_Atom* value = nullptr;
                 lv2_atom_object_get(obj, Map(LV2_PATCH__value), &value, 0);
-                if (value) PathsReported.emplace_back(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)));
+                // The pattern file's path (the whole state for a window comes as a chunk).
+                if (value && value->type == Map(LV2_ATOM__Path))
+                    PathsReported.emplace_back(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)));
             }
         }
     }

@@ -1,0 +1,67 @@
+#pragma once
+// The window's model on a plugin instance it does not own: the desktop program's main window
+// and envelope dialog edit their own copy of the synth, and this link keeps the plugin in
+// step with it over the window's messages (synth/WindowWire.h), as LiveRig does for the
+// low-latency player.
+//
+// - Out: a knob or spin edit the user turns is a control port write (hosts record it as
+//   automation); the edit mode, edit step, pattern and song are port writes too; any change
+//   of the patterns, song and knobs sends the whole state, which the plugin applies from
+//   its next step. Nothing goes out before the plugin's own state has come in, so a window
+//   that never heard from the plugin cannot overwrite it.
+// - In: the plugin's state (at start, after the host restored it or loaded a file) becomes
+//   the window's; a port the host moved moves its knob (its first value is only noted, as
+//   the plugin does); the steps the plugin plays light the LEDs.
+// Plain code on the window's thread, without I/O: the caller moves the messages.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "plugin/Ports.h"
+#include "program/ProgramCore.h"
+#include "synth/WindowWire.h"
+#include "ui/OutputDevice.h"
+
+namespace zelvox {
+
+class PluginLink final : public TransportDevice {
+public:
+    explicit PluginLink(ProgramCore& core);
+    ~PluginLink() override;
+    PluginLink(const PluginLink&) = delete;
+    PluginLink& operator=(const PluginLink&) = delete;
+
+    void Receive(const wire::Message& m);
+    // What to send now; call it before handling what came in, and every few tens of ms.
+    std::vector<wire::Message> Outgoing();
+    bool Synced() const { return Synced_; }
+
+    // Show and Hide from the host.
+    std::function<void(bool)> OnShow;
+
+    // The window's Loop and Stop: the plugin's "run" port (the host's transport, when it
+    // rolls, plays regardless).
+    void Start() override { Run_ = 1; }
+    void Stop() override { Run_ = 0; }
+
+private:
+    static constexpr uint32_t kCount = lv2::kControlPortCount;
+    ValueControl* ControlOfPort(uint32_t i) const;
+    int32_t Queued() const;
+    void Rebase();
+
+    ProgramCore& Core_;
+    bool Synced_ = false;
+    int Applying_ = 0; // the link itself is setting controls
+    std::array<float, kCount> Port_{};
+    std::array<bool, kCount> PortSeen_{};
+    std::array<bool, kCount> Turned_{};
+    std::vector<uint8_t> Sent_;
+    int32_t Pattern_ = 0;
+    bool Song_ = false;
+    int Run_ = -1; // -1 nothing to say
+};
+
+} // namespace zelvox

@@ -1,0 +1,257 @@
+// The plugin's window end to end: the plugin in a lilv host, its UI library loaded as a host
+// loads it (no suil, no toolkit), and the real window program in a process of its own on the
+// offscreen platform. Edits in the window reach the plugin's state and its ports; a port the
+// host moves moves the window's knob; a killed window leaves the host playing and comes back
+// with the plugin's state.
+//
+// The window process here is this test program (PluginWindowProcess below) running the same
+// window code as zelvox-window, so that it can turn a knob and press a key in it.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWheelEvent>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <dlfcn.h>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <lv2/ui/ui.h>
+
+#include "app/PluginWindow.h"
+#include "plugin/Ports.h"
+#include "support/Lv2Host.h"
+#include "support/TempFiles.h"
+
+using namespace zelvox;
+using namespace zelvox::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kUri = "https://zelvox.github.io/lv2/zelvox";
+
+void Report(const std::string& line) {
+    if (const char* path = std::getenv("ZELVOX_TEST_WINDOW_REPORT")) {
+        std::ofstream f(path, std::ios::app);
+        f << line << "\n";
+    }
+}
+
+uint32_t CutoffPort() {
+    for (uint32_t i = 0; i < lv2::kControlPortCount; ++i)
+        if (lv2::ControlPortInfo(i).Role == lv2::PortRole::Control &&
+            lv2::ControlPortInfo(i).Id == ControlId::BassCutoff)
+            return lv2::kFirstControlPort + i;
+    return 0;
+}
+
+// The UI library as a host holds it: a descriptor, an instance, the writes it makes.
+struct UiHost {
+    void* Lib = nullptr;
+    const LV2UI_Descriptor* D = nullptr;
+    LV2UI_Handle H = nullptr;
+    const LV2UI_Idle_Interface* Idle = nullptr;
+    const LV2UI_Show_Interface* Show = nullptr;
+    std::vector<std::pair<uint32_t, float>> PortWrites;
+    std::vector<std::vector<uint8_t>> Atoms; // not yet given to the plugin
+    LV2_URID EventTransfer = 0;
+
+    static void Write(LV2UI_Controller c, uint32_t port, uint32_t size, uint32_t format, const void* buf) {
+        auto* self = static_cast<UiHost*>(c);
+        if (format == 0 && size == sizeof(float)) {
+            float v;
+            std::memcpy(&v, buf, sizeof v);
+            self->PortWrites.emplace_back(port, v);
+        } else if (format == self->EventTransfer) {
+            const auto* b = static_cast<const uint8_t*>(buf);
+            self->Atoms.emplace_back(b, b + size);
+        }
+    }
+    ~UiHost() {
+        if (H) D->cleanup(H);
+        if (Lib) dlclose(Lib);
+    }
+};
+
+// One block of the host: the window's writes to the plugin, the plugin's notifications to
+// the window, the UI library's idle.
+void Block(Lv2Host& host, UiHost& ui) {
+    for (const auto& [port, v] : ui.PortWrites) host.SetPortIndex(port, v);
+    ui.PortWrites.clear();
+    for (const auto& a : ui.Atoms) host.SendAtom(0, reinterpret_cast<const LV2_Atom*>(a.data()));
+    ui.Atoms.clear();
+    host.Run(512);
+    ui.Idle->idle(ui.H);
+}
+
+std::vector<std::string> ReportLines(const fs::path& file) {
+    std::ifstream f(file);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(f, l);) lines.push_back(l);
+    return lines;
+}
+
+// Runs host blocks until `done` (at most 90 s: a window that never comes fails the test).
+template <class F> bool Until(Lv2Host& host, UiHost& ui, F done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        Block(host, ui);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& prefix) {
+    return int(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+} // namespace
+
+// Not a test of its own: the window process the UI library starts in the test below.
+TEST(PluginWindowProcess, RunsWhenStartedByTheUiLibrary) {
+    const char* args = std::getenv("ZELVOX_TEST_WINDOW_ARGS");
+    if (!args) GTEST_SKIP() << "runs as the window process of PluginWindow tests";
+    std::vector<std::string> words{"zelvox-window"};
+    std::istringstream in(args);
+    for (std::string w; in >> w;) words.push_back(w);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int status = app::RunPluginWindow(int(words.size()), argv.data(), [](app::PluginWindow& w) {
+        Report("pid " + std::to_string(::getpid()));
+        ValueControl& cutoff = w.Form.MMWheel3;
+        cutoff.OnChange = [&cutoff, change = cutoff.OnChange] {
+            if (change) change();
+            Report("cutoff " + std::to_string(cutoff.Value()));
+        };
+        w.OnSynced = [&w] {
+            Report("synced cutoff=" + std::to_string(w.Form.MMWheel3.Value()));
+            // The first window edits: a wheel turn on Cut-off, the Up key on step 1's note.
+            const char* marker = std::getenv("ZELVOX_TEST_WINDOW_EDIT");
+            if (!marker || fs::exists(marker)) return;
+            std::ofstream(marker) << "edited\n";
+            QWidget* knob = w.Main().ViewOf("MMWheel3");
+            QWidget* slider = w.Main().ViewOf("MMSlider1");
+            if (!knob || !slider) return Report("no views");
+            QWheelEvent wheel(QPointF(20, 20), knob->mapToGlobal(QPointF(20, 20)), QPoint(),
+                              QPoint(0, 3 * 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(knob, &wheel);
+            QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+            QApplication::sendEvent(slider, &up);
+            Report("edited cutoff=" + std::to_string(w.Form.MMWheel3.Value()));
+        };
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(PluginWindow, EditsReachThePluginBothWaysAndAKilledWindowComesBack) {
+    TempDir dir;
+    const fs::path report = dir.path / "report.txt";
+    const fs::path script = dir.path / "window.sh";
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    {
+        std::ofstream s(script);
+        s << "#!/bin/sh\nZELVOX_TEST_WINDOW_ARGS=\"$*\" exec timeout -k 5 120 '" << self
+          << "' --gtest_filter=PluginWindowProcess.*\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    ::setenv("ZELVOX_WINDOW_PROGRAM", script.c_str(), 1);
+    ::setenv("ZELVOX_TEST_WINDOW_REPORT", report.c_str(), 1);
+    ::setenv("ZELVOX_TEST_WINDOW_EDIT", (dir.path / "edited").c_str(), 1);
+
+    Lv2Host host(kUri);
+    ASSERT_TRUE(host.Ok());
+    UiHost ui;
+    ui.Lib = dlopen((Lv2BundleDir() + "/zelvox_ui.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(ui.Lib, nullptr) << dlerror();
+    auto descriptor = reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(ui.Lib, "lv2ui_descriptor"));
+    ASSERT_NE(descriptor, nullptr);
+    ui.D = descriptor(0);
+    ui.EventTransfer = host.Map(LV2_ATOM__eventTransfer);
+    host.OnNotify = [&](const LV2_Atom* a) {
+        if (ui.H) ui.D->port_event(ui.H, lv2::kNotifyPort, lv2_atom_total_size(a), ui.EventTransfer, a);
+    };
+    LV2_Feature map{LV2_URID__map, host.UridMap()};
+    const LV2_Feature* features[] = {&map, nullptr};
+    LV2UI_Widget widget = nullptr;
+    ui.H = ui.D->instantiate(ui.D, kUri.c_str(), Lv2BundleDir().c_str(), UiHost::Write, &ui, &widget, features);
+    ASSERT_NE(ui.H, nullptr);
+    ui.Idle = static_cast<const LV2UI_Idle_Interface*>(ui.D->extension_data(LV2_UI__idleInterface));
+    ui.Show = static_cast<const LV2UI_Show_Interface*>(ui.D->extension_data(LV2_UI__showInterface));
+    ASSERT_TRUE(ui.Idle && ui.Show);
+    const uint32_t cutoff = CutoffPort();
+    // The host gives the UI its ports' values, as hosts do when a UI opens.
+    for (uint32_t p = lv2::kFirstControlPort; p < lv2::kFirstControlPort + lv2::kControlPortCount; ++p) {
+        const float v = host.PortIndex(p);
+        ui.D->port_event(ui.H, p, sizeof v, 0, &v);
+    }
+    ASSERT_EQ(ui.Show->show(ui.H), 0);
+
+    // The window comes up with the plugin's state and turns Cut-off and step 1's note.
+    const std::vector<uint8_t> before = host.StateBytes();
+    ASSERT_TRUE(Until(host, ui, [&] { return Count(ReportLines(report), "edited") == 1; }))
+        << "the window did not come up";
+    std::string edited;
+    for (const std::string& l : ReportLines(report))
+        if (l.rfind("edited cutoff=", 0) == 0) edited = l.substr(14);
+    const int32_t turned = std::stoi(edited);
+    // A knob turned in the window is a port write (hosts record it) and in the plugin's state.
+    ASSERT_TRUE(Until(host, ui, [&] { return host.PortIndex(cutoff) == float(turned); }));
+    ASSERT_TRUE(Until(host, ui, [&] {
+        PatternFileRecord r;
+        const std::vector<uint8_t> now = host.StateBytes();
+        DecodePatternFile(now.data(), r);
+        PatternFileRecord b;
+        DecodePatternFile(before.data(), b);
+        return r.Store.Step(1, 16).BassCutoff == turned &&
+               r.Store.Step(1, 1).BassFreq != b.Store.Step(1, 1).BassFreq;
+    })) << "the window's edits are not in the plugin's state";
+
+    // A port the host moves moves the window's knob.
+    host.SetPortIndex(cutoff, 7.0f);
+    const float seven = 7.0f;
+    ui.D->port_event(ui.H, cutoff, sizeof seven, 0, &seven);
+    ASSERT_TRUE(Until(host, ui, [&] { return Count(ReportLines(report), "cutoff 7") >= 1; }));
+
+    // The window killed: the host plays on, and the window comes back with the state.
+    host.SetPort("run", 1.0f);
+    std::string pid;
+    for (const std::string& l : ReportLines(report))
+        if (l.rfind("pid ", 0) == 0) pid = l.substr(4);
+    ASSERT_FALSE(pid.empty());
+    ASSERT_EQ(::kill(std::stoi(pid), SIGKILL), 0);
+    ASSERT_TRUE(Until(host, ui, [&] { return Count(ReportLines(report), "synced cutoff=7") == 1; }))
+        << "the window did not come back with the plugin's state; it said:\n" << [&] {
+               std::string all;
+               for (const std::string& l : ReportLines(report)) all += l + "\n";
+               return all;
+           }();
+    EXPECT_EQ(Count(ReportLines(report), "pid "), 2);
+    bool sound = false;
+    for (int i = 0; i < 200 && !sound; ++i) {
+        Block(host, ui);
+        for (uint32_t k = 0; k < 512; ++k) sound = sound || host.Out()[k] != 0.0f;
+    }
+    EXPECT_TRUE(sound) << "the plugin does not play on";
+
+    // Closing the UI ends the window process.
+    std::string second;
+    for (const std::string& l : ReportLines(report))
+        if (l.rfind("pid ", 0) == 0) second = l.substr(4);
+    ui.D->cleanup(ui.H);
+    ui.H = nullptr;
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+        gone = ::kill(std::stoi(second), 0) != 0;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(gone) << "the window process outlived its UI";
+}
