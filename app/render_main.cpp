@@ -5,6 +5,7 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -17,17 +18,20 @@
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
 #include "program/StopSignals.h"
+#include "sequencer/PatternDice.h"
 #include "audio/RateStage.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: zelvox-render [FILE.zvx] [--arranger | --pattern N] [--buffers N | --seconds S]\n"
-    "                     [-o OUT.wav] [--stems DIR] [--rate HZ]\n"
+    "                     [-o OUT.wav] [--stems DIR] [--rate HZ] [--swing PCT]\n"
+    "                     [--randomise SEED] [--mutate SEED,AMOUNT] [--scale NAME]\n"
+    "                     [--notes LOW-HIGH] [--lock LIST] [--save OUT.zvx]\n"
     "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
     "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
-    "                      [--timebase-master]]\n"
+    "                      [--timebase-master]] [--swing PCT]\n"
     "\n"
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz unless --rate says\n"
     "otherwise), faster than real time and without a sound device. The program starts with\n"
@@ -61,6 +65,25 @@ constexpr const char* kUsage =
     "                        A WAV file holds at most 6 hours 45 minutes (2 GiB): a longer\n"
     "                        render is refused before it starts (with --arranger it fails\n"
     "                        if the song gets there)\n"
+    "  --swing PCT           every second sixteenth begins PCT percent of a step late\n"
+    "                        (0 to 75; default 0, straight). Pattern and song lengths stay\n"
+    "                        the same. Also with --play and --live (the JACK transport's\n"
+    "                        grid and MIDI clock too)\n"
+    "  --randomise SEED      make a new pattern in the pattern played (1, or --pattern N)\n"
+    "                        from SEED (0 to 18446744073709551615): bass notes of the scale\n"
+    "                        in the range, rests and slides, Twin-T and noise hits, one\n"
+    "                        sound per voice. The same seed gives the same bytes on every\n"
+    "                        machine\n"
+    "  --mutate SEED,AMOUNT  change AMOUNT percent (0 to 100) of that pattern's 16 steps a\n"
+    "                        little (after --randomise when both are given)\n"
+    "  --scale NAME          minor (default), major, pentatonic or chromatic\n"
+    "  --notes LOW-HIGH      the bass notes' range, 1 to 37 as the note sliders count\n"
+    "                        (default 1-25); LOW is the scale's root\n"
+    "  --lock LIST           keep these unchanged, a comma list of bass-notes, bass-sound,\n"
+    "                        twin-t, noise (voices) and notes, play, knobs (rows)\n"
+    "  --save OUT.zvx        write the patterns (randomised or mutated) to a pattern file,\n"
+    "                        replacing it when complete; without -o and --stems nothing\n"
+    "                        is rendered\n"
     "  --play                play through the sound device in real time instead of writing\n"
     "                        a file, with the desktop program's chain and output device and\n"
     "                        the sound output chosen in its settings file (ZLVX3.INI,\n"
@@ -110,7 +133,22 @@ struct Options {
     bool BuffersGiven = false, SecondsGiven = false;
     int32_t StartDelayMs = 0;
     uint32_t Rate = 44100; // Hz of the files written
+    int32_t Swing = 0;     // percent of a step
+    bool Randomise = false, Mutate = false;
+    uint64_t RandomSeed = 0, MutateSeed = 0;
+    int32_t MutateAmount = 0;
+    zelvox::DiceOptions Dice;
+    std::string Save; // the pattern file to write; empty: none
 };
+
+// A whole number in lo..hi, all of `v`.
+template <class T> bool WholeIn(const std::string& v, T lo, T hi, T& out) {
+    T n{};
+    const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (r.ec != std::errc() || r.ptr != v.data() + v.size() || n < lo || n > hi) return false;
+    out = n;
+    return true;
+}
 
 // Seconds as a decimal number ("90", "2.5", ".75") to 10 ms buffers, rounded up. Read digit
 // by digit rather than through a double, so that 0.07 s is 7 buffers, not 8. 0 when the text
@@ -216,6 +254,59 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 return 2;
             }
             o.Rate = hz;
+        } else if (value("--swing", v)) {
+            if (!error.empty()) return 2;
+            if (!WholeIn<int32_t>(v, 0, zelvox::Sequencer::kMaxSwing, o.Swing)) {
+                error = "--swing wants a whole percent from 0 to 75, not '" + v + "'";
+                return 2;
+            }
+        } else if (value("--randomise", v) || value("--randomize", v)) {
+            if (!error.empty()) return 2;
+            if (!WholeIn<uint64_t>(v, 0, UINT64_MAX, o.RandomSeed)) {
+                error = "--randomise wants a seed, a whole number from 0 to "
+                        "18446744073709551615, not '" + v + "'";
+                return 2;
+            }
+            o.Randomise = true;
+        } else if (value("--mutate", v)) {
+            if (!error.empty()) return 2;
+            const size_t comma = v.find(',');
+            if (comma == std::string::npos ||
+                !WholeIn<uint64_t>(v.substr(0, comma), 0, UINT64_MAX, o.MutateSeed) ||
+                !WholeIn<int32_t>(v.substr(comma + 1), 0, 100, o.MutateAmount)) {
+                error = "--mutate wants SEED,AMOUNT: a seed (a whole number from 0) and a "
+                        "percent from 0 to 100, not '" + v + "'";
+                return 2;
+            }
+            o.Mutate = true;
+        } else if (value("--scale", v)) {
+            if (!error.empty()) return 2;
+            if (!zelvox::ParseScale(v, o.Dice.Scale)) {
+                error = "--scale wants minor, major, pentatonic or chromatic, not '" + v + "'";
+                return 2;
+            }
+        } else if (value("--notes", v)) {
+            if (!error.empty()) return 2;
+            const size_t dash = v.find('-');
+            if (dash == std::string::npos || !WholeIn<int32_t>(v.substr(0, dash), 1, 37, o.Dice.Low) ||
+                !WholeIn<int32_t>(v.substr(dash + 1), o.Dice.Low, 37, o.Dice.High)) {
+                error = "--notes wants LOW-HIGH, two notes from 1 to 37 with LOW at most HIGH, "
+                        "not '" + v + "'";
+                return 2;
+            }
+        } else if (value("--lock", v)) {
+            if (!error.empty()) return 2;
+            if (!zelvox::ParseLocks(v, o.Dice.Locks, error)) {
+                error = "--lock: " + error;
+                return 2;
+            }
+        } else if (value("--save", v)) {
+            if (!error.empty()) return 2;
+            if (v.empty()) {
+                error = "the pattern file name to save is empty";
+                return 2;
+            }
+            o.Save = v;
         } else if (value("--buffers", v)) {
             if (!error.empty()) return 2;
             int64_t n = 0;
@@ -290,8 +381,13 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         error = "--start-delay goes with --play (see --help)";
         return 2;
     }
-    if (!o.Play && o.Out.empty() && o.Stems.empty()) {
-        error = "no output file: give -o OUT.wav, --stems DIR or both (see --help)";
+    if (o.Play && (o.Randomise || o.Mutate || !o.Save.empty())) {
+        error = "--randomise, --mutate and --save make a pattern file, not with --play; save "
+                "it, then play it (see --help)";
+        return 2;
+    }
+    if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty()) {
+        error = "no output file: give -o OUT.wav, --stems DIR, --save OUT.zvx or more (see --help)";
         return 2;
     }
     // A loop's length is known now: one longer than a WAV file holds is refused before it
@@ -324,6 +420,8 @@ int PlayLive(const Options& o) {
             }
         }
         if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
+        player.Form.Synth.Seq.SetSwing(o.Swing);
+        if (o.Swing != 0) player.Live.Post({zelvox::LiveCommand::Kind::Swing, o.Swing});
         const uint64_t frames = o.Buffers < 0 ? 0 : uint64_t(o.Buffers) * 441;
         zelvox::LiveSync sync;
         sync.FollowTransport = o.FollowTransport;
@@ -359,6 +457,7 @@ int Play(const Options& o) {
             }
         }
         if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
+        player.Form.Synth.Seq.SetSwing(o.Swing);
         if (::isatty(STDERR_FILENO) == 1)
             std::fprintf(stderr, "playing through %s; Ctrl-C stops\n", player.Backend().c_str());
         const zelvox::HeadlessPlayResult r =
@@ -436,6 +535,23 @@ int Render(Options& o) {
             }
         }
         if (o.Pattern != 0) program.PressPatternButton(o.Pattern);
+        program.Form.Synth.Seq.SetSwing(o.Swing);
+        if (o.Randomise || o.Mutate) {
+            const int32_t p = o.Pattern != 0 ? o.Pattern : 1;
+            zelvox::PatternStore& store = program.Form.Synth.Store;
+            if (o.Randomise) zelvox::RandomisePattern(store, p, o.RandomSeed, o.Dice);
+            if (o.Mutate) zelvox::MutatePattern(store, p, o.MutateSeed, o.MutateAmount, o.Dice);
+            // The knobs show the edit step of the changed pattern, writing nothing back.
+            program.Form.ApplyEditState("Randomise", program.Form.Synth.SaveState());
+        }
+        if (!o.Save.empty()) {
+            try {
+                zelvox::SavePatternFile(program.Form, program.Envelopes, o.Save);
+            } catch (const std::exception& e) {
+                return Fail(1, e.what());
+            }
+            if (o.Out.empty() && o.Stems.empty()) return 0;
+        }
         auto progress = [&](int64_t n) {
             if (const int sig = zelvox::StopSignal()) throw Interrupted{sig};
             if (terminal && (n % 500 == 0 || n == o.Buffers)) {

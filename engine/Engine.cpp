@@ -166,10 +166,11 @@ inline int16_t MixToSample(float sum, float volume) {
 
 template <bool kStems> void Engine::RenderSamples(int16_t* samples, uint32_t from, uint32_t to) {
     for (uint32_t i = from; i < to; ++i) {
-        // SampleCount + 1 > StepLength, written so that no value of either can overflow.
+        // SampleCount + 1 > StepLength (+ the swing's shift), written so that no value of
+        // any of them can overflow.
         const int32_t count = S.SampleCount;
         S.SampleCount = static_cast<int32_t>(static_cast<uint32_t>(count) + 1u);
-        if (count >= S.StepLength && SeqStep_) SeqStep_(SeqStepContext_);
+        if (count >= int64_t{S.StepLength} + S.SwingShift && SeqStep_) SeqStep_(SeqStepContext_);
 
         const float bass = DoOsc1();
         const float twin = DoOsc2();

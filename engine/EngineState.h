@@ -17,6 +17,9 @@ struct EngineState {
     int32_t PrevStep = 16;    // step before CurStep (the "Steps" value at start)
     int32_t SampleCount = 0;  // samples rendered since the current step began
     int32_t StepLength = 4725; // samples per step (tempo 140)
+    // Swing: samples the render loop's own clock adds to this step (a step before an
+    // off-beat sixteenth) or takes from it (the off-beat one); 0 without swing.
+    int32_t SwingShift = 0;
     bool Playing = false;
     bool ArrangerMode = false;
     bool MoreBuffers = true;  // handed back to the chain after every buffer; never cleared

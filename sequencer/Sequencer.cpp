@@ -1,6 +1,7 @@
 #include "sequencer/Sequencer.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace zelvox {
 
@@ -9,6 +10,8 @@ Sequencer::Sequencer(Engine& engine) : Eng_(engine) {}
 void Sequencer::SeqStep() {
     EngineState& s = Eng_.S;
     s.SampleCount = 0;
+    ++StepIndex_;
+    ApplySwing();
     s.PrevStep = s.CurStep;
     s.CurStep = s.NextStep;
     if (s.CurStep >= Steps) {
@@ -45,6 +48,8 @@ bool Sequencer::Start() {
     }
     s.Playing = true;
     s.SampleCount = 0;
+    StepIndex_ = 0;
+    ApplySwing();
     Eng_.GetOsc1Params();
     if (Listener_) Listener_->StepLoaded();
     return true;
@@ -94,9 +99,31 @@ bool Sequencer::Locate(uint64_t step) {
         s.PrevStep = at == 1 ? Steps : at - 1;
     }
     s.SampleCount = 0;
+    StepIndex_ = step;
+    ApplySwing();
     Eng_.GetOsc1Params();
     if (Listener_) Listener_->StepLoaded();
     return true;
+}
+
+void Sequencer::SetSwing(int32_t percent) {
+    Swing_ = std::clamp(percent, 0, kMaxSwing);
+    ApplySwing();
+}
+
+int32_t Sequencer::SwingDelay() const {
+    // Whole samples, rounded to nearest: percent x (StepLength + 1) / 100 in 64-bit integers,
+    // so the same on every machine. Below the step's length at 75 %, so the off-beat step
+    // keeps at least a quarter of it.
+    const int64_t step = std::max<int64_t>(int64_t{Eng_.S.StepLength} + 1, 1);
+    return static_cast<int32_t>(std::min<int64_t>((Swing_ * step + 50) / 100, INT32_MAX / 2));
+}
+
+// The step now beginning lasts longer by the delay when the next one is off the beat, and
+// shorter by it when it is the off-beat one itself.
+void Sequencer::ApplySwing() {
+    const int32_t d = Swing_ == 0 ? 0 : SwingDelay();
+    Eng_.S.SwingShift = (StepIndex_ & 1u) == 0 ? d : -d;
 }
 
 void Sequencer::Retime() {
@@ -107,6 +134,7 @@ void Sequencer::Retime() {
         s.PrevStep = Steps;
     }
     s.StepLength = StepLengthForTempo(Tempo);
+    ApplySwing();
 }
 
 bool Sequencer::ChoosePattern(int32_t n) {

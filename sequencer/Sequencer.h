@@ -58,6 +58,19 @@ public:
     int32_t PhraseIndex = 1; // phrase now playing, 1..16
     int32_t RepeatsLeft = 0; // passes of the phrase still to finish
 
+    // Swing, 0..kMaxSwing percent of a step: every second sixteenth (odd StepIndex) begins
+    // that much late, the step before it lasting longer and it shorter by as much, so two
+    // steps together keep their length. 0 is straight time. Set through SetSwing.
+    static constexpr int32_t kMaxSwing = 75;
+    int32_t Swing() const { return Swing_; }
+    void SetSwing(int32_t percent);
+    // Sixteenths since Start (Locate sets it): the parity the swing goes by, so that a
+    // pattern of any number of steps swings on the beat's grid.
+    uint64_t StepIndex() const { return StepIndex_; }
+    // Samples the swing delays an off-beat step by at the own clock's step length now in
+    // force (StepLength + 1 samples a step).
+    int32_t SwingDelay() const;
+
     EngineState& State() { return Eng_.S; }
     bool Playing() const { return Eng_.S.Playing; }
     bool SongMode() const { return Eng_.S.ArrangerMode; }
@@ -94,8 +107,11 @@ public:
 private:
     bool SongStart();
     void SongPatternEnd();
+    void ApplySwing();
 
     Engine& Eng_;
+    int32_t Swing_ = 0;
+    uint64_t StepIndex_ = 0;
     SequencerListener* Listener_ = nullptr;
 };
 

@@ -74,9 +74,20 @@ uint64_t HostTransport::StepIndexAt(double beats) const {
     return static_cast<uint64_t>(std::floor(beats / StepBeats() + kFrameSlack));
 }
 
+// Swing: an odd (off-beat) sixteenth begins that share of a step late; the grid stays.
+double HostTransport::SwingBeats(uint64_t step) const {
+    return (step & 1u) != 0 ? StepBeats() * Synth_.Seq.Swing() / 100.0 : 0.0;
+}
+
+uint64_t HostTransport::PlayingIndexAt(double beats) const {
+    const uint64_t k = StepIndexAt(beats);
+    const bool early = k > 0 && beats < static_cast<double>(k) * StepBeats() + SwingBeats(k) - kFrameSlack * StepBeats();
+    return early ? k - 1 : k;
+}
+
 uint64_t HostTransport::BoundaryOf(uint64_t step) const {
     const double frames =
-        (static_cast<double>(step) * StepBeats() - AnchorBeats_) / BeatsPerFrame_;
+        (static_cast<double>(step) * StepBeats() + SwingBeats(step) - AnchorBeats_) / BeatsPerFrame_;
     if (!(frames - GridShift_ > kFrameSlack)) return AnchorFrame_;
     return AnchorFrame_ +
            static_cast<uint64_t>(std::ceil(std::min(frames - GridShift_ - kFrameSlack, kMaxAhead)));
@@ -143,7 +154,7 @@ void HostTransport::Position(const HostPosition& p) {
     const bool moved = (p.HasBeat || p.HasFrame) && off > std::fabs(BeatsPerFrame_) + 1e-12;
     const bool grid = Synth_.ExternalStepClock();
     const bool jumped = moved && Rolling_ &&
-                        (StartPending_ || !grid || StepIndexAt(beats) + 1 != NextIndex_);
+                        (StartPending_ || !grid || PlayingIndexAt(beats) + 1 != NextIndex_);
     if (!moved) beats = predicted;
 
     Speed_ = speed > 0.0 ? speed : 0.0;
@@ -194,7 +205,7 @@ void HostTransport::StartHere(double beats, bool jump) {
         NextFrame_ = BoundaryOf(0);
         return;
     }
-    const uint64_t k = StepIndexAt(beats);
+    const uint64_t k = PlayingIndexAt(beats);
     const bool playing = jump && Synth_.Playing() ? Synth_.Locate(k) : Synth_.StartAt(k);
     if (playing) Record(BlockFrame_);
     NextIndex_ = k + 1;
@@ -244,8 +255,11 @@ void HostTransport::Render(int16_t* out, uint32_t frames) {
             n = static_cast<uint32_t>(std::min<uint64_t>(n, NextFrame_ - Frame_));
         }
         const bool ownClock = Synth_.Playing() && !Synth_.ExternalStepClock();
-        // At most one step of the synth's own clock in a piece, so that its frame is known.
-        if (ownClock) n = std::min(n, static_cast<uint32_t>(std::max(Synth_.Eng.S.StepLength, 1)));
+        // At most one step of the synth's own clock in a piece, so that its frame is known
+        // (a swung off-beat step is shorter by the swing's delay).
+        if (ownClock)
+            n = std::min(n, static_cast<uint32_t>(
+                                std::max(Synth_.Eng.S.StepLength - Synth_.Seq.SwingDelay(), 1)));
         Stepped_ = false;
         Synth_.Render(out, n);
         if (ownClock && Stepped_ && Synth_.Playing()) {

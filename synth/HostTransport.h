@@ -120,6 +120,8 @@ private:
     double StepBeats() const { return BeatUnit_ / 16.0; }
     double BeatsAt(uint64_t frame) const;
     uint64_t StepIndexAt(double beats) const;
+    double SwingBeats(uint64_t step) const;
+    uint64_t PlayingIndexAt(double beats) const; // the step playing there, swing counted
     uint64_t BoundaryOf(uint64_t step) const;
     void Anchor(double beats);
     void ApplyTempo();

@@ -96,6 +96,9 @@ void LiveSynth::Command(const LiveCommand& c) {
         Clock_.SetFollowing(c.A != 0);
         if (c.A == 0) Apply(State_.Read());
         break;
+    case LiveCommand::Kind::Swing:
+        Synth_.Seq.SetSwing(c.A);
+        break;
     case LiveCommand::Kind::SendClock:
         Sending_ = c.A != 0;
         if (!Sending_ && Send_.Running()) Send_.Stop(PeriodFrame_);

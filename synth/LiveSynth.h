@@ -37,6 +37,7 @@ struct LiveCommand {
         MidiChannel,     // A: -1 every channel, else the status byte's low nibble
         FollowClock,     // A: 1 play on the MIDI clock that comes in, 0 not
         SendClock,       // A: 1 send MIDI clock from the transport, 0 not
+        Swing,           // A: 0..75 percent of a step (Sequencer::SetSwing)
     };
     Kind What = Kind::Stop;
     int32_t A = 0;

@@ -130,20 +130,40 @@ void MidiClockFollow::Render(int16_t* out, uint32_t frames) {
     for (size_t i = 0; i < QueueCount_; ++i) {
         const uint32_t at = std::clamp(Queue_[i].Frame, pos, std::max(pos, last));
         if (at > pos) {
-            Synth_.Render(out + pos, at - pos);
-            Frame_ += at - pos;
+            RenderSpan(out, pos, at);
             pos = at;
         }
         Apply(Queue_[i], pos);
     }
     QueueCount_ = 0;
-    if (pos < frames) {
-        Synth_.Render(out + pos, frames - pos);
-        Frame_ += frames - pos;
+    if (pos < frames) RenderSpan(out, pos, frames);
+}
+
+void MidiClockFollow::RenderSpan(int16_t* out, uint32_t from, uint32_t to) {
+    while (from < to) {
+        uint32_t n = to - from;
+        if (SwungPending_) {
+            if (SwungAt_ <= Frame_) {
+                BeginSwungStep(from);
+                continue;
+            }
+            n = static_cast<uint32_t>(std::min<uint64_t>(n, SwungAt_ - Frame_));
+        }
+        Synth_.Render(out + from, n);
+        Frame_ += n;
+        from += n;
     }
 }
 
+void MidiClockFollow::BeginSwungStep(uint32_t frame) {
+    SwungPending_ = false;
+    if (!Synth_.Playing()) return;
+    Synth_.BeginStep();
+    if (Synth_.Playing()) Record(frame);
+}
+
 void MidiClockFollow::Apply(const Queued& m, uint32_t frame) {
+    if (m.Status != kClock) SwungPending_ = false; // the transport moves: no late step is due
     switch (m.Status) {
     case kClock:
         Pulse(frame);
@@ -197,6 +217,18 @@ void MidiClockFollow::Pulse(uint32_t frame) {
         StartPending_ = false;
         if (Synth_.StartAt(p / kPulsesPerStep)) Record(frame);
     } else if (Synth_.Playing()) {
+        if (SwungPending_) BeginSwungStep(frame); // a tempo that rose sharply: not later than this
+        const int32_t swing = Synth_.Seq.Swing();
+        const double fpp = Tempo_.FramesPerPulse();
+        if ((p / kPulsesPerStep) % 2 == 1 && swing > 0 && fpp > 0.0) {
+            // An off-beat sixteenth: it begins the swing's share of a step (six pulses at
+            // the clock's tempo) after its pulse, at the nearest frame.
+            SwungPending_ = true;
+            SwungAt_ = Frame_ + static_cast<uint64_t>(std::min(
+                                    std::round(fpp * kPulsesPerStep * swing / 100.0), 1e9));
+            if (SwungAt_ > Frame_) return;
+            SwungPending_ = false;
+        }
         Synth_.BeginStep();
         if (Synth_.Playing()) Record(frame);
     }

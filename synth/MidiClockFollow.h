@@ -8,8 +8,9 @@
 // with Message, in the order they came, then calls Render once for the period. Render plays
 // the period in pieces split at the messages' frames: the synth runs on the external step
 // clock, and every sixth pulse after Start or Continue begins the next step at exactly that
-// pulse's frame. The pulses' intervals give the tempo (Bpm), which sets the voices' step
-// length (note timing); the Tempo control keeps its own value.
+// pulse's frame (with swing, every second step that share of a step later). The pulses'
+// intervals give the tempo (Bpm), which sets the voices' step length (note timing); the
+// Tempo control keeps its own value.
 //
 // Runs on the thread that renders: Message, Render and the getters allocate nothing, lock
 // nothing and make no system call. SetFollowing too, so a host may switch it while audio
@@ -103,6 +104,9 @@ private:
     void Apply(const Queued& m, uint32_t frame);
     void Pulse(uint32_t frame);
     void Record(uint32_t frame);
+    // Renders frames [from, to) of the block, beginning a swung step where it is due.
+    void RenderSpan(int16_t* out, uint32_t from, uint32_t to);
+    void BeginSwungStep(uint32_t frame);
 
     PatternSynth& Synth_;
     bool Following_ = false;
@@ -117,6 +121,8 @@ private:
     uint64_t LastPulseFrame_ = 0;
     ClockTempo Tempo_;
     int32_t StepLength_ = 0;
+    bool SwungPending_ = false; // an off-beat step waits for its swung frame...
+    uint64_t SwungAt_ = 0;      // ...this one (counted as Frame_)
     std::array<StepStart, kMaxStepStarts> Starts_{};
     size_t StartCount_ = 0;
 };

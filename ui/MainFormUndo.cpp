@@ -107,6 +107,11 @@ void MainForm::Redo1Click() {
     UpdateUndoMenu();
 }
 
+void MainForm::ApplyEditState(const std::string& label, const std::vector<uint8_t>& after) {
+    const EditScope edit(*this, label, 0);
+    RestoreEditState(after);
+}
+
 // The pattern that plays changed at a pattern end: the sliders show it.
 void MainForm::PatternChanged() {
     const EditScope edit(*this, "Pattern " + std::to_string(PlayPattern), 0);
