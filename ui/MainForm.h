@@ -236,9 +236,6 @@ public:
     // An edit made on the pattern-file bytes elsewhere (Randomise, Mutate): `after` becomes
     // the edit state as one undo step named `label`; playback stays as it is.
     void ApplyEditState(const std::string& label, const std::vector<uint8_t>& after);
-    // An edit made on the pattern-file bytes elsewhere (Randomise, Mutate): `after` becomes
-    // the edit state as one undo step named `label`; playback stays as it is.
-    void ApplyEditState(const std::string& label, const std::vector<uint8_t>& after);
     // True while an edit scope is open or undo/redo sets the controls: a control changing
     // now follows from that edit, not from the user turning it.
     bool Editing() const { return EditDepth_ > 0 || Restoring_; }
