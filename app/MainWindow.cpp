@@ -11,6 +11,7 @@
 #include <QStatusBar>
 
 #include "app/ErrorDisplay.h"
+#include "app/DiceWindow.h"
 #include "app/LearnMenu.h"
 #include "ui/qt/Container.h"
 #include "ui/qt/Knob.h"
@@ -242,6 +243,16 @@ void MainWindow::BuildLowerPanel() {
     start->setGeometry(190, ay - 18, 64, 24);
     auto* stop = new ButtonView(Form_.Button2, lower);
     stop->setGeometry(190, ay + 14, 64, 24);
+    // Swing, shown where the program plays the window's own synth (ShowSwing): then Loop and
+    // Stop move up to make room for it under them, level with Tempo.
+    auto* swing = new SpinEditView(Swing, /*typable=*/false, lower);
+    swing->setGeometry(190, ay + 26, 64, 20);
+    swing->setFont(PanelFont(11));
+    swing->setPrefix("Sw ");
+    swing->setSuffix(" %");
+    swing->setToolTip("Swing: every second sixteenth begins this share of a step late");
+    swing->hide();
+    SwingView_ = swing;
 
     auto spin = [&](SpinEdit& m, ControlId id, int top) {
         Caption(lower, ToQString(m.Caption()), QRect(264, top, 76, 14), 10)->setObjectName(
@@ -289,6 +300,13 @@ void MainWindow::BuildMenus() {
     edit->addSeparator();
     edit->addAction(new MenuAction(Form_.Copy2, edit));
     edit->addAction(new MenuAction(Form_.Paste2, edit));
+    edit->addSeparator();
+    QAction* randomise = edit->addAction("Ra&ndomise...", this, [this] { Guarded([this] { Dice(false); }); });
+    randomise->setObjectName("Randomise1");
+    randomise->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    QAction* mutate = edit->addAction("&Mutate...", this, [this] { Guarded([this] { Dice(true); }); });
+    mutate->setObjectName("Mutate1");
+    mutate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
 
     QMenu* mode = bar->addMenu("Edit-&mode");
     auto* modes = new QActionGroup(mode);
@@ -306,6 +324,32 @@ void MainWindow::BuildMenus() {
     QMenu* help = bar->addMenu("&Help");
     AddCommand(help, "&About", "About1", &OnAbout);
     AddCommand(help, "&Help", "Help2", &OnHelp);
+}
+
+void MainWindow::ShowSwing() {
+    SwingView_->show();
+    if (auto* b = ViewOf<QWidget>(Form_.Button1.Name)) b->move(b->x(), b->y() - 12);
+    if (auto* b = ViewOf<QWidget>(Form_.Button2.Name)) b->move(b->x(), b->y() - 16);
+}
+
+// Randomise or Mutate the pattern shown: one undo step, playback left as it is.
+void MainWindow::Dice(bool mutate) {
+    DiceWindow dialog(mutate, Dice_, MutateAmount_, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    uint64_t seed = 0;
+    if (!dialog.Seed(seed)) throw std::runtime_error("The seed must be a whole number from 0 to 18446744073709551615");
+    Dice_ = dialog.Options();
+    MutateAmount_ = dialog.Amount();
+    std::vector<uint8_t> bytes = Form_.Synth.SaveState();
+    PatternFileRecord r;
+    DecodePatternFile(bytes.data(), r);
+    const int32_t pattern = std::max(1, Form_.PlayPattern);
+    if (mutate)
+        MutatePattern(r.Store, pattern, seed, MutateAmount_, Dice_);
+    else
+        RandomisePattern(r.Store, pattern, seed, Dice_);
+    EncodePatternFile(r, bytes.data());
+    Form_.ApplyEditState(mutate ? "Mutate" : "Randomise", bytes);
 }
 
 QAction* MainWindow::FindAction(const QString& caption) const {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "sequencer/PatternDice.h"
 #include "ui/MainForm.h"
 #include "ui/MidiLearn.h"
 
@@ -73,6 +74,12 @@ public:
     std::function<void()> OnLoadPattern, OnSavePattern, OnRecordToWav;
     std::function<void()> OnAudioSetup, OnMidiSetup, OnEnvelopeSetup;
     std::function<void()> OnAbout, OnHelp;
+    // Swing, 0..75 % (the sequencer's); its spin edit is on the lower panel once ShowSwing
+    // has run (the desktop program, which plays this window's synth). OnChange is the
+    // program's: it sets the synth and keeps the value in the settings.
+    SpinEdit Swing{"SwingEdit", 0, Sequencer::kMaxSwing, 0, "Swing"};
+    void ShowSwing();
+
     // Closing the window: FormClose has run (playback stopped); the program then ends.
     std::function<void()> OnClosed;
 
@@ -88,6 +95,7 @@ private:
     void BuildMenus();
     void BuildKeys();
     QAction* AddCommand(QMenu* menu, const char* caption, const char* name, std::function<void()>* handler);
+    void Dice(bool mutate);
 
     MainForm& Form_;
     QWidget* Panel_;
@@ -101,6 +109,9 @@ private:
     LearnMenu* LearnMenu_ = nullptr;
     MidiLearn* Learn_ = nullptr;
     std::unique_ptr<qt::ModelLink> LearnLink_;
+    QWidget* SwingView_ = nullptr;
+    DiceOptions Dice_;          // the last dialog's choices, offered again
+    int32_t MutateAmount_ = 25; // percent
     QString Notice_; // what a learn just did, or empty
     int NoticeTicks_ = 0;
 };

@@ -70,6 +70,15 @@ Program::Program(ProgramOptions options) {
     connect(Splash_.get(), &SplashWindow::closed, this, &Program::finished);
 
     MainWindow& w = *Main_;
+    // Swing lives in the settings, not in the fixed pattern file: the next start plays with
+    // the swing last set (see docs/decisions.md).
+    w.ShowSwing();
+    w.Swing.SetValue(Settings_->ReadInteger("Sequencer", "Swing", 0));
+    Form.Synth.Seq.SetSwing(w.Swing.Value());
+    w.Swing.OnChange = [this, &w] {
+        Form.Synth.Seq.SetSwing(w.Swing.Value());
+        Guarded([this, &w] { Settings_->WriteInteger("Sequencer", "Swing", w.Swing.Value()); });
+    };
     w.DspLoad = [this] { return Live_ ? Live_->Usage() : Rig_->Meter.Usage(); };
     // The low-latency output, when chosen: now, and whenever the audio setup chooses it.
     Rig_->AudioSetup.OnOutputChosen = [this](const AudioBackendChoice& c) { UseOutput(c); };

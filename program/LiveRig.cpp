@@ -183,6 +183,11 @@ void LiveRig::Pump() {
         PostedQueued_ = queued;
         Live.Post({LiveCommand::Kind::ChoosePattern, queued});
     }
+    // The window's swing plays there from the next step.
+    if (Form_.Synth.Seq.Swing() != PostedSwing_) {
+        PostedSwing_ = Form_.Synth.Seq.Swing();
+        Live.Post({LiveCommand::Kind::Swing, PostedSwing_});
+    }
     if (Form_.Synth.Seq.SongMode() != PostedSong_) {
         PostedSong_ = Form_.Synth.Seq.SongMode();
         Live.Post({LiveCommand::Kind::SongMode, PostedSong_ ? 1 : 0});

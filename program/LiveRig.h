@@ -81,6 +81,7 @@ private:
     int32_t PublishedEditStep_ = 0;
     int32_t PostedQueued_ = 0;
     bool PostedSong_ = false;
+    int32_t PostedSwing_ = 0; // the player starts straight
     uint32_t Seen_ = 0;
     bool Following_ = false; // the JACK transport or MIDI clock starts and stops the play
     LiveSync Sync_;
