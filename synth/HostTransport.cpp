@@ -14,6 +14,9 @@ constexpr double kFrameSlack = 1e-6;
 constexpr double kMaxBeats = 1e15; // beyond this a position is not taken
 constexpr double kMaxSpeed = 1000.0; // a faster varispeed is taken as this
 constexpr double kMaxAhead = 1e18;   // frames; a boundary further off (a speed near 0) is never reached
+// Hosts give bar and beat in whole ticks (1,920 a beat in the finest of them): a beat that
+// far from where the clock is, is the host's rounding, not a move.
+constexpr double kTickBeats = 1.0 / 1920.0;
 } // namespace
 
 HostTransport::HostTransport(PatternSynth& synth) : Synth_(synth) {
@@ -132,26 +135,50 @@ void HostTransport::Position(const HostPosition& p) {
 
     const double predicted = BeatsAt(Frame_);
     double beats = predicted;
+    // How far the host's beat may lie from where the clock is and still be the same place.
+    double slack = std::fabs(BeatsPerFrame_);
+    const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
+    const double fromFrame = static_cast<double>(p.HostFrame) * bpm / 60.0 / kRate;
     if (p.HasBeat) {
         const double bpb = std::isfinite(p.BeatsPerBar) && p.BeatsPerBar > 0 ? p.BeatsPerBar : 4.0;
         const double b = static_cast<double>(p.Bar) * bpb + p.BarBeat;
         if (std::isfinite(b) && std::fabs(b) < kMaxBeats) beats = b;
+        // Bar and beat rounded to ticks: the frame says exactly where, when the two agree
+        // within a tick (a tempo that was the same since the song start). Else the bar and
+        // beat hold, and a tick off is their rounding. A finer beat (a float) is taken as is.
+        // A host that rounds to ticks gives beats that are whole ticks (as floats) every time;
+        // four in a row tell it from a host with a finer beat that met one by chance.
+        const double ticks = p.BarBeat / kTickBeats;
+        const bool whole = std::isfinite(ticks) && std::fabs(ticks) < 1e12 &&
+                           static_cast<float>(std::round(ticks) * kTickBeats) == static_cast<float>(p.BarBeat);
+        TickRun_ = whole ? std::min(TickRun_ + 1, 4) : 0;
+        const bool rounded = TickRun_ >= 4;
+        if (p.HasFrame && std::isfinite(fromFrame) && std::fabs(fromFrame - beats) <= kTickBeats + 1e-9)
+            beats = fromFrame;
+        else if (rounded)
+            slack = std::max(slack, kTickBeats);
     } else if (p.HasFrame) {
-        const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
-        beats = static_cast<double>(p.HostFrame) * bpm / 60.0 / kRate;
+        beats = fromFrame;
     }
     const double speed = p.HasSpeed && std::isfinite(p.Speed) ? std::min(p.Speed, kMaxSpeed) : Speed_;
+    // A frame that merely continues the host's timeline (advanced by what was rendered since
+    // its last position) places nothing again, whatever its bar and beat say.
+    const bool continues =
+        p.HasFrame && LastHostFrame_ >= 0 && Rolling_ && speed == Speed_ &&
+        std::fabs(static_cast<double>(p.HostFrame - LastHostFrame_) -
+                  static_cast<double>(Frame_ - LastPositionFrame_) * Speed_) <= 1.0;
+    LastHostFrame_ = p.HasFrame ? p.HostFrame : -1;
+    LastPositionFrame_ = Frame_;
     if ((p.HasBeat || p.HasFrame) && p.FrameOffset != 0.0 && std::isfinite(p.FrameOffset) &&
         speed > 0.0) {
         // Back to the frame about to be rendered, at the tempo in force from there.
-        const double bpm = Bpm_ > 0.0 ? Bpm_ : static_cast<double>(Synth_.Control(ControlId::Tempo));
         beats -= p.FrameOffset * speed * bpm / 60.0 / kRate;
     }
     // Within a frame of where the clock is: the host's own rounding (its beat is often a
     // float), so the clock keeps its count. Further off but in the same step: the host's
     // clock corrects ours. In another step: the host jumped.
     const double off = std::fabs(beats - predicted);
-    const bool moved = (p.HasBeat || p.HasFrame) && off > std::fabs(BeatsPerFrame_) + 1e-12;
+    const bool moved = (p.HasBeat || p.HasFrame) && !continues && off > slack + 1e-12;
     const bool grid = Synth_.ExternalStepClock();
     const bool jumped = moved && Rolling_ &&
                         (StartPending_ || !grid || PlayingIndexAt(beats) + 1 != NextIndex_);

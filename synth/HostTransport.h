@@ -149,6 +149,9 @@ private:
     uint32_t BlockFrame_ = 0;
     bool Stepped_ = false;      // the sequencer moved on inside the render loop
     uint64_t Jumps_ = 0;
+    int64_t LastHostFrame_ = -1;     // the host's frame at its last position (-1: none)
+    uint64_t LastPositionFrame_ = 0; // ...and our frame then
+    int TickRun_ = 0;                // positions in a row whose beat was a whole tick
     std::array<StepStart, kMaxStepStarts> Starts_{};
     size_t StartCount_ = 0;
 };

@@ -193,6 +193,89 @@ TEST(Lv2Plugin, StepsKeepToTheHostsGridWithoutDrift) {
     }
 }
 
+// A host as the big DAWs are: a position every block, its bar and beat rounded to whole
+// ticks (1,920 a beat) beside its exact frame, in blocks of uneven sizes. On the host's grid
+// every step begins within one frame after its place over 1,000 bars, also after a
+// relocation and after a block the host skipped; on the synth's own clock the host hears
+// what zelvox-render writes, sample for sample.
+TEST(Lv2Plugin, AHostThatRoundsToTicksMovesNothing) {
+    TempDir dir;
+    auto send = [](Lv2Host& host, double bpm, uint64_t hostFrame) {
+        const double beats = double(hostFrame) * bpm / 60.0 / 44100.0;
+        const double ticks = std::round(beats * 1920.0); // the host's rounding
+        const auto bar = static_cast<int64_t>(ticks / (4 * 1920));
+        host.SendPosition(0, 1.0f, bar, (ticks - double(bar) * 4 * 1920) / 1920.0, float(bpm),
+                          int64_t(hostFrame));
+    };
+    const uint32_t blocks[] = {512, 300, 1024, 77, 512};
+    {
+        const double bpm = double(123.4f), framesPerStep = 44100.0 * 60.0 / bpm / 4.0;
+        WriteAll(dir.path / "busy.zvx", BusyFile(140, 0));
+        Lv2Host host(kUri);
+        LoadFile(host, dir.path / "busy.zvx");
+        const uint64_t start = host.Frames();
+        const auto total = static_cast<uint64_t>(std::ceil(16000 * framesPerStep));
+        const uint64_t jumpAt = total / 2, skipAt = total / 4;
+        uint64_t at = 0, hostFrame = 0;
+        for (size_t i = 0; at < total; ++i) {
+            const auto n = static_cast<uint32_t>(std::min<uint64_t>(blocks[i % 5], total - at));
+            if (hostFrame >= skipAt && hostFrame < skipAt + n) hostFrame += 512; // a block lost
+            if (hostFrame >= jumpAt && hostFrame < jumpAt + n) hostFrame += 1000003; // relocated
+            send(host, bpm, hostFrame);
+            host.Run(n);
+            at += n;
+            hostFrame += n;
+        }
+        // Each step against the grid of the host frame it began at. The first step after the
+        // relocation or the lost block begins where the host went on (inside its step).
+        uint64_t checked = 0;
+        at = 0;
+        hostFrame = 0;
+        size_t next = 0;
+        bool jumped = false;
+        for (size_t i = 0; at < total; ++i) {
+            const auto n = static_cast<uint32_t>(std::min<uint64_t>(blocks[i % 5], total - at));
+            if (hostFrame >= skipAt && hostFrame < skipAt + n) hostFrame += 512, jumped = true;
+            if (hostFrame >= jumpAt && hostFrame < jumpAt + n) hostFrame += 1000003, jumped = true;
+            for (; next < host.Steps.size() && host.Steps[next].Frame - start < at + n; ++next) {
+                const uint64_t h = hostFrame + (host.Steps[next].Frame - start - at);
+                // Grid times are doubles: one within 1e-4 of a whole frame is that frame.
+                const auto k = static_cast<int64_t>(std::floor((double(h) + 1e-4) / framesPerStep));
+                const double after = double(h) - double(k) * framesPerStep;
+                if (!jumped) {
+                    ASSERT_LT(after, 1.0) << "step " << next << " at host frame " << h;
+                    ++checked;
+                }
+                jumped = false;
+                ASSERT_EQ(host.Steps[next].Step, int32_t(k % 16) + 1) << "at host frame " << h;
+            }
+            at += n;
+            hostFrame += n;
+        }
+        EXPECT_GT(checked, 15000u);
+    }
+    {
+        // The synth's own clock at 126 BPM: nothing placed again, the render sample for sample.
+        WriteAll(dir.path / "busy126.zvx", BusyFile(126));
+        const fs::path wav = dir.path / "ref126.wav";
+        ASSERT_EQ(std::system(("timeout -k 5 300 " + Quote(RendererPath()) + " " +
+                               Quote((dir.path / "busy126.zvx").string()) + " --buffers 600 -o " +
+                               Quote(wav.string())).c_str()), 0);
+        const std::vector<int16_t> reference = WavSamples(wav);
+        Lv2Host host(kUri);
+        host.SetPort("step_clock", 1.0f);
+        LoadFile(host, dir.path / "busy126.zvx");
+        std::vector<int16_t> out;
+        for (size_t i = 0; out.size() < reference.size(); ++i) {
+            const auto n = static_cast<uint32_t>(std::min<size_t>(blocks[i % 5], reference.size() - out.size()));
+            send(host, 126.0, out.size());
+            host.Run(n);
+            for (uint32_t k = 0; k < n; ++k) out.push_back(ToSample(host.Out()[k]));
+        }
+        EXPECT_EQ(FirstMismatch(out, reference), reference.size());
+    }
+}
+
 // At 48 and 96 kHz the plugin plays the 44.1 kHz render converted by sox, within -60 dBFS
 // RMS once its reported latency is taken off, the same samples in every block size, with
 // nothing above 22.05 kHz (no images) louder than -90 dBFS; the stereo plugin's two outputs

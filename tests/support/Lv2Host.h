@@ -153,7 +153,9 @@ public:
         lv2_atom_forge_write(&Forge_, msg, 3);
     }
     // The transport: rolling or not, where (bar from 0, beat into it), at what tempo.
-    void SendPosition(uint32_t frame, float speed, int64_t bar, double barBeat, float bpm) {
+    // HostFrame >= 0: the host's timeline frame too (time:frame), as most hosts send it.
+    void SendPosition(uint32_t frame, float speed, int64_t bar, double barBeat, float bpm,
+                      int64_t hostFrame = -1) {
         LV2_Atom_Forge_Frame f;
         lv2_atom_forge_frame_time(&Forge_, frame);
         lv2_atom_forge_object(&Forge_, &f, 0, Map(LV2_TIME__Position));
@@ -169,6 +171,10 @@ public:
         lv2_atom_forge_int(&Forge_, 4);
         lv2_atom_forge_key(&Forge_, Map(LV2_TIME__beatsPerMinute));
         lv2_atom_forge_float(&Forge_, bpm);
+        if (hostFrame >= 0) {
+            lv2_atom_forge_key(&Forge_, Map(LV2_TIME__frame));
+            lv2_atom_forge_long(&Forge_, hostFrame);
+        }
         lv2_atom_forge_pop(&Forge_, &f);
     }
     // patch:Set of a property to a path (a host's file chooser).
