@@ -9,7 +9,8 @@
 //      splits them
 //   1  a JACK event: a length (1..3) and that many bytes, taken whole as the JACK input does
 //   2  a period: its length (1..128 frames), optionally the host's transport position (raw
-//      doubles: NaN, infinities and all), the waiting messages at frames from the input
+//      doubles: NaN, infinities and all; any bar; a frame from 0 to 2^53), the waiting
+//      messages at frames from the input
 //   3  a command to the synth (start, stop, pattern, follow the clock ...) with its value
 //
 // What must hold: each split message starts with a status byte, carries only data bytes and
@@ -74,7 +75,9 @@ inline void MidiParseInto(LiveSynth& live, const uint8_t* data, size_t size) {
             host.BeatsPerBar = number();
             host.BeatUnit = number();
             host.Bpm = number();
-            host.HostFrame = int64_t(uint64_t(in.U32()) | uint64_t(in.U32()) << 32);
+            // Frames as the callers give them: counted from 0 (the plugin limits them to
+            // 0..1e15, JACK's are 32-bit), up to 2^53.
+            host.HostFrame = int64_t((uint64_t(in.U32()) | uint64_t(in.U32()) << 32) >> 11);
         }
         for (size_t i = 0; i < count; ++i) pending[i].Frame = in.Byte();
         // The JACK input hands them over in frame order.
