@@ -96,8 +96,33 @@ struct AudioListener {
 
 } // namespace
 
+namespace {
+
+// A timebase master as most are: bar, beat and whole ticks (1,920 a beat, rounded down) at
+// its tempo, from the transport's frame.
+void WholeTicks(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, int, void* arg) {
+    const double bpm = *static_cast<const double*>(arg);
+    const double beats = double(pos->frame) * bpm / 60.0 / 44100.0;
+    const auto whole = static_cast<int64_t>(std::floor(beats));
+    pos->valid = JackPositionBBT;
+    pos->beats_per_bar = 4.0f;
+    pos->beat_type = 4.0f;
+    pos->ticks_per_beat = 1920.0;
+    pos->beats_per_minute = bpm;
+    pos->bar = int32_t(whole / 4 + 1);
+    pos->beat = int32_t(whole % 4 + 1);
+    pos->tick = int32_t(std::floor((beats - double(whole)) * 1920.0));
+    pos->bar_start_tick = double(whole / 4) * 4.0 * 1920.0;
+}
+
+} // namespace
+
+// With the synth's tempo alone (123 BPM), and with a timebase master giving whole ticks at
+// 123.4 and at 126 BPM (a tick is up to 11 frames: the grid must not move with them).
 TEST(JackLive, FollowsTheTransportOnItsGridTenMinutesInAndAfterAJump) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    for (double master : {0.0, 123.4, 126.0}) {
+    SCOPED_TRACE(master > 0 ? "a timebase master at " + std::to_string(master) + " BPM" : "no timebase master");
     LiveSynth live;
     PatternSynth editor;
     editor.SetControl(ControlId::Tempo, 123); // 5,378.05 frames a step
@@ -106,7 +131,11 @@ TEST(JackLive, FollowsTheTransportOnItsGridTenMinutesInAndAfterAJump) {
     JackLiveOutput out(live, "zelvox-live");
     jack_client_t* ctl = jack_client_open("zelvox-transport", JackNoStartServer, nullptr);
     ASSERT_NE(ctl, nullptr);
-    const double fps = 44100.0 * 60.0 / 123.0 / 4.0;
+    if (master > 0) {
+        ASSERT_EQ(jack_set_timebase_callback(ctl, 0, &WholeTicks, &master), 0);
+        ASSERT_EQ(jack_activate(ctl), 0);
+    }
+    const double fps = 44100.0 * 60.0 / (master > 0 ? master : 123.0) / 4.0;
     auto check = [&](const std::vector<LiveEvent>& ev, int64_t from) {
         int seen = 0;
         for (const LiveEvent& e : ev) {
@@ -141,6 +170,7 @@ TEST(JackLive, FollowsTheTransportOnItsGridTenMinutesInAndAfterAJump) {
             break;
         }
     EXPECT_TRUE(landed) << "no step began where the transport jumped to";
+    }
 }
 
 // On the test server's 441-frame period, and on a private server with a 64-frame period.
