@@ -86,6 +86,11 @@ constexpr uint32_t kRightPort = kMonoPortCount; // the stereo plugin's second ou
 constexpr uint32_t LatencyPort(bool stereo) {
     return stereo ? kRightPort + 1 : kMonoPortCount;
 }
+// After it, swing: 0..75 % of a step by which every second sixteenth comes late (0 straight,
+// the default). Last, so that every earlier port keeps its number in saved projects.
+constexpr uint32_t SwingPort(bool stereo) {
+    return LatencyPort(stereo) + 1;
+}
 
 // What control port number i is (0-based among the control ports).
 inline PortInfo ControlPortInfo(uint32_t i) {

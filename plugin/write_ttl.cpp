@@ -120,6 +120,17 @@ void Plugin(std::ostream& o, const char* uri, const char* name, bool stereo) {
       << "        lv2:minimum 0 ;\n"
       << "        lv2:maximum 48000\n"
       << "    ]";
+    o << " , [\n"
+      << "        a lv2:InputPort , lv2:ControlPort ;\n"
+      << "        lv2:index " << SwingPort(stereo) << " ;\n"
+      << "        lv2:symbol \"swing\" ;\n"
+      << "        lv2:name \"Swing\" ;\n"
+      << "        lv2:portProperty lv2:integer ;\n"
+      << "        units:unit units:pc ;\n"
+      << "        lv2:default 0 ;\n"
+      << "        lv2:minimum 0 ;\n"
+      << "        lv2:maximum 75\n"
+      << "    ]";
     o << " .\n\n";
 }
 

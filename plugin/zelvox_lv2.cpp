@@ -114,6 +114,8 @@ struct Plugin {
     float* Out = nullptr;
     float* OutRight = nullptr;
     float* LatencyOut = nullptr;
+    const float* SwingIn = nullptr;
+    int32_t Swing = 0; // percent, as the sequencer has it
     const LV2_Atom_Sequence* Control = nullptr;
     LV2_Atom_Sequence* Notify = nullptr;
     std::array<const float*, kControlPortCount> Ports{};
@@ -510,6 +512,8 @@ void ConnectPort(LV2_Handle h, uint32_t port, void* data) {
         p.Notify = static_cast<LV2_Atom_Sequence*>(data);
     else if (port == LatencyPort(p.Stereo))
         p.LatencyOut = static_cast<float*>(data);
+    else if (port == SwingPort(p.Stereo))
+        p.SwingIn = static_cast<const float*>(data);
     else if (p.Stereo && port == kRightPort)
         p.OutRight = static_cast<float*>(data);
     else if (port >= kFirstControlPort && port < kFirstControlPort + kControlPortCount)
@@ -543,6 +547,14 @@ void Run(LV2_Handle h, uint32_t frames) {
         lv2_atom_forge_sequence_head(&p.Forge, &notify, 0);
     }
     if (p.LatencyOut) *p.LatencyOut = p.Rate ? static_cast<float>(p.Rate->Latency()) : 0.0f;
+    if (p.SwingIn) {
+        const float v = *p.SwingIn;
+        const int32_t swing = std::isfinite(v) ? static_cast<int32_t>(std::clamp(std::lround(v), 0L, 75L)) : 0;
+        if (swing != p.Swing) {
+            p.Swing = swing;
+            p.Synth.Seq.SetSwing(swing);
+        }
+    }
     const uint64_t engineStart = p.Rate ? p.Rate->EnginePushed() : 0;
     const uint64_t hostStart = p.Rate ? p.Rate->HostTaken() : 0;
     p.Transport.BeginBlock();

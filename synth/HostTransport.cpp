@@ -165,7 +165,7 @@ void HostTransport::Position(const HostPosition& p) {
     // its last position) places nothing again, whatever its bar and beat say.
     const bool continues =
         p.HasFrame && LastHostFrame_ >= 0 && Rolling_ && speed == Speed_ &&
-        std::fabs(static_cast<double>(p.HostFrame - LastHostFrame_) -
+        std::fabs(static_cast<double>(p.HostFrame) - static_cast<double>(LastHostFrame_) -
                   static_cast<double>(Frame_ - LastPositionFrame_) * Speed_) <= 1.0;
     LastHostFrame_ = p.HasFrame ? p.HostFrame : -1;
     LastPositionFrame_ = Frame_;

@@ -193,6 +193,24 @@ TEST(Lv2Plugin, StepsKeepToTheHostsGridWithoutDrift) {
     }
 }
 
+// Swing on the plugin's port is the renderer's --swing: on the synth's own clock, what the
+// host hears at 50 % is what zelvox-render --swing 50 writes, sample for sample.
+TEST(Lv2Plugin, SwingIsTheRenderersSwing) {
+    TempDir dir;
+    WriteAll(dir.path / "busy.zvx", BusyFile(140));
+    const fs::path wav = dir.path / "swing.wav";
+    ASSERT_EQ(std::system(("timeout -k 5 300 " + Quote(RendererPath()) + " " +
+                           Quote((dir.path / "busy.zvx").string()) + " --swing 50 --buffers 300 -o " +
+                           Quote(wav.string())).c_str()), 0);
+    const std::vector<int16_t> reference = WavSamples(wav);
+    Lv2Host host(kUri);
+    host.SetPort("step_clock", 1.0f);
+    host.SetPort("swing", 50.0f);
+    LoadFile(host, dir.path / "busy.zvx");
+    const std::vector<int16_t> out = Play(host, 140.0f, 441, reference.size());
+    EXPECT_EQ(FirstMismatch(out, reference), reference.size());
+}
+
 // A host as the big DAWs are: a position every block, its bar and beat rounded to whole
 // ticks (1,920 a beat) beside its exact frame, in blocks of uneven sizes. On the host's grid
 // every step begins within one frame after its place over 1,000 bars, also after a
