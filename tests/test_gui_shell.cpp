@@ -93,7 +93,7 @@ TEST_F(GuiShell, MainWindowHasTheFixedClientAreaCaptionMenusAndStatusBar) {
 
     const std::vector<std::pair<QString, QStringList>> menus = {
         {"&File", {"&Load pattern", "&Save pattern", "&Record to wav", "&Exit"}},
-        {"&Edit", {"&Undo", "&Redo", "&Copy", "&Paste"}},
+        {"&Edit", {"&Undo", "&Redo", "&Copy", "&Paste", "Ra&ndomise...", "&Mutate..."}},
         {"Edit-&mode", {"&All Notes", "&Selected Note"}},
         {"S&ynth-mode", {"&Bass synth", "&Twin-T synth", "&Noise synth", "&Arranger"}},
         {"&Setup", {"&Audio", "&MIDI", "&Envelopes"}},
