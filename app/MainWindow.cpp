@@ -115,6 +115,10 @@ MainWindow::MainWindow(MainForm& form, QWidget* parent) : QMainWindow(parent), F
 }
 
 MainWindow::~MainWindow() {
+    // The swing model is this window's member, gone before QWidget deletes the children:
+    // its view goes first.
+    delete SwingView_;
+    SwingView_ = nullptr;
     LearnLink_.reset();
     LearnMenu_->SetModel(nullptr);
     Form_.Form1.RemoveViewListener(CaptionLink_);

@@ -120,7 +120,7 @@ void HostileSession(Lv2Host& host, uint32_t seed, int rounds, bool patches, Coun
             SendWildPosition(host, uint32_t(rng() % (frames + 100)), speeds[rng() % std::size(speeds)],
                              bars[rng() % std::size(bars)], beats[rng() % std::size(beats)],
                              bpms[rng() % std::size(bpms)], shapes[rng() % std::size(shapes)],
-                             shapes[rng() % std::size(shapes)], int64_t(rng()) * int64_t(rng()) - (int64_t(1) << 60));
+                             shapes[rng() % std::size(shapes)], static_cast<int64_t>(uint64_t(rng()) * uint64_t(rng()) - (uint64_t(1) << 60)));
         for (int k = 0; k < 3; ++k, ++n.Midi) {
             uint8_t bytes[8];
             for (uint8_t& b : bytes) b = uint8_t(rng());
