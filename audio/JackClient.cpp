@@ -179,6 +179,9 @@ bool WithJackListClient(const std::function<void(jack_client_t*)>& fn) {
             std::atexit(CloseListAtExit);
         }
         SilenceJackMessages();
+        // The flag exists before the client does: the thread that sets it is started by the
+        // open, so everything made before it is ordered before the thread's first step.
+        auto* gone = new std::atomic<bool>(false);
         // A busy server now and then refuses a client for a moment: ask twice before saying no.
         for (int attempt = 0; attempt < 2 && !l.Client; ++attempt) {
             if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -186,9 +189,12 @@ bool WithJackListClient(const std::function<void(jack_client_t*)>& fn) {
             l.Client = jack_client_open("zelvox-probe", JackNoStartServer, &status);
             if (!l.Client && (status & JackServerFailed)) break; // nobody there
         }
-        if (!l.Client) return false;
+        if (!l.Client) {
+            delete gone;
+            return false;
+        }
         l.Server = server;
-        l.Gone = new std::atomic<bool>(false);
+        l.Gone = gone;
         // Not activated: it only asks, and stays out of the server's graph. Its notification
         // channel still tells it when the server shuts down.
         jack_on_shutdown(l.Client, &OnListShutdown, l.Gone);

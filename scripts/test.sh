@@ -133,10 +133,12 @@ if want tsan; then
     -E '_NOT_BUILT$' --timeout 600 -LE jack
   # Left to the two stages above: the MIDI flood tests, which count how many of 100,000
   # messages get through in real time (under the race detector's slowdown those counts say
-  # nothing), and the server-going-away tests, where libjack, which is not instrumented,
-  # ends the client's threads itself.
+  # nothing), the server-going-away tests, where libjack, which is not instrumented, ends
+  # the client's threads itself, and the clock-out test, which judges the very first
+  # messages through a new connection (under the detector a new connection's first periods
+  # are lost while it reads debug information, see tsan.supp).
   bash scripts/with-jack.sh ctest --test-dir build-tsan --output-on-failure \
-    -E '(_NOT_BUILT$|Flood|ServerGoingAway)' --timeout 600 -L jack
+    -E '(_NOT_BUILT$|Flood|ServerGoingAway|ClockOutFollowsARelocation)' --timeout 600 -L jack
   stage_done tsan
 fi
 

@@ -403,6 +403,9 @@ std::vector<int16_t> LiveTape(int rate, const std::string& song, const fs::path&
     if (heard) jack_transport_start(ear.Client);
     player.join();
     if (!heard || status != 0) return {};
+    // The tape is written by the listener's JACK thread: closed, it writes no more.
+    jack_client_close(ear.Client);
+    ear.Client = nullptr;
     std::vector<int16_t> tape;
     for (float f : ear.Tape())
         tape.push_back(static_cast<int16_t>(std::lround(std::clamp(f, -1.0f, 1.0f) * 32767.0f)));
