@@ -250,6 +250,12 @@ TEST(Lv2Hostile, SurvivesAnyTransportBlockAndPortAndRecovers) {
 
 // The same hostility in a child process that the kernel kills at its first system call.
 TEST(Lv2Hostile, HostileBlocksMakeNoSystemCall) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's allocator maps fresh memory for the test host's own bookkeeping (a
+    // system call the plugin did not make); the plugin's run() under the filter is checked
+    // in this build by Lv2Plugin.RunAllocatesNothingTakesNoLockAndMakesNoSystemCall.
+    GTEST_SKIP() << "the address sanitizer's runtime makes system calls of its own";
+#endif
     TempDir dir;
     ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
     for (const double rate : {44100.0, 48000.0}) {
