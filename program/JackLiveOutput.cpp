@@ -171,11 +171,7 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
     const uint64_t periodTime = jack_last_frame_time(Client_);
     if (Stage_) {
         ProcessConverted(frames, out, midiOut, host, count);
-        Tempo_.store(Synth_.Synth().Control(ControlId::Tempo), std::memory_order_relaxed);
-        Periods_.fetch_add(1, std::memory_order_relaxed);
-        const float budget = 1e6f * static_cast<float>(frames) / static_cast<float>(Stage_->Rate());
-        Load_.store(static_cast<float>(jack_get_time() - begun) / budget, std::memory_order_relaxed);
-        return 0;
+        return EndPeriod(frames, begun);
     }
 
     // Longer periods than the scratch holds are rendered in pieces; the MIDI of later pieces
@@ -198,16 +194,27 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
         // The scale of the program's other JACK output.
         for (uint32_t i = 0; i < n; ++i)
             out[done + i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
-        if (Recording_.load(std::memory_order_acquire)) {
-            RecordStarted_ = RecordStarted_ || Synth_.Synth().Playing();
-            if (RecordStarted_)
-                for (uint32_t i = 0; i < n; ++i)
-                    if (!Recorded_.Push(Scratch_[i])) Lost_.fetch_add(1, std::memory_order_relaxed);
-        } else {
-            RecordStarted_ = false;
-        }
+        RecordPiece(n);
         done += n;
     }
+    return EndPeriod(frames, begun);
+}
+
+// The synth's frames of one piece into the recording queue, from the first period in which
+// it plays.
+void JackLiveOutput::RecordPiece(uint32_t frames) {
+    if (!Recording_.load(std::memory_order_acquire)) {
+        RecordStarted_ = false;
+        return;
+    }
+    RecordStarted_ = RecordStarted_ || Synth_.Synth().Playing();
+    if (!RecordStarted_) return;
+    for (uint32_t i = 0; i < frames; ++i)
+        if (!Recorded_.Push(Scratch_[i])) Lost_.fetch_add(1, std::memory_order_relaxed);
+}
+
+// What every period ends with: the tempo for the timebase, the count, the load.
+int JackLiveOutput::EndPeriod(jack_nframes_t frames, jack_time_t begun) {
     Tempo_.store(Synth_.Synth().Control(ControlId::Tempo), std::memory_order_relaxed);
     Periods_.fetch_add(1, std::memory_order_relaxed);
     const float rate = static_cast<float>(jack_get_sample_rate(Client_));
@@ -276,14 +283,7 @@ void JackLiveOutput::ProcessConverted(jack_nframes_t frames, float* out, void* m
         for (uint32_t i = 0; i < engine; ++i) Converted_[i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
         r.Push(Converted_.data(), engine);
         r.Take(out + done, n);
-        if (Recording_.load(std::memory_order_acquire)) {
-            RecordStarted_ = RecordStarted_ || Synth_.Synth().Playing();
-            if (RecordStarted_)
-                for (uint32_t i = 0; i < engine; ++i)
-                    if (!Recorded_.Push(Scratch_[i])) Lost_.fetch_add(1, std::memory_order_relaxed);
-        } else {
-            RecordStarted_ = false;
-        }
+        RecordPiece(engine);
         done += n;
     }
     SendQueuedClock(midiOut, taken0, frames);

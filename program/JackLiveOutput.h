@@ -74,6 +74,8 @@ private:
     // MIDI clock, sent at its host frame (counted like RateStage::HostTaken, delay included)
     // in the period that frame falls into.
     void QueueClock(uint64_t hostFrame, const ClockMessage& m);
+    void RecordPiece(uint32_t frames);
+    int EndPeriod(jack_nframes_t frames, jack_time_t begun);
     void SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames);
     static void LatencyCallback(jack_latency_callback_mode_t mode, void* self);
 
