@@ -50,9 +50,11 @@ JackLiveOutput::~JackLiveOutput() {
 }
 
 void JackLiveOutput::SendClockStop() {
-    // Only the callback writes to the port: it sends Stop (when the clock runs) in its next
-    // period. A few periods are waited for, at most 0.5 s, and not when the server is gone.
+    // Only the callback writes to the port: it sends Stop (when the clock runs) and ends the
+    // notes sounding in its next period. A few periods are waited for, at most 0.5 s, and
+    // not when the server is gone.
     Synth_.Post({LiveCommand::Kind::SendClock, 0});
+    Synth_.Post({LiveCommand::Kind::NotesOut, 0});
     const uint64_t from = Periods();
     for (int i = 0; i < 100 && Periods() < from + 2 && !ServerGone(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -187,10 +189,7 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
         }
         Synth_.Process(Scratch_.data(), n, Midi_.data() + first, next - first,
                        done == 0 ? &host : nullptr, periodTime + done);
-        size_t clocks = 0;
-        const ClockMessage* clock = Synth_.ClockOut(clocks);
-        for (size_t i = 0; i < clocks; ++i)
-            jack_midi_event_write(midiOut, done + clock[i].Frame, clock[i].Bytes.data(), clock[i].Size);
+        WriteMidiOut(midiOut, done);
         // The scale of the program's other JACK output.
         for (uint32_t i = 0; i < n; ++i)
             out[done + i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
@@ -224,7 +223,25 @@ int JackLiveOutput::EndPeriod(jack_nframes_t frames, jack_time_t begun) {
 }
 
 void JackLiveOutput::QueueClock(uint64_t hostFrame, const ClockMessage& m) {
-    if (QueuedCount_ < Queued_.size()) Queued_[QueuedCount_++] = {hostFrame, m};
+    if (QueuedCount_ >= Queued_.size()) return;
+    // Kept in frame order (the clock and the notes come as two runs): JACK takes a port's
+    // events only in order.
+    size_t i = QueuedCount_++;
+    for (; i > 0 && Queued_[i - 1].HostFrame > hostFrame; --i) Queued_[i] = Queued_[i - 1];
+    Queued_[i] = {hostFrame, m};
+}
+
+// The period's clock and notes, merged in frame order, `offset` frames into the port's buffer.
+void JackLiveOutput::WriteMidiOut(void* midiOut, uint32_t offset) {
+    size_t clocks = 0, notes = 0;
+    const ClockMessage* clock = Synth_.ClockOut(clocks);
+    const ClockMessage* note = Synth_.NotesOut(notes);
+    size_t c = 0, n = 0;
+    while (c < clocks || n < notes) {
+        const bool takeNote = c == clocks || (n < notes && note[n].Frame < clock[c].Frame);
+        const ClockMessage& m = takeNote ? note[n++] : clock[c++];
+        jack_midi_event_write(midiOut, offset + m.Frame, m.Bytes.data(), m.Size);
+    }
 }
 
 void JackLiveOutput::SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames) {
@@ -274,12 +291,14 @@ void JackLiveOutput::ProcessConverted(jack_nframes_t frames, float* out, void* m
                        first ? &host : nullptr, pushed0);
         first = false;
         for (size_t i = next; i < count; ++i) Midi_[i].Frame -= std::min(Midi_[i].Frame, engine);
-        size_t clocks = 0;
-        const ClockMessage* clock = Synth_.ClockOut(clocks);
-        for (size_t i = 0; i < clocks; ++i)
-            QueueClock(static_cast<uint64_t>(std::ceil(r.HostFrameOf(double(pushed0 + clock[i].Frame)))) +
-                           r.Latency(),
-                       clock[i]);
+        for (const bool notes : {false, true}) {
+            size_t sent = 0;
+            const ClockMessage* m = notes ? Synth_.NotesOut(sent) : Synth_.ClockOut(sent);
+            for (size_t i = 0; i < sent; ++i)
+                QueueClock(static_cast<uint64_t>(std::ceil(r.HostFrameOf(double(pushed0 + m[i].Frame)))) +
+                               r.Latency(),
+                           m[i]);
+        }
         for (uint32_t i = 0; i < engine; ++i) Converted_[i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
         r.Push(Converted_.data(), engine);
         r.Take(out + done, n);

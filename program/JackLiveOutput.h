@@ -35,7 +35,7 @@ public:
     std::string ClientName() const;
     std::string OutPort() const;    // "zelvox:out"
     std::string MidiInPort() const; // "zelvox:midi_in"
-    std::string MidiOutPort() const; // "zelvox:midi_out": MIDI clock, when sent
+    std::string MidiOutPort() const; // "zelvox:midi_out": MIDI clock and notes, when sent
     uint32_t Period() const;
     // Periods the server reported late (xruns), and periods rendered.
     uint64_t Xruns() const { return Xruns_.load(std::memory_order_relaxed); }
@@ -74,6 +74,7 @@ private:
     // MIDI clock, sent at its host frame (counted like RateStage::HostTaken, delay included)
     // in the period that frame falls into.
     void QueueClock(uint64_t hostFrame, const ClockMessage& m);
+    void WriteMidiOut(void* midiOut, uint32_t offset);
     void RecordPiece(uint32_t frames);
     int EndPeriod(jack_nframes_t frames, jack_time_t begun);
     void SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames);

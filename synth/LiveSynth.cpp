@@ -58,6 +58,7 @@ void LiveSynth::Command(const LiveCommand& c) {
     switch (c.What) {
     case LiveCommand::Kind::Start:
         if (!FollowHost_) {
+            Notes_.AllOff(PeriodFrame_); // from the start again: no legato into it
             Synth_.Stop();
             Transport_.SetFreeRun(true);
             Restarted_ = Synth_.Playing();
@@ -98,6 +99,12 @@ void LiveSynth::Command(const LiveCommand& c) {
         break;
     case LiveCommand::Kind::Swing:
         Synth_.Seq.SetSwing(c.A);
+        break;
+    case LiveCommand::Kind::NotesOut:
+        Notes_.SetOn(c.A != 0, PeriodFrame_);
+        break;
+    case LiveCommand::Kind::NoteChannels:
+        Notes_.SetChannels(UnpackNoteChannels(c.A));
         break;
     case LiveCommand::Kind::SendClock:
         Sending_ = c.A != 0;
@@ -158,11 +165,27 @@ void LiveSynth::SendHostTransport(bool wasRolling, bool jumped) {
     }
 }
 
+void LiveSynth::SendNotes(bool stopped, uint32_t frames) {
+    if (Notes_.On()) {
+        auto step = [&](const StepStart& s) {
+            const int32_t pattern = std::clamp(s.Pattern, 0, kPatternSlots - 1);
+            const int32_t index = std::clamp(s.Step, 1, kStepsPerPattern);
+            Notes_.Step(s.Frame, Synth_.Store.Step(pattern, index), pattern, Synth_.Eng.S.StepLength);
+        };
+        for (size_t i = 0; i < Transport_.StepStartCount(); ++i) step(Transport_.StepStarts()[i]);
+        for (size_t i = 0; i < ClockStartCount_; ++i) step(ClockStarts_[i]);
+    }
+    // The song's end, or a MIDI clock's Stop, inside the period: the notes end at its close.
+    if (stopped) Notes_.AllOff(frames > 0 ? frames - 1 : 0);
+    Notes_.EndPeriod(frames);
+}
+
 void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
                         const HostPosition* host, uint64_t time) {
     PeriodFrame_ = 0;
     ClockStartCount_ = 0;
     PeriodTime_ = time;
+    Notes_.BeginPeriod();
     const bool playingBefore = Synth_.Playing();
     // The host's frame moves only while it rolls.
     PeriodHostFrame_ = host && host->HasFrame && host->Speed > 0 ? host->HostFrame : -1;
@@ -179,6 +202,8 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     SendTransport(playingBefore, Synth_.Playing(), 0);
     SendHostTransport(rollingBefore, Transport_.Jumps() != jumpsBefore);
     const bool playingAtStart = Synth_.Playing();
+    // Stopped, or moved elsewhere, from the period's first frame: every note ends there.
+    if ((playingBefore && !playingAtStart) || Transport_.Jumps() != jumpsBefore) Notes_.AllOff(0);
 
     const MidiMaps& maps = Maps_.Newest();
     uint32_t done = 0;
@@ -217,6 +242,7 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
         Emit(Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0));
     }
     const bool playing = Synth_.Playing();
+    SendNotes(playingAtStart && !playing, frames);
     if (playing && Synth_.Seq.SongMode() && Synth_.Seq.PhraseIndex != ShownPhrase_) {
         ShownPhrase_ = Synth_.Seq.PhraseIndex;
         Emit(Event(LiveEvent::Kind::PhraseBegan, 0, ShownPhrase_, 0, 0));

@@ -11,6 +11,7 @@
 //
 // Process allocates nothing, takes no lock, waits for nothing and makes no system call.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include "synth/HostTransport.h"
 #include "synth/MidiClockFollow.h"
 #include "synth/MidiClockSend.h"
+#include "synth/MidiNotesOut.h"
 #include "synth/PatternSynth.h"
 
 namespace zelvox {
@@ -38,6 +40,8 @@ struct LiveCommand {
         FollowClock,     // A: 1 play on the MIDI clock that comes in, 0 not
         SendClock,       // A: 1 send MIDI clock from the transport, 0 not
         Swing,           // A: 0..75 percent of a step (Sequencer::SetSwing)
+        NotesOut,        // A: 1 send the sequence as MIDI notes, 0 not (notes sounding end)
+        NoteChannels,    // A: PackNoteChannels of the channels and drum notes
     };
     Kind What = Kind::Stop;
     int32_t A = 0;
@@ -66,6 +70,16 @@ struct LiveMidi {
     uint8_t Size = 0;
     std::array<uint8_t, 3> Bytes{};
 };
+
+// The note channels and drum notes in one command's value (each limited to its range).
+inline int32_t PackNoteChannels(const NoteChannels& c) {
+    auto ch = [](int32_t v) { return std::clamp(v, 1, 16) - 1; };
+    auto key = [](int32_t v) { return std::clamp(v, 0, 127); };
+    return ch(c.Bass) | ch(c.Drum) << 4 | ch(c.Noise) << 8 | key(c.TwinTNote) << 12 | key(c.NoiseNote) << 19;
+}
+inline NoteChannels UnpackNoteChannels(int32_t a) {
+    return {(a & 15) + 1, (a >> 4 & 15) + 1, (a >> 8 & 15) + 1, a >> 12 & 127, a >> 19 & 127};
+}
 
 class LiveSynth {
 public:
@@ -105,6 +119,12 @@ public:
         return Send_.Messages().data();
     }
 
+    // The notes to send for the period just processed (frames into it, in frame order).
+    const ClockMessage* NotesOut(size_t& count) const {
+        count = Notes_.MessageCount();
+        return Notes_.Messages().data();
+    }
+
     // Where a step that follows a host begins: see HostTransport::SetGridRounding. Set before
     // the real-time thread starts (a host at another rate than the synth's uses 0.5).
     void SetGridRounding(double shift) { Transport_.SetGridRounding(shift); }
@@ -137,11 +157,13 @@ private:
     void RenderClocked(int16_t* out, uint32_t from, uint32_t to);
     void SendTransport(bool wasPlaying, bool playing, uint32_t frame);
     void SendHostTransport(bool wasRolling, bool jumped);
+    void SendNotes(bool stopped, uint32_t frames);
 
     PatternSynth Synth_;
     HostTransport Transport_{Synth_};
     MidiClockFollow Clock_{Synth_};
     MidiClockSend Send_;
+    MidiNotesOut Notes_;
     bool Sending_ = false;
     bool Restarted_ = false; // a Start command: clock starts again from pulse 0
     std::array<StepStart, 64> ClockStarts_{};

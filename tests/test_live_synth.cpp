@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/wait.h>
 #include <vector>
 
@@ -106,7 +107,9 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
     PatternSynth editor;
     live.SetControllers(OnlyBassVolumeOn7());
     std::vector<int16_t> out(8192);
+    size_t notes = 0;
     auto session = [&] {
+        live.Post({LiveCommand::Kind::NotesOut, 1});
         live.Post({LiveCommand::Kind::Start, 0});
         for (int p = 0; p < 200; ++p) {
             const LiveMidi cc{uint32_t(p % 64), 3, {0xB0, 7, uint8_t(p % 128)}};
@@ -118,6 +121,9 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
             if (p == 50) live.Post({LiveCommand::Kind::FollowTransport, 1});
             if (p == 150) live.Post({LiveCommand::Kind::FollowTransport, 0});
             live.Process(out.data(), p % 2 ? 64 : 441, &cc, 1, &host, uint64_t(p) * 441);
+            size_t n = 0;
+            live.NotesOut(n);
+            notes += n;
             LiveEvent e;
             while (live.Poll(e)) {
             }
@@ -129,7 +135,106 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
     Counting = false;
     EXPECT_EQ(Allocations.load(), 0);
     EXPECT_EQ(Locks.load(), 0);
+    EXPECT_GT(notes, 0u); // the notes' path ran
     const int status = UnderNoSyscallFilter(session);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp here";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a period made a system call";
+}
+
+// The sequence as MIDI notes: a non-sliding note ends at its gate inside its step; a slide
+// overlaps the next note (on before off, in the same frame); a slide into the same note
+// holds it; a new pattern, a jump and a stop end every note first.
+TEST(LiveSynth, NotesOutSlideAsOverlapAndNothingHangsAtPatternChangeJumpOrStop) {
+    LiveSynth live;
+    PatternSynth editor;
+    editor.SetControl(ControlId::Steps, 8);
+    auto step = [&](int p, int s, int note, bool slide) {
+        StepRecord& r = editor.Store.Step(p, s);
+        r.BassNote = note;
+        r.BassSlide = slide;
+        r.BassPlay = 1;
+        r.BassLength = 63;
+    };
+    for (int s = 1; s <= 8; ++s) {
+        step(1, s, 1 + s, false);
+        step(2, s, 20, true); // held from step to step
+    }
+    step(1, 2, 15, true); // into step 3's note 4: overlap
+    step(1, 4, 5, true);  // into step 5's note 5: held
+    step(1, 5, 5, false);
+    // The queued pattern takes over as the pass's last step begins: that step is pattern 2's.
+    step(1, 7, 8, true); // into pattern 2: no overlap
+    live.Publish(editor, 0);
+    live.Post({LiveCommand::Kind::NoteChannels, PackNoteChannels({3, 10, 10, 36, 42})});
+    live.Post({LiveCommand::Kind::NotesOut, 1});
+    live.Post({LiveCommand::Kind::Start, 0});
+    struct Msg {
+        uint64_t Frame;
+        uint8_t Status, Key;
+    };
+    std::vector<Msg> got;
+    std::vector<std::pair<uint64_t, int32_t>> steps; // frame, pattern * 100 + step
+    std::vector<int16_t> out(441);
+    uint64_t now = 0; // the frame clock
+    auto run = [&](int periods, const HostPosition* host = nullptr) {
+        for (int i = 0; i < periods; ++i) {
+            live.Process(out.data(), 441, nullptr, 0, host, now);
+            size_t n = 0;
+            const ClockMessage* m = live.NotesOut(n);
+            for (size_t k = 0; k < n; ++k) got.push_back({now + m[k].Frame, m[k].Bytes[0], m[k].Bytes[1]});
+            for (const LiveEvent& e : Drain(live))
+                if (e.What == LiveEvent::Kind::StepBegan) steps.emplace_back(e.Time, e.B * 100 + e.A);
+            now += 441;
+        }
+    };
+    run(5);
+    live.Post({LiveCommand::Kind::ChoosePattern, 2}); // queued for the pattern's end
+    run(110); // 8 steps of 4,724 frames and a few of pattern 2
+    live.Post({LiveCommand::Kind::Stop, 0});
+    run(2);
+
+    auto at = [&](uint64_t frame) {
+        std::vector<std::pair<uint8_t, uint8_t>> r;
+        for (const Msg& m : got)
+            if (m.Frame == frame && (m.Status & 0x0F) == 2) r.emplace_back(m.Status & 0xF0, m.Key);
+        return r;
+    };
+    using V = std::vector<std::pair<uint8_t, uint8_t>>;
+    ASSERT_GE(steps.size(), 10u);
+    ASSERT_EQ(steps[0].second, 101);
+    EXPECT_EQ(at(steps[0].first), (V{{0x90, 2 + 24}})) << "bass on channel 3, note n as n + 24";
+    EXPECT_EQ(at(steps[1].first), (V{{0x90, 15 + 24}})) << "step 1's gate closed before";
+    EXPECT_EQ(at(steps[2].first), (V{{0x90, 4 + 24}, {0x80, 15 + 24}})) << "no overlap";
+    EXPECT_EQ(at(steps[4].first), V{}) << "the slide into the same note did not hold it";
+    ASSERT_EQ(steps[7].second, 208);
+    EXPECT_EQ(at(steps[7].first), (V{{0x80, 8 + 24}, {0x90, 20 + 24}})) << "legato into a new pattern";
+    // Step 1's note ends at its gate, (63 + 1) / 127 of the step, inside the step.
+    const auto off1 = std::find_if(got.begin(), got.end(), [](const Msg& m) { return m.Status == 0x82; });
+    ASSERT_NE(off1, got.end());
+    EXPECT_NEAR(double(off1->Frame - steps[0].first), 64.0 / 127.0 * 4724.0, 1.0);
+    // Every note that began has ended, the last at the stop.
+    int sounding = 0;
+    for (const Msg& m : got) sounding += (m.Status & 0xF0) == 0x90 ? 1 : -1;
+    EXPECT_EQ(sounding, 0);
+    EXPECT_GE(got.back().Frame, steps.back().first);
+
+    // Following a host that jumps: the notes end at the jump, before the new step's.
+    got.clear();
+    steps.clear();
+    live.Post({LiveCommand::Kind::FollowTransport, 1});
+    HostPosition host;
+    host.HasSpeed = true;
+    host.Speed = 1.0;
+    host.HasFrame = true;
+    uint64_t jump = 0;
+    for (int i = 0; i < 30; ++i) {
+        host.HostFrame = (i < 12 ? i : 100 + i) * 441; // a jump inside the second step's gate
+        if (i == 12) jump = now;
+        run(1, &host);
+    }
+    ASSERT_FALSE(got.empty());
+    auto it = std::find_if(got.begin(), got.end(), [&](const Msg& m) { return m.Frame >= jump; });
+    ASSERT_NE(it, got.end());
+    EXPECT_EQ(it->Frame, jump);
+    EXPECT_EQ(it->Status & 0xF0, 0x80) << "the jump does not end the sounding note first";
 }
