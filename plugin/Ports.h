@@ -91,6 +91,25 @@ constexpr uint32_t LatencyPort(bool stereo) {
 constexpr uint32_t SwingPort(bool stereo) {
     return LatencyPort(stereo) + 1;
 }
+// After swing: the sequence as MIDI notes (an atom:Sequence of midi:MidiEvent), then the
+// control ports that switch them on and choose their channels and drum notes. Appended for
+// the same reason.
+constexpr uint32_t NotesOutPort(bool stereo) {
+    return SwingPort(stereo) + 1;
+}
+// clang-format off
+inline constexpr std::array<PortInfo, 6> kNotesPorts = {{
+    {"notes_out",           "MIDI notes out",        PortRole::Control, ControlId::Tempo, 0, 1, 0, true, nullptr, {}},
+    {"notes_bass_channel",  "Notes: bass channel",   PortRole::Control, ControlId::Tempo, 1, 16, 1, false, nullptr, {}},
+    {"notes_twint_channel", "Notes: Twin-T channel", PortRole::Control, ControlId::Tempo, 1, 16, 10, false, nullptr, {}},
+    {"notes_noise_channel", "Notes: noise channel",  PortRole::Control, ControlId::Tempo, 1, 16, 10, false, nullptr, {}},
+    {"notes_twint_note",    "Notes: Twin-T note",    PortRole::Control, ControlId::Tempo, 0, 127, 36, false, nullptr, {}},
+    {"notes_noise_note",    "Notes: noise note",     PortRole::Control, ControlId::Tempo, 0, 127, 42, false, nullptr, {}},
+}};
+// clang-format on
+constexpr uint32_t NotesControlPort(bool stereo, uint32_t i) {
+    return NotesOutPort(stereo) + 1 + i;
+}
 
 // What control port number i is (0-based among the control ports).
 inline PortInfo ControlPortInfo(uint32_t i) {

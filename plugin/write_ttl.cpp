@@ -35,13 +35,12 @@ std::string PortName(uint32_t i, const PortInfo& p) {
     return std::string(VoiceName(row.Panel)) + " " + p.Name;
 }
 
-void ControlPort(std::ostream& o, uint32_t index, uint32_t i) {
-    const PortInfo p = ControlPortInfo(i);
+void ControlPort(std::ostream& o, uint32_t index, const PortInfo& p, const std::string& name) {
     o << " , [\n"
       << "        a lv2:InputPort , lv2:ControlPort ;\n"
       << "        lv2:index " << index << " ;\n"
       << "        lv2:symbol \"" << p.Symbol << "\" ;\n"
-      << "        lv2:name \"" << PortName(i, p) << "\" ;\n"
+      << "        lv2:name \"" << name << "\" ;\n"
       << "        lv2:default " << Number(p.Default) << " ;\n"
       << "        lv2:minimum " << Number(p.Min) << " ;\n"
       << "        lv2:maximum " << Number(p.Max);
@@ -100,7 +99,7 @@ void Plugin(std::ostream& o, const char* uri, const char* name, bool stereo) {
       << "        lv2:name \"Notify\"\n"
       << "    ]";
     for (uint32_t i = 0; i < kControlPortCount; ++i)
-        ControlPort(o, kFirstControlPort + i, i);
+        ControlPort(o, kFirstControlPort + i, ControlPortInfo(i), PortName(i, ControlPortInfo(i)));
     if (stereo)
         o << " , [\n"
           << "        a lv2:AudioPort , lv2:OutputPort ;\n"
@@ -131,6 +130,17 @@ void Plugin(std::ostream& o, const char* uri, const char* name, bool stereo) {
       << "        lv2:minimum 0 ;\n"
       << "        lv2:maximum 75\n"
       << "    ]";
+    // The sequence as MIDI notes, and its switch, channels and drum notes.
+    o << " , [\n"
+      << "        a lv2:OutputPort , atom:AtomPort ;\n"
+      << "        atom:bufferType atom:Sequence ;\n"
+      << "        atom:supports midi:MidiEvent ;\n"
+      << "        lv2:index " << NotesOutPort(stereo) << " ;\n"
+      << "        lv2:symbol \"midi_out\" ;\n"
+      << "        lv2:name \"MIDI notes\"\n"
+      << "    ]";
+    for (uint32_t i = 0; i < kNotesPorts.size(); ++i)
+        ControlPort(o, NotesControlPort(stereo, i), kNotesPorts[i], kNotesPorts[i].Name);
     o << " .\n\n";
 }
 

@@ -40,6 +40,7 @@
 #include "plugin/Ports.h"
 #include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
+#include "synth/MidiNotesOut.h"
 #include "synth/PatternSynth.h"
 #include "audio/RateStage.h"
 
@@ -118,6 +119,18 @@ struct Plugin {
     int32_t Swing = 0; // percent, as the sequencer has it
     const LV2_Atom_Sequence* Control = nullptr;
     LV2_Atom_Sequence* Notify = nullptr;
+
+    // The sequence as MIDI notes: the port, its control ports, and the frames (the synth's,
+    // into the block) where the synth stopped or jumped, for the notes to end there.
+    LV2_Atom_Sequence* MidiOut = nullptr;
+    std::array<const float*, kNotesPorts.size()> NotesPorts{};
+    MidiNotesOut Notes;
+    LV2_Atom_Forge NotesForge{};
+    std::array<uint32_t, 16> Cuts{};
+    size_t CutCount = 0;
+    uint64_t BlockFrame = 0; // the transport's frame at the block's start
+    bool WasPlaying = false;
+    uint64_t Jumps = 0;
     std::array<const float*, kControlPortCount> Ports{};
     std::array<float, kControlPortCount> Seen{};
     bool PortsSeen = false;
@@ -443,6 +456,62 @@ void WriteState(Plugin& p, int64_t frame) {
     p.ReportState = false;
 }
 
+// ---- MIDI notes out ----
+
+// The switch, channels and drum notes from their ports (one not connected: its default).
+void ReadNotesPorts(Plugin& p) {
+    auto value = [&](size_t i) {
+        const PortInfo& info = kNotesPorts[i];
+        const float* port = p.NotesPorts[i];
+        const float v = port && std::isfinite(*port) ? std::clamp(*port, info.Min, info.Max) : info.Default;
+        return static_cast<int32_t>(std::lround(v));
+    };
+    p.Notes.SetChannels({value(1), value(2), value(3), value(4), value(5)});
+    const bool on = p.MidiOut && value(0) != 0;
+    if (on != p.Notes.On()) p.Notes.SetOn(on, 0);
+}
+
+// After anything that may stop or move the synth: where it did, the notes end.
+void NoteCuts(Plugin& p) {
+    const bool playing = p.Synth.Playing();
+    if (((p.WasPlaying && !playing) || p.Transport.Jumps() != p.Jumps) && p.CutCount < p.Cuts.size())
+        p.Cuts[p.CutCount++] = static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame);
+    p.WasPlaying = playing;
+    p.Jumps = p.Transport.Jumps();
+}
+
+// The block's notes, from its step starts and cuts, at host frames as the steps are told.
+void WriteNotes(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t frames) {
+    MidiNotesOut& n = p.Notes;
+    n.BeginPeriod();
+    size_t c = 0;
+    for (size_t i = 0; i < p.Transport.StepStartCount(); ++i) {
+        const StepStart& s = p.Transport.StepStarts()[i];
+        for (; c < p.CutCount && p.Cuts[c] <= s.Frame; ++c) n.AllOff(p.Cuts[c]);
+        const int32_t pattern = std::clamp(s.Pattern, 0, kPatternSlots - 1);
+        n.Step(s.Frame, p.Synth.Store.Step(pattern, std::clamp(s.Step, 1, kStepsPerPattern)), pattern,
+               p.Synth.Eng.S.StepLength);
+    }
+    for (; c < p.CutCount; ++c) n.AllOff(p.Cuts[c]);
+    p.CutCount = 0;
+    n.EndPeriod(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
+    if (!p.MidiOut) return;
+    LV2_Atom_Forge& forge = p.NotesForge;
+    lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(p.MidiOut), p.MidiOut->atom.size);
+    LV2_Atom_Forge_Frame seq;
+    if (!lv2_atom_forge_sequence_head(&forge, &seq, 0)) return; // no room even for that
+    for (size_t i = 0; i < n.MessageCount(); ++i) {
+        const ClockMessage& m = n.Messages()[i];
+        int64_t at = m.Frame;
+        if (p.Rate) at = std::llround(p.Rate->HostFrameOf(double(engineStart + m.Frame))) - int64_t(hostStart);
+        at = std::clamp<int64_t>(at, 0, frames > 0 ? frames - 1 : 0);
+        if (!lv2_atom_forge_frame_time(&forge, at)) break;
+        lv2_atom_forge_atom(&forge, m.Size, p.U.MidiEvent);
+        lv2_atom_forge_write(&forge, m.Bytes.data(), m.Size);
+    }
+    lv2_atom_forge_pop(&forge, &seq);
+}
+
 void Publish(Plugin& p) {
     p.Synth.SaveStateInto(p.Mailbox.WriteSlot().data(), p.EncodeScratch);
     p.Mailbox.Publish();
@@ -490,6 +559,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
     p->Logger = logger;
     p->Schedule = schedule;
     lv2_atom_forge_init(&p->Forge, map);
+    lv2_atom_forge_init(&p->NotesForge, map);
     // The same controller table as the desktop program's MIDI setup.
     try {
         const TSettingsFile settings;
@@ -514,6 +584,10 @@ void ConnectPort(LV2_Handle h, uint32_t port, void* data) {
         p.LatencyOut = static_cast<float*>(data);
     else if (port == SwingPort(p.Stereo))
         p.SwingIn = static_cast<const float*>(data);
+    else if (port == NotesOutPort(p.Stereo))
+        p.MidiOut = static_cast<LV2_Atom_Sequence*>(data);
+    else if (port > NotesOutPort(p.Stereo) && port <= NotesControlPort(p.Stereo, kNotesPorts.size() - 1))
+        p.NotesPorts[port - NotesControlPort(p.Stereo, 0)] = static_cast<const float*>(data);
     else if (p.Stereo && port == kRightPort)
         p.OutRight = static_cast<float*>(data);
     else if (port >= kFirstControlPort && port < kFirstControlPort + kControlPortCount)
@@ -558,7 +632,10 @@ void Run(LV2_Handle h, uint32_t frames) {
     const uint64_t engineStart = p.Rate ? p.Rate->EnginePushed() : 0;
     const uint64_t hostStart = p.Rate ? p.Rate->HostTaken() : 0;
     p.Transport.BeginBlock();
+    p.BlockFrame = p.Transport.Frame();
+    ReadNotesPorts(p);
     ReadPorts(p);
+    NoteCuts(p);
     uint32_t done = 0;
     p.BlockDone = 0;
     if (p.Control) {
@@ -572,12 +649,17 @@ void Run(LV2_Handle h, uint32_t frames) {
                 done = at;
             }
             Event(p, ev);
+            NoteCuts(p);
         }
     }
     if (p.Rate)
         RenderToAtHostRate(p, frames);
     else
         RenderTo(p, done, frames);
+    if (p.WasPlaying && !p.Synth.Playing() && p.CutCount < p.Cuts.size()) // the song's end
+        p.Cuts[p.CutCount++] = static_cast<uint32_t>(std::max<uint64_t>(p.Transport.Frame() - p.BlockFrame, 1) - 1);
+    p.WasPlaying = p.Synth.Playing();
+    WriteNotes(p, engineStart, hostStart, frames);
     if (p.Notify) {
         WriteSteps(p, engineStart, hostStart, frames);
         if (p.ReportPath && p.CurrentPath[0]) WritePath(p, frames ? frames - 1 : 0);

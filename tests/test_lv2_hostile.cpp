@@ -100,7 +100,8 @@ void SendPatchSet(Lv2Host& host, const char* property, LV2_URID type, const void
 
 const char* const kPorts[] = {"volume", "delay", "depth", "steps", "tempo", "pattern", "song",
                               "run", "midi_channel", "step_clock", "edit_mode", "edit_step",
-                              "bass_cutoff", "bass_waveform", "noise_colour"};
+                              "bass_cutoff", "bass_waveform", "noise_colour", "notes_out",
+                              "notes_bass_channel", "notes_twint_note"};
 
 // Rounds of hostile blocks. With `patches`, wrong patch:Set messages now and then too (they
 // are logged from the audio thread; a file load reaches the worker only with a right type).
@@ -263,6 +264,7 @@ TEST(Lv2Hostile, HostileBlocksMakeNoSystemCall) {
         ASSERT_TRUE(host.Ok());
         host.Run(64);
         host.Steps.reserve(1000000); // the host's own bookkeeping, set aside
+        host.Notes.reserve(1000000);
         Counts n;
         const int status = UnderNoSyscallFilter([&] {
             HostileSession(host, 9, 300, false, n);

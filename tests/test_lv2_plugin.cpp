@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -487,7 +488,8 @@ TEST(Lv2Plugin, TheBundleDescribesEveryPort) {
     EXPECT_EQ(text.find("error"), std::string::npos) << text;
     for (const char* symbol : {"out", "control", "notify", "volume", "delay", "depth", "steps",
                                "tempo", "pattern", "song", "run", "midi_channel", "step_clock",
-                               "edit_mode", "edit_step", "bass_cutoff", "noise_volume", "latency"})
+                               "edit_mode", "edit_step", "bass_cutoff", "noise_volume", "latency",
+                               "swing", "midi_out", "notes_out", "notes_noise_note"})
         EXPECT_NE(text.find(std::string("Symbol:      ") + symbol + "\n"), std::string::npos)
             << symbol;
 }
@@ -552,6 +554,7 @@ TEST(Lv2Plugin, RunAllocatesNothingTakesNoLockAndMakesNoSystemCall) {
     TempDir dir;
     WriteAll(dir.path / "busy.zvx", BusyFile(140));
     Lv2Host host(kUri, rate);
+    host.SetPort("notes_out", 1.0f); // the notes' path too
     host.Run(64);
     host.AudioThread = [](bool on) { Counting = on; };
     HostSession(host, dir.path / "busy.zvx", true);
@@ -560,12 +563,68 @@ TEST(Lv2Plugin, RunAllocatesNothingTakesNoLockAndMakesNoSystemCall) {
     EXPECT_EQ(Locks.load(), 0);
     EXPECT_EQ(host.PathsReported.size(), 1u) << "the file was taken in";
     EXPECT_EQ(host.Log.size(), 1u) << "the missing one was reported";
+    EXPECT_FALSE(host.Notes.empty());
     host.Steps.reserve(host.Steps.size() + 100000); // the host's own bookkeeping, set aside
+    host.Notes.reserve(host.Notes.size() + 100000);
 
     const int status = UnderNoSyscallFilter([&] { HostSession(host, {}, false); });
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp here";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "a block made a system call (killed by signal "
         << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ")";
+    }
+}
+
+// The sequence as MIDI notes on the plugin's output port: each note at the frame its step is
+// told at (on the host's grid, at 44.1 and 48 kHz), a slide as the next note on before the
+// held one's off, the drums on their chosen channel and notes, and nothing left on at stop.
+TEST(Lv2Plugin, MidiNotesOutAtTheStepsFrames) {
+    PatternSynth editor;
+    editor.SetControl(ControlId::Steps, 4);
+    const int notes[4] = {13, 15, 17, 17};
+    for (int s = 1; s <= 4; ++s) {
+        StepRecord& r = editor.Store.Step(1, s);
+        r.BassNote = notes[s - 1];
+        r.BassPlay = s != 4;
+        r.BassSlide = s == 2;
+        r.BassLength = 63;
+        r.TwinTPlay = s == 1;
+        r.NoisePlay = s == 4;
+    }
+    TempDir dir;
+    WriteAll(dir.path / "notes.zvx", editor.SaveState());
+    for (const double rate : {44100.0, 48000.0}) {
+        SCOPED_TRACE(rate);
+        Lv2Host host(kUri, rate);
+        LoadFile(host, dir.path / "notes.zvx");
+        host.SetPort("notes_out", 1.0f);
+        host.SetPort("notes_bass_channel", 2.0f);
+        host.SetPort("notes_noise_channel", 11.0f);
+        host.SetPort("notes_noise_note", 50.0f);
+        host.SendPosition(0, 1.0f, 0, 0.0, 120.0f);
+        for (int i = 0; i < 200; ++i) host.Run(i % 2 ? 300 : 777);
+        host.SendPosition(0, 0.0f, 4, 0.0, 120.0f); // stopped
+        host.Run(64);
+
+        ASSERT_GE(host.Steps.size(), 12u);
+        using V = std::vector<std::array<int, 3>>;
+        auto at = [&](uint64_t frame) {
+            V r;
+            for (const auto& n : host.Notes)
+                if (n.Frame == frame) r.push_back({n.Bytes[0], n.Bytes[1], n.Bytes[2] > 0});
+            return r;
+        };
+        const V expected[5] = {{},
+                               {{0x8A, 50, 0}, {0x91, 13 + 24, 1}, {0x99, 36, 1}},
+                               {{0x89, 36, 0}, {0x91, 15 + 24, 1}},
+                               {{0x91, 17 + 24, 1}, {0x81, 15 + 24, 0}},
+                               {{0x9A, 50, 1}}};
+        for (size_t i = 1; i < host.Steps.size(); ++i) {
+            const Lv2Host::Step& s = host.Steps[i];
+            EXPECT_EQ(at(s.Frame), expected[s.Step]) << "step " << s.Step << " at " << s.Frame;
+        }
+        int on = 0;
+        for (const auto& n : host.Notes) on += (n.Bytes[0] & 0xF0) == 0x90 ? 1 : -1;
+        EXPECT_EQ(on, 0);
     }
 }

@@ -94,7 +94,8 @@ public:
                 Controls_[i] = defaults[i];
                 lilv_instance_connect_port(Instance_, i, &Controls_[i]);
             } else if (lilv_port_is_a(Plugin_, port, output)) {
-                lilv_instance_connect_port(Instance_, i, NotifyBuf_.data());
+                lilv_instance_connect_port(Instance_, i, symbol == "midi_out" ? MidiOutBuf_.data()
+                                                                              : NotifyBuf_.data());
             } else {
                 lilv_instance_connect_port(Instance_, i, ControlBuf_.data());
             }
@@ -219,6 +220,9 @@ public:
         auto* notify = reinterpret_cast<LV2_Atom_Sequence*>(NotifyBuf_.data());
         notify->atom.type = 0;
         notify->atom.size = static_cast<uint32_t>(NotifyBuf_.size() * 8 - sizeof(LV2_Atom));
+        auto* midiOut = reinterpret_cast<LV2_Atom_Sequence*>(MidiOutBuf_.data());
+        midiOut->atom.type = 0;
+        midiOut->atom.size = static_cast<uint32_t>(MidiOutBuf_.size() * 8 - sizeof(LV2_Atom));
         InRun_ = true;
         lilv_instance_run(Instance_, frames);
         InRun_ = false;
@@ -226,6 +230,7 @@ public:
         for (size_t i = 0; i < RunLogCount_; ++i) Log.emplace_back(RunLog_[i].data());
         RunLogCount_ = 0;
         ReadNotify(frames);
+        ReadMidiOut();
         ResetControl();
         DoWork();
         Frames_ += frames;
@@ -234,6 +239,11 @@ public:
     size_t OutCount() const { return Outs_.size(); }
     uint64_t Frames() const { return Frames_; }
     std::vector<Step> Steps; // every step start the plugin reported
+    struct Note {
+        uint64_t Frame; // frames since the host's first block
+        uint8_t Bytes[3];
+    };
+    std::vector<Note> Notes; // every short message on the MIDI output port
     std::vector<std::string> Log;
     std::vector<std::string> PathsReported;
 
@@ -389,6 +399,16 @@ private:
         }
     }
 
+    void ReadMidiOut() {
+        const auto* seq = reinterpret_cast<const LV2_Atom_Sequence*>(MidiOutBuf_.data());
+        if (seq->atom.type != Map(LV2_ATOM__Sequence)) return;
+        LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+            if (ev->body.type != Map(LV2_MIDI__MidiEvent) || ev->body.size != 3) continue;
+            const auto* b = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body));
+            Notes.push_back({Frames_ + uint64_t(ev->time.frames), {b[0], b[1], b[2]}});
+        }
+    }
+
     LilvWorld* World_ = nullptr;
     const LilvPlugin* Plugin_ = nullptr;
     LilvInstance* Instance_ = nullptr;
@@ -407,6 +427,7 @@ private:
     std::vector<std::vector<float>> Outs_;
     std::vector<uint64_t> ControlBuf_ = std::vector<uint64_t>(8192);
     std::vector<uint64_t> NotifyBuf_ = std::vector<uint64_t>(8192);
+    std::vector<uint64_t> MidiOutBuf_ = std::vector<uint64_t>(1024);
     LV2_Atom_Forge Forge_{};
     LV2_Atom_Forge_Frame SeqFrame_{}; // the open sequence: the forge points at it
     struct Job {
