@@ -6,6 +6,9 @@
 # sox is the tests' independent reference for that conversion.
 # libjack-jackd2-dev is named in the same command as the RtAudio/RtMidi headers so that
 # apt keeps JACK2 instead of pulling in the old JACK1 headers.
+# The plugin window's tests drive real hosts on a virtual display: jalv.qt5 embeds the window
+# through suil's Qt 5 wrapper (libqt5x11extras5), xdotool moves the mouse and presses keys,
+# ImageMagick's import takes the screenshots.
 set -euo pipefail
 
 SUDO=""
@@ -19,7 +22,7 @@ PACKAGES=(
   lv2-dev liblilv-dev lilv-utils jalv
   libsoxr-dev sox
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth libqt5x11extras5 xdotool imagemagick
   dpkg-dev desktop-file-utils appstream lintian man-db groff-base file bsdextrautils
 )
 
