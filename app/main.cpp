@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/ErrorDisplay.h"
+#include "app/NsmSession.h"
 #include "app/Program.h"
 
 #ifndef ZELVOX_VERSION
@@ -27,7 +28,11 @@ constexpr const char* kUsage =
     "  --version     print the program's version and end\n"
     "  -h, --help    show this text and end\n"
     "\n"
-    "Exit status 2 for an unknown option.\n";
+    "Exit status 2 for an unknown option.\n"
+    "\n"
+    "With NSM_URL set (by a session manager such as NSM) the program joins that session: it\n"
+    "keeps its pattern and settings in the session's folder, saves them when the manager\n"
+    "asks and ends on SIGTERM.\n";
 
 // --check-help: the program starts up as it always does (models, sound output, MIDI, the
 // windows), then Help opens the document through the same lookup and viewer as the menu
@@ -109,7 +114,23 @@ int main(int argc, char** argv) {
     drawn.start();
     while (!options.Splash->Painted() && drawn.elapsed() < 1000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+
+    // Under a session manager the session's folder holds the settings, so its "open" comes
+    // before anything reads them.
+    std::unique_ptr<zelvox::app::NsmSession> session;
+    try {
+        session = zelvox::app::NsmSession::FromEnvironment(
+            QFileInfo(QString::fromLocal8Bit(argv[0])).fileName().toStdString());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zelvox: %s; running without the session manager\n", e.what());
+    }
+    if (session && !session->WaitForOpen()) {
+        if (session->Stopped()) return 0;
+        session.reset();
+    }
+    if (session) options.SettingsPath = session->SettingsPath();
     zelvox::app::Program program(std::move(options));
+    if (session) session->Attach(program);
     QObject::connect(&program, &zelvox::app::Program::finished, &app, &QApplication::quit);
     program.Start();
     return app.exec();

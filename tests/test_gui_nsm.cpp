@@ -1,0 +1,207 @@
+// The desktop program under a session manager: this test is the manager, over OSC with liblo,
+// and runs the real program (offscreen) as the manager's client: announce, open, save, SIGTERM,
+// then a second run of the program restores what the session's folder holds.
+
+#include <gtest/gtest.h>
+
+#include <lo/lo.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "files/PatternFileFormat.h"
+#include "support/TempFiles.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace zelvox;
+
+namespace {
+
+struct Message {
+    std::string Path;
+    std::vector<std::string> Texts; // the string arguments, in order
+    std::vector<int> Ints;          // the integer arguments, in order
+};
+
+// The manager's side: an OSC server that keeps what arrives and answers its client.
+class Manager {
+public:
+    Manager() {
+        Server_ = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
+        lo_server_add_method(Server_, nullptr, nullptr, &Manager::OnMessage, this);
+    }
+    ~Manager() {
+        if (Client_) lo_address_free(Client_);
+        lo_server_free(Server_);
+    }
+    std::string Url() const {
+        char* u = lo_server_get_url(Server_);
+        std::string s = u;
+        std::free(u);
+        return s;
+    }
+    // The first message to `path` (whose first text is `about`, when given) not taken yet;
+    // nothing when the client ends first or a minute passes (a hung program).
+    std::optional<Message> Next(const std::string& path, const std::string& about, pid_t client) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < end) {
+            for (size_t i = 0; i < Got_.size(); ++i)
+                if (Got_[i].Path == path &&
+                    (about.empty() || (!Got_[i].Texts.empty() && Got_[i].Texts[0] == about))) {
+                    Message m = Got_[i];
+                    Got_.erase(Got_.begin() + long(i));
+                    return m;
+                }
+            siginfo_t ended{};
+            if (::waitid(P_PID, id_t(client), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                ended.si_pid != 0)
+                return std::nullopt;
+            lo_server_recv_noblock(Server_, 50);
+        }
+        return std::nullopt;
+    }
+    template <class... Args> void Send(const char* path, const char* types, Args... args) {
+        ASSERT_NE(Client_, nullptr);
+        lo_send_from(Client_, Server_, LO_TT_IMMEDIATE, path, types, args...);
+    }
+
+private:
+    static int OnMessage(const char* path, const char* types, lo_arg** argv, int argc,
+                         lo_message msg, void* self) {
+        auto& m = *static_cast<Manager*>(self);
+        Message got{path, {}, {}};
+        for (int i = 0; i < argc; ++i) {
+            if (types[i] == 's') got.Texts.push_back(&argv[i]->s);
+            if (types[i] == 'i') got.Ints.push_back(argv[i]->i);
+        }
+        if (!m.Client_)
+            m.Client_ = lo_address_new_from_url(lo_address_get_url(lo_message_get_source(msg)));
+        m.Got_.push_back(got);
+        return 0;
+    }
+    lo_server Server_;
+    lo_address Client_ = nullptr;
+    std::vector<Message> Got_;
+};
+
+// The program started as the manager starts its clients: NSM_URL in its environment. No JACK
+// server, sound server or user settings of this machine are in its reach.
+pid_t StartProgram(const std::string& url, const fs::path& scratch) {
+    const std::string bin = std::string(std::getenv("ZELVOX_BIN_DIR")) + "/zelvox";
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    for (const std::string& s :
+         {"NSM_URL=" + url, std::string("QT_QPA_PLATFORM=offscreen"),
+          std::string("JACK_NO_START_SERVER=1"),
+          std::string("JACK_DEFAULT_SERVER=zelvox-nsm-test-none"),
+          "XDG_CONFIG_HOME=" + scratch.string(), "XDG_RUNTIME_DIR=" + scratch.string()})
+        env.push_back(s);
+    std::vector<char*> envp;
+    for (std::string& s : env)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+    const char* argv[] = {"timeout", "-k", "5", "180", bin.c_str(), nullptr};
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, "timeout", nullptr, nullptr, const_cast<char**>(argv), envp.data()) !=
+        0)
+        return -1;
+    return pid;
+}
+
+// The exit status of a program that the manager closed with SIGTERM.
+int Ended(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string Text(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// One run of the program in the session: announce and open answered; `inSession` runs while
+// it is open; then SIGTERM. Returns the program's exit status.
+template <class F>
+int RunInSession(Manager& nsm, const fs::path& scratch, const std::string& prefix, F inSession) {
+    const pid_t pid = StartProgram(nsm.Url(), scratch);
+    EXPECT_GT(pid, 0);
+    if (pid <= 0) return -1;
+    const std::optional<Message> hello = nsm.Next("/nsm/server/announce", "", pid);
+    EXPECT_TRUE(hello.has_value());
+    if (!hello) return Ended(pid);
+    EXPECT_EQ(hello->Texts.at(0), "Zelvox");
+    EXPECT_EQ(hello->Texts.at(2), "zelvox");
+    EXPECT_EQ(hello->Ints.at(0), 1); // the API's major version
+    const pid_t program = hello->Ints.at(2);
+    nsm.Send("/reply", "ssss", "/nsm/server/announce", "Welcome", "test manager",
+             ":server-control:");
+    nsm.Send("/nsm/client/open", "sss", prefix.c_str(), "Zelvox", "nTEST");
+    const std::optional<Message> open = nsm.Next("/reply", "/nsm/client/open", pid);
+    EXPECT_TRUE(open.has_value());
+    if (open) inSession(pid);
+    ::kill(program, SIGTERM);
+    return Ended(pid);
+}
+
+} // namespace
+
+TEST(Nsm, OpensSavesAndRestoresThePatternAndSettingsInTheSessionFolder) {
+    const fs::path scratch =
+        fs::temp_directory_path() / ("zelvox-nsm-" + std::to_string(::getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch / "session");
+    fs::permissions(scratch, fs::perms::owner_all); // it stands in for the runtime folder too
+    const std::string prefix = (scratch / "session" / "Zelvox.nTEST").string();
+    const fs::path pattern = prefix + ".zvx", settings = prefix + ".ini";
+    Manager nsm;
+
+    // A new session: the program writes the default pattern and a settings file there at the open.
+    EXPECT_EQ(RunInSession(nsm, scratch, prefix,
+                           [&](pid_t) {
+                               EXPECT_EQ(fs::file_size(pattern), kPatternFileSize);
+                               EXPECT_TRUE(fs::exists(settings));
+                           }),
+              0);
+
+    // The session's files changed while it was closed: a step's cut-off and the swing.
+    std::vector<uint8_t> bytes = test::ReadAll(pattern);
+    ASSERT_EQ(bytes.size(), kPatternFileSize);
+    PatternFileRecord r;
+    DecodePatternFile(bytes.data(), r);
+    ASSERT_NE(r.Store.Step(1, 3).BassCutoff, 17);
+    r.Store.Step(1, 3).BassCutoff = 17;
+    bytes = EncodePatternFile(r);
+    test::WriteAll(pattern, bytes);
+    { std::ofstream(settings) << "[Sequencer]\nSwing=37\n"; }
+
+    // Reopened, the program holds them: a save writes them back where the manager wants them.
+    EXPECT_EQ(RunInSession(nsm, scratch, prefix,
+                           [&](pid_t pid) {
+                               fs::remove(pattern);
+                               fs::remove(settings);
+                               nsm.Send("/nsm/client/save", "");
+                               EXPECT_TRUE(nsm.Next("/reply", "/nsm/client/save", pid).has_value());
+                               EXPECT_EQ(test::ReadAll(pattern), bytes);
+                               EXPECT_NE(Text(settings).find("Swing=37"), std::string::npos)
+                                   << Text(settings);
+                           }),
+              0);
+    fs::remove_all(scratch);
+}
