@@ -112,6 +112,57 @@ int Count(const std::vector<std::string>& lines, const std::string& prefix) {
     return int(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
+// The UI library loaded and instantiated for `host` as a host does (no parent window: it is
+// shown on its own), given the ports' values, and shown.
+void OpenUi(Lv2Host& host, UiHost& ui) {
+    ui.Lib = dlopen((Lv2BundleDir() + "/zelvox_ui.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(ui.Lib, nullptr) << dlerror();
+    auto descriptor = reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(ui.Lib, "lv2ui_descriptor"));
+    ASSERT_NE(descriptor, nullptr);
+    ui.D = descriptor(0);
+    ui.EventTransfer = host.Map(LV2_ATOM__eventTransfer);
+    UiHost* u = &ui;
+    host.OnNotify = [u](const LV2_Atom* a) {
+        if (u->H) u->D->port_event(u->H, lv2::kNotifyPort, lv2_atom_total_size(a), u->EventTransfer, a);
+    };
+    LV2_Feature map{LV2_URID__map, host.UridMap()};
+    const LV2_Feature* features[] = {&map, nullptr};
+    LV2UI_Widget widget = nullptr;
+    ui.H = ui.D->instantiate(ui.D, kUri.c_str(), Lv2BundleDir().c_str(), UiHost::Write, &ui, &widget, features);
+    ASSERT_NE(ui.H, nullptr);
+    ui.Idle = static_cast<const LV2UI_Idle_Interface*>(ui.D->extension_data(LV2_UI__idleInterface));
+    ui.Show = static_cast<const LV2UI_Show_Interface*>(ui.D->extension_data(LV2_UI__showInterface));
+    ASSERT_TRUE(ui.Idle && ui.Show);
+    // The host gives the UI its ports' values, as hosts do when a UI opens.
+    for (uint32_t p = lv2::kFirstControlPort; p < lv2::kFirstControlPort + lv2::kControlPortCount; ++p) {
+        const float v = host.PortIndex(p);
+        ui.D->port_event(ui.H, p, sizeof v, 0, &v);
+    }
+    ASSERT_EQ(ui.Show->show(ui.H), 0);
+}
+
+// The window process is this test program, run through a script that the UI library starts.
+void UseTestWindow(const TempDir& dir) {
+    const fs::path script = dir.path / "window.sh";
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    {
+        std::ofstream s(script);
+        s << "#!/bin/sh\nZELVOX_TEST_WINDOW_ARGS=\"$*\" exec timeout -k 5 120 '" << self
+          << "' --gtest_filter=PluginWindowProcess.*\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    ::setenv("ZELVOX_WINDOW_PROGRAM", script.c_str(), 1);
+}
+
+// The value a window's report gives after `prefix`, from its last such line.
+std::string Reported(const fs::path& report, const std::string& prefix) {
+    std::string v;
+    for (const std::string& l : ReportLines(report))
+        if (l.rfind(prefix, 0) == 0) v = l.substr(prefix.size());
+    return v;
+}
+
 } // namespace
 
 // Not a test of its own: the window process the UI library starts in the test below.
@@ -140,8 +191,9 @@ TEST(PluginWindowProcess, RunsWhenStartedByTheUiLibrary) {
             QWidget* knob = w.Main().ViewOf("MMWheel3");
             QWidget* slider = w.Main().ViewOf("MMSlider1");
             if (!knob || !slider) return Report("no views");
+            const char* notches = std::getenv("ZELVOX_TEST_WINDOW_NOTCHES");
             QWheelEvent wheel(QPointF(20, 20), knob->mapToGlobal(QPointF(20, 20)), QPoint(),
-                              QPoint(0, 3 * 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                              QPoint(0, (notches ? std::atoi(notches) : 3) * 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(knob, &wheel);
             QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
             QApplication::sendEvent(slider, &up);
@@ -154,55 +206,21 @@ TEST(PluginWindowProcess, RunsWhenStartedByTheUiLibrary) {
 TEST(PluginWindow, EditsReachThePluginBothWaysAndAKilledWindowComesBack) {
     TempDir dir;
     const fs::path report = dir.path / "report.txt";
-    const fs::path script = dir.path / "window.sh";
-    char self[4096] = {};
-    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    {
-        std::ofstream s(script);
-        s << "#!/bin/sh\nZELVOX_TEST_WINDOW_ARGS=\"$*\" exec timeout -k 5 120 '" << self
-          << "' --gtest_filter=PluginWindowProcess.*\n";
-    }
-    fs::permissions(script, fs::perms::owner_all);
-    ::setenv("ZELVOX_WINDOW_PROGRAM", script.c_str(), 1);
+    UseTestWindow(dir);
     ::setenv("ZELVOX_TEST_WINDOW_REPORT", report.c_str(), 1);
     ::setenv("ZELVOX_TEST_WINDOW_EDIT", (dir.path / "edited").c_str(), 1);
 
     Lv2Host host(kUri);
     ASSERT_TRUE(host.Ok());
     UiHost ui;
-    ui.Lib = dlopen((Lv2BundleDir() + "/zelvox_ui.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(ui.Lib, nullptr) << dlerror();
-    auto descriptor = reinterpret_cast<LV2UI_DescriptorFunction>(dlsym(ui.Lib, "lv2ui_descriptor"));
-    ASSERT_NE(descriptor, nullptr);
-    ui.D = descriptor(0);
-    ui.EventTransfer = host.Map(LV2_ATOM__eventTransfer);
-    host.OnNotify = [&](const LV2_Atom* a) {
-        if (ui.H) ui.D->port_event(ui.H, lv2::kNotifyPort, lv2_atom_total_size(a), ui.EventTransfer, a);
-    };
-    LV2_Feature map{LV2_URID__map, host.UridMap()};
-    const LV2_Feature* features[] = {&map, nullptr};
-    LV2UI_Widget widget = nullptr;
-    ui.H = ui.D->instantiate(ui.D, kUri.c_str(), Lv2BundleDir().c_str(), UiHost::Write, &ui, &widget, features);
-    ASSERT_NE(ui.H, nullptr);
-    ui.Idle = static_cast<const LV2UI_Idle_Interface*>(ui.D->extension_data(LV2_UI__idleInterface));
-    ui.Show = static_cast<const LV2UI_Show_Interface*>(ui.D->extension_data(LV2_UI__showInterface));
-    ASSERT_TRUE(ui.Idle && ui.Show);
+    OpenUi(host, ui);
     const uint32_t cutoff = CutoffPort();
-    // The host gives the UI its ports' values, as hosts do when a UI opens.
-    for (uint32_t p = lv2::kFirstControlPort; p < lv2::kFirstControlPort + lv2::kControlPortCount; ++p) {
-        const float v = host.PortIndex(p);
-        ui.D->port_event(ui.H, p, sizeof v, 0, &v);
-    }
-    ASSERT_EQ(ui.Show->show(ui.H), 0);
 
     // The window comes up with the plugin's state and turns Cut-off and step 1's note.
     const std::vector<uint8_t> before = host.StateBytes();
     ASSERT_TRUE(Until(host, ui, [&] { return Count(ReportLines(report), "edited") == 1; }))
         << "the window did not come up";
-    std::string edited;
-    for (const std::string& l : ReportLines(report))
-        if (l.rfind("edited cutoff=", 0) == 0) edited = l.substr(14);
-    const int32_t turned = std::stoi(edited);
+    const int32_t turned = std::stoi(Reported(report, "edited cutoff="));
     // A knob turned in the window is a port write (hosts record it) and in the plugin's state.
     ASSERT_TRUE(Until(host, ui, [&] { return host.PortIndex(cutoff) == float(turned); }));
     ASSERT_TRUE(Until(host, ui, [&] {
@@ -254,4 +272,46 @@ TEST(PluginWindow, EditsReachThePluginBothWaysAndAKilledWindowComesBack) {
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(gone) << "the window process outlived its UI";
+}
+
+// Two instances in one host, each with its own window: each window's edits reach its own
+// instance only.
+TEST(PluginWindow, TwoInstancesKeepTheirOwnWindowsEdits) {
+    TempDir dir;
+    UseTestWindow(dir);
+    struct Instance {
+        Lv2Host Host{kUri};
+        UiHost Ui;
+        fs::path Report;
+    };
+    std::array<Instance, 2> in;
+    for (int i = 0; i < 2; ++i) {
+        // Each window is told its own report file and its own turn (3 and 9 notches up).
+        in[i].Report = dir.path / ("report" + std::to_string(i) + ".txt");
+        ::setenv("ZELVOX_TEST_WINDOW_REPORT", in[i].Report.c_str(), 1);
+        ::setenv("ZELVOX_TEST_WINDOW_EDIT", (dir.path / ("edited" + std::to_string(i))).c_str(), 1);
+        ::setenv("ZELVOX_TEST_WINDOW_NOTCHES", i == 0 ? "3" : "9", 1);
+        ASSERT_TRUE(in[i].Host.Ok());
+        OpenUi(in[i].Host, in[i].Ui);
+    }
+    ::unsetenv("ZELVOX_TEST_WINDOW_NOTCHES");
+    auto turned = [&](int i) {
+        const std::string v = Reported(in[i].Report, "edited cutoff=");
+        return v.empty() ? -1 : std::stoi(v);
+    };
+    auto holds = [&](int i) {
+        PatternFileRecord r;
+        const std::vector<uint8_t> now = in[i].Host.StateBytes();
+        DecodePatternFile(now.data(), r);
+        return turned(i) >= 0 && r.Store.Step(1, 16).BassCutoff == turned(i) &&
+               in[i].Host.PortIndex(CutoffPort()) == float(turned(i));
+    };
+    // The host's blocks for both instances until each holds its own window's turn.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (!(holds(0) && holds(1)) && std::chrono::steady_clock::now() < end) {
+        for (Instance& i : in) Block(i.Host, i.Ui);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(holds(0) && holds(1)) << "cut-off " << turned(0) << " and " << turned(1);
+    EXPECT_NE(turned(0), turned(1));
 }
