@@ -234,7 +234,21 @@ void HostTransport::StartHere(double beats, bool jump) {
     }
     const uint64_t k = PlayingIndexAt(beats);
     const bool playing = jump && Synth_.Playing() ? Synth_.Locate(k) : Synth_.StartAt(k);
-    if (playing) Record(BlockFrame_);
+    if (playing) {
+        Record(BlockFrame_);
+        // On the synth's own clock a start in the swung end of a step (before the off-beat
+        // sixteenth after it has begun) leaves that step only the time until the off-beat
+        // one's swung start, so the off-beat step comes its swing's share late and the steps
+        // after it keep the host's beat. Without swing no start lands there.
+        if (!Synth_.ExternalStepClock() && k < StepIndexAt(beats) && BeatsPerFrame_ > 0.0) {
+            const double left =
+                (static_cast<double>(k + 1) * StepBeats() + SwingBeats(k + 1) - beats) / BeatsPerFrame_;
+            EngineState& s = Synth_.Eng.S;
+            const int64_t end = int64_t{s.StepLength} + s.SwingShift;
+            if (std::isfinite(left) && end > 0)
+                s.SampleCount = static_cast<int32_t>(end - std::clamp<int64_t>(std::llround(left), 0, end));
+        }
+    }
     NextIndex_ = k + 1;
     Schedule();
 }

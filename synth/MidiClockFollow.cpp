@@ -211,27 +211,35 @@ void MidiClockFollow::Pulse(uint32_t frame) {
     if (!Running_) return;
     const uint64_t p = NextPulse_++;
     if (p % kPulsesPerStep != 0) return;
+    const uint64_t step = p / kPulsesPerStep;
+    const int32_t swing = Synth_.Seq.Swing();
+    const double fpp = Tempo_.FramesPerPulse();
+    // An off-beat sixteenth begins the swing's share of a step (six pulses at the clock's
+    // tempo) after its pulse, at the nearest frame.
+    const bool late = step % 2 == 1 && swing > 0 && fpp > 0.0;
     if (StartPending_) {
         // Start, Continue or a new position: the synth plays the step here from its start,
         // as if it had played every step before (the queued pattern, the song's phrases).
+        // On an off-beat sixteenth that is the step before it, whose swung length reaches
+        // past this pulse, as on a host's grid; the off-beat step follows at its swung time.
         StartPending_ = false;
-        if (Synth_.StartAt(p / kPulsesPerStep)) Record(frame);
-    } else if (Synth_.Playing()) {
-        if (SwungPending_) BeginSwungStep(frame); // a tempo that rose sharply: not later than this
-        const int32_t swing = Synth_.Seq.Swing();
-        const double fpp = Tempo_.FramesPerPulse();
-        if ((p / kPulsesPerStep) % 2 == 1 && swing > 0 && fpp > 0.0) {
-            // An off-beat sixteenth: it begins the swing's share of a step (six pulses at
-            // the clock's tempo) after its pulse, at the nearest frame.
-            SwungPending_ = true;
-            SwungAt_ = Frame_ + static_cast<uint64_t>(std::min(
-                                    std::round(fpp * kPulsesPerStep * swing / 100.0), 1e9));
-            if (SwungAt_ > Frame_) return;
-            SwungPending_ = false;
-        }
-        Synth_.BeginStep();
-        if (Synth_.Playing()) Record(frame);
+        if (!Synth_.StartAt(late ? step - 1 : step)) return;
+        Record(frame);
+        if (!late) return;
+    } else if (!Synth_.Playing()) {
+        return;
+    } else if (SwungPending_) {
+        BeginSwungStep(frame); // a tempo that rose sharply: not later than this
     }
+    if (late) {
+        SwungPending_ = true;
+        SwungAt_ = Frame_ + static_cast<uint64_t>(
+                                std::min(std::round(fpp * kPulsesPerStep * swing / 100.0), 1e9));
+        if (SwungAt_ > Frame_) return;
+        SwungPending_ = false;
+    }
+    Synth_.BeginStep();
+    if (Synth_.Playing()) Record(frame);
 }
 
 void MidiClockFollow::Record(uint32_t frame) {

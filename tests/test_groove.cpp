@@ -134,6 +134,55 @@ TEST(Swing, MidiClockAndHostGridPutOffBeatStepsOnTheirSwungTime) {
     }
 }
 
+// Playing that starts on an off-beat sixteenth swings it too, at 50 %. Song Position 3 and
+// Continue on MIDI clock at 800 frames a pulse: the step before it plays from the pulse (it
+// would still be sounding there), sixteenth 3 begins 2,400 frames late, sixteenth 4 on its
+// pulse. A host starting at sixteenth 3 on the synth's own clock at 123 BPM (steps of 5,378
+// samples): the same, with sixteenth 4 on the host's beat.
+TEST(Swing, PlayingStartedOnAnOffBeatSixteenthDelaysIt) {
+    {
+        PatternSynth synth;
+        synth.Seq.SetSwing(50);
+        HostTransport host(synth);
+        host.SetStepClock(StepClock::SynthClock);
+        HostPosition p;
+        p.HasSpeed = p.HasBeat = p.HasTempo = true;
+        p.Speed = 1.0;
+        p.BarBeat = 0.75;
+        p.Bpm = 123.0;
+        std::vector<int16_t> out(512);
+        std::vector<std::pair<uint64_t, int32_t>> starts;
+        for (uint64_t frame = 0; frame < 6000; frame += 512) {
+            host.BeginBlock();
+            if (frame == 0) host.Position(p);
+            host.Render(out.data(), 512);
+            for (size_t i = 0; i < host.StepStartCount(); ++i)
+                starts.emplace_back(frame + host.StepStarts()[i].Frame, host.StepStarts()[i].Step);
+        }
+        const std::vector<std::pair<uint64_t, int32_t>> expected{{0, 3}, {2689, 4}, {5378, 5}};
+        EXPECT_EQ(starts, expected);
+    }
+    PatternSynth synth;
+    synth.Seq.SetSwing(50);
+    MidiClockFollow follow(synth);
+    follow.SetFollowing(true);
+    const uint8_t clock = 0xF8, resume = 0xFB, position[3] = {0xF2, 3, 0};
+    std::vector<int16_t> out(800);
+    std::vector<std::pair<uint64_t, int32_t>> starts; // frame, pattern step
+    for (uint64_t pulse = 0; pulse < 16; ++pulse) {
+        if (pulse == 4) {
+            follow.Message(0, position, 3);
+            follow.Message(0, &resume, 1);
+        }
+        follow.Message(0, &clock, 1);
+        follow.Render(out.data(), 800);
+        for (size_t i = 0; i < follow.StepStartCount(); ++i)
+            starts.emplace_back(pulse * 800 + follow.StepStarts()[i].Frame, follow.StepStarts()[i].Step);
+    }
+    const std::vector<std::pair<uint64_t, int32_t>> expected{{3200, 3}, {3200 + 2400, 4}, {3200 + 4800, 5}};
+    EXPECT_EQ(starts, expected);
+}
+
 namespace {
 
 uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
