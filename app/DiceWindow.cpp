@@ -6,6 +6,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QSpinBox>
@@ -17,6 +18,32 @@
 #include "sequencer/NoteNames.h"
 
 namespace zelvox::app {
+
+namespace {
+
+// A bass note by the name the note sliders show (C1 .. C4), typed or stepped.
+class NoteSpinBox : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QString textFromValue(int value) const override { return NoteName(value); }
+    int valueFromText(const QString& text) const override {
+        for (int n = 1; n <= kNoteCount; ++n)
+            if (text.compare(NoteName(n), Qt::CaseInsensitive) == 0) return n;
+        return value();
+    }
+    QValidator::State validate(QString& text, int&) const override {
+        for (int n = 1; n <= kNoteCount; ++n) {
+            const QString name = NoteName(n);
+            if (text.compare(name, Qt::CaseInsensitive) == 0) return QValidator::Acceptable;
+            if (name.startsWith(text, Qt::CaseInsensitive)) return QValidator::Intermediate;
+        }
+        return QValidator::Invalid;
+    }
+};
+
+} // namespace
 
 DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidget* parent) : QDialog(parent) {
     setObjectName(mutate ? "MutateWindow" : "RandomiseWindow");
@@ -33,7 +60,7 @@ DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidge
     Scale_->setCurrentIndex(int(o.Scale));
     form->addRow("S&cale", Scale_);
     auto note = [this](int32_t v, const char* name) {
-        auto* b = new QSpinBox(this);
+        auto* b = new NoteSpinBox(this);
         b->setObjectName(name);
         b->setRange(1, kNoteCount);
         b->setValue(v);
@@ -44,7 +71,11 @@ DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidge
     auto* range = new QHBoxLayout;
     range->addWidget(Low_);
     range->addWidget(High_);
-    form->addRow("Bass &notes (root first)", range);
+    // A row whose field is a layout gets no buddy of its own: the label is given one, so that
+    // its "&" marks the key instead of showing.
+    auto* notes = new QLabel("Bass &notes (root first)", this);
+    notes->setBuddy(Low_);
+    form->addRow(notes, range);
     if (mutate) {
         Amount_ = new QSpinBox(this);
         Amount_->setObjectName("Amount");

@@ -253,7 +253,7 @@ void MainWindow::BuildLowerPanel() {
     swing->setGeometry(190, ay + 26, 64, 20);
     swing->setFont(PanelFont(11));
     swing->setPrefix("Sw ");
-    swing->setSuffix(" %");
+    swing->setSuffix("%"); // "Sw 75%" fits beside the arrows at this width
     swing->setToolTip("Swing: every second sixteenth begins this share of a step late");
     swing->hide();
     SwingView_ = swing;

@@ -8,10 +8,12 @@
 
 #include <QDir>
 #include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 
+#include "app/DiceWindow.h"
 #include "app/Program.h"
 #include "ui/qt/Knob.h"
 #include "support/GuiProgram.h"
@@ -136,4 +138,21 @@ TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
     // The step context menu over slider 5.
     program.Main().StepMenu()->popup(program.Main().mapToGlobal(QPoint(130, 150)));
     Keep(Take(*program.Main().StepMenu()), "menu-step");
+}
+
+// The swing spin edit under Loop and Stop, set to 33 %, and Edit > Randomise and Mutate with a
+// seed typed in.
+TEST_F(GuiScreenshots, SwingAndTheRandomiseAndMutateDialogs) {
+    GuiProgram holder;
+    Program& program = *holder;
+    MainWindow& w = program.Main();
+    w.show();
+    w.Swing.SetValue(33);
+    Keep(MainWindowPicture(w), "main-swing");
+    for (const bool mutate : {false, true}) {
+        DiceWindow dialog(mutate, DiceOptions{}, 25, &w);
+        dialog.findChild<QLineEdit*>("Seed")->setText("42");
+        dialog.show();
+        Keep(Take(dialog), mutate ? "dialog-mutate" : "dialog-randomise");
+    }
 }
