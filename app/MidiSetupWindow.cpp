@@ -82,6 +82,32 @@ MidiSetupWindow::MidiSetupWindow(TForm4& form, QWidget* parent) : ModelWindow(fo
     auto* clearAll = new ButtonView(form.Button4, learn);
     clearAll->setGeometry(92, 88, 78, 24);
 
+    auto* notes = new QGroupBox(ToQString(form.GroupBox4.Caption()), this);
+    notes->setObjectName("GroupBox4");
+    notes->setGeometry(6, 418, kClientWidth - 12, 142);
+    struct NoteRow {
+        Label& Name;
+        Control& Edit;
+        bool Box;
+    };
+    const NoteRow noteRows[] = {{form.NotesTransposeLabel, form.NotesTranspose, true},
+                                {form.NotesChannelLabel, form.NotesChannel, false},
+                                {form.NotesRootLabel, form.NotesRoot, false},
+                                {form.NotesPatternsLabel, form.NotesPatterns, true},
+                                {form.NotesFirstPatternLabel, form.NotesFirstPattern, false}};
+    y = 20;
+    for (const NoteRow& r : noteRows) {
+        Text(r.Name, notes, QRect(8, y, 140, 22));
+        if (r.Box) {
+            auto* box = new CheckBoxView(static_cast<CheckBox&>(r.Edit), notes);
+            box->setGeometry(150, y, 40, 22);
+        } else {
+            auto* spin = new SpinEditView(static_cast<SpinEdit&>(r.Edit), true, notes);
+            spin->setGeometry(150, y, 96, 22);
+        }
+        y += 24;
+    }
+
     auto* ok = new ButtonView(form.Button1, this);
     ok->setGeometry(kClientWidth - 172, kClientHeight - 34, 78, 26);
     ok->setDefault(true);

@@ -42,6 +42,8 @@ Program::Program(ProgramOptions options) {
         Guarded([this] { Midi_ = std::make_unique<TForm4>(*MidiService_, &Queue_, *Settings_, MidiKnobsOf(Form),
                                                          LearnTargetsOf(Form, Envelopes)); });
         if (Midi_) MidiWindow_ = std::make_unique<MidiSetupWindow>(*Midi_);
+        // Notes from the MIDI setup's input transpose or choose patterns on the window.
+        if (Midi_) Midi_->OnNote = [this](const NoteInAction& note) { PlayNoteOnForm(Form, note); };
         // The input going away while enabled (its server shut down) is said in a box.
         if (Midi_)
             Midi_->OnProblem = [this](const std::string& text) {
@@ -190,6 +192,7 @@ void Program::UseOutput(const AudioBackendChoice& choice) {
                 m.Controllers = Midi_->CCTable;
                 m.Channel = Midi_->SpinEdit971.Value();
                 m.Learned = Midi_->Learn.Lookup();
+                m.NotesIn = Midi_->NotesIn();
                 return m;
             };
             Live_->OnController = [this](uint8_t status, uint8_t controller, uint8_t value) {

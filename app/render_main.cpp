@@ -31,7 +31,8 @@ constexpr const char* kUsage =
     "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
     "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
-    "                      [--timebase-master]] [--swing PCT]\n"
+    "                      [--timebase-master] [--notes-in CHANNEL[,ROOT]]\n"
+    "                      [--pattern-notes FIRST]] [--swing PCT]\n"
     "\n"
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz unless --rate says\n"
     "otherwise), faster than real time and without a sound device. The program starts with\n"
@@ -104,6 +105,13 @@ constexpr const char* kUsage =
     "                        transport on zelvox:midi_out\n"
     "  --timebase-master     with --live: be the JACK transport's timebase master, giving\n"
     "                        bar, beat and tick at Zelvox's tempo, four beats to the bar\n"
+    "  --notes-in CHANNEL[,ROOT]  with --live: a note on MIDI channel CHANNEL (1 to 16) at\n"
+    "                        zelvox:midi_in transposes the bass from the next step by its\n"
+    "                        distance from ROOT (0 to 127, default 60, middle C); notes\n"
+    "                        beyond the note range fold back by octaves\n"
+    "  --pattern-notes FIRST with --live: the 16 notes from FIRST (0 to 112) on that\n"
+    "                        channel (1 without --notes-in) choose patterns 1 to 16, as\n"
+    "                        the pattern buttons do\n"
     "  -h, --help            show this text\n"
     "\n"
     "A render needs -o, --stems or both; on a terminal it shows its progress every 5 s of\n"
@@ -139,6 +147,7 @@ struct Options {
     int32_t MutateAmount = 0;
     zelvox::DiceOptions Dice;
     std::string Save; // the pattern file to write; empty: none
+    zelvox::NotesInSetup NotesIn; // --notes-in, --pattern-notes (with --live)
 };
 
 // A whole number in lo..hi, all of `v`.
@@ -294,6 +303,27 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                         "not '" + v + "'";
                 return 2;
             }
+        } else if (value("--notes-in", v)) {
+            if (!error.empty()) return 2;
+            const size_t comma = v.find(',');
+            int32_t channel = 0;
+            if (!WholeIn<int32_t>(v.substr(0, comma), 1, 16, channel) ||
+                (comma != std::string::npos &&
+                 !WholeIn<int32_t>(v.substr(comma + 1), 0, 127, o.NotesIn.Root))) {
+                error = "--notes-in wants CHANNEL[,ROOT]: a MIDI channel from 1 to 16 and a root "
+                        "note from 0 to 127 (60 when left out), not '" + v + "'";
+                return 2;
+            }
+            o.NotesIn.Channel = channel - 1;
+            o.NotesIn.Transpose = true;
+        } else if (value("--pattern-notes", v)) {
+            if (!error.empty()) return 2;
+            if (!WholeIn<int32_t>(v, 0, 112, o.NotesIn.FirstPattern)) {
+                error = "--pattern-notes wants the note that chooses pattern 1, from 0 to 112, "
+                        "not '" + v + "'";
+                return 2;
+            }
+            o.NotesIn.Patterns = true;
         } else if (value("--lock", v)) {
             if (!error.empty()) return 2;
             if (!zelvox::ParseLocks(v, o.Dice.Locks, error)) {
@@ -373,6 +403,10 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 "--play --live (see --help)";
         return 2;
     }
+    if (o.NotesIn.On() && !o.Live) {
+        error = "--notes-in and --pattern-notes go with --play --live (see --help)";
+        return 2;
+    }
     if (o.FollowTransport && o.FollowClock) {
         error = "follow the JACK transport or MIDI clock, not both (see --help)";
         return 2;
@@ -422,6 +456,8 @@ int PlayLive(const Options& o) {
         if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
         player.Form.Synth.Seq.SetSwing(o.Swing);
         if (o.Swing != 0) player.Live.Post({zelvox::LiveCommand::Kind::Swing, o.Swing});
+        if (o.NotesIn.On())
+            player.Live.Post({zelvox::LiveCommand::Kind::NotesIn, zelvox::PackNotesIn(o.NotesIn)});
         const uint64_t frames = o.Buffers < 0 ? 0 : uint64_t(o.Buffers) * 441;
         zelvox::LiveSync sync;
         sync.FollowTransport = o.FollowTransport;

@@ -36,6 +36,14 @@ Engine::Engine(PatternStore& store, const int32_t& playPattern, const int32_t& m
     // generator.
     InitWaveTable(WaveTableBlock_.get(), NoiseSeed_);
     S.WaveTable = WaveTableBlock_.get();
+    for (int32_t n = 1; n <= kBassNoteMax; ++n) NoteFreq_[n] = Note2Freq(n);
+}
+
+int32_t TransposedNote(int32_t note, int32_t semitones) {
+    int64_t v = int64_t{note} + semitones;
+    if (v > kBassNoteMax) v -= 12 * ((v - kBassNoteMax + 11) / 12);
+    else if (v < 1) v += 12 * ((1 - v + 11) / 12);
+    return static_cast<int32_t>(v);
 }
 
 void Engine::GetOsc1Params() {
@@ -50,14 +58,16 @@ void Engine::GetOsc1Params() {
 
     // 1-2: flags and the bass pitch (a rest keeps the last pitch).
     S.Osc1On = step.BassPlay != 0;
-    if (S.Osc1On) S.Osc1Freq = step.BassFreq;
+    // A transposed step plays its note's pitch moved; untransposed, the stored pitch.
+    const int32_t t = S.BassTranspose;
+    if (S.Osc1On) S.Osc1Freq = t == 0 ? step.BassFreq : NoteFreq_[TransposedNote(step.BassNote, t)];
     S.Osc2Trig = step.TwinTPlay != 0;
     S.Osc3Trig = step.NoisePlay != 0;
     // 3-7
     S.Osc1AmpEnv = step.BassAmpSwitch;
     S.Osc2FreqSaved = S.Osc2Freq;
     S.Osc2Freq = step.TwinTFreq;
-    S.Osc1SlideTarget = next.BassFreq;
+    S.Osc1SlideTarget = t == 0 ? next.BassFreq : NoteFreq_[TransposedNote(next.BassNote, t)];
     const bool prevSlide = prev.BassSlide != 0;
     // Tables 0..3 exist (2, noise, is reachable on purpose); anything else reads the nearest.
     S.Osc1Wave = std::clamp(step.BassWaveform, 0, 3);

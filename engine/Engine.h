@@ -22,6 +22,9 @@
 
 namespace zelvox {
 
+// The note sliders' range: bass notes 1..37.
+constexpr int32_t kBassNoteMax = 37;
+
 class Engine {
 public:
     using SeqStepHook = void (*)(void* context);
@@ -86,6 +89,8 @@ private:
     int16_t* StemTwinT_ = nullptr;
     int16_t* StemNoise_ = nullptr;
     uint32_t StemFrames_ = 0; // samples each stem array holds
+    // Note2Freq of the bass notes 1..37, for transposed steps ([0] unused).
+    float NoteFreq_[kBassNoteMax + 1] = {};
 
     // Samples [from, to) of a buffer; the stem arrays are indexed the same way. Two
     // instances, so that the plain render carries no stem test per sample.
@@ -94,6 +99,11 @@ private:
 
 // Samples per step for a tempo in beats per minute (four steps to the beat).
 int32_t StepLengthForTempo(int32_t tempo);
+
+// Bass note index `note` moved by `semitones` and brought back into 1..37 by whole octaves,
+// so that a transposed line keeps its key where it would leave the note sliders' range.
+// Any int32 values (a pattern file may carry any note) give an index in 1..37.
+int32_t TransposedNote(int32_t note, int32_t semitones);
 
 // ---- per-sample code, inline so that the render loop compiles into one straight body ----
 

@@ -20,6 +20,10 @@ struct EngineState {
     // Swing: samples the render loop's own clock adds to this step (a step before an
     // off-beat sixteenth) or takes from it (the off-beat one); 0 without swing.
     int32_t SwingShift = 0;
+    // MIDI notes in: semitones the bass plays away from its stored notes, folded into the
+    // note range by octaves (TransposedNote). The sequencer sets it as a step loads; at 0
+    // the stored pitches play untouched.
+    int32_t BassTranspose = 0;
     bool Playing = false;
     bool ArrangerMode = false;
     bool MoreBuffers = true;  // handed back to the chain after every buffer; never cleared

@@ -161,6 +161,10 @@ void LiveRig::Pump() {
             if (ValueControl* c = Form_.ControlFor(static_cast<ControlId>(e.A))) c->SetValue(e.B);
             Seen_ = e.Seq;
             break;
+        case LiveEvent::Kind::PatternChosen:
+            // A note chose it there: the window's pattern button, pressed as by the user.
+            if (e.A >= 1 && e.A <= 16) Form_.LEDButtonClick(e.A);
+            break;
         case LiveEvent::Kind::Controller:
             if (OnController)
                 OnController(uint8_t(e.A), uint8_t((e.B >> 8) & 0x7F), uint8_t(e.B & 0x7F));
@@ -174,6 +178,8 @@ void LiveRig::Pump() {
         if (now.Learned.Control != MidiSent_.Learned.Control) Live.SetLearned(now.Learned);
         if (now.Channel != MidiSent_.Channel)
             Live.Post({LiveCommand::Kind::MidiChannel, now.Channel == 0 ? -1 : now.Channel});
+        if (!(now.NotesIn == MidiSent_.NotesIn))
+            Live.Post({LiveCommand::Kind::NotesIn, PackNotesIn(now.NotesIn)});
         MidiSent_ = now;
     }
     // A pattern chosen while playing waits for the pattern end, there as here.

@@ -65,6 +65,7 @@ public:
         CcTable Controllers{};
         int32_t Channel = 0;
         LearnLookup Learned = NoLearned();
+        NotesInSetup NotesIn{}; // notes that transpose or choose patterns (off: nothing)
     };
     std::function<MidiSetupState()> MidiSetupNow;
     // A Control Change that came in at the client's midi_in (the window's MIDI learn listens).

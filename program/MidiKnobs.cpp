@@ -22,4 +22,10 @@ MidiLearn::Targets LearnTargetsOf(MainForm& form, EnvelopeForm& envelopes) {
     return t;
 }
 
+void PlayNoteOnForm(MainForm& form, const NoteInAction& note) {
+    if (note.What == NoteInAction::Kind::Transpose) form.Synth.Seq.SetTranspose(note.Value);
+    if (note.What == NoteInAction::Kind::Pattern && note.Value >= 1 && note.Value <= 16)
+        form.LEDButtonClick(note.Value);
+}
+
 } // namespace zelvox

@@ -17,4 +17,8 @@ MidiKnobTable MidiKnobsOf(MainForm& form);
 // contour spin edits.
 MidiLearn::Targets LearnTargetsOf(MainForm& form, EnvelopeForm& envelopes);
 
+// A note the MIDI setup's notes-in acted on, played on the main window: a transpose from
+// the next step of its sequencer, or the pattern button of that pattern pressed.
+void PlayNoteOnForm(MainForm& form, const NoteInAction& note);
+
 } // namespace zelvox

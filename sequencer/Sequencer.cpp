@@ -21,8 +21,7 @@ void Sequencer::SeqStep() {
         s.NextStep = s.CurStep + 1;
     }
     if (Listener_) Listener_->StepAdvanced(s.PrevStep, s.CurStep);
-    Eng_.GetOsc1Params();
-    if (Listener_) Listener_->StepLoaded();
+    LoadStep();
 }
 
 void Sequencer::SeqDone() {
@@ -50,8 +49,7 @@ bool Sequencer::Start() {
     s.SampleCount = 0;
     StepIndex_ = 0;
     ApplySwing();
-    Eng_.GetOsc1Params();
-    if (Listener_) Listener_->StepLoaded();
+    LoadStep();
     return true;
 }
 
@@ -101,9 +99,19 @@ bool Sequencer::Locate(uint64_t step) {
     s.SampleCount = 0;
     StepIndex_ = step;
     ApplySwing();
+    LoadStep();
+    return true;
+}
+
+// The step now beginning is loaded with the transpose asked for by then.
+void Sequencer::LoadStep() {
+    Eng_.S.BassTranspose = PendingTranspose_;
     Eng_.GetOsc1Params();
     if (Listener_) Listener_->StepLoaded();
-    return true;
+}
+
+void Sequencer::SetTranspose(int32_t semitones) {
+    PendingTranspose_ = std::clamp(semitones, -127, 127);
 }
 
 void Sequencer::SetSwing(int32_t percent) {

@@ -71,6 +71,13 @@ public:
     // force (StepLength + 1 samples a step).
     int32_t SwingDelay() const;
 
+    // MIDI notes in: the bass plays `semitones` away from its stored notes from the next
+    // step that loads (the stored pattern is not changed). Limited to -127..127.
+    void SetTranspose(int32_t semitones);
+    // The transpose asked for, and the one the step now sounding was loaded with.
+    int32_t PendingTranspose() const { return PendingTranspose_; }
+    int32_t Transpose() const { return Eng_.S.BassTranspose; }
+
     EngineState& State() { return Eng_.S; }
     bool Playing() const { return Eng_.S.Playing; }
     bool SongMode() const { return Eng_.S.ArrangerMode; }
@@ -108,9 +115,11 @@ private:
     bool SongStart();
     void SongPatternEnd();
     void ApplySwing();
+    void LoadStep();
 
     Engine& Eng_;
     int32_t Swing_ = 0;
+    int32_t PendingTranspose_ = 0;
     uint64_t StepIndex_ = 0;
     SequencerListener* Listener_ = nullptr;
 };

@@ -265,7 +265,8 @@ void HostTransport::BeginBlock() {
 
 void HostTransport::Record(uint32_t frame) {
     if (StartCount_ >= kMaxStepStarts) return;
-    Starts_[StartCount_++] = {frame, Synth_.Eng.S.CurStep, Synth_.Seq.PlayPattern};
+    Starts_[StartCount_++] = {frame, Synth_.Eng.S.CurStep, Synth_.Seq.PlayPattern,
+                                  Synth_.Seq.Transpose()};
 }
 
 void HostTransport::StepAdvanced(int32_t, int32_t) {

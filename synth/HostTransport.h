@@ -51,6 +51,7 @@ struct StepStart {
     uint32_t Frame = 0;  // frames into the block
     int32_t Step = 0;    // 1..16
     int32_t Pattern = 0; // 1..16
+    int32_t Transpose = 0; // semitones the step's bass was loaded with (MIDI notes in)
 };
 
 class HostTransport final : private SequencerListener {

@@ -54,6 +54,12 @@ void LiveSynth::Emit(const LiveEvent& e) {
     if (!Events_.Push(timed)) ++Dropped_;
 }
 
+void LiveSynth::EmitStep(const StepStart& s) {
+    LiveEvent e = Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0);
+    e.Transpose = s.Transpose;
+    Emit(e);
+}
+
 void LiveSynth::Command(const LiveCommand& c) {
     switch (c.What) {
     case LiveCommand::Kind::Start:
@@ -96,6 +102,10 @@ void LiveSynth::Command(const LiveCommand& c) {
         }
         Clock_.SetFollowing(c.A != 0);
         if (c.A == 0) Apply(State_.Read());
+        break;
+    case LiveCommand::Kind::NotesIn:
+        NotesIn_ = UnpackNotesIn(c.A);
+        if (!NotesIn_.Transpose) Synth_.Seq.SetTranspose(0);
         break;
     case LiveCommand::Kind::Swing:
         Synth_.Seq.SetSwing(c.A);
@@ -229,17 +239,18 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
         if (m.Size == 3 && (m.Bytes[0] & 0xF0) == 0xB0) // for the window's MIDI learn
             Emit(Event(LiveEvent::Kind::Controller, at, m.Bytes[0], m.Bytes[1] << 8 | m.Bytes[2], 0));
         ApplyLearnedChange(Synth_, maps.Learned, m.Bytes.data(), m.Size, turned);
+        if (Synth_.PlayNoteIn(NotesIn_, m.Bytes.data(), m.Size).What == NoteInAction::Kind::Pattern)
+            Emit(Event(LiveEvent::Kind::PatternChosen, at, Synth_.Seq.Playing() ? Synth_.Seq.QueuedPattern
+                                                                              : Synth_.Seq.PlayPattern, 0, 0));
         ApplyControlChange(Synth_, maps.Controllers, Channel_, m.Bytes.data(), m.Size, turned);
     }
     RenderPiece(out + done, frames - done);
 
     for (size_t i = 0; i < Transport_.StepStartCount(); ++i) {
-        const StepStart& s = Transport_.StepStarts()[i];
-        Emit(Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0));
+        EmitStep(Transport_.StepStarts()[i]);
     }
     for (size_t i = 0; i < ClockStartCount_; ++i) {
-        const StepStart& s = ClockStarts_[i];
-        Emit(Event(LiveEvent::Kind::StepBegan, s.Frame, s.Step, s.Pattern, 0));
+        EmitStep(ClockStarts_[i]);
     }
     const bool playing = Synth_.Playing();
     SendNotes(playingAtStart && !playing, frames);

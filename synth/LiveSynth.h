@@ -42,6 +42,7 @@ struct LiveCommand {
         Swing,           // A: 0..75 percent of a step (Sequencer::SetSwing)
         NotesOut,        // A: 1 send the sequence as MIDI notes, 0 not (notes sounding end)
         NoteChannels,    // A: PackNoteChannels of the channels and drum notes
+        NotesIn,         // A: PackNotesIn of the MIDI notes-in setup
     };
     Kind What = Kind::Stop;
     int32_t A = 0;
@@ -54,6 +55,7 @@ struct LiveEvent {
         Stopped,        // the song ended or nothing was there to play
         PhraseBegan,    // A the song's phrase (1..16) now playing
         Controller,     // a Control Change came in: A its status byte, B controller << 8 | value
+        PatternChosen,  // a MIDI note chose pattern A (1..16), as its pattern button does
     };
     Kind What = Kind::Stopped;
     uint32_t Frame = 0;
@@ -62,6 +64,7 @@ struct LiveEvent {
     uint32_t Seq = 0; // ControlTurned: counts 1, 2, 3 ...
     uint64_t Time = 0;      // the device's frame clock at Frame (the period's time + Frame)
     int64_t HostFrame = -1; // StepBegan: the host transport's frame there, when it gave one
+    int32_t Transpose = 0;  // StepBegan: semitones the step's bass plays transposed by
 };
 
 // A short MIDI message at a frame of the period.
@@ -153,6 +156,7 @@ private:
     void Command(const LiveCommand& c);
     void RenderPiece(int16_t* out, uint32_t frames);
     void Emit(const LiveEvent& e);
+    void EmitStep(const StepStart& s);
 
     void RenderClocked(int16_t* out, uint32_t from, uint32_t to);
     void SendTransport(bool wasPlaying, bool playing, uint32_t frame);
@@ -177,6 +181,7 @@ private:
     MidiMaps MapsEdit_;          // editing thread
     LatestValue<MidiMaps> Maps_; // the real-time thread reads the newest
     int32_t Channel_ = -1;
+    NotesInSetup NotesIn_; // MIDI notes in: off until a command switches them on
     bool FollowHost_ = false;
     bool WasPlaying_ = false;
     int32_t ShownPhrase_ = 0; // the phrase last reported

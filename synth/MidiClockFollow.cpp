@@ -244,7 +244,8 @@ void MidiClockFollow::Pulse(uint32_t frame) {
 
 void MidiClockFollow::Record(uint32_t frame) {
     if (StartCount_ >= kMaxStepStarts) return;
-    Starts_[StartCount_++] = {frame, Synth_.Eng.S.CurStep, Synth_.Seq.PlayPattern};
+    Starts_[StartCount_++] = {frame, Synth_.Eng.S.CurStep, Synth_.Seq.PlayPattern,
+                                  Synth_.Seq.Transpose()};
 }
 
 } // namespace zelvox

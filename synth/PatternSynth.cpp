@@ -203,6 +203,13 @@ void PatternSynth::ChoosePattern(int32_t pattern) {
     }
 }
 
+NoteInAction PatternSynth::PlayNoteIn(const NotesInSetup& setup, const uint8_t* msg, size_t size) {
+    const NoteInAction a = ReadNoteIn(setup, msg, size);
+    if (a.What == NoteInAction::Kind::Transpose) Seq.SetTranspose(a.Value);
+    if (a.What == NoteInAction::Kind::Pattern) ChoosePattern(a.Value);
+    return a;
+}
+
 void PatternSynth::SetSongMode(bool on) {
     if (on == Seq.SongMode()) return;
     if (on) Stop();

@@ -17,6 +17,7 @@
 #include "engine/Engine.h"
 #include "files/PatternFileFormat.h"
 #include "sequencer/ControlTable.h"
+#include "sequencer/NotesIn.h"
 #include "sequencer/PatternEdits.h"
 #include "sequencer/Sequencer.h"
 
@@ -99,6 +100,9 @@ public:
 
     // A pattern (1..16): at once when stopped, at the next pattern end while playing.
     void ChoosePattern(int32_t pattern);
+    // MIDI notes in (sequencer/NotesIn.h): a note-on transposes the bass from the next step
+    // or chooses a pattern as ChoosePattern does. Returns what it did.
+    NoteInAction PlayNoteIn(const NotesInSetup& setup, const uint8_t* msg, size_t size);
     // Song (arranger) on or off; switching it on stops the transport, as the window's
     // Arranger page does.
     void SetSongMode(bool on);

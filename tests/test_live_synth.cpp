@@ -238,3 +238,57 @@ TEST(LiveSynth, NotesOutSlideAsOverlapAndNothingHangsAtPatternChangeJumpOrStop) 
     EXPECT_EQ(it->Frame, jump);
     EXPECT_EQ(it->Status & 0xF0, 0x80) << "the jump does not end the sounding note first";
 }
+
+// MIDI notes in: a note-on on the chosen channel transposes the bass from the next step by
+// its distance from the root, notes beyond the range folding back by octaves; played, the
+// line sounds sample for sample as the same line stored transposed, and the stored pattern
+// stays as it was. A note of the pattern range queues its pattern.
+TEST(LiveSynth, NotesInTransposeFromTheNextStepAndChooseAPattern) {
+    auto pattern = [](PatternSynth& editor, int from, int semitones) {
+        for (int s = 1; s <= 16; ++s) {
+            StepRecord& r = editor.Store.Step(1, s);
+            const int note = s <= 14 ? 10 + s : (s == 15 ? 26 : 30);
+            r.BassNote = s >= from ? TransposedNote(note, semitones) : note;
+            r.BassFreq = Note2Freq(r.BassNote);
+            r.BassSlide = s == 6; // glides to the transposed step 7
+        }
+    };
+    PatternSynth played, stored;
+    pattern(played, 1, 0);
+    pattern(stored, 3, 12); // 15 and 16 fold back: 38 -> 26, 42 -> 30
+    EXPECT_EQ(stored.Store.Step(1, 15).BassNote, 26);
+    LiveSynth live, reference;
+    live.Publish(played, 0);
+    reference.Publish(stored, 0);
+    NotesInSetup setup;
+    setup.Transpose = setup.Patterns = true;
+    setup.Channel = 2; // MIDI channel 3
+    live.Post({LiveCommand::Kind::NotesIn, PackNotesIn(setup)});
+    for (LiveSynth* l : {&live, &reference}) l->Post({LiveCommand::Kind::Start, 0});
+    // In step 2 (4,725..9,450): C5 on channel 3 (+12); on channel 1 and a note-off, nothing.
+    const std::vector<LiveMidi> transpose = {
+        {100, 3, {0x92, 72, 100}}, {101, 3, {0x90, 65, 100}}, {102, 3, {0x82, 60, 0}}};
+    const std::vector<LiveMidi> choose = {{0, 3, {0x92, 40, 90}}}; // 36 + 4: pattern 5
+    std::vector<int16_t> a(441), b(441);
+    std::vector<int32_t> transposes; // of the steps begun
+    for (int p = 0; p < 170; ++p) {
+        const std::vector<LiveMidi>* m = p == 15 ? &transpose : (p == 165 ? &choose : nullptr);
+        live.Process(a.data(), 441, m ? m->data() : nullptr, m ? m->size() : 0, nullptr);
+        reference.Process(b.data(), 441, nullptr, 0, nullptr);
+        ASSERT_EQ(a, b) << "period " << p;
+        for (const LiveEvent& e : Drain(live)) {
+            if (e.What == LiveEvent::Kind::StepBegan) transposes.push_back(e.Transpose);
+            if (e.What == LiveEvent::Kind::PatternChosen) {
+                EXPECT_EQ(e.A, 5);
+            }
+        }
+        Drain(reference);
+    }
+    ASSERT_GE(transposes.size(), 15u);
+    EXPECT_EQ(transposes[0], 0);
+    EXPECT_EQ(transposes[1], 0);
+    EXPECT_EQ(transposes[2], 12);
+    EXPECT_EQ(live.Synth().Seq.QueuedPattern, 5);
+    for (int s = 1; s <= 16; ++s)
+        EXPECT_EQ(live.Synth().Store.Step(1, s).BassNote, played.Store.Step(1, s).BassNote);
+}

@@ -30,6 +30,11 @@ TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFi
     Button4.OnClick = [this] { Button4Click(); };
     Button3.SetEnabled(false); // nothing listed, nothing chosen
     Button4.SetEnabled(false);
+    GroupBox4.SetCaption("Notes in");
+    // Switched off, the bass plays as written again from the next step.
+    NotesTranspose.OnClick = [this] {
+        if (!NotesTranspose.Checked() && OnNote) OnNote({NoteInAction::Kind::Transpose, 0});
+    };
     SComboBox971.SetItems({"Attack", "Decay", "Cut-off", "Resonance", "Env-Mod", "Volume", "Length"});
     SComboBox972.SetItems({"Decay", "Env-Mod", "Volume"});
     SComboBox973.SetItems({"Decay", "Env-mod", "Colour", "Volume"});
@@ -73,6 +78,11 @@ void TForm4::FormCreate() {
     for (int n = 0; n < kCCSlots; ++n)
         CCTable[n] = Settings_.ReadInteger(kSection, std::to_string(n), 0);
     SpinEdit971.SetValue(Settings_.ReadInteger(kSection, "CHANNEL", 0));
+    NotesTranspose.SetChecked(Settings_.ReadBool(kSection, "NotesTranspose", false));
+    NotesChannel.SetValue(Settings_.ReadInteger(kSection, "NotesChannel", 1));
+    NotesRoot.SetValue(Settings_.ReadInteger(kSection, "NotesRoot", 60));
+    NotesPatterns.SetChecked(Settings_.ReadBool(kSection, "NotesPatterns", false));
+    NotesFirstPattern.SetValue(Settings_.ReadInteger(kSection, "NotesFirstPattern", 36));
     Learn.Load();
     RefreshLearnList();
 
@@ -213,6 +223,11 @@ void TForm4::DoEvent(const TMyMidiEvent& event) {
     // Learned controllers name their own channel: the channel filter is for the table below.
     Learn.HandleMessage(event.Status, event.Param1, event.Param2);
 
+    // Notes in have their own channel.
+    const uint8_t msg[3] = {event.Status, event.Param1, event.Param2};
+    const NoteInAction note = ReadNoteIn(NotesIn(), msg, 3);
+    if (note.What != NoteInAction::Kind::None && OnNote) OnNote(note);
+
     const int32_t channel = SpinEdit971.Value();
     if (channel != 0 && channel != (event.Status & 0x0F)) return;
     if ((event.Status >> 4) != 0xB) return;
@@ -230,6 +245,11 @@ void TForm4::Button1Click() {
     Settings_.WriteBool(kSection, "ENABLED", CheckBox1.Checked());
     Settings_.WriteInteger(kSection, "CHANNEL", SpinEdit971.Value());
     if (!ComboText().empty()) Settings_.WriteString(kSection, "DEVICE", ComboText());
+    Settings_.WriteBool(kSection, "NotesTranspose", NotesTranspose.Checked());
+    Settings_.WriteInteger(kSection, "NotesChannel", NotesChannel.Value());
+    Settings_.WriteInteger(kSection, "NotesRoot", NotesRoot.Value());
+    Settings_.WriteBool(kSection, "NotesPatterns", NotesPatterns.Checked());
+    Settings_.WriteInteger(kSection, "NotesFirstPattern", NotesFirstPattern.Value());
     // A device that went away (or never opened) is opened again when MIDI is enabled.
     try {
         OpenDevs();
@@ -237,6 +257,16 @@ void TForm4::Button1Click() {
         SetStatus(e.what());
     }
     Form4.SetVisible(false);
+}
+
+NotesInSetup TForm4::NotesIn() const {
+    NotesInSetup s;
+    s.Transpose = NotesTranspose.Checked();
+    s.Patterns = NotesPatterns.Checked();
+    s.Channel = NotesChannel.Value() - 1;
+    s.Root = NotesRoot.Value();
+    s.FirstPattern = NotesFirstPattern.Value();
+    return Limited(s);
 }
 
 void TForm4::Button2Click() { Form4.SetVisible(false); }

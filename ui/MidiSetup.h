@@ -17,6 +17,7 @@
 #include "midi/MidiIn.h"
 #include "audio/Settings.h"
 #include "sequencer/ControlTable.h"
+#include "sequencer/NotesIn.h"
 #include "ui/Controls.h"
 #include "ui/MidiLearn.h"
 
@@ -72,6 +73,20 @@ public:
     ListBox LearnList{"LearnList"};
     Button Button3{"Button3", "Clear"};
     Button Button4{"Button4", "Clear all"};
+    // Not in the original layout: notes played on a keyboard transpose the bass line from
+    // the next step (relative to the root note) and, optionally, sixteen notes from a first
+    // note choose patterns 1..16. Off until ticked; stored in the settings by "OK".
+    Control GroupBox4{"GroupBox4"};
+    Label NotesTransposeLabel{"NotesTransposeLabel", "Notes transpose"};
+    CheckBox NotesTranspose{"NotesTranspose", ""};
+    Label NotesChannelLabel{"NotesChannelLabel", "Notes channel"};
+    SpinEdit NotesChannel{"NotesChannel", 1, 16, 1};
+    Label NotesRootLabel{"NotesRootLabel", "Root note"};
+    SpinEdit NotesRoot{"NotesRoot", 0, 127, 60};
+    Label NotesPatternsLabel{"NotesPatternsLabel", "Notes choose patterns"};
+    CheckBox NotesPatterns{"NotesPatterns", ""};
+    Label NotesFirstPatternLabel{"NotesFirstPatternLabel", "Pattern 1 note"};
+    SpinEdit NotesFirstPattern{"NotesFirstPattern", 0, 112, 36};
     Button Button1{"Button1", "OK"};
     Button Button2{"Button2", "Cancel"};
 
@@ -89,6 +104,12 @@ public:
     // What the status bar should say after start-up: set when MIDI was enabled in the
     // settings but no input device exists or it could not be opened; empty otherwise.
     const std::string& StartupProblem() const { return StartupProblem_; }
+
+    // The notes-in setup the controls above hold now.
+    NotesInSetup NotesIn() const;
+    // Called on the main thread for a note the notes-in setup acts on (the program
+    // transposes the main window's sequencer or presses its pattern button).
+    std::function<void(const NoteInAction&)> OnNote;
 
     // Called on the main thread when the open input device went away while enabled (its
     // server shut down), with the text the dialog shows; the program shows it to the user.
