@@ -21,6 +21,11 @@ inline constexpr const char* kPatternsUri = "https://zelvox.github.io/lv2/zelvox
 inline constexpr const char* kStepStartUri = "https://zelvox.github.io/lv2/zelvox#StepStart";
 inline constexpr const char* kStepUri = "https://zelvox.github.io/lv2/zelvox#step";
 inline constexpr const char* kPatternUri = "https://zelvox.github.io/lv2/zelvox#pattern";
+// Sent on the notify port for the plugin's window: MIDI turned a control (an object with
+// control, the ControlId's number, and patch:value, both atom:Int), and the play stopped.
+inline constexpr const char* kControlTurnUri = "https://zelvox.github.io/lv2/zelvox#ControlTurn";
+inline constexpr const char* kControlUri = "https://zelvox.github.io/lv2/zelvox#control";
+inline constexpr const char* kStoppedUri = "https://zelvox.github.io/lv2/zelvox#Stopped";
 
 // What a control port does.
 enum class PortRole : uint8_t {

@@ -53,7 +53,8 @@ struct Uris {
     LV2_URID AtomBlank, AtomObject, AtomPath, AtomChunk, AtomFloat, AtomDouble, AtomInt,
         AtomLong, AtomSequence, AtomURID, MidiEvent, PatchGet, PatchSet, PatchProperty,
         PatchValue, TimePosition, TimeSpeed, TimeBar, TimeBarBeat, TimeBeatsPerBar,
-        TimeBeatUnit, TimeBpm, TimeFrame, PatternFile, Patterns, StepStart, Step, Pattern;
+        TimeBeatUnit, TimeBpm, TimeFrame, PatternFile, Patterns, StepStart, Step, Pattern,
+        ControlTurn, ControlKey, Stopped;
 
     explicit Uris(LV2_URID_Map* m) {
         auto map = [m](const char* uri) { return m->map(m->handle, uri); };
@@ -85,6 +86,9 @@ struct Uris {
         StepStart = map(kStepStartUri);
         Step = map(kStepUri);
         Pattern = map(kPatternUri);
+        ControlTurn = map(kControlTurnUri);
+        ControlKey = map(kControlUri);
+        Stopped = map(kStoppedUri);
     }
 };
 
@@ -159,6 +163,12 @@ struct Plugin {
     // pattern file loaded): run sends the whole state on the notify port.
     bool ReportState = false;
     StateBytes Report{};
+    // For an open window: the controls MIDI turned since the last block's notifications
+    // (their newest values), and whether it was last told of a play.
+    std::array<bool, kControlCount> MidiTurned{};
+    std::array<int32_t, kControlCount> MidiTurnedTo{};
+    bool AnyMidiTurned = false;
+    bool ToldPlaying = false;
 };
 
 // ---- Control ports ----
@@ -236,8 +246,14 @@ static_assert(kPanelPorts[kChannelPort].Role == PortRole::MidiChannel);
 void Midi(Plugin& p, const uint8_t* msg, uint32_t size) {
     const int32_t port = p.Ports[kChannelPort] ? PortInt(*p.Ports[kChannelPort]) : 0;
     const int32_t channel = port >= 1 && port <= 16 ? port - 1 : -1;
-    if (ApplyControlChange(p.Synth, p.Controllers, channel, msg, size, [](ControlId, int32_t) {}) > 0)
-        p.Dirty = true;
+    auto turned = [&p](ControlId id, int32_t v) {
+        const auto i = static_cast<size_t>(id);
+        if (i >= kControlCount) return;
+        p.MidiTurned[i] = true;
+        p.MidiTurnedTo[i] = v;
+        p.AnyMidiTurned = true;
+    };
+    if (ApplyControlChange(p.Synth, p.Controllers, channel, msg, size, turned) > 0) p.Dirty = true;
 }
 
 double Number(const Uris& u, const LV2_Atom* a, double fallback) {
@@ -435,6 +451,34 @@ void WriteSteps(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t fr
         lv2_atom_forge_int(&p.Forge, s.Pattern);
         lv2_atom_forge_pop(&p.Forge, &f);
     }
+}
+
+// For the window: the knobs MIDI turned (so that they move there too), and a stop (its LEDs
+// stop with the play).
+void WriteWindowNews(Plugin& p, int64_t frame) {
+    const Uris& u = p.U;
+    const bool playing = p.Synth.Playing();
+    if (p.ToldPlaying && !playing) {
+        LV2_Atom_Forge_Frame f;
+        if (!lv2_atom_forge_frame_time(&p.Forge, frame)) return;
+        lv2_atom_forge_object(&p.Forge, &f, 0, u.Stopped);
+        lv2_atom_forge_pop(&p.Forge, &f);
+    }
+    p.ToldPlaying = playing;
+    if (!p.AnyMidiTurned) return;
+    for (size_t i = 0; i < kControlCount; ++i) {
+        if (!p.MidiTurned[i]) continue;
+        LV2_Atom_Forge_Frame f;
+        if (!lv2_atom_forge_frame_time(&p.Forge, frame)) return; // the rest in the next block
+        lv2_atom_forge_object(&p.Forge, &f, 0, u.ControlTurn);
+        lv2_atom_forge_key(&p.Forge, u.ControlKey);
+        lv2_atom_forge_int(&p.Forge, static_cast<int32_t>(i));
+        lv2_atom_forge_key(&p.Forge, u.PatchValue);
+        lv2_atom_forge_int(&p.Forge, p.MidiTurnedTo[i]);
+        lv2_atom_forge_pop(&p.Forge, &f);
+        p.MidiTurned[i] = false;
+    }
+    p.AnyMidiTurned = false;
 }
 
 // The whole state for the window, when the notify port has room for it (a host that gives
@@ -662,6 +706,7 @@ void Run(LV2_Handle h, uint32_t frames) {
     WriteNotes(p, engineStart, hostStart, frames);
     if (p.Notify) {
         WriteSteps(p, engineStart, hostStart, frames);
+        WriteWindowNews(p, frames ? frames - 1 : 0);
         if (p.ReportPath && p.CurrentPath[0]) WritePath(p, frames ? frames - 1 : 0);
         p.ReportPath = false;
         if (p.ReportState) WriteState(p, frames ? frames - 1 : 0);

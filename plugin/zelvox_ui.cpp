@@ -77,7 +77,8 @@ struct Ui {
     const LV2UI_Resize* Resize = nullptr;
     LV2_URID EventTransfer = 0, AtomObject = 0, AtomBlank = 0, AtomChunk = 0, AtomUrid = 0,
              AtomInt = 0, PatchGet = 0, PatchSet = 0, PatchProperty = 0, PatchValue = 0,
-             Patterns = 0, StepStart = 0, Step = 0, Pattern = 0;
+             Patterns = 0, StepStart = 0, Step = 0, Pattern = 0, ControlTurn = 0, ControlKey = 0,
+             Stopped = 0;
 
     std::string Program;  // the window program
     uintptr_t Parent = 0; // the host's window to embed into; 0: a window of its own
@@ -413,6 +414,9 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
     ui->StepStart = map(lv2::kStepStartUri);
     ui->Step = map(lv2::kStepUri);
     ui->Pattern = map(lv2::kPatternUri);
+    ui->ControlTurn = map(lv2::kControlTurnUri);
+    ui->ControlKey = map(lv2::kControlUri);
+    ui->Stopped = map(lv2::kStoppedUri);
     // The window program lives in the bundle; ZELVOX_WINDOW_PROGRAM names another (tests).
     if (const char* p = std::getenv("ZELVOX_WINDOW_PROGRAM"); p && *p) ui->Program = p;
     else ui->Program = std::string(bundlePath ? bundlePath : ".") + "/zelvox-window";
@@ -488,6 +492,23 @@ void PortEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, co
         m.A = uint32_t(reinterpret_cast<const LV2_Atom_Int*>(step)->body);
         m.B = reinterpret_cast<const LV2_Atom_Int*>(pattern)->body;
         if (ui.SaidHello) Send(ui, m);
+        return;
+    }
+    if (obj->body.otype == ui.ControlTurn) {
+        const LV2_Atom *control = nullptr, *value = nullptr;
+        lv2_atom_object_get(obj, ui.ControlKey, &control, ui.PatchValue, &value, 0);
+        if (!control || !value || control->type != ui.AtomInt || value->type != ui.AtomInt) return;
+        const int32_t id = reinterpret_cast<const LV2_Atom_Int*>(control)->body;
+        if (id < 0 || id >= int32_t(kControlCount)) return;
+        wire::Message m;
+        m.What = wire::Kind::Knob;
+        m.A = uint32_t(id);
+        m.B = reinterpret_cast<const LV2_Atom_Int*>(value)->body;
+        if (ui.SaidHello) Send(ui, m);
+        return;
+    }
+    if (obj->body.otype == ui.Stopped) {
+        if (ui.SaidHello) Send(ui, wire::Simple(wire::Kind::Stopped));
         return;
     }
     if (obj->body.otype != ui.PatchSet) return;

@@ -104,6 +104,29 @@ void PluginLink::Receive(const wire::Message& m) {
         --Applying_;
         Pattern_ = Queued();
         return;
+    case wire::Kind::Knob: {
+        // MIDI turned it in the plugin: the knob follows, as in the desktop program (the
+        // plugin has the value: no port write, nothing to send back).
+        if (m.A >= kControlCount) return;
+        const auto id = static_cast<ControlId>(m.A);
+        ValueControl* c = form.ControlFor(id);
+        if (!c) c = Core_.Envelopes.ControlFor(id);
+        if (c) {
+            ++Applying_;
+            c->SetValue(m.B);
+            --Applying_;
+            if (Synced_) Rebase();
+        }
+        return;
+    }
+    case wire::Kind::Stopped:
+        // The host's transport stopped, a Run port went off or the song ended: the window
+        // stops showing a play (as the low-latency player's window does).
+        ++Applying_;
+        if (form.Synth.Seq.Playing()) form.ShowPlayStopped();
+        --Applying_;
+        Pattern_ = Queued();
+        return;
     case wire::Kind::Show:
         if (OnShow) OnShow(true);
         return;

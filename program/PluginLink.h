@@ -43,8 +43,12 @@ public:
 
     // The window's Loop and Stop: the plugin's "run" port (the host's transport, when it
     // rolls, plays regardless).
-    void Start() override { Run_ = 1; }
-    void Stop() override { Run_ = 0; }
+    void Start() override {
+        if (Applying_ == 0) Run_ = 1;
+    }
+    void Stop() override {
+        if (Applying_ == 0) Run_ = 0; // not when it shows the plugin's own stop
+    }
 
 private:
     static constexpr uint32_t kCount = lv2::kControlPortCount;

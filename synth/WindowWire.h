@@ -26,6 +26,8 @@ enum class Kind : uint8_t {
     Step = 18,     // the plugin began step A of pattern B
     Show = 19,     // raise the window
     Hide = 20,     // hide it (the host keeps the process for the next show)
+    Knob = 21,     // MIDI turned control A (a ControlId's number) to B in the plugin
+    Stopped = 22,  // the plugin's play stopped
 };
 
 constexpr uint32_t kVersion = 1;
@@ -73,6 +75,7 @@ inline std::vector<uint8_t> Encode(const Message& m) {
     }
     case Kind::Size:
     case Kind::Step:
+    case Kind::Knob:
         Put32(out, m.A);
         Put32(out, static_cast<uint32_t>(m.B));
         break;
@@ -84,6 +87,7 @@ inline std::vector<uint8_t> Encode(const Message& m) {
     case Kind::Closed:
     case Kind::Show:
     case Kind::Hide:
+    case Kind::Stopped:
         break;
     }
     return out;
@@ -111,6 +115,7 @@ inline bool Decode(const uint8_t* data, size_t size, Message& m) {
     }
     case Kind::Size:
     case Kind::Step:
+    case Kind::Knob:
         if (n != 8) return false;
         m.A = Get32(body);
         m.B = static_cast<int32_t>(Get32(body + 4));
@@ -123,6 +128,7 @@ inline bool Decode(const uint8_t* data, size_t size, Message& m) {
     case Kind::Closed:
     case Kind::Show:
     case Kind::Hide:
+    case Kind::Stopped:
         return n == 0;
     }
     return false;

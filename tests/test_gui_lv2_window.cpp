@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <chrono>
@@ -177,6 +178,14 @@ TEST(PluginWindowProcess, RunsWhenStartedByTheUiLibrary) {
     argv.push_back(nullptr);
     const int status = app::RunPluginWindow(int(words.size()), argv.data(), [](app::PluginWindow& w) {
         Report("pid " + std::to_string(::getpid()));
+        // Whether the window shows a play, when that changes.
+        auto* playing = new QTimer(&w);
+        QObject::connect(playing, &QTimer::timeout, [&w, was = -1]() mutable {
+            const int now = w.Form.Synth.Seq.Playing() ? 1 : 0;
+            if (now != was) Report("playing " + std::to_string(now));
+            was = now;
+        });
+        playing->start(10);
         ValueControl& cutoff = w.Form.MMWheel3;
         cutoff.OnChange = [&cutoff, change = cutoff.OnChange] {
             if (change) change();
@@ -207,6 +216,7 @@ TEST(PluginWindow, EditsReachThePluginBothWaysAndAKilledWindowComesBack) {
     TempDir dir;
     const fs::path report = dir.path / "report.txt";
     UseTestWindow(dir);
+    ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1); // the controller table: all CC 0
     ::setenv("ZELVOX_TEST_WINDOW_REPORT", report.c_str(), 1);
     ::setenv("ZELVOX_TEST_WINDOW_EDIT", (dir.path / "edited").c_str(), 1);
 
@@ -259,6 +269,20 @@ TEST(PluginWindow, EditsReachThePluginBothWaysAndAKilledWindowComesBack) {
         for (uint32_t k = 0; k < 512; ++k) sound = sound || host.Out()[k] != 0.0f;
     }
     EXPECT_TRUE(sound) << "the plugin does not play on";
+    EXPECT_TRUE(Until(host, ui, [&] { return Reported(report, "playing ") == "1"; })) << "no LEDs move";
+
+    // MIDI turns Cut-off in the plugin (every controller slot is CC 0 here): the window's knob
+    // follows. The play stopped, the window stops showing it.
+    host.SendMidi(0, 0xB0, 0, 100);
+    host.Run(64);
+    PatternFileRecord midi;
+    DecodePatternFile(host.StateBytes().data(), midi);
+    ASSERT_NE(midi.Store.Step(1, 16).BassCutoff, 7);
+    EXPECT_TRUE(Until(host, ui, [&] {
+        return Count(ReportLines(report), "cutoff " + std::to_string(midi.Store.Step(1, 16).BassCutoff)) == 1;
+    })) << "the window's knob did not follow MIDI";
+    host.SetPort("run", 0.0f);
+    EXPECT_TRUE(Until(host, ui, [&] { return Reported(report, "playing ") == "0"; })) << "the window plays on";
 
     // Closing the UI ends the window process.
     std::string second;

@@ -553,14 +553,30 @@ TEST(Lv2Plugin, RunAllocatesNothingTakesNoLockAndMakesNoSystemCall) {
     Locks = 0;
     TempDir dir;
     WriteAll(dir.path / "busy.zvx", BusyFile(140));
+    ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1); // every controller slot CC 0
     Lv2Host host(kUri, rate);
+    ::unsetenv("XDG_CONFIG_HOME");
     host.SetPort("notes_out", 1.0f); // the notes' path too
     host.Run(64);
+    // What the plugin tells an open window on the way: knobs MIDI turned, and stops.
+    const LV2_URID turn = host.Map("https://zelvox.github.io/lv2/zelvox#ControlTurn");
+    const LV2_URID stopped = host.Map("https://zelvox.github.io/lv2/zelvox#Stopped");
+    const LV2_URID object = host.Map(LV2_ATOM__Object);
+    int turns = 0, stops = 0;
+    host.OnNotify = [&](const LV2_Atom* a) {
+        if (a->type != object) return;
+        const LV2_URID type = reinterpret_cast<const LV2_Atom_Object*>(a)->body.otype;
+        turns += type == turn;
+        stops += type == stopped;
+    };
     host.AudioThread = [](bool on) { Counting = on; };
     HostSession(host, dir.path / "busy.zvx", true);
     host.AudioThread = [](bool) {};
+    host.OnNotify = nullptr;
     EXPECT_EQ(Allocations.load(), 0);
     EXPECT_EQ(Locks.load(), 0);
+    EXPECT_GT(turns, 0);
+    EXPECT_GT(stops, 0);
     EXPECT_EQ(host.PathsReported.size(), 1u) << "the file was taken in";
     EXPECT_EQ(host.Log.size(), 1u) << "the missing one was reported";
     EXPECT_FALSE(host.Notes.empty());
