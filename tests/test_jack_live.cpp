@@ -39,6 +39,7 @@ struct CcSender {
     std::atomic<int> Armed{0};
     std::atomic<uint64_t> SentAt{0};
     std::atomic<uint8_t> Value{0};
+    std::atomic<uint8_t> Status{0xB0}, Data1{7}; // Control Change 7 unless told otherwise
 
     CcSender() {
         Client = jack_client_open("zelvox-cc-sender", JackNoStartServer, nullptr);
@@ -56,7 +57,7 @@ struct CcSender {
         jack_midi_clear_buffer(buf);
         if (s->Armed.exchange(0) == 1) {
             const jack_nframes_t at = n / 3;
-            const uint8_t msg[3] = {0xB0, 7, s->Value.load()};
+            const uint8_t msg[3] = {s->Status.load(), s->Data1.load(), s->Value.load()};
             jack_midi_event_write(buf, at, msg, 3);
             s->SentAt = jack_last_frame_time(s->Client) + at;
         }
@@ -261,6 +262,58 @@ TEST(JackLive, AControllerActsInThePeriodItArrives) {
     ASSERT_TRUE(test::PrivateJack::Ready());
     ControllerActsInItsPeriod();
     VolumeHeardAtItsFrame();
+}
+
+// MIDI notes in: a note-on sent through a JACK MIDI port into zelvox:midi_in transposes the
+// bass from the first step that begins after the note's frame; the steps before keep the
+// transpose they had.
+TEST(JackLive, ANoteTransposesFromTheNextStep) {
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    LiveSynth live;
+    NotesInSetup setup;
+    setup.Transpose = true; // channel 1, root 60
+    live.Post({LiveCommand::Kind::NotesIn, PackNotesIn(setup)});
+    live.Post({LiveCommand::Kind::Start, 0});
+    JackLiveOutput out(live, "zelvox-live");
+    CcSender sender;
+    ASSERT_NE(sender.Client, nullptr);
+    ASSERT_EQ(jack_connect(sender.Client, jack_port_name(sender.Port), out.MidiInPort().c_str()), 0);
+    sender.Status = 0x90;
+    sender.Value = 100;
+    std::vector<std::pair<uint64_t, int32_t>> steps; // frame, transpose
+    // Sends note 60 + t until a step plays transposed by t (a message sent before the
+    // connection is in the graph is lost).
+    auto play = [&](int32_t t) {
+        sender.Data1 = uint8_t(60 + t);
+        for (int i = 0; i < 20; ++i) {
+            sender.Armed = 1;
+            for (int k = 0; k < 60; ++k) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                LiveEvent e;
+                bool seen = false;
+                while (live.Poll(e))
+                    if (e.What == LiveEvent::Kind::StepBegan) {
+                        steps.emplace_back(e.Time, e.Transpose);
+                        seen |= e.Transpose == t;
+                    }
+                if (seen) return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(play(2)) << "the notes never arrived";
+    const size_t before = steps.size();
+    ASSERT_TRUE(play(7));
+    const uint64_t sent = sender.SentAt.load();
+    ASSERT_GT(steps.size(), before);
+    // Every step that began before the note kept +2; the first after it plays +7.
+    for (size_t i = before; i + 1 < steps.size(); ++i) {
+        EXPECT_LE(steps[i].first, sent);
+        EXPECT_EQ(steps[i].second, 2);
+    }
+    EXPECT_GE(steps.back().first, sent);
+    EXPECT_EQ(steps.back().second, 7);
+    EXPECT_LT(steps.back().first - sent, 4726u); // the next step, not a later one
 }
 
 namespace {
