@@ -7,7 +7,10 @@
 
 #include "ui/MidiSetup.h"
 #include "midi/backends/ScriptedMidiIn.h"
+#include "support/FormHarness.h"
 #include "support/MidiRig.h"
+#include "program/MidiKnobs.h"
+#include "ui/MainForm.h"
 
 using namespace zelvox;
 using zelvox::test::TempSettings;
@@ -380,4 +383,46 @@ TEST(MidiSetup, TheChosenDeviceIsSavedAndChosenAgainAtTheNextStart) {
     Dialog gone({Dev("Keys")});
     gone.Settings.Set("DEVICE", "Pads");
     EXPECT_EQ(gone.Create().Combobox1.ItemIndex(), 0);
+}
+
+// Notes in on the window, headless: off until ticked; then a note-on on the notes' channel
+// transposes the main window's bass from the next step it loads (the stored notes stay), a
+// note of the pattern range presses that pattern button (queued while playing), and "OK"
+// keeps the setup in the settings for the next start.
+TEST(MidiSetup, NotesInTransposeTheWindowsBassFromTheNextStepAndChoosePatterns) {
+    test::FormHarness h;
+    MainForm& form = h.F();
+    Dialog s;
+    TForm4 f(s.Service, &s.Queue, s.Settings.File, MidiKnobsOf(form));
+    f.OnNote = [&](const NoteInAction& note) { PlayNoteOnForm(form, note); };
+    f.CheckBox1.SetChecked(true);
+    auto send = [&](uint8_t status, uint8_t d1, uint8_t d2) {
+        s.Service.SendShort(status, d1, d2);
+        s.Queue.ProcessPending();
+    };
+    form.Button1.Click();
+    send(0x90, 67, 100); // off by default: nothing
+    f.NotesTranspose.SetChecked(true);
+    f.NotesRoot.SetValue(48);
+    h.RenderSteps(1);
+    send(0x91, 55, 100); // channel 2: not the notes' channel
+    send(0x90, 55, 100); // +7 from the next step
+    send(0x80, 55, 0);   // a note-off holds it
+    h.RenderSteps(2);
+    f.NotesTranspose.SetChecked(false); // back as written from the next step
+    h.RenderSteps(1);
+    using test::StepLoad;
+    EXPECT_EQ(h.Loads, (std::vector<StepLoad>{{1, 1, 13}, {1, 2, 13}, {1, 3, 20}, {1, 4, 20}, {1, 5, 13}}));
+    EXPECT_EQ(form.Store.Step(1, 3).BassNote, 13);
+
+    f.NotesPatterns.SetChecked(true);
+    send(0x90, 36 + 4, 100); // pattern 5, queued while playing
+    EXPECT_EQ(form.QueuedPattern, 5);
+    EXPECT_EQ(form.PlayPattern, 1);
+    f.Button1Click(); // "OK"
+    TForm4 again(s.Service, &s.Queue, s.Settings.File, MidiKnobsOf(form));
+    EXPECT_FALSE(again.NotesTranspose.Checked());
+    EXPECT_TRUE(again.NotesPatterns.Checked());
+    EXPECT_EQ(again.NotesRoot.Value(), 48);
+    EXPECT_EQ(again.NotesIn().FirstPattern, 36);
 }
