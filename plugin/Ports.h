@@ -115,6 +115,21 @@ inline constexpr std::array<PortInfo, 6> kNotesPorts = {{
 constexpr uint32_t NotesControlPort(bool stereo, uint32_t i) {
     return NotesOutPort(stereo) + 1 + i;
 }
+// After them, MIDI notes in (on the control port's MIDI): notes on a channel transpose the
+// bass from the next step by their distance from a root note, and sixteen notes from a first
+// note choose patterns 1..16. Both off by default; appended for the same reason.
+// clang-format off
+inline constexpr std::array<PortInfo, 5> kNotesInPorts = {{
+    {"notes_transpose",     "Notes in: transpose",      PortRole::Control, ControlId::Tempo, 0, 1, 0, true, nullptr, {}},
+    {"notes_in_channel",    "Notes in: channel",        PortRole::Control, ControlId::Tempo, 1, 16, 1, false, nullptr, {}},
+    {"notes_root",          "Notes in: root note",      PortRole::Control, ControlId::Tempo, 0, 127, 60, false, nullptr, {}},
+    {"notes_patterns",      "Notes in: choose patterns", PortRole::Control, ControlId::Tempo, 0, 1, 0, true, nullptr, {}},
+    {"notes_first_pattern", "Notes in: pattern 1 note", PortRole::Control, ControlId::Tempo, 0, 112, 36, false, nullptr, {}},
+}};
+// clang-format on
+constexpr uint32_t NotesInPort(bool stereo, uint32_t i) {
+    return NotesControlPort(stereo, static_cast<uint32_t>(kNotesPorts.size())) + i;
+}
 
 // What control port number i is (0-based among the control ports).
 inline PortInfo ControlPortInfo(uint32_t i) {

@@ -141,6 +141,8 @@ void Plugin(std::ostream& o, const char* uri, const char* name, bool stereo) {
       << "    ]";
     for (uint32_t i = 0; i < kNotesPorts.size(); ++i)
         ControlPort(o, NotesControlPort(stereo, i), kNotesPorts[i], kNotesPorts[i].Name);
+    for (uint32_t i = 0; i < kNotesInPorts.size(); ++i)
+        ControlPort(o, NotesInPort(stereo, i), kNotesInPorts[i], kNotesInPorts[i].Name);
     o << " .\n\n";
 }
 

@@ -129,6 +129,8 @@ struct Plugin {
     LV2_Atom_Sequence* MidiOut = nullptr;
     std::array<const float*, kNotesPorts.size()> NotesPorts{};
     MidiNotesOut Notes;
+    std::array<const float*, kNotesInPorts.size()> NotesInPorts{};
+    NotesInSetup NotesIn; // from the ports; off until they switch it on
     LV2_Atom_Forge NotesForge{};
     std::array<uint32_t, 16> Cuts{};
     size_t CutCount = 0;
@@ -254,6 +256,7 @@ void Midi(Plugin& p, const uint8_t* msg, uint32_t size) {
         p.AnyMidiTurned = true;
     };
     if (ApplyControlChange(p.Synth, p.Controllers, channel, msg, size, turned) > 0) p.Dirty = true;
+    p.Synth.PlayNoteIn(p.NotesIn, msg, size);
 }
 
 double Number(const Uris& u, const LV2_Atom* a, double fallback) {
@@ -515,6 +518,27 @@ void ReadNotesPorts(Plugin& p) {
     if (on != p.Notes.On()) p.Notes.SetOn(on, 0);
 }
 
+// ---- MIDI notes in ----
+
+// The setup from its ports (one not connected: its default). Switched off, the bass plays as
+// written again from the next step.
+void ReadNotesInPorts(Plugin& p) {
+    auto value = [&](size_t i) {
+        const PortInfo& info = kNotesInPorts[i];
+        const float* port = p.NotesInPorts[i];
+        const float v = port && std::isfinite(*port) ? std::clamp(*port, info.Min, info.Max) : info.Default;
+        return static_cast<int32_t>(std::lround(v));
+    };
+    NotesInSetup s;
+    s.Transpose = value(0) != 0;
+    s.Channel = value(1) - 1;
+    s.Root = value(2);
+    s.Patterns = value(3) != 0;
+    s.FirstPattern = value(4);
+    if (p.NotesIn.Transpose && !s.Transpose) p.Synth.Seq.SetTranspose(0);
+    p.NotesIn = s;
+}
+
 // After anything that may stop or move the synth: where it did, the notes end.
 void NoteCuts(Plugin& p) {
     const bool playing = p.Synth.Playing();
@@ -632,6 +656,8 @@ void ConnectPort(LV2_Handle h, uint32_t port, void* data) {
         p.MidiOut = static_cast<LV2_Atom_Sequence*>(data);
     else if (port > NotesOutPort(p.Stereo) && port <= NotesControlPort(p.Stereo, kNotesPorts.size() - 1))
         p.NotesPorts[port - NotesControlPort(p.Stereo, 0)] = static_cast<const float*>(data);
+    else if (port >= NotesInPort(p.Stereo, 0) && port < NotesInPort(p.Stereo, kNotesInPorts.size()))
+        p.NotesInPorts[port - NotesInPort(p.Stereo, 0)] = static_cast<const float*>(data);
     else if (p.Stereo && port == kRightPort)
         p.OutRight = static_cast<float*>(data);
     else if (port >= kFirstControlPort && port < kFirstControlPort + kControlPortCount)
@@ -678,6 +704,7 @@ void Run(LV2_Handle h, uint32_t frames) {
     p.Transport.BeginBlock();
     p.BlockFrame = p.Transport.Frame();
     ReadNotesPorts(p);
+    ReadNotesInPorts(p);
     ReadPorts(p);
     NoteCuts(p);
     uint32_t done = 0;

@@ -489,7 +489,8 @@ TEST(Lv2Plugin, TheBundleDescribesEveryPort) {
     for (const char* symbol : {"out", "control", "notify", "volume", "delay", "depth", "steps",
                                "tempo", "pattern", "song", "run", "midi_channel", "step_clock",
                                "edit_mode", "edit_step", "bass_cutoff", "noise_volume", "latency",
-                               "swing", "midi_out", "notes_out", "notes_noise_note"})
+                               "swing", "midi_out", "notes_out", "notes_noise_note",
+                               "notes_transpose", "notes_first_pattern"})
         EXPECT_NE(text.find(std::string("Symbol:      ") + symbol + "\n"), std::string::npos)
             << symbol;
 }
@@ -529,12 +530,15 @@ void HostSession(Lv2Host& host, const fs::path& file, bool load) {
     const char* ports[] = {"volume", "delay", "depth", "steps", "tempo", "pattern", "song",
                            "run", "step_clock", "edit_mode", "edit_step", "bass_cutoff",
                            "noise_colour", "bass_waveform"};
+    host.SetPort("notes_transpose", 1.0f);
+    host.SetPort("notes_patterns", 1.0f);
     for (int round = 0; round < 60; ++round) {
         const uint32_t n = round % 3 == 0 ? sizes[rng() % 8] : 1 + rng() % 8192;
         if (round % 10 == 0)
             host.SendPosition(0, round % 20 == 10 ? 0.0f : 1.0f, int64_t(rng() % 50),
                               double(rng() % 400) / 100.0, 60.0f + float(rng() % 180));
         host.SendMidi(n / 2, 0xB0, 0, uint8_t(rng() % 128));
+        host.SendMidi(n / 2, 0x90, uint8_t(rng() % 128), 100); // transposes or chooses a pattern
         host.SetPort(ports[rng() % std::size(ports)], float(rng() % 20));
         if (round % 15 == 5) host.SendAtom(0, reinterpret_cast<const LV2_Atom*>(get.data()));
         if (round % 15 == 7) host.SendAtom(n - 1, reinterpret_cast<const LV2_Atom*>(set.data()));
@@ -643,4 +647,53 @@ TEST(Lv2Plugin, MidiNotesOutAtTheStepsFrames) {
         for (const auto& n : host.Notes) on += (n.Bytes[0] & 0xF0) == 0x90 ? 1 : -1;
         EXPECT_EQ(on, 0);
     }
+}
+
+// MIDI notes in: a note-on atom on the control port transposes the bass from the next step
+// (notes beyond the range fold back by octaves): the host hears, sample for sample, what the
+// same line stored transposed from that step plays. Off by default: a note changes nothing.
+TEST(Lv2Plugin, ANoteTransposesFromTheNextStep) {
+    auto file = [](int from, int semitones) {
+        PatternSynth editor;
+        for (int s = 1; s <= 16; ++s) {
+            StepRecord& r = editor.Store.Step(1, s);
+            const int note = 20 + s; // 21..36: the last ones fold back at +7
+            r.BassNote = s >= from ? TransposedNote(note, semitones) : note;
+            r.BassFreq = Note2Freq(r.BassNote);
+            r.BassSlide = s == 8;
+        }
+        return editor.SaveState();
+    };
+    TempDir dir;
+    WriteAll(dir.path / "played.zvx", file(1, 0));
+    WriteAll(dir.path / "stored.zvx", file(3, 7));
+    Lv2Host played(kUri), stored(kUri), off(kUri);
+    for (Lv2Host* h : {&played, &stored, &off}) {
+        h->SetPort("step_clock", 1.0f);
+        LoadFile(*h, dir.path / (h == &stored ? "stored.zvx" : "played.zvx"));
+    }
+    played.SetPort("notes_transpose", 1.0f);
+    played.SetPort("notes_in_channel", 4.0f);
+    played.SetPort("notes_root", 50.0f);
+    std::vector<int16_t> a, b, c;
+    for (int i = 0; i < 170; ++i) {
+        for (Lv2Host* h : {&played, &stored, &off}) {
+            if (i == 0) h->SendPosition(0, 1.0f, 0, 0.0, 140.0f);
+            // In step 2 (4,725..9,450): +7 on channel 4; channel 1 is not the notes' channel.
+            if (i == 14 && h != &stored) {
+                h->SendMidi(100, 0x93, 57, 100);
+                h->SendMidi(101, 0x90, 62, 100);
+            }
+            h->Run(441);
+        }
+        for (uint32_t k = 0; k < 441; ++k) {
+            a.push_back(ToSample(played.Out()[k]));
+            b.push_back(ToSample(stored.Out()[k]));
+            c.push_back(ToSample(off.Out()[k]));
+        }
+    }
+    EXPECT_EQ(FirstMismatch(a, b), a.size());
+    const size_t parted = FirstMismatch(a, c); // the untransposed play parts at step 3
+    EXPECT_GE(parted, 9451u);
+    EXPECT_LT(parted, 9451u + 4726u);
 }
