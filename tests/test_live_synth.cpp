@@ -110,9 +110,14 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
     size_t notes = 0;
     auto session = [&] {
         live.Post({LiveCommand::Kind::NotesOut, 1});
+        NotesInSetup notesIn;
+        notesIn.Transpose = notesIn.Patterns = true;
+        live.Post({LiveCommand::Kind::NotesIn, PackNotesIn(notesIn)});
         live.Post({LiveCommand::Kind::Start, 0});
         for (int p = 0; p < 200; ++p) {
-            const LiveMidi cc{uint32_t(p % 64), 3, {0xB0, 7, uint8_t(p % 128)}};
+            // A controller and a note (a transpose or, from 36 to 51, a pattern).
+            const LiveMidi cc[2] = {{uint32_t(p % 64), 3, {0xB0, 7, uint8_t(p % 128)}},
+                                    {uint32_t(p % 64), 3, {0x90, uint8_t(30 + p % 60), 100}}};
             HostPosition host;
             host.HasSpeed = true;
             host.Speed = p < 100 ? 0.0 : 1.0;
@@ -120,7 +125,7 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
             host.HostFrame = p * 64;
             if (p == 50) live.Post({LiveCommand::Kind::FollowTransport, 1});
             if (p == 150) live.Post({LiveCommand::Kind::FollowTransport, 0});
-            live.Process(out.data(), p % 2 ? 64 : 441, &cc, 1, &host, uint64_t(p) * 441);
+            live.Process(out.data(), p % 2 ? 64 : 441, cc, 2, &host, uint64_t(p) * 441);
             size_t n = 0;
             live.NotesOut(n);
             notes += n;
