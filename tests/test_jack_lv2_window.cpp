@@ -89,6 +89,14 @@ int Stop(pid_t pid, std::chrono::seconds grace = 15s) {
     return status;
 }
 
+// Stops the process when a test ends early.
+struct StopAtEnd {
+    pid_t Pid;
+    ~StopAtEnd() {
+        if (Pid > 0) Stop(Pid, 5s);
+    }
+};
+
 bool Running(pid_t pid) {
     int status = 0;
     return ::waitpid(pid, &status, WNOHANG) == 0;
@@ -333,6 +341,7 @@ TEST(JackLv2Window, Gtk3HostShowsTheWindowAndItsEditsReachSoundAndState) {
     jack_transport_locate(ctl, 0);
 
     const pid_t jalv = StartJalv("jalv.gtk3", x, dir.path, "-s -d -x -n zelvox-window-test -l " + Quote((dir.path / "state").string()));
+    StopAtEnd stopJalv{jalv};
     Rect win;
     const pid_t window = WaitForWindow(x, jalv, -1, win);
     ASSERT_GT(window, 0) << "jalv.gtk3 shows no window:\n" << FileText(dir.path / "err.txt");
@@ -407,6 +416,7 @@ TEST(JackLv2Window, Gtk3HostShowsTheWindowAndItsEditsReachSoundAndState) {
     EXPECT_TRUE(Running(jalv)) << "jalv ended:\n" << FileText(dir.path / "err.txt");
     jack_client_close(ctl);
     const int status = Stop(jalv);
+    stopJalv.Pid = -1;
     EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) != SIGTERM) << "jalv crashed: " << status;
 }
 
@@ -423,6 +433,7 @@ TEST(JackLv2Window, Qt5HostShowsTheWindowAndLivesThroughEdits) {
     ASSERT_FALSE(x.Name().empty()) << "Xvfb did not start";
     // jalv.qt5 1.6 reads no options: the plugin only, its UI always shown.
     const pid_t jalv = StartJalv("jalv.qt5", x, dir.path, kUri);
+    StopAtEnd stopJalv{jalv};
     Rect win;
     const pid_t window = WaitForWindow(x, jalv, -1, win);
     ASSERT_GT(window, 0) << "jalv.qt5 shows no window:\n" << FileText(dir.path / "err.txt");
@@ -449,5 +460,6 @@ TEST(JackLv2Window, Qt5HostShowsTheWindowAndLivesThroughEdits) {
     const std::vector<pid_t> now = Children(Children(jalv).empty() ? -1 : Children(jalv).front());
     EXPECT_EQ(now, std::vector<pid_t>{window}) << "the window process did not live through the edits";
     const int status = Stop(jalv);
+    stopJalv.Pid = -1;
     EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) != SIGTERM) << "jalv.qt5 crashed: " << status;
 }
