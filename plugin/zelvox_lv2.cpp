@@ -558,7 +558,7 @@ void WriteNotes(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t fr
         for (; c < p.CutCount && p.Cuts[c] <= s.Frame; ++c) n.AllOff(p.Cuts[c]);
         const int32_t pattern = std::clamp(s.Pattern, 0, kPatternSlots - 1);
         n.Step(s.Frame, p.Synth.Store.Step(pattern, std::clamp(s.Step, 1, kStepsPerPattern)), pattern,
-               p.Synth.Eng.S.StepLength);
+               p.Synth.Eng.S.StepLength, s.Transpose);
     }
     for (; c < p.CutCount; ++c) n.AllOff(p.Cuts[c]);
     p.CutCount = 0;

@@ -180,7 +180,8 @@ void LiveSynth::SendNotes(bool stopped, uint32_t frames) {
         auto step = [&](const StepStart& s) {
             const int32_t pattern = std::clamp(s.Pattern, 0, kPatternSlots - 1);
             const int32_t index = std::clamp(s.Step, 1, kStepsPerPattern);
-            Notes_.Step(s.Frame, Synth_.Store.Step(pattern, index), pattern, Synth_.Eng.S.StepLength);
+            Notes_.Step(s.Frame, Synth_.Store.Step(pattern, index), pattern, Synth_.Eng.S.StepLength,
+                        s.Transpose);
         };
         for (size_t i = 0; i < Transport_.StepStartCount(); ++i) step(Transport_.StepStarts()[i]);
         for (size_t i = 0; i < ClockStartCount_; ++i) step(ClockStarts_[i]);

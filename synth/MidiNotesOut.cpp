@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/Engine.h"
 #include "engine/Round.h"
 
 namespace zelvox {
@@ -73,7 +74,8 @@ void MidiNotesOut::CloseGates(uint64_t before) {
     if (Bass_.On && Bass_.Off != kHeld && Bass_.Off < before) End(Bass_, std::max(Bass_.Off, Now_));
 }
 
-void MidiNotesOut::Step(uint32_t frame, const StepRecord& step, int32_t pattern, int32_t stepLength) {
+void MidiNotesOut::Step(uint32_t frame, const StepRecord& step, int32_t pattern, int32_t stepLength,
+                        int32_t transpose) {
     if (!On_) return;
     const uint64_t at = At(frame);
     CloseGates(at + 1); // a gate that closes on this very frame goes before the new notes
@@ -84,7 +86,8 @@ void MidiNotesOut::Step(uint32_t frame, const StepRecord& step, int32_t pattern,
     LastPattern_ = pattern;
     const int64_t gate = Gate(step.BassLength, stepLength);
     const bool plays = step.BassPlay != 0 && (step.BassSlide != 0 || gate > 0);
-    const uint8_t key = BassNote(step.BassNote);
+    // The note heard: moved as the engine moves it when a keyboard transposes the line.
+    const uint8_t key = BassNote(transpose == 0 ? step.BassNote : TransposedNote(step.BassNote, transpose));
     const uint8_t channel = static_cast<uint8_t>(Channels_.Bass - 1);
     if (plays && legato && Bass_.Key == key && Bass_.Channel == channel) {
         // Slid into the same note: it is simply held on.

@@ -50,8 +50,10 @@ public:
 
     void BeginPeriod() { Count_ = 0; }
     // Step `step` of pattern `pattern` begins `frame` frames into the period; `stepLength`:
-    // the step length the voices time their notes by (EngineState::StepLength).
-    void Step(uint32_t frame, const StepRecord& step, int32_t pattern, int32_t stepLength);
+    // the step length the voices time their notes by (EngineState::StepLength);
+    // `transpose`: the semitones MIDI notes in moved the bass by (StepStart::Transpose).
+    void Step(uint32_t frame, const StepRecord& step, int32_t pattern, int32_t stepLength,
+              int32_t transpose = 0);
     // Ends every sounding note at `frame` (stop, a jump).
     void AllOff(uint32_t frame);
     // Sends the gates that close inside the period's `frames` frames; the next period

@@ -269,6 +269,7 @@ TEST(LiveSynth, NotesInTransposeFromTheNextStepAndChooseAPattern) {
     setup.Transpose = setup.Patterns = true;
     setup.Channel = 2; // MIDI channel 3
     live.Post({LiveCommand::Kind::NotesIn, PackNotesIn(setup)});
+    live.Post({LiveCommand::Kind::NotesOut, 1}); // the notes sent out are the ones heard
     for (LiveSynth* l : {&live, &reference}) l->Post({LiveCommand::Kind::Start, 0});
     // In step 2 (4,725..9,450): C5 on channel 3 (+12); on channel 1 and a note-off, nothing.
     const std::vector<LiveMidi> transpose = {
@@ -276,11 +277,16 @@ TEST(LiveSynth, NotesInTransposeFromTheNextStepAndChooseAPattern) {
     const std::vector<LiveMidi> choose = {{0, 3, {0x92, 40, 90}}}; // 36 + 4: pattern 5
     std::vector<int16_t> a(441), b(441);
     std::vector<int32_t> transposes; // of the steps begun
+    std::vector<int> keys;           // of the bass notes sent out
     for (int p = 0; p < 170; ++p) {
         const std::vector<LiveMidi>* m = p == 15 ? &transpose : (p == 165 ? &choose : nullptr);
         live.Process(a.data(), 441, m ? m->data() : nullptr, m ? m->size() : 0, nullptr);
         reference.Process(b.data(), 441, nullptr, 0, nullptr);
         ASSERT_EQ(a, b) << "period " << p;
+        size_t n = 0;
+        const ClockMessage* sent = live.NotesOut(n);
+        for (size_t i = 0; i < n; ++i)
+            if (sent[i].Bytes[0] == 0x90) keys.push_back(sent[i].Bytes[1]);
         for (const LiveEvent& e : Drain(live)) {
             if (e.What == LiveEvent::Kind::StepBegan) transposes.push_back(e.Transpose);
             if (e.What == LiveEvent::Kind::PatternChosen) {
@@ -293,6 +299,10 @@ TEST(LiveSynth, NotesInTransposeFromTheNextStepAndChooseAPattern) {
     EXPECT_EQ(transposes[0], 0);
     EXPECT_EQ(transposes[1], 0);
     EXPECT_EQ(transposes[2], 12);
+    ASSERT_GE(keys.size(), 3u);
+    EXPECT_EQ(keys[0], 11 + 24);
+    EXPECT_EQ(keys[1], 12 + 24);
+    EXPECT_EQ(keys[2], 13 + 12 + 24);
     EXPECT_EQ(live.Synth().Seq.QueuedPattern, 5);
     for (int s = 1; s <= 16; ++s)
         EXPECT_EQ(live.Synth().Store.Step(1, s).BassNote, played.Store.Step(1, s).BassNote);
