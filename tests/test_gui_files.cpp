@@ -281,7 +281,7 @@ TEST_F(GuiFiles, MidiSetupWindowShowsTheLastMessageAndCcTurnsAKnob) {
     MidiSetupWindow* w = P->MidiDialog();
     ASSERT_TRUE(w && w->isVisible());
     EXPECT_EQ(w->windowTitle(), "MIDI Setup");
-    EXPECT_EQ(w->size(), QSize(275, 452));
+    EXPECT_EQ(w->size(), QSize(275, 600));
     auto* device = w->findChild<QComboBox*>("Combobox1");
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device->currentText(), "Scripted keyboard");
@@ -303,6 +303,10 @@ TEST_F(GuiFiles, MidiSetupWindowShowsTheLastMessageAndCcTurnsAKnob) {
     ASSERT_TRUE(H->Midi->SendShort(0x90, 60, 90));
     ASSERT_TRUE(WaitFor([&] { return w->findChild<QLabel*>("edit1")->text() == "90 3C 5A"; }, 3000));
     EXPECT_EQ(P->Form.MMWheel3.Value(), 100);
+    // With "Notes transpose" ticked it transposes the window's bass (from the next step).
+    w->findChild<QCheckBox*>("NotesTranspose")->click();
+    ASSERT_TRUE(H->Midi->SendShort(0x90, 64, 90));
+    ASSERT_TRUE(WaitFor([&] { return P->Form.Synth.Seq.PendingTranspose() == 4; }, 3000));
 
     w->findChild<QPushButton*>("Button1")->click(); // OK stores the settings and hides
     EXPECT_FALSE(w->isVisible());
