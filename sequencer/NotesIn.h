@@ -14,10 +14,10 @@
 namespace zelvox {
 
 struct NotesInSetup {
-    bool Transpose = false;  // notes transpose the bass
-    bool Patterns = false;   // the sixteen notes from FirstPattern choose patterns
-    int32_t Channel = 0;     // 0..15: the status byte's low nibble (MIDI channel 1..16)
-    int32_t Root = 60;       // 0..127: the note that plays the pattern as written (middle C)
+    bool Transpose = false;    // notes transpose the bass
+    bool Patterns = false;     // the sixteen notes from FirstPattern choose patterns
+    int32_t Channel = 0;       // 0..15: the status byte's low nibble (MIDI channel 1..16)
+    int32_t Root = 60;         // 0..127: the note that plays the pattern as written (middle C)
     int32_t FirstPattern = 36; // 0..112: the note that chooses pattern 1 (C two octaves down)
 
     bool On() const { return Transpose || Patterns; }

@@ -44,7 +44,13 @@ inline void MidiParseInto(LiveSynth& live, const uint8_t* data, size_t size) {
             learned.Control[channel][cc] = int8_t(row.Id);
     }
     live.SetLearned(learned);
-    live.Post({LiveCommand::Kind::MidiChannel, int32_t(in.Byte() % 17) - 1});
+    const int32_t channel = int32_t(in.Byte() % 17) - 1;
+    live.Post({LiveCommand::Kind::MidiChannel, channel});
+    // Notes in on that channel (1 for every channel): notes transpose and choose patterns.
+    NotesInSetup notes;
+    notes.Transpose = notes.Patterns = true;
+    notes.Channel = channel < 0 ? 0 : channel;
+    live.Post({LiveCommand::Kind::NotesIn, PackNotesIn(notes)});
 
     std::array<LiveMidi, 64> pending{};
     size_t count = 0;
