@@ -1,6 +1,7 @@
 // The window's model on the low-latency JACK output: Loop plays on the JACK thread and the
 // step LEDs follow what it reports; an edit while playing is handed over; a controller on the
-// client's MIDI input turns the window's knob; the song's end stops the window.
+// client's MIDI input turns the window's knob and a note chooses a pattern; the song's end
+// stops the window.
 #include <gtest/gtest.h>
 
 #include <jack/jack.h>
@@ -89,6 +90,17 @@ TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
         w.Run(100);
         return w.Form.ControlFor(ControlId::BassCutoff)->Value() == 100;
     })) << "the knob did not follow the controller";
+    // Notes in as the MIDI setup holds them: a note of the pattern range at the client's
+    // input presses the window's pattern button (queued while playing).
+    w.Rig->MidiSetupNow = [] {
+        LiveRig::MidiSetupState m;
+        m.NotesIn.Patterns = true; // channel 1, patterns from note 36
+        return m;
+    };
+    EXPECT_TRUE(sender.SendUntilArrived({0x90, 36 + 2, 100}, [&] {
+        w.Run(100);
+        return w.Form.Synth.Seq.QueuedPattern == 3;
+    })) << "the note did not choose pattern 3";
 
     // Stop, then a song of one short pass: it ends by itself and the window stops.
     w.Form.Button2Click();
