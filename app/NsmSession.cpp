@@ -130,7 +130,6 @@ void NsmSession::Handle(const std::string& path, const char* types, lo_arg** arg
         }
         OpenAsked_ = true;
         Prefix_ = text(0);
-        DisplayName_ = text(1);
         ClientId_ = text(2);
         return;
     }

@@ -71,7 +71,7 @@ private:
     std::string Refused_;
     bool OpenAsked_ = false;
     bool Unreadable_ = false; // the session's pattern file could not be read at the open
-    std::string Prefix_, DisplayName_, ClientId_;
+    std::string Prefix_, ClientId_; // from the open (its display name is not shown)
     Program* Program_ = nullptr;
     std::unique_ptr<QSocketNotifier> OscReady_, StopReady_;
 };
