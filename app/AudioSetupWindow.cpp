@@ -56,6 +56,31 @@ AudioSetupWindow::AudioSetupWindow(TAudioSetupForm& form, QWidget* parent)
     box(form.CheckBox2, 1, 148, "Start, stop and play on the MIDI clock coming in at midi_in");
     box(form.CheckBox3, 0, 168, "Send MIDI clock, Start, Stop and Continue from midi_out");
     box(form.CheckBox4, 1, 168, "Give the JACK transport bar, beat and tick from this tempo");
+    box(form.CheckBox5, 0, 188, "Send the pattern as MIDI notes from midi_out, to play other synths");
+    // The channels and the drums' notes: a row each, the voices in columns.
+    auto caption = [this](Label& l, int x, int y, int w) {
+        auto* v = new LabelView(l, this);
+        v->setGeometry(x, y + 3, w, 16);
+        return v;
+    };
+    auto spin = [this, &caption](Label& l, SpinEdit& s, int x, int y, const char* tip) {
+        constexpr int kCaption = 38;
+        auto* c = caption(l, x, y, kCaption);
+        c->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        auto* v = new SpinEditView(s, true, this);
+        v->setGeometry(x + kCaption + 4, y, 40, 22);
+        v->setToolTip(tip);
+        c->setBuddy(v);
+    };
+    const char* channelTip = "The MIDI channel (1 to 16) of this voice's notes";
+    const char* noteTip = "The note (0 to 127) this drum's hits send: 36 a bass drum, 42 a closed hi-hat on a General MIDI kit";
+    caption(form.Label8, 10, 210, 56);
+    spin(form.Label9, form.SpinEdit1, 64, 210, channelTip);
+    spin(form.Label10, form.SpinEdit2, 150, 210, channelTip);
+    spin(form.Label11, form.SpinEdit3, 236, 210, channelTip);
+    caption(form.Label12, 10, 236, 56);
+    spin(form.Label13, form.SpinEdit4, 150, 236, noteTip);
+    spin(form.Label14, form.SpinEdit5, 236, 236, noteTip);
 
     auto* ok = new ButtonView(form.Button1, this);
     ok->setGeometry(kClientWidth - 172, kClientHeight - 30, 78, 25);

@@ -32,7 +32,8 @@ constexpr const char* kUsage =
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
     "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
     "                      [--timebase-master] [--notes-in CHANNEL[,ROOT]]\n"
-    "                      [--pattern-notes FIRST]] [--swing PCT]\n"
+    "                      [--pattern-notes FIRST] [--notes-out\n"
+    "                      [--notes-channels B,T,N] [--drum-notes T,N]]] [--swing PCT]\n"
     "\n"
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz unless --rate says\n"
     "otherwise), faster than real time and without a sound device. The program starts with\n"
@@ -112,6 +113,15 @@ constexpr const char* kUsage =
     "  --pattern-notes FIRST with --live: the 16 notes from FIRST (0 to 112) on that\n"
     "                        channel (1 without --notes-in) choose patterns 1 to 16, as\n"
     "                        the pattern buttons do\n"
+    "  --notes-out           with --live: send the pattern as MIDI notes on\n"
+    "                        zelvox:midi_out, each at the frame its step begins: the bass\n"
+    "                        (note n of the sliders as MIDI note n + 24, its Length as the\n"
+    "                        note's, a slide as the next note on before the held one's\n"
+    "                        off), the Twin-T and noise hits as notes of their own\n"
+    "  --notes-channels B,T,N  the MIDI channels (1 to 16) of the bass, Twin-T and noise\n"
+    "                        notes; default 1,10,10\n"
+    "  --drum-notes T,N      the notes (0 to 127) the Twin-T and noise hits send; default\n"
+    "                        36,42 (bass drum and closed hi-hat on a General MIDI kit)\n"
     "  -h, --help            show this text\n"
     "\n"
     "A render needs -o, --stems or both; on a terminal it shows its progress every 5 s of\n"
@@ -148,6 +158,8 @@ struct Options {
     zelvox::DiceOptions Dice;
     std::string Save; // the pattern file to write; empty: none
     zelvox::NotesInSetup NotesIn; // --notes-in, --pattern-notes (with --live)
+    zelvox::LiveSync Notes;       // --notes-out, --notes-channels, --drum-notes (with --live)
+    bool NotesGiven = false;
 };
 
 // A whole number in lo..hi, all of `v`.
@@ -230,6 +242,34 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             o.SendClock = true;
         } else if (a == "--timebase-master") {
             o.TimebaseMaster = true;
+        } else if (a == "--notes-out") {
+            o.Notes.SendNotes = o.NotesGiven = true;
+        } else if (value("--notes-channels", v) || value("--drum-notes", v)) {
+            if (!error.empty()) return 2;
+            const bool channels = a.rfind("--notes-channels", 0) == 0;
+            int32_t* fields[3] = {&o.Notes.NotesBassChannel, &o.Notes.NotesTwinTChannel,
+                                  &o.Notes.NotesNoiseChannel};
+            if (!channels) {
+                fields[0] = &o.Notes.NotesTwinTNote;
+                fields[1] = &o.Notes.NotesNoiseNote;
+            }
+            const size_t count = channels ? 3 : 2;
+            size_t n = 0, from = 0;
+            for (; n < count && from <= v.size(); ++n) {
+                const size_t comma = std::min(v.find(',', from), v.size());
+                if (!WholeIn<int32_t>(v.substr(from, comma - from), channels ? 1 : 0, channels ? 16 : 127,
+                                      *fields[n]))
+                    break;
+                from = comma + 1;
+            }
+            if (n != count || from != v.size() + 1) {
+                error = channels ? "--notes-channels wants BASS,TWINT,NOISE: three MIDI channels from 1 "
+                                   "to 16, not '" + v + "'"
+                                 : "--drum-notes wants TWINT,NOISE: two MIDI notes from 0 to 127, not '" +
+                                       v + "'";
+                return 2;
+            }
+            o.NotesGiven = true;
         } else if (value("--start-delay", v)) {
             if (!error.empty()) return 2;
             int32_t ms = 0;
@@ -403,6 +443,10 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 "--play --live (see --help)";
         return 2;
     }
+    if (o.NotesGiven && !o.Live) {
+        error = "--notes-out, --notes-channels and --drum-notes go with --play --live (see --help)";
+        return 2;
+    }
     if (o.NotesIn.On() && !o.Live) {
         error = "--notes-in and --pattern-notes go with --play --live (see --help)";
         return 2;
@@ -459,7 +503,7 @@ int PlayLive(const Options& o) {
         if (o.NotesIn.On())
             player.Live.Post({zelvox::LiveCommand::Kind::NotesIn, zelvox::PackNotesIn(o.NotesIn)});
         const uint64_t frames = o.Buffers < 0 ? 0 : uint64_t(o.Buffers) * 441;
-        zelvox::LiveSync sync;
+        zelvox::LiveSync sync = o.Notes;
         sync.FollowTransport = o.FollowTransport;
         sync.FollowClock = o.FollowClock;
         sync.SendClock = o.SendClock;

@@ -165,6 +165,16 @@ LiveSync ReadLiveSync(const TSettingsFile& settings) {
     s.FollowClock = !s.FollowTransport && settings.ReadBool("Audio", "FollowClock", false);
     s.SendClock = settings.ReadBool("Audio", "SendClock", false);
     s.TimebaseMaster = settings.ReadBool("Audio", "TimebaseMaster", false);
+    s.SendNotes = settings.ReadBool("Audio", "SendNotes", false);
+    auto number = [&](const char* key, int32_t def, int32_t min, int32_t max) {
+        const int32_t v = settings.ReadInteger("Audio", key, def);
+        return v < min || v > max ? def : v; // an edited file's nonsense: the default
+    };
+    s.NotesBassChannel = number("NotesBassChannel", 1, 1, 16);
+    s.NotesTwinTChannel = number("NotesTwinTChannel", 10, 1, 16);
+    s.NotesNoiseChannel = number("NotesNoiseChannel", 10, 1, 16);
+    s.NotesTwinTNote = number("NotesTwinTNote", 36, 0, 127);
+    s.NotesNoiseNote = number("NotesNoiseNote", 42, 0, 127);
     return s;
 }
 
@@ -173,6 +183,17 @@ void WriteLiveSync(const TSettingsFile& settings, const LiveSync& sync) {
     settings.WriteBool("Audio", "FollowClock", sync.FollowClock);
     settings.WriteBool("Audio", "SendClock", sync.SendClock);
     settings.WriteBool("Audio", "TimebaseMaster", sync.TimebaseMaster);
+    // The notes' keys only when they change: a file that never had them stays as it was.
+    const LiveSync was = ReadLiveSync(settings);
+    if (sync.SendNotes != was.SendNotes) settings.WriteBool("Audio", "SendNotes", sync.SendNotes);
+    auto number = [&](const char* key, int32_t v, int32_t old) {
+        if (v != old) settings.WriteInteger("Audio", key, v);
+    };
+    number("NotesBassChannel", sync.NotesBassChannel, was.NotesBassChannel);
+    number("NotesTwinTChannel", sync.NotesTwinTChannel, was.NotesTwinTChannel);
+    number("NotesNoiseChannel", sync.NotesNoiseChannel, was.NotesNoiseChannel);
+    number("NotesTwinTNote", sync.NotesTwinTNote, was.NotesTwinTNote);
+    number("NotesNoiseNote", sync.NotesNoiseNote, was.NotesNoiseNote);
 }
 
 bool JackServerRunning() {

@@ -31,12 +31,21 @@ void WriteAudioBackendChoice(const TSettingsFile& settings, const AudioBackendCh
 
 // How the low-latency JACK output keeps time with other programs ([Audio] FollowTransport,
 // FollowClock, SendClock, TimebaseMaster; 1 on, all off by default). It follows one clock:
-// the JACK transport before MIDI clock when both are set.
+// the JACK transport before MIDI clock when both are set. It may also send the sequence as
+// MIDI notes ([Audio] SendNotes, off by default; the channels NotesBassChannel,
+// NotesTwinTChannel, NotesNoiseChannel 1..16 and the drum notes NotesTwinTNote,
+// NotesNoiseNote 0..127).
 struct LiveSync {
     bool FollowTransport = false;
     bool FollowClock = false;
     bool SendClock = false;
     bool TimebaseMaster = false;
+    bool SendNotes = false;
+    int32_t NotesBassChannel = 1;
+    int32_t NotesTwinTChannel = 10;
+    int32_t NotesNoiseChannel = 10;
+    int32_t NotesTwinTNote = 36;
+    int32_t NotesNoiseNote = 42;
     bool operator==(const LiveSync&) const = default;
 };
 LiveSync ReadLiveSync(const TSettingsFile& settings);

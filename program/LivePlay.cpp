@@ -49,6 +49,10 @@ LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t ma
     Live.Post({LiveCommand::Kind::FollowTransport, sync.FollowTransport ? 1 : 0});
     Live.Post({LiveCommand::Kind::FollowClock, sync.FollowClock ? 1 : 0});
     Live.Post({LiveCommand::Kind::SendClock, sync.SendClock ? 1 : 0});
+    Live.Post({LiveCommand::Kind::NoteChannels,
+               PackNoteChannels({sync.NotesBassChannel, sync.NotesTwinTChannel, sync.NotesNoiseChannel,
+                                 sync.NotesTwinTNote, sync.NotesNoiseNote})});
+    Live.Post({LiveCommand::Kind::NotesOut, sync.SendNotes ? 1 : 0});
     if (!sync.FollowTransport && !sync.FollowClock) Live.Post({LiveCommand::Kind::Start, 0});
     try {
         JackLiveOutput out(Live, clientName);

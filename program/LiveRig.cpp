@@ -34,6 +34,10 @@ void LiveRig::SetSync(const LiveSync& sync) {
     Live.Post({LiveCommand::Kind::FollowTransport, sync.FollowTransport ? 1 : 0});
     Live.Post({LiveCommand::Kind::FollowClock, followClock ? 1 : 0});
     Live.Post({LiveCommand::Kind::SendClock, sync.SendClock ? 1 : 0});
+    Live.Post({LiveCommand::Kind::NoteChannels,
+               PackNoteChannels({sync.NotesBassChannel, sync.NotesTwinTChannel, sync.NotesNoiseChannel,
+                                 sync.NotesTwinTNote, sync.NotesNoiseNote})});
+    Live.Post({LiveCommand::Kind::NotesOut, sync.SendNotes ? 1 : 0});
     Following_ = sync.FollowTransport || followClock;
     Sync_ = sync;
     Sync_.FollowClock = followClock;

@@ -215,3 +215,43 @@ TEST(AudioSetup, TheBufferSliderIsOffOnTheLowLatencyOutput) {
     EXPECT_TRUE(f.TrackBar1.Enabled());
     EXPECT_EQ(f.Label4.Caption(), "400 ms");
 }
+
+// Send MIDI notes and its channels and drum notes: usable on the low-latency output only,
+// kept in the settings file (its keys written only once they change) and handed to the
+// running output at OK.
+TEST(AudioSetup, MidiNotesOutIsKeptInTheSettingsAndHandedToTheOutput) {
+    SetupRig r;
+    AudioOutputProbe probe;
+    probe.Apis = [] { return std::vector<std::string>{"jack", "jack-live"}; };
+    r.Form = std::make_unique<TAudioSetupForm>(r.Out, *r.Settings, probe);
+    TAudioSetupForm& f = *r.Form;
+    std::vector<LiveSync> handed;
+    f.OnSyncChosen = [&](const LiveSync& s) { handed.push_back(s); };
+    r.Put("[Audio]\nBuffers=40\nAPI=jack-live\n");
+    f.FormCreate();
+    f.FormShow();
+    EXPECT_TRUE(f.CheckBox5.Enabled());
+    EXPECT_EQ(f.SpinEdit2.Value(), 10);
+    f.CheckBox3.SetChecked(true); // only the clock: the notes' keys stay out of the file
+    f.Button1Click();
+    EXPECT_EQ(r.Settings->ReadString("Audio", "SendNotes", "none"), "none");
+    EXPECT_EQ(r.Settings->ReadString("Audio", "NotesBassChannel", "none"), "none");
+
+    f.FormShow();
+    f.CheckBox5.SetChecked(true);
+    f.SpinEdit1.SetValue(2);
+    f.SpinEdit5.SetValue(46);
+    f.Button1Click();
+    ASSERT_EQ(handed.size(), 2u);
+    EXPECT_TRUE(handed[1].SendNotes);
+    EXPECT_EQ(handed[1].NotesBassChannel, 2);
+    EXPECT_EQ(handed[1].NotesNoiseNote, 46);
+    const LiveSync kept = ReadLiveSync(*r.Settings);
+    EXPECT_TRUE(kept.SendNotes && kept.SendClock);
+    EXPECT_EQ(kept.NotesBassChannel, 2);
+    EXPECT_EQ(kept.NotesTwinTChannel, 10);
+    EXPECT_EQ(kept.NotesNoiseNote, 46);
+    f.ComboBox1.SetItemIndex(1); // JACK, buffered: no notes there
+    EXPECT_FALSE(f.CheckBox5.Enabled());
+    EXPECT_FALSE(f.SpinEdit1.Enabled());
+}

@@ -120,6 +120,8 @@ TEST_F(GuiScreenshots, SetupDialogsAndMenus) {
     if (audio.ComboBox2.Items.size() > 1) audio.ComboBox2.SetItemIndex(1);
     audio.CheckBox1.SetChecked(true);
     audio.CheckBox3.SetChecked(true);
+    audio.CheckBox5.SetChecked(true); // MIDI notes out, the bass on channel 2
+    audio.SpinEdit1.SetValue(2);
     Keep(Take(program.AudioDialog()), "dialog-audio-setup");
 
     ASSERT_NE(program.MidiDialog(), nullptr);

@@ -1,6 +1,7 @@
 #include "ui/AudioSetup.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace zelvox {
 
@@ -69,13 +70,20 @@ void TAudioSetupForm::FormShow() {
     CheckBox2.SetChecked(sync.FollowClock);
     CheckBox3.SetChecked(sync.SendClock);
     CheckBox4.SetChecked(sync.TimebaseMaster);
+    CheckBox5.SetChecked(sync.SendNotes);
+    SpinEdit1.SetValue(sync.NotesBassChannel);
+    SpinEdit2.SetValue(sync.NotesTwinTChannel);
+    SpinEdit3.SetValue(sync.NotesNoiseChannel);
+    SpinEdit4.SetValue(sync.NotesTwinTNote);
+    SpinEdit5.SetValue(sync.NotesNoiseNote);
     ComboBox1.SetItems(std::move(titles));
     ComboBox1.SetItemIndex(int32_t(it - ApiKeys_.begin())); // fills the device list
 }
 
 LiveSync TAudioSetupForm::ChosenSync() const {
     return {CheckBox1.Checked(), CheckBox2.Checked() && !CheckBox1.Checked(), CheckBox3.Checked(),
-            CheckBox4.Checked()};
+            CheckBox4.Checked(), CheckBox5.Checked(), SpinEdit1.Value(), SpinEdit2.Value(),
+            SpinEdit3.Value(), SpinEdit4.Value(), SpinEdit5.Value()};
 }
 
 void TAudioSetupForm::ComboBox1Change() {
@@ -103,8 +111,10 @@ void TAudioSetupForm::ComboBox1Change() {
     ComboBox2.SetItems(std::move(titles));
     ComboBox2.SetItemIndex(chosen);
     ShowLatency();
-    for (CheckBox* box : {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4})
-        box->SetEnabled(api == "jack-live");
+    for (Control* c : std::initializer_list<Control*>{&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4,
+                                                      &CheckBox5, &SpinEdit1, &SpinEdit2, &SpinEdit3,
+                                                      &SpinEdit4, &SpinEdit5})
+        c->SetEnabled(api == "jack-live");
 }
 
 AudioBackendChoice TAudioSetupForm::Chosen() const {

@@ -42,6 +42,20 @@ public:
     CheckBox CheckBox2{"CheckBox2", "Follow MIDI clock"};
     CheckBox CheckBox3{"CheckBox3", "Send MIDI clock"};
     CheckBox CheckBox4{"CheckBox4", "Timebase master"};
+    // The sequence as MIDI notes on midi_out: the channels and the drums' notes.
+    CheckBox CheckBox5{"CheckBox5", "Send MIDI notes"};
+    Label Label8{"Label8", "Channels"};
+    Label Label9{"Label9", "Bass"};
+    SpinEdit SpinEdit1{"SpinEdit1", 1, 16, 1};
+    Label Label10{"Label10", "Twin-T"};
+    SpinEdit SpinEdit2{"SpinEdit2", 1, 16, 10};
+    Label Label11{"Label11", "Noise"};
+    SpinEdit SpinEdit3{"SpinEdit3", 1, 16, 10};
+    Label Label12{"Label12", "Notes"};
+    Label Label13{"Label13", "Twin-T"};
+    SpinEdit SpinEdit4{"SpinEdit4", 0, 127, 36};
+    Label Label14{"Label14", "Noise"};
+    SpinEdit SpinEdit5{"SpinEdit5", 0, 127, 42};
     Button Button1{"Button1", "OK"};
     Button Button2{"Button2", "Cancel"};
 
