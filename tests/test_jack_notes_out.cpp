@@ -1,6 +1,7 @@
 // The sequence as MIDI notes on the low-latency output's midi_out, received by another JACK
 // client: each note on at the frame its step begins, a slide as the next note on before
-// the held one's off, the drum hits on their own channel and notes, nothing left on at stop.
+// the held one's off, the drum hits on their own channel and notes, nothing left on at stop;
+// on a server at 48 kHz each note with its step's clock pulse.
 #include <gtest/gtest.h>
 
 #include <jack/jack.h>
@@ -14,6 +15,7 @@
 
 #include "audio/AudioBackend.h"
 #include "program/JackLiveOutput.h"
+#include "support/PrivateJack.h"
 #include "synth/LiveSynth.h"
 
 using namespace zelvox;
@@ -49,10 +51,10 @@ struct NoteListener {
         size_t count = l->Count.load(std::memory_order_relaxed);
         for (uint32_t i = 0; i < jack_midi_get_event_count(in) && count < l->Got.size(); ++i) {
             jack_midi_event_t ev;
-            if (jack_midi_event_get(&ev, in, i) != 0 || ev.size != 3) continue;
+            if (jack_midi_event_get(&ev, in, i) != 0 || ev.size < 1) continue;
             Message& m = l->Got[count++];
             m.Time = t0 + ev.time;
-            std::copy(ev.buffer, ev.buffer + 3, m.Bytes);
+            std::copy(ev.buffer, ev.buffer + std::min<size_t>(ev.size, 3), m.Bytes);
         }
         l->Count.store(count, std::memory_order_release);
         return 0;
@@ -129,5 +131,43 @@ TEST(JackNotesOut, NotesAtTheStepsFramesWithSlideAsOverlap) {
     // Nothing between the steps but the gates' ends, and nothing left on.
     int on = 0;
     for (const auto& m : got) on += (m.Bytes[0] & 0xF0) == 0x90 ? 1 : -1;
+    EXPECT_EQ(on, 0);
+}
+
+// At 48 kHz the synth's frames are converted and its MIDI delayed as its sound is: the
+// notes and the clock leave in one ordered stream (JACK refuses an event earlier than the
+// last), each step's note with its step's sixth pulse, a step's 4,726 synth frames apart.
+TEST(JackNotesOut, AtAnotherRateTheNotesKeepWithTheClock) {
+    test::PrivateJack jack(480, 48000);
+    LiveSynth live;
+    PatternSynth editor; // the start-up pattern: the bass on every step, 140 BPM
+    live.Publish(editor, 0);
+    live.Post({LiveCommand::Kind::NotesOut, 1});
+    live.Post({LiveCommand::Kind::SendClock, 1});
+    auto out = std::make_unique<JackLiveOutput>(live, "zelvox-live");
+    NoteListener listener;
+    ASSERT_NE(listener.Client, nullptr);
+    ASSERT_EQ(jack_connect(listener.Client, out->MidiOutPort().c_str(), jack_port_name(listener.In)), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    live.Post({LiveCommand::Kind::Start, 0});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    out.reset();
+    const std::vector<NoteListener::Message> got(listener.Got.begin(),
+                                                 listener.Got.begin() + ptrdiff_t(listener.Count.load()));
+
+    std::vector<uint64_t> ons, pulses;
+    for (const auto& m : got) {
+        if ((m.Bytes[0] & 0xF0) == 0x90) ons.push_back(m.Time);
+        if (m.Bytes[0] == 0xF8) pulses.push_back(m.Time);
+    }
+    ASSERT_GE(ons.size(), 10u);
+    const double step = 4726.0 * 48000.0 / 44100.0;
+    for (size_t i = 1; i < ons.size(); ++i)
+        EXPECT_NEAR(double(ons[i] - ons[i - 1]), step, 1.0) << "note " << i;
+    for (size_t i = 0; i < ons.size() && 6 * i < pulses.size(); ++i)
+        EXPECT_LE(std::max(ons[i], pulses[6 * i]) - std::min(ons[i], pulses[6 * i]), 1u) << "step " << i;
+    int on = 0;
+    for (const auto& m : got)
+        if ((m.Bytes[0] & 0xE0) == 0x80) on += (m.Bytes[0] & 0xF0) == 0x90 ? 1 : -1;
     EXPECT_EQ(on, 0);
 }
