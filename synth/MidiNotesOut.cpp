@@ -104,7 +104,8 @@ void MidiNotesOut::Step(uint32_t frame, const StepRecord& step, int32_t pattern,
         Bass_.Off = Bass_.Slide ? kHeld : at + static_cast<uint64_t>(gate);
     }
 
-    if (step.TwinTPlay != 0) Begin(TwinT_, at, Channels_.Drum, static_cast<uint8_t>(Channels_.TwinTNote), step.TwinTVolume);
+    if (step.TwinTPlay != 0)
+        Begin(TwinT_, at, Channels_.Drum, static_cast<uint8_t>(Channels_.TwinTNote), step.TwinTVolume);
     // The same note on the same channel as the Twin-T's: one hit is enough.
     if (step.NoisePlay != 0 &&
         !(TwinT_.On && Channels_.Noise == Channels_.Drum && Channels_.NoiseNote == Channels_.TwinTNote))

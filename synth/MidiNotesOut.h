@@ -11,8 +11,8 @@
 //   note again is simply held on (a tie).
 // - Twin-T and noise: a triggered step sends the chosen note (velocity from the voice's
 //   volume); it ends where the next step begins.
-// - Stop, a jump and switching off end every sounding note at once; a new pattern (or a song
-//   phrase) begins without legato.
+// - Stop, a jump and switching off end every sounding note at once; another pattern (the
+//   queued one, or the song's next phrase's) begins without legato.
 //
 // A host calls, for each period, BeginPeriod, then Step and AllOff in frame order (the frames
 // into the period), then EndPeriod, and sends Messages()[0 .. MessageCount()) (in frame
