@@ -110,7 +110,10 @@ int NsmSession::OnMessage(const char* path, const char* types, lo_arg** argv, in
 void NsmSession::Handle(const std::string& path, const char* types, lo_arg** argv, int argc) {
     const std::string t = types ? types : "";
     auto text = [&](int i) {
-        return i < argc && t[size_t(i)] == 's' ? std::string(&argv[i]->s) : std::string();
+        // liblo's arguments lie only 4-byte aligned in the message (lo_arg asks for 8), so
+        // the text is read through a plain character pointer.
+        return i < argc && t[size_t(i)] == 's' ? std::string(reinterpret_cast<const char*>(argv[i]))
+                                               : std::string();
     };
     if (path == "/reply" && text(0) == "/nsm/server/announce") {
         Welcomed_ = true;

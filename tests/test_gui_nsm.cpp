@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -84,11 +85,19 @@ private:
         auto& m = *static_cast<Manager*>(self);
         Message got{path, {}, {}};
         for (int i = 0; i < argc; ++i) {
-            if (types[i] == 's') got.Texts.push_back(&argv[i]->s);
-            if (types[i] == 'i') got.Ints.push_back(argv[i]->i);
+            // liblo's arguments lie only 4-byte aligned in the message: read them as bytes.
+            if (types[i] == 's') got.Texts.push_back(reinterpret_cast<const char*>(argv[i]));
+            if (types[i] == 'i') {
+                int32_t v = 0;
+                std::memcpy(&v, argv[i], sizeof v);
+                got.Ints.push_back(v);
+            }
         }
-        if (!m.Client_)
-            m.Client_ = lo_address_new_from_url(lo_address_get_url(lo_message_get_source(msg)));
+        if (!m.Client_) {
+            char* url = lo_address_get_url(lo_message_get_source(msg)); // ours to free
+            m.Client_ = lo_address_new_from_url(url);
+            std::free(url);
+        }
         m.Got_.push_back(got);
         return 0;
     }
