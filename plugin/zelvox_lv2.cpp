@@ -505,14 +505,16 @@ void WriteState(Plugin& p, int64_t frame) {
 
 // ---- MIDI notes out ----
 
+// A whole-number setting's port, clamped to its range; its default when not connected or
+// not a number.
+int32_t WholePortValue(const float* port, const PortInfo& info) {
+    const float v = port && std::isfinite(*port) ? std::clamp(*port, info.Min, info.Max) : info.Default;
+    return static_cast<int32_t>(std::lround(v));
+}
+
 // The switch, channels and drum notes from their ports (one not connected: its default).
 void ReadNotesPorts(Plugin& p) {
-    auto value = [&](size_t i) {
-        const PortInfo& info = kNotesPorts[i];
-        const float* port = p.NotesPorts[i];
-        const float v = port && std::isfinite(*port) ? std::clamp(*port, info.Min, info.Max) : info.Default;
-        return static_cast<int32_t>(std::lround(v));
-    };
+    auto value = [&](size_t i) { return WholePortValue(p.NotesPorts[i], kNotesPorts[i]); };
     p.Notes.SetChannels({value(1), value(2), value(3), value(4), value(5)});
     const bool on = p.MidiOut && value(0) != 0;
     if (on != p.Notes.On()) p.Notes.SetOn(on, 0);
@@ -523,12 +525,7 @@ void ReadNotesPorts(Plugin& p) {
 // The setup from its ports (one not connected: its default). Switched off, the bass plays as
 // written again from the next step.
 void ReadNotesInPorts(Plugin& p) {
-    auto value = [&](size_t i) {
-        const PortInfo& info = kNotesInPorts[i];
-        const float* port = p.NotesInPorts[i];
-        const float v = port && std::isfinite(*port) ? std::clamp(*port, info.Min, info.Max) : info.Default;
-        return static_cast<int32_t>(std::lround(v));
-    };
+    auto value = [&](size_t i) { return WholePortValue(p.NotesInPorts[i], kNotesInPorts[i]); };
     NotesInSetup s;
     s.Transpose = value(0) != 0;
     s.Channel = value(1) - 1;
