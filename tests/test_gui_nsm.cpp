@@ -48,11 +48,9 @@ public:
         if (Client_) lo_address_free(Client_);
         lo_server_free(Server_);
     }
+    // By address, not by host name: a machine's name need not lead back to this machine.
     std::string Url() const {
-        char* u = lo_server_get_url(Server_);
-        std::string s = u;
-        std::free(u);
-        return s;
+        return "osc.udp://127.0.0.1:" + std::to_string(lo_server_get_port(Server_)) + "/";
     }
     // The first message to `path` (whose first text is `about`, when given) not taken yet;
     // nothing when the client ends first or a minute passes (a hung program).
