@@ -83,8 +83,12 @@ bool NsmSession::Stopped() const {
 bool NsmSession::WaitForOpen() {
     // The manager identifies its client by the port it hears from, so everything goes out of
     // the server's own socket.
-    lo_send_from(Manager_, Server_, LO_TT_IMMEDIATE, "/nsm/server/announce", "sssiii", "Zelvox",
-                 ":", Executable_.c_str(), 1, 2, int(::getpid()));
+    if (lo_send_from(Manager_, Server_, LO_TT_IMMEDIATE, "/nsm/server/announce", "sssiii",
+                     "Zelvox", ":", Executable_.c_str(), 1, 2, int(::getpid())) < 0) {
+        // An address that does not resolve or cannot be sent to: no use waiting for an answer.
+        const char* why = lo_address_errstr(Manager_);
+        Refused_ = std::string("cannot be reached") + (why && *why ? std::string(" (") + why + ")" : "");
+    }
     QElapsedTimer waited;
     waited.start();
     while (!OpenAsked_ && Refused_.empty() && !Stopped()) {
