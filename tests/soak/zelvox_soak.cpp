@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <malloc.h>
 #include <random>
 #include <string>
 #include <thread>
@@ -32,6 +33,12 @@ using zelvox::test::JackMidiSender;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// Heap bytes handed out and not freed (what resident memory holds besides code, stacks and the
+// allocator's spare pages).
+long HeapKiB() {
+    return long(mallinfo2().uordblks / 1024);
+}
 
 long ResidentKiB() {
     std::ifstream statm("/proc/self/statm");
@@ -87,7 +94,7 @@ int RunPlayer(int seconds, const std::string& folder) {
     std::mt19937 rng(20261208);
     p.Form.Button1Click(); // Loop
     const auto start = Clock::now();
-    long startKiB = 0, edits = 0;
+    long startKiB = 0, startHeapKiB = 0, edits = 0;
     size_t startHistory = 0;
     int sync = 0;
     for (auto now = start; now - start < std::chrono::seconds(seconds); now = Clock::now()) {
@@ -100,6 +107,7 @@ int RunPlayer(int seconds, const std::string& folder) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
         if (startKiB == 0 && elapsed >= 30) { // after the warm-up
             startKiB = ResidentKiB();
+            startHeapKiB = HeapKiB();
             startHistory = p.Form.History.MemoryBytes();
         }
         if (elapsed / 20 != sync) {
@@ -115,8 +123,8 @@ int RunPlayer(int seconds, const std::string& folder) {
             if (!p.Form.Synth.Seq.Playing()) p.Form.Button1Click();
         }
     }
-    if (startKiB == 0) startKiB = ResidentKiB();
-    const long endKiB = ResidentKiB();
+    if (startKiB == 0) startKiB = ResidentKiB(), startHeapKiB = HeapKiB();
+    const long endKiB = ResidentKiB(), endHeapKiB = HeapKiB();
     // The undo history grows by design (up to its budget, EditHistory::kMemoryBudget): what
     // it took is told apart from the rest.
     const long historyKiB = long(p.Form.History.MemoryBytes() / 1024) - long(startHistory / 1024);
@@ -135,9 +143,10 @@ int RunPlayer(int seconds, const std::string& folder) {
     size_t synthDiffer = 0;
     for (size_t i = 0; i < synth.size(); ++i) synthDiffer += synth[i] != model[i];
     std::printf("rss_start_kib=%ld rss_end_kib=%ld growth_kib=%ld history_growth_kib=%ld "
-                "other_growth_kib=%ld xruns=%llu edits=%ld "
+                "other_growth_kib=%ld heap_start_kib=%ld heap_end_kib=%ld undo_steps=%zu xruns=%llu edits=%ld "
                 "controllers=%ld saved_bytes_differing=%zu synth_bytes_differing=%zu\n",
                 startKiB, endKiB, endKiB - startKiB, historyKiB, endKiB - startKiB - historyKiB,
+                startHeapKiB, endHeapKiB, p.Form.History.UndoCount(),
                 static_cast<unsigned long long>(xruns),
                 edits, p.Controllers, differ, synthDiffer);
     return differ == 0 && synthDiffer == 0 ? 0 : 1;
