@@ -91,7 +91,9 @@ private:
                 got.Ints.push_back(v);
             }
         }
-        if (!m.Client_) {
+        // Each run of the program announces itself from a port of its own.
+        if (!m.Client_ || std::strcmp(path, "/nsm/server/announce") == 0) {
+            if (m.Client_) lo_address_free(m.Client_);
             char* url = lo_address_get_url(lo_message_get_source(msg)); // ours to free
             m.Client_ = lo_address_new_from_url(url);
             std::free(url);
