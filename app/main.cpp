@@ -10,6 +10,8 @@
 #include "app/ErrorDisplay.h"
 #include "app/NsmSession.h"
 #include "app/Program.h"
+#include "audio/AudioBackend.h"
+#include "midi/backends/RtMidiInService.h"
 
 #ifndef ZELVOX_VERSION
 #define ZELVOX_VERSION "unknown"
@@ -128,7 +130,14 @@ int main(int argc, char** argv) {
         if (session->Stopped()) return 0;
         session.reset();
     }
-    if (session) options.SettingsPath = session->SettingsPath();
+    if (session) {
+        options.SettingsPath = session->SettingsPath();
+        // JACK knows this instance by the manager's client id, its MIDI input by the id and
+        // "-midi"; an id JACK could not take leaves the usual names.
+        if (zelvox::SetDefaultJackClientName(session->ClientId()))
+            options.MidiService =
+                std::make_unique<zelvox::RtMidiInService>(session->ClientId() + "-midi");
+    }
     zelvox::app::Program program(std::move(options));
     if (session) session->Attach(program);
     QObject::connect(&program, &zelvox::app::Program::finished, &app, &QApplication::quit);

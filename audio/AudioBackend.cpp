@@ -147,6 +147,25 @@ bool JackOutputDevices(const std::string& wanted, std::vector<ListedDevice>& lis
 
 } // namespace
 
+namespace {
+std::string& JackName() {
+    static std::string name = "zelvox";
+    return name;
+}
+} // namespace
+
+const std::string& DefaultJackClientName() {
+    return JackName();
+}
+
+bool SetDefaultJackClientName(const std::string& name) {
+    // Room is left for the suffixes the program's other clients add ("-midi"); a colon
+    // would end the client's part of every port name.
+    if (name.empty() || name.size() > 40 || name.find(':') != std::string::npos) return false;
+    JackName() = name;
+    return true;
+}
+
 AudioBackendChoice ReadAudioBackendChoice(const TSettingsFile& settings) {
     AudioBackendChoice c;
     c.Api = Lower(settings.ReadString("Audio", "API", "auto"));

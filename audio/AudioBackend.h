@@ -20,10 +20,17 @@
 
 namespace zelvox {
 
+// How the program names itself to JACK where nothing else is said: "zelvox", or under a
+// session manager the client id the manager gave it, so that two instances in one session
+// keep apart and keep their connections from one session to the next. Set once at start-up,
+// before any client opens; a name JACK could not take is refused (false).
+const std::string& DefaultJackClientName();
+bool SetDefaultJackClientName(const std::string& name);
+
 struct AudioBackendChoice {
     std::string Api = "auto";
     std::string Device;
-    std::string ClientName = "zelvox"; // how the program is named to JACK (not stored)
+    std::string ClientName = DefaultJackClientName(); // how the program is named to JACK (not stored)
 };
 
 AudioBackendChoice ReadAudioBackendChoice(const TSettingsFile& settings);

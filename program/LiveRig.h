@@ -29,7 +29,8 @@ public:
     // midi_in port, by the settings' controller table and learned controllers. The settings'
     // [Audio] keys FollowTransport, FollowClock, SendClock and TimebaseMaster (1: on) say how
     // it keeps time with other programs.
-    LiveRig(MainForm& form, const TSettingsFile& settings, const std::string& clientName = "zelvox");
+    LiveRig(MainForm& form, const TSettingsFile& settings,
+            const std::string& clientName = DefaultJackClientName());
     ~LiveRig() override;
     LiveRig(const LiveRig&) = delete;
     LiveRig& operator=(const LiveRig&) = delete;

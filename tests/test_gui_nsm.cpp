@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 
 #include "files/PatternFileFormat.h"
+#include "support/PrivateJack.h"
 #include "support/TempFiles.h"
 
 extern char** environ;
@@ -106,14 +107,15 @@ private:
     std::vector<Message> Got_;
 };
 
-// The program started as the manager starts its clients: NSM_URL in its environment. No JACK
-// server, sound server or user settings of this machine are in its reach.
-pid_t StartProgram(const std::string& url, const fs::path& scratch) {
+// The program started as the manager starts its clients: NSM_URL in its environment. No sound
+// server or user settings of this machine are in its reach, and a JACK server only when the
+// test names one of its own.
+pid_t StartProgram(const std::string& url, const fs::path& scratch, const std::string& jack) {
     const std::string bin = std::string(std::getenv("ZELVOX_BIN_DIR")) + "/zelvox";
     std::vector<std::string> env = {"NSM_URL=" + url,
                                     "QT_QPA_PLATFORM=offscreen",
                                     "JACK_NO_START_SERVER=1",
-                                    "JACK_DEFAULT_SERVER=zelvox-nsm-test-none",
+                                    "JACK_DEFAULT_SERVER=" + jack,
                                     "PULSE_SERVER=",
                                     "XDG_CONFIG_HOME=" + scratch.string(),
                                     "XDG_RUNTIME_DIR=" + scratch.string()};
@@ -160,8 +162,9 @@ std::string Text(const fs::path& p) {
 // One run of the program in the session: announce and open answered; `inSession` runs while
 // it is open; then SIGTERM. Returns the program's exit status.
 template <class F>
-int RunInSession(Manager& nsm, const fs::path& scratch, const std::string& prefix, F inSession) {
-    const pid_t pid = StartProgram(nsm.Url(), scratch);
+int RunInSession(Manager& nsm, const fs::path& scratch, const std::string& prefix, F inSession,
+                 const std::string& jack = "zelvox-nsm-test-none") {
+    const pid_t pid = StartProgram(nsm.Url(), scratch, jack);
     EXPECT_GT(pid, 0);
     if (pid <= 0) return -1;
     const std::optional<Message> hello = nsm.Next("/nsm/server/announce", "", pid);
@@ -223,6 +226,37 @@ TEST(Nsm, OpensSavesAndRestoresThePatternAndSettingsInTheSessionFolder) {
                                EXPECT_NE(Text(settings).find("Swing=37"), std::string::npos)
                                    << Text(settings);
                            }),
+              0);
+    fs::remove_all(scratch);
+}
+
+// With a JACK server the instance is known to it by the manager's client id, so two instances
+// in one session keep apart, and keep their connections from one session to the next.
+TEST(Nsm, JackKnowsTheInstanceByItsClientId) {
+    test::PrivateJack jack; // JACK_DEFAULT_SERVER names it while it runs
+    ASSERT_TRUE(test::PrivateJack::Ready());
+    const fs::path scratch =
+        fs::temp_directory_path() / ("zelvox-nsm-jack-" + std::to_string(::getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch / "session");
+    fs::permissions(scratch, fs::perms::owner_all);
+    const std::string prefix = (scratch / "session" / "Zelvox.nTEST").string();
+    { std::ofstream(prefix + ".ini") << "[Audio]\nAPI=jack-live\n"; }
+    Manager nsm;
+    EXPECT_EQ(RunInSession(
+                  nsm, scratch, prefix,
+                  [&](pid_t) {
+                      jack_status_t status;
+                      jack_client_t* c = jack_client_open("nsm-test-look", JackNoStartServer, &status);
+                      ASSERT_NE(c, nullptr);
+                      bool named = false;
+                      for (int i = 0; i < 100 && !named; ++i, ::usleep(100000))
+                          named = jack_port_by_name(c, "nTEST:out") && jack_port_by_name(c, "nTEST:midi_in");
+                      EXPECT_TRUE(named);
+                      EXPECT_EQ(jack_port_by_name(c, "zelvox:out"), nullptr);
+                      jack_client_close(c);
+                  },
+                  std::getenv("JACK_DEFAULT_SERVER")),
               0);
     fs::remove_all(scratch);
 }
