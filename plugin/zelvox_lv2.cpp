@@ -37,6 +37,7 @@
 #include "base/LatestValue.h"
 #include "audio/Settings.h"
 #include "files/PatternFileFormat.h"
+#include "plugin/AtomChecks.h"
 #include "plugin/Ports.h"
 #include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
@@ -261,10 +262,14 @@ void Midi(Plugin& p, const uint8_t* msg, uint32_t size) {
 
 double Number(const Uris& u, const LV2_Atom* a, double fallback) {
     if (!a) return fallback;
-    if (a->type == u.AtomFloat) return reinterpret_cast<const LV2_Atom_Float*>(a)->body;
-    if (a->type == u.AtomDouble) return reinterpret_cast<const LV2_Atom_Double*>(a)->body;
-    if (a->type == u.AtomInt) return reinterpret_cast<const LV2_Atom_Int*>(a)->body;
-    if (a->type == u.AtomLong) return static_cast<double>(reinterpret_cast<const LV2_Atom_Long*>(a)->body);
+    if (a->type == u.AtomFloat && Holds(a, sizeof(float)))
+        return reinterpret_cast<const LV2_Atom_Float*>(a)->body;
+    if (a->type == u.AtomDouble && Holds(a, sizeof(double)))
+        return reinterpret_cast<const LV2_Atom_Double*>(a)->body;
+    if (a->type == u.AtomInt && Holds(a, sizeof(int32_t)))
+        return reinterpret_cast<const LV2_Atom_Int*>(a)->body;
+    if (a->type == u.AtomLong && Holds(a, sizeof(int64_t)))
+        return static_cast<double>(reinterpret_cast<const LV2_Atom_Long*>(a)->body);
     return fallback;
 }
 
@@ -333,7 +338,7 @@ void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
     const Uris& u = p.U;
     const LV2_Atom *property = nullptr, *value = nullptr;
     lv2_atom_object_get(obj, u.PatchProperty, &property, u.PatchValue, &value, 0);
-    const LV2_URID asked = property && property->type == u.AtomURID
+    const LV2_URID asked = property && property->type == u.AtomURID && Holds(property, sizeof(LV2_URID))
                                ? reinterpret_cast<const LV2_Atom_URID*>(property)->body
                                : 0;
     if (obj->body.otype == u.PatchGet) {
@@ -379,6 +384,7 @@ void Event(Plugin& p, const LV2_Atom_Event* ev) {
     }
     if (ev->body.type != u.AtomObject && ev->body.type != u.AtomBlank) return;
     const auto* obj = reinterpret_cast<const LV2_Atom_Object*>(&ev->body);
+    if (!PropertiesFit(obj)) return;
     if (obj->body.otype == u.TimePosition)
         TimePosition(p, obj);
     else
@@ -708,6 +714,7 @@ void Run(LV2_Handle h, uint32_t frames) {
     p.BlockDone = 0;
     if (p.Control) {
         LV2_ATOM_SEQUENCE_FOREACH(p.Control, ev) {
+            if (!EventFits(p.Control, ev)) break; // the rest of the sequence cannot be read
             const int64_t t = ev->time.frames;
             const uint32_t at = t < 0 ? 0 : (t > frames ? frames : static_cast<uint32_t>(t));
             if (p.Rate) {

@@ -48,6 +48,7 @@
 #include <xcb/xcb.h>
 #endif
 
+#include "plugin/AtomChecks.h"
 #include "plugin/Ports.h"
 #include "synth/WindowWire.h"
 
@@ -483,10 +484,14 @@ void PortEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, co
     if (lv2_atom_total_size(atom) > size) return;
     if (atom->type != ui.AtomObject && atom->type != ui.AtomBlank) return;
     const auto* obj = reinterpret_cast<const LV2_Atom_Object*>(atom);
+    if (!lv2::PropertiesFit(obj)) return;
+    const auto isInt = [&](const LV2_Atom* a) {
+        return a && a->type == ui.AtomInt && lv2::Holds(a, sizeof(int32_t));
+    };
     if (obj->body.otype == ui.StepStart) {
         const LV2_Atom *step = nullptr, *pattern = nullptr;
         lv2_atom_object_get(obj, ui.Step, &step, ui.Pattern, &pattern, 0);
-        if (!step || !pattern || step->type != ui.AtomInt || pattern->type != ui.AtomInt) return;
+        if (!isInt(step) || !isInt(pattern)) return;
         wire::Message m;
         m.What = wire::Kind::Step;
         m.A = uint32_t(reinterpret_cast<const LV2_Atom_Int*>(step)->body);
@@ -497,7 +502,7 @@ void PortEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, co
     if (obj->body.otype == ui.ControlTurn) {
         const LV2_Atom *control = nullptr, *value = nullptr;
         lv2_atom_object_get(obj, ui.ControlKey, &control, ui.PatchValue, &value, 0);
-        if (!control || !value || control->type != ui.AtomInt || value->type != ui.AtomInt) return;
+        if (!isInt(control) || !isInt(value)) return;
         const int32_t id = reinterpret_cast<const LV2_Atom_Int*>(control)->body;
         if (id < 0 || id >= int32_t(kControlCount)) return;
         wire::Message m;
@@ -514,7 +519,7 @@ void PortEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, co
     if (obj->body.otype != ui.PatchSet) return;
     const LV2_Atom *property = nullptr, *value = nullptr;
     lv2_atom_object_get(obj, ui.PatchProperty, &property, ui.PatchValue, &value, 0);
-    if (!property || property->type != ui.AtomUrid ||
+    if (!property || property->type != ui.AtomUrid || !lv2::Holds(property, sizeof(LV2_URID)) ||
         reinterpret_cast<const LV2_Atom_URID*>(property)->body != ui.Patterns || !value ||
         value->type != ui.AtomChunk || value->size != kPatternFileSize)
         return;

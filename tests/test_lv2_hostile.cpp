@@ -345,6 +345,26 @@ TEST(Lv2Hostile, BadStatesAndFilesChangeNothing) {
     EXPECT_NE(std::find(host.PathsReported.begin(), host.PathsReported.end(), name),
               host.PathsReported.end());
 
+    // Objects whose property claims more than the object holds (up to nearly 4 GiB, which
+    // once made LV2's walk over the properties stand still) are left out; run() returns.
+    size_t objects = 0;
+    for (const char* otype : {LV2_PATCH__Set, LV2_TIME__Position})
+        for (const uint32_t claimed : {uint32_t(9), uint32_t(0xFFFFFFF0u), uint32_t(0xFFFFFFFFu)}) {
+            struct {
+                LV2_Atom_Object Object;
+                LV2_Atom_Property_Body Property;
+                uint8_t Value[8];
+            } bad{};
+            bad.Object.atom = {uint32_t(sizeof bad - sizeof(LV2_Atom)), host.Map(LV2_ATOM__Object)};
+            bad.Object.body.otype = host.Map(otype);
+            bad.Property.key = host.Map(LV2_PATCH__value);
+            bad.Property.value = {claimed, chunk};
+            host.SendAtom(0, &bad.Object.atom);
+            host.Run(64);
+            ++objects;
+        }
+    EXPECT_EQ(host.StateBytes(), before);
+
     // Any bytes of the right size and type are patterns: taken, and played within range.
     std::mt19937 rng(3);
     std::vector<uint8_t> noise(kPatternFileSize);
@@ -356,7 +376,8 @@ TEST(Lv2Hostile, BadStatesAndFilesChangeNothing) {
         ASSERT_TRUE(BlockIsSound(host, 4096)) << "random state " << k;
         EXPECT_EQ(host.StateBytes().size(), kPatternFileSize);
     }
-    std::printf("%zu state chunks, %zu patch:Set messages\n", states, patches);
+    std::printf("%zu state chunks, %zu patch:Set messages, %zu broken objects\n", states, patches,
+                objects);
 }
 
 // The inputs kept for the plugin's fuzz target, replayed through the built plugin.
