@@ -184,15 +184,26 @@ int RunInSession(Manager& nsm, const fs::path& scratch, const std::string& prefi
     return Ended(pid);
 }
 
+// A session folder of the test's own (removed at the end); its parent stands in for the
+// runtime and configuration folders too. `prefix` is what the manager's open names.
+struct Session {
+    explicit Session(const std::string& name)
+        : scratch(fs::temp_directory_path() / (name + std::to_string(::getpid()))) {
+        fs::remove_all(scratch);
+        fs::create_directories(scratch / "session");
+        fs::permissions(scratch, fs::perms::owner_all);
+    }
+    ~Session() { fs::remove_all(scratch); }
+    const fs::path scratch;
+    const std::string prefix = (scratch / "session" / "Zelvox.nTEST").string();
+};
+
 } // namespace
 
 TEST(Nsm, OpensSavesAndRestoresThePatternAndSettingsInTheSessionFolder) {
-    const fs::path scratch =
-        fs::temp_directory_path() / ("zelvox-nsm-" + std::to_string(::getpid()));
-    fs::remove_all(scratch);
-    fs::create_directories(scratch / "session");
-    fs::permissions(scratch, fs::perms::owner_all); // it stands in for the runtime folder too
-    const std::string prefix = (scratch / "session" / "Zelvox.nTEST").string();
+    const Session session("zelvox-nsm-");
+    const fs::path& scratch = session.scratch;
+    const std::string& prefix = session.prefix;
     const fs::path pattern = prefix + ".zvx", settings = prefix + ".ini";
     Manager nsm;
 
@@ -227,7 +238,6 @@ TEST(Nsm, OpensSavesAndRestoresThePatternAndSettingsInTheSessionFolder) {
                                    << Text(settings);
                            }),
               0);
-    fs::remove_all(scratch);
 }
 
 // With a JACK server the instance is known to it by the manager's client id, so two instances
@@ -235,16 +245,11 @@ TEST(Nsm, OpensSavesAndRestoresThePatternAndSettingsInTheSessionFolder) {
 TEST(Nsm, JackKnowsTheInstanceByItsClientId) {
     test::PrivateJack jack; // JACK_DEFAULT_SERVER names it while it runs
     ASSERT_TRUE(test::PrivateJack::Ready());
-    const fs::path scratch =
-        fs::temp_directory_path() / ("zelvox-nsm-jack-" + std::to_string(::getpid()));
-    fs::remove_all(scratch);
-    fs::create_directories(scratch / "session");
-    fs::permissions(scratch, fs::perms::owner_all);
-    const std::string prefix = (scratch / "session" / "Zelvox.nTEST").string();
-    { std::ofstream(prefix + ".ini") << "[Audio]\nAPI=jack-live\n"; }
+    const Session session("zelvox-nsm-jack-");
+    { std::ofstream(session.prefix + ".ini") << "[Audio]\nAPI=jack-live\n"; }
     Manager nsm;
     EXPECT_EQ(RunInSession(
-                  nsm, scratch, prefix,
+                  nsm, session.scratch, session.prefix,
                   [&](pid_t) {
                       jack_status_t status;
                       jack_client_t* c = jack_client_open("nsm-test-look", JackNoStartServer, &status);
@@ -258,5 +263,4 @@ TEST(Nsm, JackKnowsTheInstanceByItsClientId) {
                   },
                   std::getenv("JACK_DEFAULT_SERVER")),
               0);
-    fs::remove_all(scratch);
 }
