@@ -8,10 +8,11 @@
 //   0  a driver event: a length (0..15) and that many bytes, split as the ALSA/RtMidi input
 //      splits them
 //   1  a JACK event: a length (1..3) and that many bytes, taken whole as the JACK input does
-//   2  a period: its length (1..128 frames), optionally the host's transport position (raw
-//      doubles: NaN, infinities and all; any bar; a frame from 0 to 2^53), the waiting
-//      messages at frames from the input
-//   3  a command to the synth (start, stop, pattern, follow the clock ...) with its value
+//   2  a period: its length (1..64 frames: the sound is not this target's part), optionally
+//      the host's transport position (raw doubles: NaN, infinities and all; any bar; a frame
+//      from 0 to 2^53), the waiting messages at frames from the input
+//   3  a command to the synth (start, stop, pattern, follow the clock ...) with its value;
+//      of those that take the editor's state again, only the first in a script
 //
 // What must hold: each split message starts with a status byte, carries only data bytes and
 // is no longer than its kind; no more messages than bytes; every control stays in its range
@@ -104,6 +105,7 @@ inline void MidiParseInto(LiveSynth& live, const uint8_t* data, size_t size) {
         }
     };
 
+    int statesTaken = 0;
     while (!in.Empty()) {
         switch (in.Byte() % 4) {
         case 0: {
@@ -129,12 +131,21 @@ inline void MidiParseInto(LiveSynth& live, const uint8_t* data, size_t size) {
         }
         case 2: {
             const uint8_t b = in.Byte();
-            period(1 + (b & 0x7F), (b & 0x80) != 0);
+            period(1 + (b & 0x3F), (b & 0x80) != 0);
             break;
         }
-        case 3:
-            live.Post({LiveCommand::Kind(in.Byte() % 9), int32_t(int8_t(in.Byte()))});
+        case 3: {
+            const auto kind = LiveCommand::Kind(in.Byte() % 9);
+            const int32_t a = int8_t(in.Byte());
+            // Leaving the host's transport or the MIDI clock takes the editor's whole state
+            // again (a pattern file decoded): once a script, as a user changes that setting
+            // now and then. Repeated, it took half the target's time.
+            const bool takesState = a == 0 && (kind == LiveCommand::Kind::FollowTransport ||
+                                               kind == LiveCommand::Kind::FollowClock);
+            if (takesState && statesTaken++ > 0) break;
+            live.Post({kind, a});
             break;
+        }
         }
     }
     period(64, false);
