@@ -13,7 +13,7 @@
 //   2  a block: its length (0..4,096 frames asked, mostly under 64) and the notify port's
 //      room (0..8,191 bytes); the worker's jobs run after it and their responses come before
 //      the next block.
-// A script runs its first 64 commands, at most 8 blocks and 1,024 frames in all (past that a
+// A script runs its first 48 commands, at most 8 blocks and 1,024 frames in all (past that a
 // block is empty: run() with 0 frames still takes its events). Rendering and publishing the
 // sound would otherwise take most of the time; the messages and the state are what this
 // target is about. Longer blocks and hours of them are the hostile-host test's and the
@@ -111,7 +111,7 @@ public:
     static constexpr uint32_t kMaxBlock = 4096;
     static constexpr uint32_t kFrameBudget = 1024;
     static constexpr int kMaxBlocks = 8;
-    static constexpr int kMaxCommands = 64;
+    static constexpr int kMaxCommands = 48;
 
     Lv2FuzzHost(Lv2DescriptorFn descriptorOf, double rate, bool stereo) {
         Files();
