@@ -13,15 +13,15 @@
 //   2  a block: its length (0..4,096 frames asked, mostly under 64) and the notify port's
 //      room (0..8,191 bytes); the worker's jobs run after it and their responses come before
 //      the next block.
+//   3  a state chunk restored: its key, its type, its size (empty, one short, exact, one
+//      over, any) and bytes
+//   4  the state saved
+//   5  deactivate and activate again: once a script, when the next byte is 0xA5
 // A script runs its first 48 commands, at most 8 blocks and 1,024 frames in all (past that a
 // block is empty: run() with 0 frames still takes its events). Rendering and publishing the
 // sound would otherwise take most of the time; the messages and the state are what this
 // target is about. Longer blocks and hours of them are the hostile-host test's and the
 // whole-program targets' part.
-//   3  a state chunk restored: its key, its type, its size (empty, one short, exact, one
-//      over, any) and bytes
-//   4  the state saved
-//   5  deactivate and activate again: once a script, when the next byte is 0xA5
 // A file the plugin is asked to load is one of a few made here (a pattern file, a short
 // file, a folder, a missing file, a device); the bytes around its name come from the input.
 //
@@ -157,7 +157,7 @@ public:
 
     void Script(FuzzInput& in) {
         bool reactivated = false;
-        FramesLeft_ = kFrameBudget;
+        uint32_t framesLeft = kFrameBudget;
         int blocks = 0;
         for (int commands = 0; commands < kMaxCommands && !in.Empty(); ++commands) {
             // Events and blocks most often; activating again (a new rate converter) seldom.
@@ -174,7 +174,10 @@ public:
                 const uint8_t b = in.Byte();
                 const uint32_t frames = b < 248 ? b % 64 : in.U16() % (kMaxBlock + 1);
                 const uint32_t room = in.U16() % 8192;
-                if (++blocks <= kMaxBlocks) Block(frames, room);
+                if (++blocks > kMaxBlocks) continue;
+                const uint32_t taken = std::min(frames, framesLeft);
+                framesLeft -= taken;
+                Block(taken, room);
             } else if (command < 13) {
                 Restore(in);
             } else if (command < 15) {
@@ -185,7 +188,6 @@ public:
                 Descriptor_->activate(Handle_);
             }
         }
-        FramesLeft_ = std::max<uint32_t>(FramesLeft_, 64); // the closing block always sounds
         Block(64, 4096);
     }
 
@@ -291,8 +293,6 @@ private:
     }
 
     void Block(uint32_t frames, uint32_t notifyRoom) {
-        frames = std::min(frames, FramesLeft_);
-        FramesLeft_ -= frames;
         for (const auto& r : Responses_)
             Worker_->work_response(Handle_, uint32_t(r.size()), r.data());
         Responses_.clear();
@@ -395,7 +395,6 @@ private:
     LV2_Atom_Forge Forge_{};
     LV2_Atom_Forge_Frame Sequence_{};
     int Events_ = 0;
-    uint32_t FramesLeft_ = kFrameBudget;
     int32_t Job_ = 0;
     size_t Jobs_ = 0;
     std::vector<std::vector<uint8_t>> Responses_;
