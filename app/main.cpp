@@ -132,6 +132,8 @@ int main(int argc, char** argv) {
     }
     if (session) {
         options.SettingsPath = session->SettingsPath();
+        // The session restores the connections it saved; the program makes none of its own.
+        zelvox::SetJackConnectionsBySession(true);
         // JACK knows this instance by the manager's client id, its MIDI input by the id and
         // "-midi"; an id JACK could not take leaves the usual names.
         if (zelvox::SetDefaultJackClientName(session->ClientId()))

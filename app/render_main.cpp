@@ -11,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "audio/AudioBackend.h"
 #include "audio/JackClient.h"
 #include "audio/MMWave.h"
 #include "audio/Settings.h"
@@ -29,7 +30,7 @@ constexpr const char* kUsage =
     "                     [--randomise SEED] [--mutate SEED,AMOUNT] [--scale NAME]\n"
     "                     [--notes LOW-HIGH] [--lock LIST] [--save OUT.zvx]\n"
     "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
-    "                     [--buffers N | --seconds S] [--start-delay MS]\n"
+    "                     [--buffers N | --seconds S] [--start-delay MS] [--no-connect]\n"
     "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
     "                      [--timebase-master] [--notes-in CHANNEL[,ROOT]]\n"
     "                      [--pattern-notes FIRST] [--notes-out\n"
@@ -93,11 +94,18 @@ constexpr const char* kUsage =
     "                        at the song's end, or on Ctrl-C. Prints the number of\n"
     "                        underruns when the device ran dry\n"
     "  --start-delay MS      with --play: open the device MS milliseconds before starting,\n"
-    "                        so that a recorder can connect to it first; default 0\n"
+    "                        so that a recorder can connect to it first; default 0 (also\n"
+    "                        with --live: the output is there, silent, for that long)\n"
+    "  --no-connect          with --play on JACK: leave the output's ports unconnected. By\n"
+    "                        default they connect to the first two physical playback ports\n"
+    "                        (the speakers; on PipeWire the default sink), a mono output to\n"
+    "                        both; [Audio] Connect=0 in the settings file does the same\n"
     "  --live                with --play: play through the low-latency JACK output: the\n"
     "                        synth renders in the JACK process callback, so MIDI\n"
     "                        controllers are heard within a JACK period; prints the\n"
-    "                        periods played and the server's xruns at the end\n"
+    "                        periods played (their sizes), the seconds, the server's rate\n"
+    "                        and xruns at the end. --seconds and --buffers count the\n"
+    "                        server's time, whatever its rate and period size do\n"
     "  --follow-transport    with --live: start, stop and jump with the JACK transport\n"
     "                        on its sixteenth-note grid instead of starting at once\n"
     "  --follow-clock        with --live: play on the MIDI clock that comes into\n"
@@ -146,6 +154,7 @@ struct Options {
     bool Play = false;
     bool Live = false, FollowTransport = false, FollowClock = false, SendClock = false;
     bool TimebaseMaster = false;
+    bool NoConnect = false;
     int32_t Pattern = 0;  // 0: not given (pattern 1 loops)
     int64_t Buffers = -1; // -1: not given (1000 for a render, no limit for --play)
     bool BuffersGiven = false, SecondsGiven = false;
@@ -242,6 +251,8 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             o.SendClock = true;
         } else if (a == "--timebase-master") {
             o.TimebaseMaster = true;
+        } else if (a == "--no-connect") {
+            o.NoConnect = true;
         } else if (a == "--notes-out") {
             o.Notes.SendNotes = o.NotesGiven = true;
         } else if (value("--notes-channels", v) || value("--drum-notes", v)) {
@@ -455,6 +466,10 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         error = "follow the JACK transport or MIDI clock, not both (see --help)";
         return 2;
     }
+    if (!o.Play && o.NoConnect) {
+        error = "--no-connect goes with --play (see --help)";
+        return 2;
+    }
     if (!o.Play && o.StartDelayMs != 0) {
         error = "--start-delay goes with --play (see --help)";
         return 2;
@@ -489,6 +504,7 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
 int PlayLive(const Options& o) {
     try {
         zelvox::TSettingsFile settings;
+        const bool settingsConnect = zelvox::ReadAudioBackendChoice(settings).Connect;
         zelvox::LivePlayer player(settings);
         if (!o.File.empty()) {
             try {
@@ -509,12 +525,21 @@ int PlayLive(const Options& o) {
         sync.SendClock = o.SendClock;
         sync.TimebaseMaster = o.TimebaseMaster;
         const zelvox::LivePlayResult r =
-            player.Play(o.Arranger, sync, frames, [] { return zelvox::StopSignal() != 0; });
+            player.Play(o.Arranger, sync, frames, [] { return zelvox::StopSignal() != 0; },
+                        zelvox::DefaultJackClientName(), o.StartDelayMs,
+                        !o.NoConnect && settingsConnect);
         if (!r.Ok) return Fail(1, r.Error);
+        // What really happened: the server may have changed its period and its rate meanwhile.
+        std::string periods = std::to_string(r.ShortestPeriod);
+        if (r.LongestPeriod != r.ShortestPeriod) periods += " to " + std::to_string(r.LongestPeriod);
+        std::string rate = std::to_string(r.Rate) + " Hz";
+        if (r.RateChanges > 0)
+            rate += ", after " + std::to_string(r.RateChanges) + " rate change" + (r.RateChanges > 1 ? "s" : "");
         std::fprintf(stderr,
-                     "zelvox-render: %llu periods of %u frames played, %llu xruns, peak load %.0f%%\n",
-                     static_cast<unsigned long long>(r.Periods), r.Period,
-                     static_cast<unsigned long long>(r.Xruns), double(r.PeakLoad) * 100.0);
+                     "zelvox-render: %llu periods of %s frames played (%.2f s at %s), %llu xruns, "
+                     "peak load %.0f%%\n",
+                     static_cast<unsigned long long>(r.Periods), periods.c_str(), r.Seconds,
+                     rate.c_str(), static_cast<unsigned long long>(r.Xruns), double(r.PeakLoad) * 100.0);
     } catch (const std::exception& e) {
         return Fail(1, e.what());
     }
@@ -526,7 +551,7 @@ int Play(const Options& o) {
     if (o.Live) return PlayLive(o);
     try {
         zelvox::TSettingsFile settings;
-        zelvox::HeadlessPlayer player(settings);
+        zelvox::HeadlessPlayer player(settings, nullptr, !o.NoConnect);
         if (!o.File.empty()) {
             try {
                 player.Load(o.File);

@@ -64,8 +64,9 @@ struct ListedDevice {
 
 class RtAudioWaveOutSystem final : public WaveOutSystem {
 public:
-    RtAudioWaveOutSystem(RtAudio::Api api, std::vector<ListedDevice> devices, std::string client)
-        : Api_(api), Devices_(std::move(devices)), Client_(std::move(client)) {}
+    RtAudioWaveOutSystem(RtAudio::Api api, std::vector<ListedDevice> devices, std::string client,
+                         bool connect)
+        : Api_(api), Devices_(std::move(devices)), Client_(std::move(client)), Connect_(connect) {}
     int32_t GetNumDevs() override { return static_cast<int32_t>(Devices_.size()); }
     int32_t GetDevCaps(int32_t id, WaveOutCaps& caps) override {
         if (id == -1) id = 0;
@@ -83,7 +84,7 @@ public:
         if (id < 0 || id >= GetNumDevs()) return nullptr;
         const std::string& name = Devices_[static_cast<size_t>(id)].Name;
         // JACK on libjack itself: one client for as long as the device is open.
-        if (Api_ == RtAudio::UNIX_JACK) return std::make_unique<JackWaveOutDevice>(name, Client_);
+        if (Api_ == RtAudio::UNIX_JACK) return std::make_unique<JackWaveOutDevice>(name, Client_, Connect_);
         return std::make_unique<RtAudioWaveOutDevice>(Api_, name, Client_);
     }
 
@@ -91,6 +92,7 @@ private:
     RtAudio::Api Api_;
     std::vector<ListedDevice> Devices_;
     std::string Client_;
+    bool Connect_;
 };
 
 // The list the system offers from what the API lists: the wanted device (or the default,
@@ -166,16 +168,36 @@ bool SetDefaultJackClientName(const std::string& name) {
     return true;
 }
 
+namespace {
+bool& BySession() {
+    static bool bySession = false;
+    return bySession;
+}
+} // namespace
+
+void SetJackConnectionsBySession(bool bySession) {
+    BySession() = bySession;
+}
+
+bool JackConnectionsBySession() {
+    return BySession();
+}
+
 AudioBackendChoice ReadAudioBackendChoice(const TSettingsFile& settings) {
     AudioBackendChoice c;
     c.Api = Lower(settings.ReadString("Audio", "API", "auto"));
     c.Device = settings.ReadString("Audio", "Device", "");
+    c.Connect = settings.ReadBool("Audio", "Connect", true) && !JackConnectionsBySession();
     return c;
 }
 
 void WriteAudioBackendChoice(const TSettingsFile& settings, const AudioBackendChoice& choice) {
     settings.WriteString("Audio", "API", choice.Api);
     settings.WriteString("Audio", "Device", choice.Device);
+    // Only when it changes: a file that never had the key keeps the default, and a session's
+    // file is not told what the session manager decided.
+    if (!JackConnectionsBySession() && choice.Connect != settings.ReadBool("Audio", "Connect", true))
+        settings.WriteBool("Audio", "Connect", choice.Connect);
 }
 
 LiveSync ReadLiveSync(const TSettingsFile& settings) {
@@ -266,7 +288,7 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
         if (c.Api == RtAudio::UNIX_JACK) JackOutputDevices(choice.Device, devices);
         else devices = OutputDevices(c.Api, choice.Device);
         if (devices.empty()) devices.push_back({choice.Device, false, {}});
-        return std::make_unique<RtAudioWaveOutSystem>(c.Api, devices, choice.ClientName);
+        return std::make_unique<RtAudioWaveOutSystem>(c.Api, devices, choice.ClientName, choice.Connect);
     }
     // Automatic. One client finds out whether JACK runs and what it offers.
     std::vector<ListedDevice> jack;
@@ -279,21 +301,21 @@ std::unique_ptr<WaveOutSystem> CreateWaveOutSystem(const AudioBackendChoice& cho
         if (!jack.empty()) {
             describe("JACK");
             return std::make_unique<RtAudioWaveOutSystem>(RtAudio::UNIX_JACK, std::move(jack),
-                                                          choice.ClientName);
+                                                          choice.ClientName, choice.Connect);
         }
     }
     if (ApiCompiled(RtAudio::LINUX_PULSE) && PulseServerAvailable()) {
         describe("PulseAudio");
         return std::make_unique<RtAudioWaveOutSystem>(
             RtAudio::LINUX_PULSE, std::vector<ListedDevice>{{choice.Device, false, {}}},
-            choice.ClientName);
+            choice.ClientName, choice.Connect);
     }
     if (ApiCompiled(RtAudio::LINUX_ALSA)) {
         auto devices = OutputDevices(RtAudio::LINUX_ALSA, choice.Device);
         if (!devices.empty()) {
             describe("ALSA");
             return std::make_unique<RtAudioWaveOutSystem>(RtAudio::LINUX_ALSA, devices,
-                                                          choice.ClientName);
+                                                          choice.ClientName, choice.Connect);
         }
     }
     describe("none");

@@ -27,10 +27,19 @@ namespace zelvox {
 const std::string& DefaultJackClientName();
 bool SetDefaultJackClientName(const std::string& name);
 
+// Whether the program's JACK outputs connect themselves to the speakers when they start. Under
+// a session manager the session restores its own connections, and the program makes none:
+// the manager's start-up turns them off for the process.
+void SetJackConnectionsBySession(bool bySession);
+bool JackConnectionsBySession();
+
 struct AudioBackendChoice {
     std::string Api = "auto";
     std::string Device;
     std::string ClientName = DefaultJackClientName(); // how the program is named to JACK (not stored)
+    // [Audio] Connect (1 by default): a JACK output connects itself to the first two physical
+    // playback ports (the speakers) when it starts; 0 leaves its ports unconnected.
+    bool Connect = true;
 };
 
 AudioBackendChoice ReadAudioBackendChoice(const TSettingsFile& settings);

@@ -3,6 +3,7 @@
 #include <jack/midiport.h>
 
 #include "audio/JackClient.h"
+#include "audio/backends/JackDevice.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,25 +12,39 @@
 
 namespace zelvox {
 
-JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) : Synth_(synth) {
+std::unique_ptr<JackLiveOutput::Conversion> JackLiveOutput::MakeConversion(uint32_t rate) {
+    auto conv = std::make_unique<Conversion>();
+    conv->Rate = rate;
+    if (IsNativeRate(rate)) return conv;
+    if (const std::string why = CheckHostRate(rate); !why.empty())
+        throw std::runtime_error("The JACK server runs at " + std::to_string(rate) + " Hz. " + why);
+    conv->Stage = std::make_unique<RateStage>(rate);
+    return conv;
+}
+
+JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName, bool connect)
+    : Synth_(synth) {
     jack_status_t status{};
     Client_ = OpenJackClient(clientName, status, &Gone_);
     if (!Client_) throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
     const uint32_t rate = jack_get_sample_rate(Client_);
-    if (!IsNativeRate(rate)) {
+    try {
         // The synth renders its own 44,100 Hz stream; a stage converts it to the server's.
-        try {
-            if (const std::string why = CheckHostRate(rate); !why.empty())
-                throw std::runtime_error("The JACK server runs at " + std::to_string(rate) + " Hz. " + why);
-            Stage_ = std::make_unique<RateStage>(rate);
-        } catch (const std::exception&) {
-            CloseJackClient(Client_, false);
-            Client_ = nullptr;
-            throw;
-        }
-        Synth_.SetGridRounding(0.5);
-        jack_set_latency_callback(Client_, &LatencyCallback, this);
+        Conv_ = MakeConversion(rate);
+    } catch (const std::exception&) {
+        CloseJackClient(Client_, false);
+        Client_ = nullptr;
+        throw;
     }
+    Stage_ = Conv_->Stage.get();
+    ServerRate_.store(rate);
+    Latency_.store(Stage_ ? Stage_->Latency() : 0);
+    Synth_.SetGridRounding(Stage_ ? 0.5 : 0.0);
+    // PipeWire's libjack (0.3.65) deadlocks when a latency callback sets a latency after the
+    // server changed its rate a second time; there the main thread reports it instead.
+    ViaCallback_ = !JackIsPipeWire();
+    if (ViaCallback_) jack_set_latency_callback(Client_, &LatencyCallback, this);
+    jack_set_sample_rate_callback(Client_, &RateCallback, this);
     Out_ = jack_port_register(Client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     MidiIn_ = jack_port_register(Client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     MidiOut_ = jack_port_register(Client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -40,13 +55,61 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) 
         Client_ = nullptr;
         throw std::runtime_error("The JACK client " + clientName + " could not be set up");
     }
+    if (connect) ConnectOutputs(Client_, &Out_, 1, PhysicalPlaybackPorts(Client_));
+    ReportLatency();
+}
+
+void JackLiveOutput::ReportLatency() {
+    if (ViaCallback_ || !Client_) return;
+    const uint32_t latency = Latency_.load(std::memory_order_acquire);
+    if (latency == Reported_) return;
+    Reported_ = latency;
+    jack_latency_range_t range{latency, latency};
+    jack_port_set_latency_range(Out_, JackCaptureLatency, &range);
+    jack_port_set_latency_range(MidiOut_, JackCaptureLatency, &range);
+    jack_recompute_total_latencies(Client_);
+}
+
+// JACK's notification thread: the server changed its rate while the client runs (PipeWire does
+// when another program asks for another rate). The new conversion is made here, where memory
+// may be had; the callback plays silence until it takes it, never the old rate's wrong pitch.
+int JackLiveOutput::RateCallback(jack_nframes_t rate, void* self) {
+    auto* me = static_cast<JackLiveOutput*>(self);
+    const uint32_t before = me->ServerRate_.exchange(rate, std::memory_order_acq_rel);
+    delete me->Retired_.exchange(nullptr, std::memory_order_acq_rel);
+    if (before == rate) return 0; // the call that comes when the callback is set
+    me->RateChanges_.fetch_add(1, std::memory_order_relaxed);
+    try {
+        std::unique_ptr<Conversion> conv = MakeConversion(rate);
+        me->RateRefused_.store(false, std::memory_order_release);
+        delete me->Pending_.exchange(conv.release(), std::memory_order_acq_rel);
+    } catch (const std::exception&) {
+        me->RateRefused_.store(true, std::memory_order_release);
+    }
+    return 0;
+}
+
+void JackLiveOutput::TakePendingConversion() {
+    if (!Pending_.load(std::memory_order_acquire) || Retired_.load(std::memory_order_acquire)) return;
+    Retired_.store(Conv_.release(), std::memory_order_release);
+    Conv_.reset(Pending_.exchange(nullptr, std::memory_order_acq_rel));
+    Stage_ = Conv_->Stage.get();
+    Latency_.store(Stage_ ? Stage_->Latency() : 0, std::memory_order_release);
+    Synth_.SetGridRounding(Stage_ ? 0.5 : 0.0);
+    QueuedCount_ = 0; // clock messages placed on the old rate's frames
 }
 
 JackLiveOutput::~JackLiveOutput() {
     if (!Client_) return;
     SendClockStop();
-    // Bounded: libjack's close can hang when other clients come and go at that moment.
-    CloseJackClient(Client_, !ServerGone());
+    // Bounded: libjack's close can hang when other clients come and go at that moment. A close
+    // that hung leaves the callbacks' memory to the process's end.
+    if (CloseJackClient(Client_, !ServerGone())) {
+        delete Pending_.exchange(nullptr);
+        delete Retired_.exchange(nullptr);
+    } else {
+        (void)Conv_.release();
+    }
 }
 
 void JackLiveOutput::SendClockStop() {
@@ -62,9 +125,10 @@ void JackLiveOutput::SendClockStop() {
 
 void JackLiveOutput::LatencyCallback(jack_latency_callback_mode_t mode, void* self) {
     auto* me = static_cast<JackLiveOutput*>(self);
-    if (mode != JackCaptureLatency || !me->Stage_) return;
+    if (mode != JackCaptureLatency) return;
     // The converter's delay is this client's own, on the sound and on the clock alike.
-    jack_latency_range_t range{me->Stage_->Latency(), me->Stage_->Latency()};
+    const uint32_t latency = me->Latency_.load(std::memory_order_acquire);
+    jack_latency_range_t range{latency, latency};
     jack_port_set_latency_range(me->Out_, JackCaptureLatency, &range);
     jack_port_set_latency_range(me->MidiOut_, JackCaptureLatency, &range);
 }
@@ -171,6 +235,12 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
     host.HasFrame = true; // used for the position only when no bar and beat came
     host.HostFrame = pos.frame;
     const uint64_t periodTime = jack_last_frame_time(Client_);
+    TakePendingConversion();
+    if (Conv_->Rate != ServerRate_.load(std::memory_order_acquire)) {
+        // The server's rate changed and its conversion is not here yet: silence.
+        std::fill(out, out + frames, 0.0f);
+        return EndPeriod(frames, begun);
+    }
     if (Stage_) {
         ProcessConverted(frames, out, midiOut, host, count);
         return EndPeriod(frames, begun);
@@ -216,7 +286,15 @@ void JackLiveOutput::RecordPiece(uint32_t frames) {
 int JackLiveOutput::EndPeriod(jack_nframes_t frames, jack_time_t begun) {
     Tempo_.store(Synth_.Synth().Control(ControlId::Tempo), std::memory_order_relaxed);
     Periods_.fetch_add(1, std::memory_order_relaxed);
-    const float rate = static_cast<float>(jack_get_sample_rate(Client_));
+    const uint32_t shortest = MinPeriod_.load(std::memory_order_relaxed);
+    if (shortest == 0 || frames < shortest) MinPeriod_.store(frames, std::memory_order_relaxed);
+    if (frames > MaxPeriod_.load(std::memory_order_relaxed)) MaxPeriod_.store(frames, std::memory_order_relaxed);
+    const uint32_t serverRate = ServerRate_.load(std::memory_order_relaxed);
+    if (serverRate > 0)
+        PlayedNanos_.store(PlayedNanos_.load(std::memory_order_relaxed) +
+                               uint64_t{frames} * 1'000'000'000u / serverRate,
+                           std::memory_order_relaxed);
+    const float rate = static_cast<float>(serverRate);
     const float budget = 1e6f * static_cast<float>(frames) / (rate > 0 ? rate : 44100.0f);
     Load_.store(static_cast<float>(jack_get_time() - begun) / budget, std::memory_order_relaxed);
     return 0;

@@ -25,9 +25,10 @@ class JackLiveOutput {
 public:
     static constexpr uint32_t kMaxPeriod = 8192;
 
-    // Opens the client (never starts a server) and activates it. runtime_error with the
-    // reason when there is no server or a port cannot be made.
-    JackLiveOutput(LiveSynth& synth, const std::string& clientName);
+    // Opens the client (never starts a server) and activates it; with `connect`, its output
+    // then goes to the speakers (the first two physical playback ports). runtime_error with
+    // the reason when there is no server or a port cannot be made.
+    JackLiveOutput(LiveSynth& synth, const std::string& clientName, bool connect = true);
     ~JackLiveOutput();
     JackLiveOutput(const JackLiveOutput&) = delete;
     JackLiveOutput& operator=(const JackLiveOutput&) = delete;
@@ -40,6 +41,20 @@ public:
     // Periods the server reported late (xruns), and periods rendered.
     uint64_t Xruns() const { return Xruns_.load(std::memory_order_relaxed); }
     uint64_t Periods() const { return Periods_.load(std::memory_order_relaxed); }
+    // The server's time since the client started, in nanoseconds: each period's frames at the
+    // rate the server ran at then, whatever its rate and period size did.
+    uint64_t PlayedNanos() const { return PlayedNanos_.load(std::memory_order_relaxed); }
+    // The shortest and longest period seen (frames; the server may change its period size).
+    uint32_t ShortestPeriod() const { return MinPeriod_.load(std::memory_order_relaxed); }
+    uint32_t LongestPeriod() const { return MaxPeriod_.load(std::memory_order_relaxed); }
+    // Times the server changed its rate while the client ran, and whether the rate it runs at
+    // now is one the synth cannot be converted to (then it plays silence).
+    uint32_t RateChanges() const { return RateChanges_.load(std::memory_order_relaxed); }
+    uint32_t Rate() const { return ServerRate_.load(std::memory_order_relaxed); }
+    bool RateRefused() const { return RateRefused_.load(std::memory_order_acquire); }
+    // The main thread, now and then: tells the server the converter's delay when it changed
+    // with the rate and the server's library cannot be told from its latency callback.
+    void ReportLatency();
     // The server shut the client down (it stopped or was killed): nothing will play again.
     bool ServerGone() const { return Gone_.load(std::memory_order_acquire); }
     // Becomes the JACK transport's timebase master (false when another master holds it):
@@ -79,6 +94,17 @@ private:
     int EndPeriod(jack_nframes_t frames, jack_time_t begun);
     void SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames);
     static void LatencyCallback(jack_latency_callback_mode_t mode, void* self);
+    static int RateCallback(jack_nframes_t rate, void* self);
+
+    // The synth's 44,100 Hz stream as the server's rate wants it: no stage at 44,100 Hz.
+    struct Conversion {
+        uint32_t Rate = 0;
+        std::unique_ptr<RateStage> Stage;
+    };
+    static std::unique_ptr<Conversion> MakeConversion(uint32_t rate);
+    // The callback's own conversion; another made for a new server rate waits in Pending, the
+    // one it replaced in Retired until the notification thread frees it.
+    void TakePendingConversion();
 
     LiveSynth& Synth_;
     jack_client_t* Client_ = nullptr;
@@ -93,7 +119,19 @@ private:
     std::atomic<int32_t> Tempo_{140}; // the synth's tempo, for the timebase callback
     std::atomic<bool> Recording_{false};
     std::atomic<bool> Gone_{false};
-    std::unique_ptr<RateStage> Stage_; // null at 44,100 Hz
+    std::unique_ptr<Conversion> Conv_;
+    RateStage* Stage_ = nullptr; // Conv_'s stage: null at 44,100 Hz
+    std::atomic<Conversion*> Pending_{nullptr};
+    std::atomic<Conversion*> Retired_{nullptr};
+    std::atomic<uint32_t> ServerRate_{0};
+    std::atomic<uint32_t> Latency_{0};
+    bool ViaCallback_ = true; // the latency callback reports it (else ReportLatency)
+    uint32_t Reported_ = UINT32_MAX; // main thread: the latency last reported
+    std::atomic<uint32_t> RateChanges_{0};
+    std::atomic<bool> RateRefused_{false};
+    std::atomic<uint64_t> PlayedNanos_{0};
+    std::atomic<uint32_t> MinPeriod_{0};
+    std::atomic<uint32_t> MaxPeriod_{0};
     std::array<float, kMaxPeriod> Converted_{};
     struct QueuedClock {
         uint64_t HostFrame;

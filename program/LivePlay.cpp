@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "engine/EngineState.h"
 #include "program/JackLiveOutput.h"
 #include "ui/MidiLearn.h"
 
@@ -40,7 +41,8 @@ void LivePlayer::TakeEvents(bool& ended) {
 }
 
 LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t maxFrames,
-                                const std::function<bool()>& stop, const std::string& clientName) {
+                                const std::function<bool()>& stop, const std::string& clientName,
+                                int32_t startDelayMs, bool connect) {
     LivePlayResult r;
     if (arranger) Form.Arranger1Click();
     Live.Publish(Form.Synth, Seen_);
@@ -53,29 +55,50 @@ LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t ma
                PackNoteChannels({sync.NotesBassChannel, sync.NotesTwinTChannel, sync.NotesNoiseChannel,
                                  sync.NotesTwinTNote, sync.NotesNoiseNote})});
     Live.Post({LiveCommand::Kind::NotesOut, sync.SendNotes ? 1 : 0});
-    if (!sync.FollowTransport && !sync.FollowClock) Live.Post({LiveCommand::Kind::Start, 0});
     try {
-        JackLiveOutput out(Live, clientName);
+        JackLiveOutput out(Live, clientName, connect);
         r.Period = out.Period();
         if (sync.TimebaseMaster && !out.BecomeTimebaseMaster())
             throw std::runtime_error("Another program is the JACK transport's timebase master");
+        auto serverGone = [&] {
+            if (out.ServerGone())
+                throw std::runtime_error("The JACK server has gone away; the low-latency output "
+                                         "stopped");
+        };
+        // The output is there, silent, for the delay: a recorder can connect to it first.
+        const auto startAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(startDelayMs);
+        bool asked = false;
+        while (std::chrono::steady_clock::now() < startAt && !(asked = stop && stop())) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            serverGone();
+        }
+        if (!sync.FollowTransport && !sync.FollowClock && !asked) Live.Post({LiveCommand::Kind::Start, 0});
+        const uint64_t before = out.PlayedNanos();
+        // The limit in the server's time: 44,100 of the synth's frames a second.
+        const uint64_t limitNanos = maxFrames * 1'000'000'000u / uint64_t(kSampleRate);
         // Following a transport or a clock, a stop only stops the sound: the host may start
         // or place it again. Playing on its own, the synth stopping (a song's end) ends it.
         const bool following = sync.FollowTransport || sync.FollowClock;
-        bool ended = false;
+        bool ended = asked;
         while (!ended && !(stop && stop())) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             bool stopped = false;
             TakeEvents(stopped);
             ended = stopped && !following;
-            if (out.ServerGone())
-                throw std::runtime_error("The JACK server has gone away; the low-latency output "
-                                         "stopped");
+            serverGone();
+            out.ReportLatency();
             r.PeakLoad = std::max(r.PeakLoad, out.Load());
-            if (maxFrames > 0 && out.Periods() * out.Period() >= maxFrames) break;
+            // The length is the server's time, so it holds whatever its rate and period size
+            // do meanwhile.
+            if (maxFrames > 0 && out.PlayedNanos() - before >= limitNanos) break;
         }
         r.Periods = out.Periods();
         r.Xruns = out.Xruns();
+        r.ShortestPeriod = out.ShortestPeriod();
+        r.LongestPeriod = out.LongestPeriod();
+        r.Seconds = double(out.PlayedNanos() - before) / 1e9;
+        r.Rate = out.Rate();
+        r.RateChanges = out.RateChanges();
         r.Ok = true;
     } catch (const std::exception& e) {
         r.Error = e.what();

@@ -4,9 +4,14 @@
 
 namespace zelvox {
 
-HeadlessPlayer::HeadlessPlayer(const TSettingsFile& settings, std::unique_ptr<WaveOutSystem> system)
+HeadlessPlayer::HeadlessPlayer(const TSettingsFile& settings, std::unique_ptr<WaveOutSystem> system,
+                               bool connect)
     : System(std::move(system)) {
-    if (!System) System = CreateWaveOutSystem(ReadAudioBackendChoice(settings), &Backend_);
+    if (!System) {
+        AudioBackendChoice choice = ReadAudioBackendChoice(settings);
+        choice.Connect = choice.Connect && connect;
+        System = CreateWaveOutSystem(choice, &Backend_);
+    }
     // Start-up in the program's order: the main window (its chain attached before its
     // FormCreate), the audio setup dialog (NumBuffers from the settings file), the envelope
     // dialog (the four curve tables).

@@ -21,8 +21,10 @@ namespace zelvox {
 class HeadlessPlayer : public ProgramCore {
 public:
     // settings: the back-end choice and "Buffers" are read from it (it must outlive the
-    // player). system: the sound output; null: the one the settings file chooses.
-    explicit HeadlessPlayer(const TSettingsFile& settings, std::unique_ptr<WaveOutSystem> system = nullptr);
+    // player). system: the sound output; null: the one the settings file chooses, whose JACK
+    // output connects itself to the speakers unless `connect` or the settings say not to.
+    explicit HeadlessPlayer(const TSettingsFile& settings, std::unique_ptr<WaveOutSystem> system = nullptr,
+                            bool connect = true);
     ~HeadlessPlayer();
     HeadlessPlayer(const HeadlessPlayer&) = delete;
     HeadlessPlayer& operator=(const HeadlessPlayer&) = delete;

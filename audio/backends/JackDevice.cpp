@@ -18,6 +18,16 @@ constexpr float kSampleScale = 1.0f / 32767.0f; // as the sound has always left 
 
 } // namespace
 
+// How the device's 44,100 Hz stream meets the server's rate: directly (no stage) or through
+// one converter per channel. Made off the audio thread (at open, and on JACK's sample-rate
+// callback when the server changes its rate while playing) and handed to the callback.
+struct JackConversion {
+    uint32_t Rate = 0; // the server's rate this was made for
+    std::unique_ptr<RateStage> Stage[2];
+    std::vector<float> EngineFrames[2];
+    uint32_t Latency = 0; // frames the converter delays the sound, told to the server
+};
+
 // What the process callback reaches the device through. It outlives the device when a close
 // hangs (libjack may then still call the callback): Device is cleared before the close, and
 // the callback then only writes silence.
@@ -27,11 +37,21 @@ struct JackDeviceLink {
     std::atomic<bool> Gone{false}; // the server shut the client down
     jack_port_t* Ports[2] = {nullptr, nullptr};
     uint32_t Channels = 0;
-    // A server at another rate than the stream's 44,100 Hz: one converter per channel, made
-    // at open, and the engine's frames on their way in.
-    std::unique_ptr<RateStage> Stage[2];
-    std::vector<float> EngineFrames[2];
-    uint32_t Latency = 0; // frames the converter delays the sound, told to the server
+    // The callback's own conversion; a new one waits in Pending (the server's rate changed)
+    // and the one it replaced in Retired until a thread that may free memory takes it.
+    JackConversion* Current = nullptr;
+    std::atomic<JackConversion*> Pending{nullptr};
+    std::atomic<JackConversion*> Retired{nullptr};
+    std::atomic<uint32_t> ServerRate{0};   // as the server last told it
+    std::atomic<uint32_t> Latency{0};      // of the conversion in use, for the latency callback
+    std::atomic<uint32_t> RateChanges{0};  // rates the server changed to while open
+    std::atomic<bool> RateRefused{false};  // the server's rate is one the converter cannot serve
+
+    ~JackDeviceLink() {
+        delete Current;
+        delete Pending.load();
+        delete Retired.load();
+    }
 };
 
 namespace {
@@ -44,9 +64,45 @@ void ReportLatency(jack_latency_callback_mode_t mode, void* arg) {
     auto* link = static_cast<JackDeviceLink*>(arg);
     if (mode != JackCaptureLatency) return;
     // The converter's delay is this client's own: it comes on top of nothing upstream.
-    jack_latency_range_t range{link->Latency, link->Latency};
+    const uint32_t latency = link->Latency.load(std::memory_order_acquire);
+    jack_latency_range_t range{latency, latency};
     for (uint32_t c = 0; c < link->Channels; ++c)
         if (link->Ports[c]) jack_port_set_latency_range(link->Ports[c], JackCaptureLatency, &range);
+}
+
+// The conversion for a server at `rate` Hz: none at the stream's own rate, else a converter
+// per channel. Throws std::runtime_error (the converter) or std::invalid_argument (a rate it
+// cannot serve).
+std::unique_ptr<JackConversion> MakeConversion(uint32_t rate, uint32_t channels) {
+    auto conv = std::make_unique<JackConversion>();
+    conv->Rate = rate;
+    if (IsNativeRate(rate)) return conv;
+    for (uint32_t c = 0; c < channels; ++c) {
+        conv->Stage[c] = std::make_unique<RateStage>(rate);
+        conv->EngineFrames[c].assign(kEnginePiece, 0.0f);
+    }
+    conv->Latency = conv->Stage[0]->Latency();
+    return conv;
+}
+
+// JACK's notification thread, when the server changes its rate while the client runs (PipeWire
+// does this when another program asks for another rate): a conversion for the new rate is made
+// here, where memory may be had, and the callback takes it at its next period. Until then the
+// callback plays silence rather than the old conversion's wrong speed and pitch.
+int RateChanged(jack_nframes_t rate, void* arg) {
+    auto* link = static_cast<JackDeviceLink*>(arg);
+    const uint32_t before = link->ServerRate.exchange(rate, std::memory_order_acq_rel);
+    delete link->Retired.exchange(nullptr, std::memory_order_acq_rel);
+    if (before == rate || before == 0) return 0; // the first call comes at activation
+    link->RateChanges.fetch_add(1, std::memory_order_relaxed);
+    try {
+        std::unique_ptr<JackConversion> conv = MakeConversion(rate, link->Channels);
+        link->RateRefused.store(false, std::memory_order_release);
+        delete link->Pending.exchange(conv.release(), std::memory_order_acq_rel);
+    } catch (const std::exception&) {
+        link->RateRefused.store(true, std::memory_order_release);
+    }
+    return 0;
 }
 
 } // namespace
@@ -80,8 +136,34 @@ bool ListJackOutputs(std::vector<RtAudio::DeviceInfo>& infos) {
     });
 }
 
-JackWaveOutDevice::JackWaveOutDevice(std::string deviceName, std::string clientName)
-    : DeviceName_(std::move(deviceName)), ClientName_(std::move(clientName)) {}
+bool JackIsPipeWire() {
+    // PipeWire's libjack names itself in its version ("3.0.0.0 (using PipeWire 0.3.65)").
+    const char* version = jack_get_version_string();
+    return version && std::strstr(version, "PipeWire") != nullptr;
+}
+
+std::vector<std::string> PhysicalPlaybackPorts(jack_client_t* client) {
+    std::vector<std::string> names;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                                        JackPortIsPhysical | JackPortIsInput);
+    if (!ports) return names;
+    for (size_t i = 0; ports[i] && names.size() < 2; ++i) names.emplace_back(ports[i]);
+    jack_free(ports);
+    return names;
+}
+
+void ConnectOutputs(jack_client_t* client, jack_port_t* const* ports, uint32_t channels,
+                    const std::vector<std::string>& targets) {
+    if (targets.empty()) return;
+    // A mono output feeds both speakers; stereo goes channel by channel.
+    const size_t wanted = std::min<size_t>(targets.size(), channels == 1 ? 2 : channels);
+    for (size_t i = 0; i < wanted; ++i)
+        if (jack_port_t* from = ports[channels == 1 ? 0 : i])
+            jack_connect(client, jack_port_name(from), targets[i].c_str());
+}
+
+JackWaveOutDevice::JackWaveOutDevice(std::string deviceName, std::string clientName, bool connect)
+    : DeviceName_(std::move(deviceName)), ClientName_(std::move(clientName)), Connect_(connect) {}
 
 JackWaveOutDevice::~JackWaveOutDevice() {
     if (IsOpen()) {
@@ -192,17 +274,16 @@ int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
     if (const std::string why = RateProblem(f.SamplesPerSec, serverRate); !why.empty())
         return fail(kWaverrBadFormat, why);
     Link_->Channels = f.Channels;
-    if (serverRate != f.SamplesPerSec) {
-        try {
-            for (uint32_t c = 0; c < f.Channels; ++c) {
-                Link_->Stage[c] = std::make_unique<RateStage>(serverRate);
-                Link_->EngineFrames[c].assign(kEnginePiece, 0.0f);
-            }
-        } catch (const std::exception& e) {
-            return fail(kMmsyserrError, std::string("JACK: the rate converter: ") + e.what());
-        }
-        Link_->Latency = Link_->Stage[0]->Latency();
+    Link_->ServerRate.store(serverRate);
+    try {
+        Link_->Current = (IsNativeRate(f.SamplesPerSec) ? MakeConversion(serverRate, f.Channels)
+                                                          : std::make_unique<JackConversion>())
+                             .release();
+        if (!IsNativeRate(f.SamplesPerSec)) Link_->Current->Rate = serverRate;
+    } catch (const std::exception& e) {
+        return fail(kMmsyserrError, std::string("JACK: the rate converter: ") + e.what());
     }
+    Link_->Latency.store(Link_->Current->Latency);
     for (uint32_t c = 0; c < f.Channels; ++c) {
         const std::string name = "outport " + std::to_string(c);
         Link_->Ports[c] =
@@ -218,7 +299,12 @@ int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
     jack_set_process_callback(Client_, &JackWaveOutDevice::Process, Link_);
     jack_set_xrun_callback(Client_, &JackWaveOutDevice::Xrun, Link_);
     jack_on_shutdown(Client_, &JackWaveOutDevice::Shutdown, Link_);
-    jack_set_latency_callback(Client_, &ReportLatency, Link_);
+    // PipeWire's libjack (0.3.65) deadlocks when a latency callback sets a latency after the
+    // server changed its rate a second time: there the latency at the start is set once below.
+    const bool pipewire = JackIsPipeWire();
+    if (!pipewire) jack_set_latency_callback(Client_, &ReportLatency, Link_);
+    // Only a stream made at the synth's rate can follow the server to another rate.
+    if (IsNativeRate(f.SamplesPerSec)) jack_set_sample_rate_callback(Client_, &RateChanged, Link_);
     if (jack_activate(Client_) != 0) {
         Link_->Device.store(nullptr);
         CloseJackClient(Client_, false);
@@ -228,8 +314,19 @@ int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
         LastError_ = "JACK: could not start the client";
         return kMmsyserrError;
     }
-    for (uint32_t c = 0; c < f.Channels; ++c)
-        jack_connect(Client_, jack_port_name(Link_->Ports[c]), t.Playback[c].c_str());
+    if (pipewire && Link_->Current->Latency > 0) {
+        jack_latency_range_t range{Link_->Current->Latency, Link_->Current->Latency};
+        for (uint32_t c = 0; c < f.Channels; ++c)
+            jack_port_set_latency_range(Link_->Ports[c], JackCaptureLatency, &range);
+        jack_recompute_total_latencies(Client_);
+    }
+    if (Connect_) {
+        // The named device's own playback ports, else the speakers (the first physical
+        // playback ports), else the first device that takes sound.
+        std::vector<std::string> speakers;
+        if (DeviceName_.empty()) speakers = PhysicalPlaybackPorts(Client_);
+        ConnectOutputs(Client_, Link_->Ports, f.Channels, speakers.empty() ? t.Playback : speakers);
+    }
     return kMmsyserrNoError;
 }
 
@@ -261,10 +358,24 @@ int JackWaveOutDevice::Process(jack_nframes_t frames, void* arg) {
         link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
         return 0;
     }
-    if (link->Stage[0])
-        self->PlayConverted(*link, dst, frames);
-    else
+    // A conversion made for the server's new rate takes over here, once the one it replaced
+    // before was freed.
+    if (link->Pending.load(std::memory_order_acquire) &&
+        !link->Retired.load(std::memory_order_acquire)) {
+        link->Retired.store(link->Current, std::memory_order_release);
+        link->Current = link->Pending.exchange(nullptr, std::memory_order_acq_rel);
+        link->Latency.store(link->Current->Latency, std::memory_order_release);
+    }
+    if (link->Current->Rate != link->ServerRate.load(std::memory_order_acquire)) {
+        // The server's rate changed and its conversion is not there (yet): silence, never the
+        // sound at the wrong speed.
+        for (uint32_t c = 0; c < link->Channels; ++c)
+            if (dst[c]) std::memset(dst[c], 0, sizeof(float) * frames);
+    } else if (link->Current->Stage[0]) {
+        self->PlayConverted(*link->Current, link->Channels, dst, frames);
+    } else {
         self->PlayDirect(link->Channels, dst, frames);
+    }
     link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
     return 0;
 }
@@ -293,17 +404,17 @@ void JackWaveOutDevice::PlayDirect(uint32_t channels, float* const* dst, uint32_
 
 // The engine keeps exactly in step with the server's frames: each piece pulls the engine
 // frames that its host frames stand for, and the converters give them out delayed.
-void JackWaveOutDevice::PlayConverted(JackDeviceLink& link, float* const* dst, uint32_t frames) {
-    float* engine[2] = {link.EngineFrames[0].data(),
-                        link.Channels > 1 ? link.EngineFrames[1].data() : nullptr};
+void JackWaveOutDevice::PlayConverted(JackConversion& conv, uint32_t channels, float* const* dst,
+                                      uint32_t frames) {
+    float* engine[2] = {conv.EngineFrames[0].data(), channels > 1 ? conv.EngineFrames[1].data() : nullptr};
     uint32_t done = 0;
     while (done < frames) {
         const uint32_t n = std::min(frames - done, kHostPiece);
-        const uint32_t need = std::min(link.Stage[0]->EngineFramesFor(n), kEnginePiece);
-        PullFloat(link.Channels, engine, 0, need);
-        for (uint32_t c = 0; c < link.Channels; ++c) {
-            link.Stage[c]->Push(engine[c], need);
-            if (dst[c]) link.Stage[c]->Take(dst[c] + done, n);
+        const uint32_t need = std::min(conv.Stage[0]->EngineFramesFor(n), kEnginePiece);
+        PullFloat(channels, engine, 0, need);
+        for (uint32_t c = 0; c < channels; ++c) {
+            conv.Stage[c]->Push(engine[c], need);
+            if (dst[c]) conv.Stage[c]->Take(dst[c] + done, n);
         }
         done += n;
     }

@@ -15,17 +15,32 @@
 namespace zelvox {
 
 struct JackDeviceLink;
+struct JackConversion;
 
 // JACK's output devices as the program lists them: one device per client that owns audio
 // ports, named by that client, its playback channels the ports that take sound in, in the
 // server's port order; the server's single rate. False when no server answers.
 bool ListJackOutputs(std::vector<RtAudio::DeviceInfo>& infos);
 
+// True when the libjack in use is PipeWire's (programs started through pw-jack).
+bool JackIsPipeWire();
+
+// The first two physical playback ports of the server (a desktop's speakers, or PipeWire's
+// default sink), in the server's order; fewer when it has fewer.
+std::vector<std::string> PhysicalPlaybackPorts(jack_client_t* client);
+
+// Connects an output of `channels` ports (1 or 2) to the first two of `targets`: a mono output
+// to both, stereo channel by channel. A connection that is already there stays.
+void ConnectOutputs(jack_client_t* client, jack_port_t* const* ports, uint32_t channels,
+                    const std::vector<std::string>& targets);
+
 class JackWaveOutDevice final : public StreamingWaveOutDevice {
 public:
-    // DeviceName: the client whose playback ports the sound goes to (empty: the first that
-    // has any); ClientName: how the program's client is named to the server.
-    JackWaveOutDevice(std::string deviceName, std::string clientName = "zelvox");
+    // DeviceName: the client whose playback ports the sound goes to (empty: the speakers, the
+    // first physical playback ports, else the first client that has any); ClientName: how the
+    // program's client is named to the server; Connect: whether the output connects itself
+    // there when it starts (off, the ports are left for the user or a session to connect).
+    JackWaveOutDevice(std::string deviceName, std::string clientName = "zelvox", bool connect = true);
     ~JackWaveOutDevice() override;
 
     int32_t GetCaps(WaveOutCaps& caps) override;
@@ -51,7 +66,7 @@ private:
     std::string RateProblem(uint32_t stream, uint32_t server);
     void PullFloat(uint32_t channels, float* const* dst, uint32_t at, uint32_t frames);
     void PlayDirect(uint32_t channels, float* const* dst, uint32_t frames);
-    void PlayConverted(JackDeviceLink& link, float* const* dst, uint32_t frames);
+    void PlayConverted(JackConversion& conv, uint32_t channels, float* const* dst, uint32_t frames);
     static int Process(jack_nframes_t frames, void* self);
     static int Xrun(void* self);
     static void Shutdown(void* self);
@@ -59,6 +74,7 @@ private:
     std::string FormatWhy_; // why the last QueryFormat refused, when it did
     std::string DeviceName_;
     std::string ClientName_;
+    bool Connect_ = true;
     jack_client_t* Client_ = nullptr;
     JackDeviceLink* Link_ = nullptr; // what the callback sees; see the source
     std::vector<uint8_t> Scratch_; // 16-bit frames pulled before conversion, sized at open
