@@ -15,7 +15,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 start_one() { # name: starts it in the background and records its pid
   local name=$1
-  "$name" >>"$ZELVOX_PW_DIR/$name.log" 2>&1 &
+  # Its own configuration, whatever the caller did with XDG_CONFIG_HOME meanwhile.
+  XDG_CONFIG_HOME="$ZELVOX_PW_DIR/config" "$name" >>"$ZELVOX_PW_DIR/$name.log" 2>&1 &
   local pid=$!
   sed -i "/^$name=/d" "$ZELVOX_PW_PIDS_FILE"
   echo "$name=$pid" >>"$ZELVOX_PW_PIDS_FILE"
@@ -37,12 +38,28 @@ sink_ready() { pw-jack jack_lsp 2>/dev/null | grep -q 'playback_FR'; }
 
 if [ "${1:-}" = --restart ]; then
   # Inside a running with-pipewire.sh: start one of its servers again after a test killed it.
-  name=${2:?--restart wants pipewire, wireplumber or pipewire-pulse}
+  # The session manager and the PulseAudio face live on the server: with it, they start
+  # again too (after the old ones are gone).
+  name=${2:?--restart wants pipewire or pipewire-pulse}
+  stop_old() { # name: the old process, if it is still there, is gone before a new one starts
+    local pid
+    pid=$(sed -n "s/^$1=//p" "$ZELVOX_PW_PIDS_FILE")
+    [ -n "$pid" ] || return 0
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null
+  }
+  stop_old "$name"
+  if [ "$name" = pipewire ]; then
+    for other in wireplumber pipewire-pulse; do stop_old "$other"; done
+    start_one pipewire
+    wait_for "pipewire" pw-cli info 0 || exit 1
+    start_one wireplumber
+    wait_for "the sink" sink_ready || exit 1
+    name=pipewire-pulse
+  fi
   start_one "$name"
-  case "$name" in
-  pipewire) wait_for "the sink" sink_ready ;;
-  pipewire-pulse) wait_for "pipewire-pulse" pactl info ;;
-  esac
+  wait_for "pipewire-pulse" pactl info
   exit $?
 fi
 

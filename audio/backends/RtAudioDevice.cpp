@@ -1,12 +1,61 @@
 #include "audio/backends/RtAudioDevice.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
+
+#include <pthread.h>
+#include <sched.h>
 
 namespace zelvox {
 
 namespace {
 float kSampleScale = 1.0f / 32767.0f;
+
+// Writes that failed one after another before the stream counts as lost. A device that ran
+// dry fails one write and recovers at the next; a server that has gone fails every write.
+constexpr uint32_t kLostAfterFailedWrites = 8;
+
+// The device whose callback runs on this thread (RtAudio reports a failed write on the
+// thread that made it, right after the callback), and what StartStream wants to hear of
+// errors RtAudio reports while it opens (with an error callback it no longer throws then).
+thread_local RtAudioWaveOutDevice* tStreaming = nullptr;
+thread_local std::string* tOpening = nullptr;
+
+// RtAudio's messages begin with where they come from ("RtApiPulse::callbackEvent: ").
+size_t OriginLength(const std::string& text) {
+    const size_t colon = text.find(": ");
+    return colon != std::string::npos && text.compare(0, 5, "RtApi") == 0 ? colon + 2 : 0;
+}
+std::string WithoutOrigin(const std::string& text) {
+    return text.substr(OriginLength(text));
+}
+} // namespace
+
+void RtAudioWaveOutDevice::OnRtAudioError(RtAudioError::Type type, const std::string& text) {
+    if (tStreaming) {
+        tStreaming->WriteFailed(text);
+        return;
+    }
+    if (tOpening && type != RtAudioError::WARNING && tOpening->empty()) *tOpening = WithoutOrigin(text);
+}
+
+// The stream's thread: keep the first message, count the failure; the callback judges.
+void RtAudioWaveOutDevice::WriteFailed(const std::string& text) noexcept {
+    if (!FailText_.Set.load(std::memory_order_acquire)) {
+        const size_t from = OriginLength(text);
+        const size_t n = std::min(text.size() - from, sizeof FailText_.Text - 1);
+        text.copy(FailText_.Text, n, from);
+        FailText_.Text[n] = '\0';
+        FailText_.Set.store(true, std::memory_order_release);
+    }
+    WriteFailedSinceCallback_ = true;
+}
+
+std::string RtAudioWaveOutDevice::FailureText() {
+    std::string text = RtAudioApiTitle(Api_) + ": the sound server has gone away or stopped taking sound";
+    if (FailText_.Set.load(std::memory_order_acquire)) text += std::string(" (") + FailText_.Text + ")";
+    return text;
 }
 
 std::string RtAudioApiTitle(RtAudio::Api api) {
@@ -34,7 +83,10 @@ void RtAudioCapsFromInfo(RtAudio::Api api, const RtAudio::DeviceInfo& info, Wave
 
 RtAudioWaveOutDevice::RtAudioWaveOutDevice(RtAudio::Api api, std::string deviceName,
                                            std::string clientName)
-    : Api_(api), DeviceName_(std::move(deviceName)), ClientName_(std::move(clientName)) {}
+    : Api_(api), DeviceName_(std::move(deviceName)), ClientName_(std::move(clientName)) {
+    // PulseAudio and ALSA pace the stream: a stream asking faster than real time has lost them.
+    SetSpinGuard(true);
+}
 
 RtAudioWaveOutDevice::~RtAudioWaveOutDevice() {
     if (IsOpen()) {
@@ -141,20 +193,34 @@ int32_t RtAudioWaveOutDevice::StartStream(const WaveOutFormat& f) {
         params.nChannels = f.Channels;
         RtAudio::StreamOptions options;
         options.streamName = ClientName_;
-        options.flags = RTAUDIO_SCHEDULE_REALTIME;
-        options.priority = 70;
+        // Real-time priority is asked for by the callback itself (RtAudio's own request prints
+        // a line on standard error for every stream).
+        options.flags = 0;
+        RaisedPriority_ = false;
         // 10 ms a period; JACK decides for itself (its own period), PulseAudio and ALSA try.
         BufferFrames_ = f.SamplesPerSec / 100;
         // The stream runs in float and the callback converts, so that every 16-bit value
         // maps to x / 32768 exactly and converts back to itself (RtAudio's own conversion
         // offsets by half a step, which changes negative values on the way through JACK).
+        FailText_.Set.store(false);
+        WriteFailedSinceCallback_ = false;
+        FailedWritesInARow_ = 0;
         Rt_->openStream(&params, nullptr, RTAUDIO_FLOAT32, f.SamplesPerSec, &BufferFrames_,
-                        &RtAudioWaveOutDevice::Callback, this, &options);
+                        &RtAudioWaveOutDevice::Callback, this, &options, &OnRtAudioError);
         // The callback may be asked for more frames than negotiated; keep room for 8 periods.
         Scratch_.assign(size_t{BufferFrames_} * 8 * f.BlockAlign(), 0);
+        std::string refused;
+        tOpening = &refused;
         Rt_->startStream();
+        tOpening = nullptr;
+        if (!refused.empty()) {
+            LastError_ = RtAudioApiTitle(Api_) + ": " + refused;
+            StopStream(true);
+            return kMmsyserrError;
+        }
         return kMmsyserrNoError;
     } catch (const RtAudioError& e) {
+        tOpening = nullptr;
         LastError_ = e.getMessage();
         Rt_.reset();
         return kMmsyserrError;
@@ -163,7 +229,7 @@ int32_t RtAudioWaveOutDevice::StartStream(const WaveOutFormat& f) {
 
 void RtAudioWaveOutDevice::StopStream(bool failed) {
     if (!Rt_) return;
-    if (failed) {
+    if (failed && Api_ == RtAudio::UNIX_JACK) {
         // When JACK shuts a client down, RtAudio closes the stream on a thread of its own;
         // give it the time to finish before touching the stream (closing it here as well
         // while that thread is still at it can hang both in libjack). On a slow machine it
@@ -187,9 +253,28 @@ void RtAudioWaveOutDevice::StopStream(bool failed) {
 int RtAudioWaveOutDevice::Callback(void* out, void*, unsigned frames, double,
                                    RtAudioStreamStatus status, void* user) {
     auto* self = static_cast<RtAudioWaveOutDevice*>(user);
+    tStreaming = self;
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) self->CountXrun();
     auto* dst = static_cast<float*>(out);
     const uint32_t channels = self->Format_.Channels;
+    // The last write failed: while they keep failing, nothing is taken from the queue (a
+    // server that has gone would otherwise drain it as fast as the thread spins).
+    if (self->WriteFailedSinceCallback_) {
+        self->WriteFailedSinceCallback_ = false;
+        if (++self->FailedWritesInARow_ >= kLostAfterFailedWrites) self->StreamLost();
+        std::fill(dst, dst + size_t{frames} * channels, 0.0f);
+        self->CallbacksDone_.fetch_add(1, std::memory_order_release);
+        return 0;
+    }
+    self->FailedWritesInARow_ = 0;
+    if (!self->RaisedPriority_) {
+        // Once, on the stream's own thread (RtAudio's, not a host's); without the right to it
+        // the stream plays at normal priority.
+        self->RaisedPriority_ = true;
+        sched_param param{};
+        param.sched_priority = 70;
+        pthread_setschedparam(pthread_self(), SCHED_RR, &param);
+    }
     const size_t maxFrames = self->Scratch_.size() / (2 * channels);
     uint32_t done = 0;
     while (done < frames) {

@@ -27,6 +27,9 @@ public:
     // Frames per callback the server actually uses (after Open).
     unsigned BufferFrames() const { return BufferFrames_; }
 
+    // Names the sound system and what its server last said.
+    std::string FailureText() override;
+
 protected:
     int32_t StartStream(const WaveOutFormat& format) override;
     void StopStream(bool failed) override;
@@ -34,6 +37,9 @@ protected:
 private:
     static int Callback(void* out, void* in, unsigned frames, double time,
                         RtAudioStreamStatus status, void* user);
+    // RtAudio's error callback: on the stream's thread for a failed write, else while opening.
+    static void OnRtAudioError(RtAudioError::Type type, const std::string& text);
+    void WriteFailed(const std::string& text) noexcept;
     int32_t ProbeCaps(WaveOutCaps& caps);
     int32_t ProbeFormat(const WaveOutFormat& format);
     // Finds the device; false with LastError_ set when it is not there.
@@ -44,6 +50,15 @@ private:
     // is gone: everything a finished callback touched is then ordered before the teardown,
     // also when JACK ended the callback thread itself.
     std::atomic<uint64_t> CallbacksDone_{0};
+    // Stream thread: the server refused a write since the last callback; refusals in a row.
+    bool WriteFailedSinceCallback_ = false;
+    bool RaisedPriority_ = false; // stream thread: asked for real-time priority
+    uint32_t FailedWritesInARow_ = 0;
+    // The first failed write's message, written once by the stream thread.
+    struct {
+        char Text[200] = {};
+        std::atomic<bool> Set{false};
+    } FailText_;
     RtAudio::Api Api_;
     std::string DeviceName_;
     std::string ClientName_;

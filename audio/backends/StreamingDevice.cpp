@@ -54,6 +54,8 @@ int32_t StreamingWaveOutDevice::Open(const WaveOutFormat& format, WaveOutProc pr
     Underruns_ = 0;
     Xruns_ = 0;
     Callbacks_ = 0;
+    Requested_ = 0;
+    LostAsked_ = false;
     Quit_ = false;
     Failed_ = false;
     StreamStopped_ = false;
@@ -150,9 +152,21 @@ std::string StreamingWaveOutDevice::FailureText() {
     return "The sound device stopped playing (its sound server may have shut down)";
 }
 
+void StreamingWaveOutDevice::StreamLost() noexcept {
+    if (LostAsked_.exchange(true, std::memory_order_acq_rel)) return;
+    WakeNotifier();
+}
+
 void StreamingWaveOutDevice::Pull(uint8_t* out, uint32_t bytes) noexcept {
     Callbacks_.fetch_add(1, std::memory_order_relaxed);
+    Requested_.fetch_add(bytes, std::memory_order_relaxed);
     const uint8_t silence = Format_.BitsPerSample == 8 ? 0x80 : 0x00;
+    if (Lost()) {
+        // Nothing reaches a lost server: the queue is kept for the failure's clean-up, and
+        // silence is not counted as running dry.
+        std::memset(out, silence, bytes);
+        return;
+    }
     uint64_t written = WriteSeq_.load(std::memory_order_acquire);
     uint64_t played = PlaySeq_.load(std::memory_order_relaxed);
     uint32_t req = ResetRequest_.load(std::memory_order_acquire);
@@ -219,15 +233,33 @@ void StreamingWaveOutDevice::NotifierLoop() {
     Notify(kWomOpen, nullptr);
     uint64_t lastCount = 0, lastChange = NowMs();
     bool sawCallback = false;
+    // Real time, checked in windows: a stream may ask ahead to fill its buffers, but not for
+    // seconds of sound in a fraction of one.
+    const uint64_t bytesPerSecond = uint64_t{Format_.SamplesPerSec} * Format_.BlockAlign();
+    constexpr uint64_t kWindowMs = 250;
+    uint64_t windowStart = lastChange, windowBytes = 0;
     while (!Quit_.load()) {
         uint32_t seen = WakeWord_.load(std::memory_order_acquire);
         Deliver();
         if (!Quit_.load() && WakeWord_.load(std::memory_order_acquire) == seen)
             FutexWait(&WakeWord_, seen, 20);
         Deliver();
-        // Watchdog: a stream whose callback stopped has lost its server or its device.
+        // Watchdog: a stream whose callback stopped, or that lost its server and spins on it,
+        // has lost its server or its device.
         if (!Failed_.load()) {
             uint64_t count = Callbacks_.load(std::memory_order_relaxed), now = NowMs();
+            if (SpinGuard_ && now - windowStart >= kWindowMs) {
+                const uint64_t asked = Requested_.load(std::memory_order_relaxed);
+                const uint64_t allowed = bytesPerSecond * (4 * (now - windowStart) + 1000) / 1000;
+                if (asked - windowBytes > allowed) StreamLost();
+                windowStart = now;
+                windowBytes = asked;
+            }
+            if (LostAsked_.load(std::memory_order_acquire)) {
+                Failed_ = true;
+                Notify(kWomFailed, nullptr);
+                continue;
+            }
             if (count != lastCount) {
                 lastCount = count;
                 lastChange = now;

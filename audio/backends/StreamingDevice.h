@@ -43,11 +43,16 @@ public:
     uint64_t ServerXruns() const override { return Xruns_.load(); }
 
     // Silent stretches of time the stream tolerates before the notifier declares the device
-    // dead (the first callback may take longer: PulseAudio needs most of a second).
+    // dead (the first callback may take longer: PulseAudio needs most of a second). A stream
+    // that asks for sound far faster than real time (a client whose server died spins on
+    // failed writes) is declared dead too.
     void SetWatchdog(uint32_t firstCallbackMs, uint32_t stallMs) {
         FirstCallbackMs_ = firstCallbackMs;
         StallMs_ = stallMs;
     }
+    // Whether asking for sound far faster than real time counts as a lost server: true for a
+    // stream a sound server paces, false for one that catches up after falling behind.
+    void SetSpinGuard(bool on) { SpinGuard_ = on; }
 
 protected:
     StreamingWaveOutDevice() = default;
@@ -63,6 +68,10 @@ protected:
     void Pull(uint8_t* out, uint32_t bytes) noexcept;
     // Stream thread: the server reported a break in the output.
     void CountXrun() noexcept { Xruns_.fetch_add(1, std::memory_order_relaxed); }
+    // Stream thread: the stream has lost its server (its writes keep failing). From here Pull
+    // only gives silence, and the notifier reports the device failed at once.
+    void StreamLost() noexcept;
+    bool Lost() const noexcept { return Failed_.load(std::memory_order_acquire) || LostAsked_.load(std::memory_order_acquire); }
 
     std::string LastError_; // text for kMmsyserrError, set on the main thread
     WaveOutFormat Format_;
@@ -99,11 +108,14 @@ private:
     std::atomic<uint64_t> Underruns_{0};
     std::atomic<uint64_t> Xruns_{0};
     std::atomic<uint64_t> Callbacks_{0};
+    std::atomic<uint64_t> Requested_{0}; // bytes the stream asked for, played or silence
+    std::atomic<bool> LostAsked_{false};
 
     std::atomic<uint32_t> WakeWord_{0}; // futex word the stream thread bumps
     std::atomic<bool> Quit_{false};
     std::atomic<bool> Failed_{false};
     std::thread Notifier_;
+    bool SpinGuard_ = false;
     uint32_t FirstCallbackMs_ = 5000;
     uint32_t StallMs_ = 1500;
 };
