@@ -184,6 +184,9 @@ void Program::UseOutput(const AudioBackendChoice& choice) {
     }
     try {
         Live_ = std::make_unique<LiveRig>(Form, *Settings_);
+        Live_->OnLost = [this](const std::string& why) {
+            QTimer::singleShot(0, this, [why] { ShowError(QString::fromStdString(why)); });
+        };
         // Controllers at zelvox:midi_in follow the MIDI setup as it is now, and can be
         // learned there as at the MIDI setup's own input.
         if (Midi_) {

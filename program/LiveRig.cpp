@@ -12,7 +12,7 @@
 namespace zelvox {
 
 LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::string& clientName)
-    : Form_(form) {
+    : Form_(form), ClientName_(clientName), Connect_(ReadAudioBackendChoice(settings).Connect) {
     for (int n = 0; n < kCCSlots; ++n)
         MidiSent_.Controllers[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
     Live.SetControllers(MidiSent_.Controllers);
@@ -23,7 +23,7 @@ LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::strin
     MidiSent_.Channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
     Live.Post({LiveCommand::Kind::MidiChannel, MidiSent_.Channel == 0 ? -1 : MidiSent_.Channel});
     PublishIfEdited(true);
-    Out_ = std::make_unique<JackLiveOutput>(Live, clientName);
+    Out_ = std::make_unique<JackLiveOutput>(Live, clientName, Connect_);
     SetSync(ReadLiveSync(settings));
     Form_.SetTransportDevice(this);
 }
@@ -128,7 +128,20 @@ void LiveRig::PublishIfEdited(bool always) {
     PublishedEditStep_ = Form_.Synth.EditStep;
 }
 
+void LiveRig::Reopen() {
+    auto fresh = std::make_unique<JackLiveOutput>(Live, ClientName_, Connect_);
+    EndRecording();
+    Out_ = std::move(fresh);
+    LostTold_ = false;
+    // The timebase, when it was held, is asked for again on the new client.
+    const LiveSync sync = Sync_;
+    Sync_.TimebaseMaster = false;
+    SetSync(sync);
+}
+
 void LiveRig::Start() {
+    // A server that went away and came back: Loop or Play opens the output again.
+    if (Out_->ServerGone()) Reopen();
     // The window's Loop/Play: what it shows now is what plays, from step 1. Following the
     // JACK transport or MIDI clock, those start it; the window shows what plays.
     PublishIfEdited(true);
@@ -146,6 +159,17 @@ void LiveRig::Stop() {
 }
 
 void LiveRig::Pump() {
+    if (Out_->ServerGone()) {
+        if (LostTold_) return;
+        LostTold_ = true;
+        EndRecording(); // the file keeps what was played
+        if (Form_.Synth.Seq.Playing()) Form_.ShowPlayStopped();
+        if (OnLost)
+            OnLost("The JACK server has gone away: the low-latency output stopped. Once the server "
+                   "is back, Loop or Play starts it again.");
+        return;
+    }
+    Out_->ReportLatency();
     LiveEvent e;
     while (Live.Poll(e)) {
         switch (e.What) {

@@ -51,10 +51,13 @@ public:
     void EndRecording() override;
     bool Recording() const { return Writer_.joinable(); }
 
-    // The main thread's share: edits out, news in.
+    // The main thread's share: edits out, news in; a server that went away is told once
+    // (OnLost) and the play shown stopped. The next Start opens the client afresh.
     void Pump();
-    // The callback's load as the DSP meter shows it (percent).
-    int Usage() const { return static_cast<int>(Out_->Load() * 100.0f + 0.5f); }
+    // The callback's load as the DSP meter shows it (percent; 0 once the server is gone).
+    int Usage() const { return Out_->ServerGone() ? 0 : static_cast<int>(Out_->Load() * 100.0f + 0.5f); }
+    // Told once when the JACK server goes away, with the message for the user.
+    std::function<void(const std::string& why)> OnLost;
 
     LiveSynth Live;
     JackLiveOutput& Output() { return *Out_; }
@@ -75,9 +78,14 @@ public:
 private:
     void PublishIfEdited(bool always);
     void WriteRecording();
+    // A new client for the one whose server went away (runtime_error when none answers yet).
+    void Reopen();
 
     MainForm& Form_;
     std::unique_ptr<JackLiveOutput> Out_;
+    std::string ClientName_;
+    bool Connect_ = true;  // the output goes to the speakers when it opens
+    bool LostTold_ = false; // OnLost was called for the client Out_ holds
     std::vector<uint8_t> Published_;
     bool PublishedSelected_ = false;
     int32_t PublishedEditStep_ = 0;

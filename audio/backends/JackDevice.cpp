@@ -429,7 +429,18 @@ int JackWaveOutDevice::Xrun(void* arg) {
 }
 
 void JackWaveOutDevice::Shutdown(void* arg) {
-    static_cast<JackDeviceLink*>(arg)->Gone.store(true, std::memory_order_release);
+    auto* link = static_cast<JackDeviceLink*>(arg);
+    link->Gone.store(true, std::memory_order_release);
+    // The notifier says so at once, rather than after the stream has been silent a while.
+    link->InFlight.fetch_add(1, std::memory_order_seq_cst);
+    if (JackWaveOutDevice* self = link->Device.load(std::memory_order_seq_cst)) self->StreamLost();
+    link->InFlight.fetch_sub(1, std::memory_order_seq_cst);
+}
+
+std::string JackWaveOutDevice::FailureText() {
+    if (Link_ && Link_->Gone.load(std::memory_order_acquire))
+        return "JACK: the JACK server has gone away (it stopped or was restarted)";
+    return StreamingWaveOutDevice::FailureText();
 }
 
 } // namespace zelvox

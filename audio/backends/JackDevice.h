@@ -46,6 +46,7 @@ public:
     int32_t GetCaps(WaveOutCaps& caps) override;
     int32_t QueryFormat(const WaveOutFormat& format) override;
     std::string FormatProblem() override { return FormatWhy_; }
+    std::string FailureText() override;
 
     // Frames per period of the server (after Open).
     unsigned BufferFrames() const { return BufferFrames_; }
