@@ -32,7 +32,10 @@ if want main; then
   bash scripts/check-includes.sh
   bash scripts/build.sh build -DZELVOX_WERROR=ON
   bash scripts/with-jack.sh ctest --test-dir build --output-on-failure -j"$(nproc)" \
-    -E '^JackLv2Window[.]'
+    -E '^JackLv2Window[.]' -LE pipewire
+  # The outputs on PipeWire as desktops run it: its JACK face through pw-jack, PulseAudio and
+  # ALSA, with servers killed and restarted and the rate and period changed while playing.
+  bash scripts/with-pipewire.sh pw-jack ctest --test-dir build --output-on-failure -L pipewire
   # The plugin window in real hosts (jalv under Xvfb, driven by xdotool): now and then xdotool
   # finds no visible window of the window's process although it is there, and the test stops
   # on it. Such a test gets up to three tries; a fault in the plugin or its window fails all.
@@ -113,7 +116,7 @@ if want asan; then
   # The real-time tests one at a time: two instrumented programs pacing against the same
   # JACK server on two cores underrun for no fault of their own.
   bash scripts/with-jack.sh ctest --test-dir build-asan --output-on-failure -j"$(nproc)" \
-    --timeout 600 -LE jack
+    --timeout 600 -LE 'jack|pipewire'
   bash scripts/with-jack.sh ctest --test-dir build-asan --output-on-failure --timeout 600 -L jack
   stage_done asan
 fi
