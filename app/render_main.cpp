@@ -14,6 +14,7 @@
 #include "audio/JackClient.h"
 #include "audio/MMWave.h"
 #include "audio/Settings.h"
+#include "program/ExampleBank.h"
 #include "program/LivePlay.h"
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
@@ -24,11 +25,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zelvox-render [FILE.zvx] [--arranger | --pattern N] [--buffers N | --seconds S]\n"
+    "usage: zelvox-render [FILE.zvx | --example NAME] [--arranger | --pattern N]\n"
+    "                     [--buffers N | --seconds S]\n"
     "                     [-o OUT.wav] [--stems DIR] [--rate HZ] [--swing PCT]\n"
     "                     [--randomise SEED] [--mutate SEED,AMOUNT] [--scale NAME]\n"
     "                     [--notes LOW-HIGH] [--lock LIST] [--save OUT.zvx]\n"
-    "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
+    "       zelvox-render --list-examples\n"
+    "       zelvox-render --play [FILE.zvx | --example NAME] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
     "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
     "                      [--timebase-master] [--notes-in CHANNEL[,ROOT]]\n"
@@ -55,6 +58,14 @@ constexpr const char* kUsage =
     "                        rate the 44100 Hz render is converted (libsoxr, 20-bit\n"
     "                        quality, no delay); the stems follow it. Files only, not a\n"
     "                        device, a pipe or standard output\n"
+    "  --list-examples       print the names of the factory bank's pattern files, one a\n"
+    "                        line, and end\n"
+    "  --example NAME        use the factory bank's pattern file NAME instead of FILE (it\n"
+    "                        is only read). A song (its first phrase set) plays through\n"
+    "                        the arranger unless --pattern says otherwise, to its end\n"
+    "                        (at most 10 minutes) unless --buffers or --seconds says\n"
+    "                        otherwise; without -o, --stems or --save the render goes to\n"
+    "                        NAME.wav in the current folder\n"
     "  --arranger            play the song of the Arranger page (\"Play\") instead of\n"
     "                        looping pattern 1 on the Bass page (\"Loop\"); rendering stops\n"
     "                        after the buffer in which the song ends\n"
@@ -160,6 +171,8 @@ struct Options {
     zelvox::NotesInSetup NotesIn; // --notes-in, --pattern-notes (with --live)
     zelvox::LiveSync Notes;       // --notes-out, --notes-channels, --drum-notes (with --live)
     bool NotesGiven = false;
+    bool ListExamples = false;
+    std::string Example; // --example NAME: the bank's file; empty: none
 };
 
 // A whole number in lo..hi, all of `v`.
@@ -230,6 +243,16 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         if (a == "-h" || a == "--help") return -1;
         if (a == "--arranger") {
             o.Arranger = true;
+        } else if (a == "--list-examples") {
+            o.ListExamples = true;
+        } else if (value("--example", v)) {
+            if (!error.empty()) return 2;
+            if (v.empty()) {
+                error = "--example wants the name of a pattern file of the factory bank "
+                        "(--list-examples prints them)";
+                return 2;
+            }
+            o.Example = v;
         } else if (a == "--play") {
             o.Play = true;
         } else if (a == "--live") {
@@ -417,6 +440,30 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             return 2;
         }
     }
+    if (o.ListExamples) return 0;
+    if (!o.Example.empty()) {
+        if (!o.File.empty()) {
+            error = "give a pattern file or --example, not both (see --help)";
+            return 2;
+        }
+        const zelvox::Example e = zelvox::FindExample(zelvox::ProgramDir(), o.Example);
+        if (e.Path.empty()) {
+            error = "no example called '" + o.Example + "' (--list-examples prints them)";
+            return 2;
+        }
+        o.File = e.Path;
+        bool song = false;
+        try {
+            song = zelvox::PatternFileHasSong(zelvox::ReadPatternFileBytes(e.Path));
+        } catch (const std::exception&) {
+            // Unreadable: the load below reports it.
+        }
+        if (song && o.Pattern == 0 && !o.Arranger) {
+            o.Arranger = true;
+            if (!o.BuffersGiven && !o.SecondsGiven) o.Buffers = 60'000; // 10 minutes
+        }
+        if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty()) o.Out = e.Name + ".wav";
+    }
     if (o.BuffersGiven && o.SecondsGiven) {
         error = "give --buffers or --seconds, not both (see --help)";
         return 2;
@@ -592,6 +639,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parsed > 0) return Fail(parsed, error);
+    if (o.ListExamples) {
+        const auto examples = zelvox::ListExamples(zelvox::ProgramDir());
+        if (examples.empty()) {
+            std::string where;
+            for (const std::string& f : zelvox::ExampleFolders(zelvox::ProgramDir()))
+                where += (where.empty() ? "" : ", ") + f;
+            return Fail(1, "the factory bank is not installed (looked in " + where + ")");
+        }
+        for (const zelvox::Example& e : examples)
+            std::printf("%s\n", e.Name.c_str());
+        return 0;
+    }
     zelvox::InstallStopSignals();
     return Finish(o.Play ? Play(o) : Render(o));
 }
