@@ -43,6 +43,7 @@ PluginWindow::PluginWindow(int fd, unsigned long parent)
         const std::optional<QString> name = ChooseFile(Main_.get(), LoadPatternDialog());
         if (name) LoadPattern(name->toStdString()); // sent to the plugin by the next pump
     };
+    w.OnOpenExample = [this](const std::string& path) { LoadPattern(path); };
     w.OnSavePattern = [this] {
         const PatternFileRecord record = PatternRecord();
         const std::optional<QString> name = ChooseFile(Main_.get(), SavePatternDialog());

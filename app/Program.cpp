@@ -100,6 +100,7 @@ Program::Program(ProgramOptions options) {
     pump->start(5);
     w.OnLoadPattern = [this] { Loadpattern1Click(); };
     w.OnSavePattern = [this] { Savepattern1Click(); };
+    w.OnOpenExample = [this](const std::string& path) { LoadPattern(path); };
     w.OnRecordToWav = [this] { Recordtowav1Click(); };
     w.OnAudioSetup = [this] {
         if (!AudioWindow_->isVisible()) {

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QMenu>
 #include <QStatusBar>
 #include <QTest>
 #include <QPushButton>
@@ -139,6 +141,30 @@ TEST_F(GuiFiles, SaveAndLoadThroughTheFileDialogsRestoreTheSong) {
     EXPECT_TRUE(GuiErrors()[0].contains("short.zvx")) << GuiErrors()[0].toStdString();
     EXPECT_EQ(f.SpinEdit972.Value(), 120);
     EXPECT_EQ(f.Store.Step(1, 3).BassCutoff, 99);
+}
+
+TEST_F(GuiFiles, OpenExampleLoadsTheBanksFileAndSaveAsksForAnother) {
+    auto* examples = P->Main().findChild<QMenu*>("OpenExample1");
+    ASSERT_NE(examples, nullptr);
+    QAction* song = nullptr;
+    for (QAction* a : examples->actions())
+        if (a->text() == "song-dub-chain") song = a;
+    ASSERT_GE(examples->actions().size(), 16);
+    ASSERT_NE(song, nullptr);
+    const QString path = QCoreApplication::applicationDirPath() + "/../share/zelvox/patterns/song-dub-chain.zvx";
+    const std::vector<uint8_t> example = Bytes(path);
+    ASSERT_EQ(example.size(), 27372u);
+
+    song->trigger();
+    EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("|").toStdString();
+    EXPECT_EQ(ViewOf<QSpinBox>(P->Main(), "SpinEdit972")->value(), 92); // its tempo
+    EXPECT_TRUE(EncodePatternFile(P->PatternRecord()) == example) << "the window holds what the file holds";
+
+    Answer(H->Path("mine"));
+    Menu("&Save pattern");
+    EXPECT_EQ(Asked.value(0), "Save Zelvox settings");
+    EXPECT_TRUE(Bytes(H->Path("mine.zvx")) == example);
+    EXPECT_TRUE(Bytes(path) == example);
 }
 
 TEST_F(GuiFiles, RecordToWavWritesWhatPlaysUntilStop) {
