@@ -1,7 +1,6 @@
 #include "program/ExampleBank.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -63,15 +62,6 @@ Example FindExample(const std::string& programDir, const std::string& name) {
     for (const Example& e : ListExamples(programDir))
         if (e.Name == want) return e;
     return {want, {}};
-}
-
-std::string ExampleLabel(const std::string& name) {
-    std::string label = name;
-    for (char& c : label)
-        if (c == '-' || c == '_') c = ' ';
-    if (!label.empty())
-        label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
-    return label;
 }
 
 bool PatternFileHasSong(const std::vector<unsigned char>& bytes) {

@@ -28,9 +28,6 @@ std::vector<Example> ListExamples(const std::string& programDir);
 // The example called `name` (with or without ".zvx"); its Path is empty when there is none.
 Example FindExample(const std::string& programDir, const std::string& name);
 
-// "acid-slides-saw" -> "Acid slides saw": how menus show a name.
-std::string ExampleLabel(const std::string& name);
-
 // True when a pattern file's song has a first phrase (it plays something on the Arranger
 // page): the examples that are songs.
 bool PatternFileHasSong(const std::vector<unsigned char>& bytes);

@@ -23,6 +23,7 @@ expected=(
   usr/bin/zelvox
   usr/bin/zelvox-render
   usr/lib/lv2/zelvox.lv2/manifest.ttl
+  usr/lib/lv2/zelvox.lv2/presets.ttl
   usr/lib/lv2/zelvox.lv2/zelvox.so
   usr/lib/lv2/zelvox.lv2/zelvox.ttl
   usr/lib/lv2/zelvox.lv2/zelvox_ui.so
