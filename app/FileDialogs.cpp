@@ -45,6 +45,11 @@ FileDialogSpec RecordWavDialog() {
             true, QDir::homePath()};
 }
 
+FileDialogSpec ExportMidiDialog() {
+    return {FileDialogSpec::Save, "Export MIDI file", "MIDI files (*.mid)|*.mid|All files (*.*)|*.*", "mid", true,
+            {}};
+}
+
 QStringList QtNameFilters(const QString& filter) {
     const QStringList parts = filter.split('|');
     QStringList names;

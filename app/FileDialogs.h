@@ -24,6 +24,8 @@ struct FileDialogSpec {
 FileDialogSpec SavePatternDialog();
 FileDialogSpec LoadPatternDialog();
 FileDialogSpec RecordWavDialog();
+// File, "Export MIDI file...".
+FileDialogSpec ExportMidiDialog();
 
 // "A|a|B|b" -> {"A", "B"}: the names Qt shows, whose parenthesised patterns it filters by.
 QStringList QtNameFilters(const QString& filter);

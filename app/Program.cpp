@@ -1,5 +1,7 @@
 #include "app/Program.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCursor>
 #include <QTimer>
@@ -9,6 +11,7 @@
 #include "audio/AudioBackend.h"
 #include "program/PatternFileCommands.h"
 #include "program/RecordToWav.h"
+#include "program/MidiFileExport.h"
 #include "program/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 
@@ -102,6 +105,7 @@ Program::Program(ProgramOptions options) {
     w.OnSavePattern = [this] { Savepattern1Click(); };
     w.OnOpenExample = [this](const std::string& path) { LoadPattern(path); };
     w.OnRecordToWav = [this] { Recordtowav1Click(); };
+    w.OnExportMidi = [this] { ExportMidiClick(); };
     w.OnAudioSetup = [this] {
         if (!AudioWindow_->isVisible()) {
             // The sound systems and devices present now.
@@ -220,6 +224,30 @@ void Program::Recordtowav1Click() {
     const std::optional<QString> name = ChooseFile(Main_.get(), RecordWavDialog());
     if (!name) return;
     RecordToWav(Form, Rig_->Recorder, name->toStdString());
+}
+
+// The song on the Arranger page (to its end, at most 10 minutes), else one pass of the pattern
+// shown (its first step is a sample shorter than the rest, so a pass ends a sample before
+// the next pass's first step); the notes on the Audio setup's channels and drum notes.
+void Program::ExportMidiClick() {
+    const std::optional<QString> name = ChooseFile(Main_.get(), ExportMidiDialog());
+    if (!name) return;
+    const LiveSync sync = ReadLiveSync(*Settings_);
+    const NoteChannels channels{sync.NotesBassChannel, sync.NotesTwinTChannel, sync.NotesNoiseChannel,
+                                sync.NotesTwinTNote, sync.NotesNoiseNote};
+    const bool song = Form.SynthMode == kModeArranger;
+    const uint64_t frames = song ? uint64_t(600) * 44100
+                                 : uint64_t(std::clamp(Form.SpinEdit971.Value(), 1, 16)) *
+                                       uint64_t(Form.Synth.Eng.S.StepLength + 1) -
+                                   1;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        ExportMidiFile(Form.Synth, song, std::max(1, Form.PlayPattern), frames, channels, name->toStdString());
+    } catch (...) {
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
+    QApplication::restoreOverrideCursor();
 }
 
 void Program::Help2Click() {

@@ -16,6 +16,7 @@
 #include "audio/Settings.h"
 #include "program/ExampleBank.h"
 #include "program/LivePlay.h"
+#include "program/MidiFileExport.h"
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
 #include "program/StopSignals.h"
@@ -30,6 +31,7 @@ constexpr const char* kUsage =
     "                     [-o OUT.wav] [--stems DIR] [--rate HZ] [--swing PCT]\n"
     "                     [--randomise SEED] [--mutate SEED,AMOUNT] [--scale NAME]\n"
     "                     [--notes LOW-HIGH] [--lock LIST] [--save OUT.zvx]\n"
+    "                     [--midi-file OUT.mid [--notes-channels B,T,N] [--drum-notes T,N]]\n"
     "       zelvox-render --list-examples\n"
     "       zelvox-render --play [FILE.zvx | --example NAME] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
@@ -97,6 +99,13 @@ constexpr const char* kUsage =
     "  --save OUT.zvx        write the patterns (randomised or mutated) to a pattern file,\n"
     "                        replacing it when complete; without -o and --stems nothing\n"
     "                        is rendered\n"
+    "  --midi-file OUT.mid   write what plays as a Standard MIDI File (type 1, 960 ticks\n"
+    "                        a quarter note): a tempo track and a track each for the bass,\n"
+    "                        Twin-T and noise, the notes --notes-out would send (their\n"
+    "                        channels and drum notes from --notes-channels and\n"
+    "                        --drum-notes), each at the tick nearest its frame; replaced\n"
+    "                        only when complete. Without -o and --stems nothing else is\n"
+    "                        rendered\n"
     "  --play                play through the sound device in real time instead of writing\n"
     "                        a file, with the desktop program's chain and output device and\n"
     "                        the sound output chosen in its settings file (ZLVX3.INI,\n"
@@ -168,6 +177,7 @@ struct Options {
     int32_t MutateAmount = 0;
     zelvox::DiceOptions Dice;
     std::string Save; // the pattern file to write; empty: none
+    std::string MidiFile; // --midi-file: the MIDI file to write; empty: none
     zelvox::NotesInSetup NotesIn; // --notes-in, --pattern-notes (with --live)
     zelvox::LiveSync Notes;       // --notes-out, --notes-channels, --drum-notes (with --live)
     bool NotesGiven = false;
@@ -393,6 +403,13 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 error = "--lock: " + error;
                 return 2;
             }
+        } else if (value("--midi-file", v)) {
+            if (!error.empty()) return 2;
+            if (v.empty()) {
+                error = "the MIDI file name to write is empty";
+                return 2;
+            }
+            o.MidiFile = v;
         } else if (value("--save", v)) {
             if (!error.empty()) return 2;
             if (v.empty()) {
@@ -462,7 +479,8 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             o.Arranger = true;
             if (!o.BuffersGiven && !o.SecondsGiven) o.Buffers = 60'000; // 10 minutes
         }
-        if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty()) o.Out = e.Name + ".wav";
+        if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty() && o.MidiFile.empty())
+            o.Out = e.Name + ".wav";
     }
     if (o.BuffersGiven && o.SecondsGiven) {
         error = "give --buffers or --seconds, not both (see --help)";
@@ -490,8 +508,9 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 "--play --live (see --help)";
         return 2;
     }
-    if (o.NotesGiven && !o.Live) {
-        error = "--notes-out, --notes-channels and --drum-notes go with --play --live (see --help)";
+    if (o.NotesGiven && !o.Live && (o.MidiFile.empty() || o.Notes.SendNotes)) {
+        error = "--notes-out goes with --play --live, --notes-channels and --drum-notes with it or "
+                "with --midi-file (see --help)";
         return 2;
     }
     if (o.NotesIn.On() && !o.Live) {
@@ -511,8 +530,13 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 "it, then play it (see --help)";
         return 2;
     }
-    if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty()) {
-        error = "no output file: give -o OUT.wav, --stems DIR, --save OUT.zvx or more (see --help)";
+    if (o.Play && !o.MidiFile.empty()) {
+        error = "--midi-file writes a file, not with --play (see --help)";
+        return 2;
+    }
+    if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty() && o.MidiFile.empty()) {
+        error = "no output file: give -o OUT.wav, --stems DIR, --save OUT.zvx, --midi-file OUT.mid "
+                "or more (see --help)";
         return 2;
     }
     // A loop's length is known now: one longer than a WAV file holds is refused before it
@@ -689,8 +713,24 @@ int Render(Options& o) {
             } catch (const std::exception& e) {
                 return Fail(1, e.what());
             }
-            if (o.Out.empty() && o.Stems.empty()) return 0;
+            if (o.Out.empty() && o.Stems.empty() && o.MidiFile.empty()) return 0;
         }
+        // After the sound (a failed render leaves no file, the MIDI file neither).
+        auto midiFile = [&]() -> int {
+            if (o.MidiFile.empty()) return 0;
+            const zelvox::NoteChannels channels{o.Notes.NotesBassChannel, o.Notes.NotesTwinTChannel,
+                                                o.Notes.NotesNoiseChannel, o.Notes.NotesTwinTNote,
+                                                o.Notes.NotesNoiseNote};
+            try {
+                zelvox::ExportMidiFile(program.Form.Synth, o.Arranger,
+                                       o.Pattern != 0 ? o.Pattern : program.Form.Synth.Seq.PlayPattern,
+                                       uint64_t(o.Buffers) * 441, channels, o.MidiFile);
+            } catch (const std::exception& e) {
+                return Fail(1, e.what());
+            }
+            return 0;
+        };
+        if (o.Out.empty() && o.Stems.empty()) return midiFile();
         auto progress = [&](int64_t n) {
             if (const int sig = zelvox::StopSignal()) throw Interrupted{sig};
             if (terminal && (n % 500 == 0 || n == o.Buffers)) {
@@ -703,6 +743,7 @@ int Render(Options& o) {
         program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems, o.Rate}, o.Arranger, o.Buffers,
                        progress);
         if (progressShown) std::fputc('\n', stderr);
+        if (const int failed = midiFile()) return failed;
     } catch (const Interrupted& stop) {
         if (progressShown) std::fputc('\n', stderr);
         // Render removed its part files on the way out; an older file keeps its name.

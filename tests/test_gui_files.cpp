@@ -23,6 +23,7 @@
 
 #include "app/FileDialogs.h"
 #include "app/LearnMenu.h"
+#include "program/MidiFileExport.h"
 #include "support/GuiProgram.h"
 #include "ui/qt/Knob.h"
 
@@ -165,6 +166,18 @@ TEST_F(GuiFiles, OpenExampleLoadsTheBanksFileAndSaveAsksForAnother) {
     EXPECT_EQ(Asked.value(0), "Save Zelvox settings");
     EXPECT_TRUE(Bytes(H->Path("mine.zvx")) == example);
     EXPECT_TRUE(Bytes(path) == example);
+}
+
+TEST_F(GuiFiles, ExportMidiFileWritesOnePassOfThePatternShown) {
+    P->Form.LEDButtonClick(3);
+    Answer(H->Path("p3"));
+    Menu("Export MIDI file...");
+    EXPECT_EQ(Asked.value(0), "Export MIDI file");
+    EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("|").toStdString();
+    const std::vector<uint8_t> file = Bytes(H->Path("p3.mid"));
+    const MidiPlay pass = PlayMidiNotes(P->Form.Synth, false, 3, 16 * uint64_t(P->Form.Synth.Eng.S.StepLength + 1) - 1, {});
+    EXPECT_EQ(pass.Messages.size(), 32u) << "16 bass notes, on and off";
+    EXPECT_TRUE(file == EncodeMidiFile(pass));
 }
 
 TEST_F(GuiFiles, RecordToWavWritesWhatPlaysUntilStop) {
