@@ -26,12 +26,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zelvox-render [FILE.zvx | --example NAME] [--arranger | --pattern N]\n"
-    "                     [--buffers N | --seconds S]\n"
-    "                     [-o OUT.wav] [--stems DIR] [--rate HZ] [--swing PCT]\n"
+    "usage: zelvox-render [FILE.zvx] [--arranger | --pattern N] [--buffers N | --seconds S]\n"
+    "                     [-o OUT.wav|.flac|.ogg] [--bits 16|24] [--stems DIR] [--rate HZ]\n"
+    "                     [--swing PCT]\n"
     "                     [--randomise SEED] [--mutate SEED,AMOUNT] [--scale NAME]\n"
     "                     [--notes LOW-HIGH] [--lock LIST] [--save OUT.zvx]\n"
     "                     [--midi-file OUT.mid [--notes-channels B,T,N] [--drum-notes T,N]]\n"
+    "       zelvox-render --example NAME [the options above]\n"
     "       zelvox-render --list-examples\n"
     "       zelvox-render --play [FILE.zvx | --example NAME] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS]\n"
@@ -48,6 +49,12 @@ constexpr const char* kUsage =
     "                        a link: the file it names is replaced). A device (/dev/null)\n"
     "                        or a named pipe is written to directly, never replaced, and\n"
     "                        - is the standard output (zelvox-render -o - | sox -t wav - ...)\n"
+    "  --bits 16|24          the bits of a WAV or FLAC file (default 16). The format\n"
+    "                        comes from -o's extension: .flac FLAC (lossless: the\n"
+    "                        16-bit WAV's samples exactly), .ogg Ogg Vorbis (lossy),\n"
+    "                        anything else WAV; the stems take the mix's format and\n"
+    "                        extension (WAV without -o). FLAC, Ogg and 24 bits are\n"
+    "                        encoded from the finished render, so they go to files only\n"
     "  --stems DIR           also (or, without -o, only) write one file per voice into the\n"
     "                        folder DIR (made if missing): bass.wav, twin-t.wav and\n"
     "                        noise.wav, each the voice alone, dry, through the master\n"
@@ -171,6 +178,7 @@ struct Options {
     bool BuffersGiven = false, SecondsGiven = false;
     int32_t StartDelayMs = 0;
     uint32_t Rate = 44100; // Hz of the files written
+    int32_t Bits = 16;     // --bits: of a WAV or FLAC file
     int32_t Swing = 0;     // percent of a step
     bool Randomise = false, Mutate = false;
     uint64_t RandomSeed = 0, MutateSeed = 0;
@@ -403,6 +411,13 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 error = "--lock: " + error;
                 return 2;
             }
+        } else if (value("--bits", v)) {
+            if (!error.empty()) return 2;
+            if (v != "16" && v != "24") {
+                error = "--bits wants 16 or 24, not '" + v + "'";
+                return 2;
+            }
+            o.Bits = v == "16" ? 16 : 24;
         } else if (value("--midi-file", v)) {
             if (!error.empty()) return 2;
             if (v.empty()) {
@@ -529,6 +544,14 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         error = "--randomise, --mutate and --save make a pattern file, not with --play; save "
                 "it, then play it (see --help)";
         return 2;
+    }
+    if (o.Bits != 16) {
+        const std::string why =
+            zelvox::AudioFormatProblem({zelvox::AudioFileKindOf(o.Out), o.Bits});
+        if (!why.empty() || o.Play || (o.Out.empty() && o.Stems.empty())) {
+            error = why.empty() ? "--bits goes with -o or --stems (see --help)" : why + " (see --help)";
+            return 2;
+        }
     }
     if (o.Play && !o.MidiFile.empty()) {
         error = "--midi-file writes a file, not with --play (see --help)";
@@ -740,8 +763,10 @@ int Render(Options& o) {
                              static_cast<long long>(n / 100));
             }
         };
-        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems, o.Rate}, o.Arranger, o.Buffers,
-                       progress);
+        const zelvox::AudioFileFormat format{
+            o.Out.empty() ? zelvox::AudioFileKind::Wav : zelvox::AudioFileKindOf(o.Out), o.Bits};
+        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems, o.Rate, format}, o.Arranger,
+                       o.Buffers, progress);
         if (progressShown) std::fputc('\n', stderr);
         if (const int failed = midiFile()) return failed;
     } catch (const Interrupted& stop) {
