@@ -50,6 +50,14 @@ FileDialogSpec ExportMidiDialog() {
             {}};
 }
 
+FileDialogSpec ExportAudioDialog() {
+    // The format goes by the name's extension; a name without one gets ".flac".
+    return {FileDialogSpec::Save, "Export audio",
+            "FLAC files (*.flac)|*.flac|Ogg Vorbis files (*.ogg)|*.ogg|Wave audio files (*.wav)|*.wav|"
+            "All files (*.*)|*.*",
+            "flac", true, {}};
+}
+
 QStringList QtNameFilters(const QString& filter) {
     const QStringList parts = filter.split('|');
     QStringList names;

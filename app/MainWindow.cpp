@@ -304,6 +304,7 @@ void MainWindow::BuildMenus() {
     examples->setEnabled(!examples->isEmpty());
     AddCommand(file, "&Save pattern", "Savepattern1", &OnSavePattern);
     AddCommand(file, "&Record to wav", "Recordtowav1", &OnRecordToWav);
+    AddCommand(file, "Export audio...", "ExportAudio1", &OnExportAudio);
     AddCommand(file, "Export MIDI file...", "ExportMidi1", &OnExportMidi);
     file->addSeparator();
     file->addAction("&Exit", this, &QWidget::close)->setObjectName("Exit1");

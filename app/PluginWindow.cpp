@@ -35,7 +35,7 @@ PluginWindow::PluginWindow(int fd, unsigned long parent)
 
     MainWindow& w = *Main_;
     // The host owns the sound and MIDI: no device setup, no recording, no exit of its own.
-    for (const char* caption : {"&Record to wav", "Export MIDI file...", "&Exit", "&Audio", "&MIDI", "&About", "&Help"})
+    for (const char* caption : {"&Record to wav", "Export audio...", "Export MIDI file...", "&Exit", "&Audio", "&MIDI", "&About", "&Help"})
         if (QAction* a = w.FindAction(caption)) a->setVisible(false);
     for (QAction* top : w.menuBar()->actions())
         if (top->text() == "&Help") top->setVisible(false);

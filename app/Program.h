@@ -52,6 +52,7 @@ public:
     void Savepattern1Click();
     void Recordtowav1Click();
     void ExportMidiClick();
+    void ExportAudioClick();
     void Help2Click();
 
     TSettingsFile& Settings() { return *Settings_; }

@@ -18,12 +18,17 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include <algorithm>
 #include <cstring>
+
+#include <sndfile.h>
 #include <vector>
 
 #include "app/FileDialogs.h"
 #include "app/LearnMenu.h"
 #include "program/MidiFileExport.h"
+#include "support/RendererProgram.h"
+#include "support/TempFiles.h"
 #include "support/GuiProgram.h"
 #include "ui/qt/Knob.h"
 
@@ -178,6 +183,34 @@ TEST_F(GuiFiles, ExportMidiFileWritesOnePassOfThePatternShown) {
     const MidiPlay pass = PlayMidiNotes(P->Form.Synth, false, 3, 16 * uint64_t(P->Form.Synth.Eng.S.StepLength + 1) - 1, {});
     EXPECT_EQ(pass.Messages.size(), 32u) << "16 bass notes, on and off";
     EXPECT_TRUE(file == EncodeMidiFile(pass));
+}
+
+TEST_F(GuiFiles, ExportAudioRendersThePatternShownAsTheRendererDoes) {
+    P->Form.LEDButtonClick(2);
+    P->Form.SpinEdit972.SetValue(150);
+    Answer(H->Path("p2"));
+    Menu("Export audio...");
+    EXPECT_EQ(Asked.value(0), "Export audio");
+    EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("|").toStdString();
+    // One pass: 16 steps, the first a sample short, in whole buffers.
+    const int64_t buffers = (16 * int64_t(P->Form.Synth.Eng.S.StepLength + 1) - 1 + 440) / 441;
+    P->SavePattern(P->PatternRecord(), H->Path("p2.zvx").toStdString());
+    const std::string ref = H->Path("ref.wav").toStdString();
+    ASSERT_EQ(std::system((zelvox::test::Quote(zelvox::test::RendererPath()) + " " +
+                           zelvox::test::Quote(H->Path("p2.zvx").toStdString()) + " --pattern 2 --buffers " +
+                           std::to_string(buffers) + " -o " + zelvox::test::Quote(ref))
+                              .c_str()),
+              0);
+    const std::vector<int16_t> wav = zelvox::test::WavSamples(ref);
+    SF_INFO info{};
+    SNDFILE* f = sf_open(H->Path("p2.flac").toStdString().c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr) << "a FLAC file by the name's extension";
+    std::vector<short> flac(size_t(info.frames));
+    sf_readf_short(f, flac.data(), info.frames);
+    sf_close(f);
+    EXPECT_EQ((info.format & SF_FORMAT_TYPEMASK), SF_FORMAT_FLAC);
+    ASSERT_EQ(flac.size(), size_t(buffers) * 441);
+    EXPECT_TRUE(std::equal(flac.begin(), flac.end(), wav.begin(), wav.end()));
 }
 
 TEST_F(GuiFiles, RecordToWavWritesWhatPlaysUntilStop) {
