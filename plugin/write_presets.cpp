@@ -17,7 +17,8 @@
 namespace {
 
 std::string Base64(const std::vector<unsigned char>& b) {
-    static const char* const kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char* const kDigits =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     out.reserve((b.size() + 2) / 3 * 4);
     for (size_t i = 0; i < b.size(); i += 3) {
@@ -35,11 +36,14 @@ std::string Base64(const std::vector<unsigned char>& b) {
 // ("twin-t-groove" -> "Twin-T groove").
 std::string Label(const std::string& name) {
     std::string label = name;
-    for (size_t at = label.find("twin-t"); at != std::string::npos; at = label.find("twin-t", at + 6))
+    for (size_t at = label.find("twin-t"); at != std::string::npos;
+         at = label.find("twin-t", at + 6))
         label.replace(at, 6, "Twin\x01T");
     for (char& c : label)
-        if (c == '-' || c == '_') c = ' ';
-        else if (c == '\x01') c = '-';
+        if (c == '-' || c == '_')
+            c = ' ';
+        else if (c == '\x01')
+            c = '-';
     if (!label.empty() && label[0] >= 'a' && label[0] <= 'z') label[0] = char(label[0] - 'a' + 'A');
     return label;
 }
@@ -59,21 +63,23 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         const std::string path = argv[i];
         std::ifstream in(path, std::ios::binary);
-        const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in),
+                                               std::istreambuf_iterator<char>()};
         if (!in || bytes.size() != zelvox::kPatternFileSize) {
-            std::fprintf(stderr, "zelvox-lv2-presets: %s is not a %zu-byte pattern file\n", path.c_str(),
-                         zelvox::kPatternFileSize);
+            std::fprintf(stderr, "zelvox-lv2-presets: %s is not a %zu-byte pattern file\n",
+                         path.c_str(), zelvox::kPatternFileSize);
             return 1;
         }
         const size_t slash = path.find_last_of('/');
         std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-        name.resize(name.size() - (name.size() > 4 && name.compare(name.size() - 4, 4, ".zvx") == 0 ? 4 : 0));
+        name.resize(name.size() -
+                    (name.size() > 4 && name.compare(name.size() - 4, 4, ".zvx") == 0 ? 4 : 0));
         ttl += "\n<" + std::string(zelvox::lv2::kUri) + "/presets#" + name + ">\n" +
                "    a pset:Preset ;\n"
-               "    lv2:appliesTo <" + zelvox::lv2::kUri + "> , <" + zelvox::lv2::kStereoUri + "> ;\n" +
-               "    rdfs:label \"" + Label(name) + "\" ;\n" +
-               "    state:state [\n" +
-               "        <" + zelvox::lv2::kPatternsUri + "> \"" + Base64(bytes) + "\"^^xsd:base64Binary\n" +
+               "    lv2:appliesTo <" +
+               zelvox::lv2::kUri + "> , <" + zelvox::lv2::kStereoUri + "> ;\n" +
+               "    rdfs:label \"" + Label(name) + "\" ;\n" + "    state:state [\n" + "        <" +
+               zelvox::lv2::kPatternsUri + "> \"" + Base64(bytes) + "\"^^xsd:base64Binary\n" +
                "    ] .\n";
     }
     FILE* f = std::fopen(argv[1], "wb");

@@ -25,17 +25,23 @@ AudioFileKind AudioFileKindOf(const std::string& name) {
 
 const char* AudioFileExtension(AudioFileKind kind) {
     switch (kind) {
-    case AudioFileKind::Flac: return ".flac";
-    case AudioFileKind::Ogg: return ".ogg";
-    default: return ".wav";
+    case AudioFileKind::Flac:
+        return ".flac";
+    case AudioFileKind::Ogg:
+        return ".ogg";
+    default:
+        return ".wav";
     }
 }
 
 const char* AudioFileKindName(AudioFileKind kind) {
     switch (kind) {
-    case AudioFileKind::Flac: return "FLAC";
-    case AudioFileKind::Ogg: return "Ogg Vorbis";
-    default: return "WAV";
+    case AudioFileKind::Flac:
+        return "FLAC";
+    case AudioFileKind::Ogg:
+        return "Ogg Vorbis";
+    default:
+        return "WAV";
     }
 }
 
@@ -46,7 +52,8 @@ std::string AudioFormatProblem(const AudioFileFormat& format) {
     return {};
 }
 
-void EncodeWavFile(const fs::path& file, const AudioFileFormat& format, const std::string& shownAs) {
+void EncodeWavFile(const fs::path& file, const AudioFileFormat& format,
+                   const std::string& shownAs) {
     if (format.Plain()) return;
     const std::string problem = AudioFormatProblem(format);
     if (!problem.empty()) throw std::runtime_error(shownAs + ": " + problem);
@@ -62,19 +69,28 @@ void EncodeWavFile(const fs::path& file, const AudioFileFormat& format, const st
     outInfo.channels = inInfo.channels;
     const int bits = format.Bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16;
     switch (format.Kind) {
-    case AudioFileKind::Flac: outInfo.format = SF_FORMAT_FLAC | bits; break;
-    case AudioFileKind::Ogg: outInfo.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS; break;
-    default: outInfo.format = SF_FORMAT_WAV | bits; break;
+    case AudioFileKind::Flac:
+        outInfo.format = SF_FORMAT_FLAC | bits;
+        break;
+    case AudioFileKind::Ogg:
+        outInfo.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+        break;
+    default:
+        outInfo.format = SF_FORMAT_WAV | bits;
+        break;
     }
     const fs::path tmp = PartPathFor(file);
-    std::unique_ptr<SNDFILE, decltype(closer)> out(sf_open(tmp.c_str(), SFM_WRITE, &outInfo), closer);
+    std::unique_ptr<SNDFILE, decltype(closer)> out(sf_open(tmp.c_str(), SFM_WRITE, &outInfo),
+                                                   closer);
     auto fail = [&](const std::string& why) {
         out.reset();
         std::error_code ec;
         fs::remove(tmp, ec);
         throw std::runtime_error(shownAs + ": " + why);
     };
-    if (!out) fail(std::string("cannot write ") + AudioFileKindName(format.Kind) + ": " + sf_strerror(nullptr));
+    if (!out)
+        fail(std::string("cannot write ") + AudioFileKindName(format.Kind) + ": " +
+             sf_strerror(nullptr));
     if (format.Kind == AudioFileKind::Ogg) {
         // Quality 0.6 (of 0..1): about 160 kbit/s for this mono stream's kind of sound.
         double quality = 0.6;

@@ -33,6 +33,7 @@ std::string AudioFormatProblem(const AudioFileFormat& format);
 
 // Encodes the program's 16-bit WAV file `file` into `format`, replacing it. Throws
 // std::runtime_error starting with `shownAs` (the name the user gave).
-void EncodeWavFile(const std::filesystem::path& file, const AudioFileFormat& format, const std::string& shownAs);
+void EncodeWavFile(const std::filesystem::path& file, const AudioFileFormat& format,
+                   const std::string& shownAs);
 
 } // namespace zelvox

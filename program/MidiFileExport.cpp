@@ -15,7 +15,8 @@ constexpr uint32_t kTicksPerQuarter = 960;
 constexpr uint32_t kPeriod = 441; // frames a period: the program's buffer
 
 void Put32(std::vector<uint8_t>& b, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
+    for (int s = 24; s >= 0; s -= 8)
+        b.push_back(uint8_t(v >> s));
 }
 
 void PutVarLen(std::vector<uint8_t>& b, uint64_t v) {
@@ -25,7 +26,8 @@ void PutVarLen(std::vector<uint8_t>& b, uint64_t v) {
         bytes[n++] = uint8_t(v & 0x7F);
         v >>= 7;
     } while (v != 0 && n < 10);
-    while (n > 1) b.push_back(uint8_t(bytes[--n] | 0x80));
+    while (n > 1)
+        b.push_back(uint8_t(bytes[--n] | 0x80));
     b.push_back(bytes[0]);
 }
 
@@ -58,8 +60,8 @@ uint64_t MidiTick(uint64_t frame, uint32_t tempo) {
     return uint64_t((2 * num + den) / (2 * den));
 }
 
-MidiPlay PlayMidiNotes(const PatternSynth& synth, bool arranger, int32_t pattern, uint64_t maxFrames,
-                       const NoteChannels& channels) {
+MidiPlay PlayMidiNotes(const PatternSynth& synth, bool arranger, int32_t pattern,
+                       uint64_t maxFrames, const NoteChannels& channels) {
     // The low-latency output's real-time synth, driven here period by period without a
     // device: its notes out are what JACK would be sent.
     auto live = std::make_unique<LiveSynth>();
@@ -114,13 +116,15 @@ std::vector<uint8_t> EncodeMidiFile(const MidiPlay& play) {
     const uint64_t end = MidiTick(play.Frames, tempo);
     std::vector<uint8_t> file = {'M', 'T', 'h', 'd'};
     Put32(file, 6);
-    file.insert(file.end(), {0, 1, 0, 4, uint8_t(kTicksPerQuarter >> 8), uint8_t(kTicksPerQuarter & 0xFF)});
+    file.insert(file.end(),
+                {0, 1, 0, 4, uint8_t(kTicksPerQuarter >> 8), uint8_t(kTicksPerQuarter & 0xFF)});
 
     std::vector<uint8_t> t;
     PutVarLen(t, 0);
     PutMeta(t, 0x03, "Zelvox");
     PutVarLen(t, 0);
-    t.insert(t.end(), {0xFF, 0x51, 0x03, uint8_t(tempo >> 16), uint8_t(tempo >> 8), uint8_t(tempo)});
+    t.insert(t.end(),
+             {0xFF, 0x51, 0x03, uint8_t(tempo >> 16), uint8_t(tempo >> 8), uint8_t(tempo)});
     PutVarLen(t, 0);
     t.insert(t.end(), {0xFF, 0x58, 0x04, 4, 2, 24, 8}); // 4/4, a click a quarter
     PutVarLen(t, end);
@@ -149,7 +153,8 @@ std::vector<uint8_t> EncodeMidiFile(const MidiPlay& play) {
 
 void ExportMidiFile(const PatternSynth& synth, bool arranger, int32_t pattern, uint64_t maxFrames,
                     const NoteChannels& channels, const std::string& path) {
-    WriteFileReplacing(path, EncodeMidiFile(PlayMidiNotes(synth, arranger, pattern, maxFrames, channels)));
+    WriteFileReplacing(
+        path, EncodeMidiFile(PlayMidiNotes(synth, arranger, pattern, maxFrames, channels)));
 }
 
 } // namespace zelvox

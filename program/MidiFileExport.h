@@ -22,7 +22,7 @@ class PatternSynth;
 struct MidiNoteMessage {
     uint64_t Frame = 0; // 44,100 Hz frames from the play's start
     uint8_t Status = 0, Key = 0, Velocity = 0;
-    uint8_t Voice = 0;  // 0 bass, 1 Twin-T, 2 noise
+    uint8_t Voice = 0; // 0 bass, 1 Twin-T, 2 noise
 };
 
 struct MidiPlay {
@@ -34,8 +34,8 @@ struct MidiPlay {
 // Plays what `synth` holds (its patterns, song, tempo, steps, swing; pattern `pattern` looped,
 // or the song with `arranger`) for at most `maxFrames` frames or to the song's end, as notes
 // out sends it on the channels and notes given, and ends the notes still sounding there.
-MidiPlay PlayMidiNotes(const PatternSynth& synth, bool arranger, int32_t pattern, uint64_t maxFrames,
-                       const NoteChannels& channels);
+MidiPlay PlayMidiNotes(const PatternSynth& synth, bool arranger, int32_t pattern,
+                       uint64_t maxFrames, const NoteChannels& channels);
 
 // Microseconds a quarter note for a step of `stepSamples` samples at 44,100 Hz.
 uint32_t MidiTempo(int32_t stepSamples);

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
-#include <tuple>
 #include <memory>
+#include <tuple>
 
 #include "program/MidiFileExport.h"
 #include "program/RenderSong.h"
@@ -36,7 +36,8 @@ struct ReadFile {
 ReadFile ReadMidi(const std::vector<uint8_t>& b) {
     auto be = [&](size_t at, int n) {
         uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = v << 8 | b.at(at + size_t(i));
+        for (int i = 0; i < n; ++i)
+            v = v << 8 | b.at(at + size_t(i));
         return v;
     };
     ReadFile f;
@@ -85,8 +86,8 @@ TEST(MidiFile, TheRenderersFileHoldsWhatNotesOutSendsAtTheNearestTicks) {
     for (int s = 1; s <= 16; ++s) {
         StepRecord& r = store.Step(1, s);
         SetStepNote(r, kModeBass, 1 + s);
-        r.BassPlay = s % 4 != 0;         // rests on 4, 8, 12, 16
-        r.BassSlide = s == 5 || s == 6;  // 5 slides into 6 (held), 6 into 7
+        r.BassPlay = s % 4 != 0;        // rests on 4, 8, 12, 16
+        r.BassSlide = s == 5 || s == 6; // 5 slides into 6 (held), 6 into 7
         r.TwinTPlay = s % 4 == 1;
         r.NoisePlay = s % 2 == 0;
     }
@@ -94,10 +95,11 @@ TEST(MidiFile, TheRenderersFileHoldsWhatNotesOutSendsAtTheNearestTicks) {
     program.SavePattern(program.PatternRecord(), dir / "p.zvx");
 
     const std::string mid = dir / "p.mid";
-    ASSERT_EQ(std::system((Quote(RendererPath()) + " " + Quote(dir / "p.zvx") +
-                           " --seconds 3.3 --swing 50 --notes-channels 2,10,11 --midi-file " + Quote(mid))
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system((Quote(RendererPath()) + " " + Quote(dir / "p.zvx") +
+                     " --seconds 3.3 --swing 50 --notes-channels 2,10,11 --midi-file " + Quote(mid))
+                        .c_str()),
+        0);
     const ReadFile f = ReadMidi(ReadAll(mid));
     ASSERT_EQ(f.Format, 1);
     ASSERT_EQ(f.Tracks, 4);
@@ -128,8 +130,11 @@ TEST(MidiFile, TheRenderersFileHoldsWhatNotesOutSendsAtTheNearestTicks) {
         const ClockMessage* m = live->NotesOut(count);
         for (size_t i = 0; i < count; ++i) {
             const int ch = (m[i].Bytes[0] & 15) + 1;
-            sent[ch == 2 ? 0 : ch == 10 ? 1 : 2].push_back(
-                {MidiTick(at + m[i].Frame, f.Tempo), m[i].Bytes[0], m[i].Bytes[1], m[i].Bytes[2]});
+            sent[ch == 2    ? 0
+                 : ch == 10 ? 1
+                            : 2]
+                .push_back({MidiTick(at + m[i].Frame, f.Tempo), m[i].Bytes[0], m[i].Bytes[1],
+                            m[i].Bytes[2]});
         }
         if (n == 0) break;
     }
@@ -137,7 +142,8 @@ TEST(MidiFile, TheRenderersFileHoldsWhatNotesOutSendsAtTheNearestTicks) {
         ASSERT_EQ(f.Notes[v + 1].size(), sent[v].size()) << "voice " << v;
         for (size_t i = 0; i < sent[v].size(); ++i) {
             const ReadNote &a = f.Notes[v + 1][i], &e = sent[v][i];
-            EXPECT_EQ(std::tie(a.Tick, a.Status, a.Key, a.Velocity), std::tie(e.Tick, e.Status, e.Key, e.Velocity))
+            EXPECT_EQ(std::tie(a.Tick, a.Status, a.Key, a.Velocity),
+                      std::tie(e.Tick, e.Status, e.Key, e.Velocity))
                 << "voice " << v << " message " << i;
         }
     }
@@ -149,7 +155,9 @@ TEST(MidiFile, TheRenderersFileHoldsWhatNotesOutSendsAtTheNearestTicks) {
     EXPECT_EQ(bass[0].Tick, 0u);
     EXPECT_EQ(bass[0].Status, 0x91);
     EXPECT_EQ(bass[0].Key, 26);
-    const auto on2 = std::find_if(bass.begin(), bass.end(), [](const ReadNote& n) { return n.Status == 0x91 && n.Key == 27; });
+    const auto on2 = std::find_if(bass.begin(), bass.end(), [](const ReadNote& n) {
+        return n.Status == 0x91 && n.Key == 27;
+    });
     ASSERT_NE(on2, bass.end());
     EXPECT_NEAR(double(on2->Tick), 360.0, 1.0);
     for (const ReadNote& n : f.Notes[2]) {
@@ -158,7 +166,9 @@ TEST(MidiFile, TheRenderersFileHoldsWhatNotesOutSendsAtTheNearestTicks) {
             EXPECT_NEAR(double(n.Tick % 960), 0.0, 1.0);
         }
     }
-    const auto on6 = std::find_if(bass.begin(), bass.end(), [](const ReadNote& n) { return n.Status == 0x91 && n.Key == 31; });
+    const auto on6 = std::find_if(bass.begin(), bass.end(), [](const ReadNote& n) {
+        return n.Status == 0x91 && n.Key == 31;
+    });
     ASSERT_NE(on6, bass.end());
     ASSERT_NE(on6 + 1, bass.end());
     EXPECT_EQ((on6 + 1)->Status, 0x81);
@@ -166,7 +176,8 @@ TEST(MidiFile, TheRenderersFileHoldsWhatNotesOutSendsAtTheNearestTicks) {
     EXPECT_EQ((on6 + 1)->Tick, on6->Tick);
     // Nothing left on: as many offs as ons on every track.
     for (size_t v = 1; v < 4; ++v) {
-        const auto ons = std::count_if(f.Notes[v].begin(), f.Notes[v].end(), [](const ReadNote& n) { return (n.Status & 0xF0) == 0x90; });
+        const auto ons = std::count_if(f.Notes[v].begin(), f.Notes[v].end(),
+                                       [](const ReadNote& n) { return (n.Status & 0xF0) == 0x90; });
         EXPECT_EQ(size_t(ons) * 2, f.Notes[v].size()) << "track " << v;
     }
 }
