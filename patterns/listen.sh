@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders every pattern file of the bank as a user would hear it (a song through the arranger,
-# a loop for 8 s) and prints its length, peak and RMS level, and where its energy lies.
+# a loop for 10 s, as --example does) and prints its length, peak and RMS level, and where
+# its energy lies.
 # Usage: bash patterns/listen.sh [BUILD_DIR] [OUT_DIR]   (needs sox; keeps the WAVs in OUT_DIR)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +13,7 @@ for f in patterns/*.zvx; do
   name=$(basename "$f" .zvx)
   # A song: phrase 1 names a pattern (the int32 at byte 27244).
   phrase1=$(od -An -tu4 -j27244 -N4 "$f" | tr -d ' ')
-  if [ "$phrase1" != 0 ]; then mode=(--arranger --seconds 300); else mode=(--seconds 8); fi
+  if [ "$phrase1" != 0 ]; then mode=(--arranger --seconds 600); else mode=(--seconds 10); fi
   "$build/app/zelvox-render" "$f" "${mode[@]}" -o "$out/$name.wav"
   stats=$(sox "$out/$name.wav" -n stat 2>&1)
   len=$(awk '/^Length/ {print $3}' <<<"$stats")
