@@ -45,6 +45,19 @@ FileDialogSpec RecordWavDialog() {
             true, QDir::homePath()};
 }
 
+FileDialogSpec ExportMidiDialog() {
+    return {FileDialogSpec::Save, "Export MIDI file", "MIDI files (*.mid)|*.mid|All files (*.*)|*.*", "mid", true,
+            {}};
+}
+
+FileDialogSpec ExportAudioDialog() {
+    // The format goes by the name's extension; a name without one gets ".flac".
+    return {FileDialogSpec::Save, "Export audio",
+            "FLAC files (*.flac)|*.flac|Ogg Vorbis files (*.ogg)|*.ogg|Wave audio files (*.wav)|*.wav|"
+            "All files (*.*)|*.*",
+            "flac", true, {}};
+}
+
 QStringList QtNameFilters(const QString& filter) {
     const QStringList parts = filter.split('|');
     QStringList names;

@@ -24,6 +24,9 @@ struct FileDialogSpec {
 FileDialogSpec SavePatternDialog();
 FileDialogSpec LoadPatternDialog();
 FileDialogSpec RecordWavDialog();
+// File, "Export MIDI file..." and "Export audio...".
+FileDialogSpec ExportMidiDialog();
+FileDialogSpec ExportAudioDialog();
 
 // "A|a|B|b" -> {"A", "B"}: the names Qt shows, whose parenthesised patterns it filters by.
 QStringList QtNameFilters(const QString& filter);

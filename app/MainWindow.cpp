@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/DiceWindow.h"
 #include "app/LearnMenu.h"
+#include "program/ExampleBank.h"
 #include "ui/qt/Container.h"
 #include "ui/qt/Knob.h"
 #include "ui/qt/LcdLabel.h"
@@ -289,8 +291,21 @@ void MainWindow::BuildMenus() {
     bar->setObjectName("MainMenu1");
     QMenu* file = bar->addMenu("&File");
     AddCommand(file, "&Load pattern", "Loadpattern1", &OnLoadPattern);
+    // The factory bank by name; an example is read as Load pattern reads a file, and Save
+    // pattern asks for a file as always, so the installed bank is never written.
+    QMenu* examples = file->addMenu("Open example");
+    examples->setObjectName("OpenExample1");
+    for (const Example& e : ListExamples(QCoreApplication::applicationDirPath().toStdString())) {
+        QAction* a = examples->addAction(QString::fromStdString(e.Name));
+        connect(a, &QAction::triggered, this, [this, path = e.Path] {
+            if (OnOpenExample) Guarded([&] { OnOpenExample(path); });
+        });
+    }
+    examples->setEnabled(!examples->isEmpty());
     AddCommand(file, "&Save pattern", "Savepattern1", &OnSavePattern);
     AddCommand(file, "&Record to wav", "Recordtowav1", &OnRecordToWav);
+    AddCommand(file, "Export audio...", "ExportAudio1", &OnExportAudio);
+    AddCommand(file, "Export MIDI file...", "ExportMidi1", &OnExportMidi);
     file->addSeparator();
     file->addAction("&Exit", this, &QWidget::close)->setObjectName("Exit1");
 

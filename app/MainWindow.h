@@ -74,6 +74,10 @@ public:
     std::function<void()> OnLoadPattern, OnSavePattern, OnRecordToWav;
     std::function<void()> OnAudioSetup, OnMidiSetup, OnEnvelopeSetup;
     std::function<void()> OnAbout, OnHelp;
+    // File, "Open example": a pattern file of the factory bank chosen, by its path.
+    std::function<void(const std::string& path)> OnOpenExample;
+    // File, "Export audio..." and "Export MIDI file...".
+    std::function<void()> OnExportAudio, OnExportMidi;
     // Swing, 0..75 % (the sequencer's); its spin edit is on the lower panel once ShowSwing
     // has run (the desktop program, which plays this window's synth). OnChange is the
     // program's: it sets the synth and keeps the value in the settings.

@@ -35,7 +35,7 @@ PluginWindow::PluginWindow(int fd, unsigned long parent)
 
     MainWindow& w = *Main_;
     // The host owns the sound and MIDI: no device setup, no recording, no exit of its own.
-    for (const char* caption : {"&Record to wav", "&Exit", "&Audio", "&MIDI", "&About", "&Help"})
+    for (const char* caption : {"&Record to wav", "Export audio...", "Export MIDI file...", "&Exit", "&Audio", "&MIDI", "&About", "&Help"})
         if (QAction* a = w.FindAction(caption)) a->setVisible(false);
     for (QAction* top : w.menuBar()->actions())
         if (top->text() == "&Help") top->setVisible(false);
@@ -43,6 +43,7 @@ PluginWindow::PluginWindow(int fd, unsigned long parent)
         const std::optional<QString> name = ChooseFile(Main_.get(), LoadPatternDialog());
         if (name) LoadPattern(name->toStdString()); // sent to the plugin by the next pump
     };
+    w.OnOpenExample = [this](const std::string& path) { LoadPattern(path); };
     w.OnSavePattern = [this] {
         const PatternFileRecord record = PatternRecord();
         const std::optional<QString> name = ChooseFile(Main_.get(), SavePatternDialog());

@@ -1,7 +1,10 @@
 #include "app/Program.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCursor>
+#include <QProgressDialog>
 #include <QTimer>
 
 #include "app/ErrorDisplay.h"
@@ -9,6 +12,9 @@
 #include "audio/AudioBackend.h"
 #include "program/PatternFileCommands.h"
 #include "program/RecordToWav.h"
+#include "program/AudioFileFormat.h"
+#include "program/MidiFileExport.h"
+#include "program/RenderSong.h"
 #include "program/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 
@@ -100,7 +106,10 @@ Program::Program(ProgramOptions options) {
     pump->start(5);
     w.OnLoadPattern = [this] { Loadpattern1Click(); };
     w.OnSavePattern = [this] { Savepattern1Click(); };
+    w.OnOpenExample = [this](const std::string& path) { LoadPattern(path); };
     w.OnRecordToWav = [this] { Recordtowav1Click(); };
+    w.OnExportMidi = [this] { ExportMidiClick(); };
+    w.OnExportAudio = [this] { ExportAudioClick(); };
     w.OnAudioSetup = [this] {
         if (!AudioWindow_->isVisible()) {
             // The sound systems and devices present now.
@@ -222,6 +231,73 @@ void Program::Recordtowav1Click() {
     const std::optional<QString> name = ChooseFile(Main_.get(), RecordWavDialog());
     if (!name) return;
     RecordToWav(Form, Rig_->Recorder, name->toStdString());
+}
+
+// The song on the Arranger page (to its end, at most 10 minutes), else one pass of the pattern
+// shown (its first step is a sample shorter than the rest, so a pass ends a sample before
+// the next pass's first step); the notes on the Audio setup's channels and drum notes.
+void Program::ExportMidiClick() {
+    const std::optional<QString> name = ChooseFile(Main_.get(), ExportMidiDialog());
+    if (!name) return;
+    const LiveSync sync = ReadLiveSync(*Settings_);
+    const NoteChannels channels{sync.NotesBassChannel, sync.NotesTwinTChannel, sync.NotesNoiseChannel,
+                                sync.NotesTwinTNote, sync.NotesNoiseNote};
+    const bool song = Form.SynthMode == kModeArranger;
+    const uint64_t frames = song ? uint64_t(600) * 44100
+                                 : uint64_t(std::clamp(Form.SpinEdit971.Value(), 1, 16)) *
+                                       uint64_t(Form.Synth.Eng.S.StepLength + 1) -
+                                   1;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        ExportMidiFile(Form.Synth, song, std::max(1, Form.PlayPattern), frames, channels, name->toStdString());
+    } catch (...) {
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+// The song on the Arranger page (to its end, at most 10 minutes), else one pass of the pattern
+// shown, rendered as zelvox-render renders the same pattern file, into the chosen file in
+// the format of its extension (FLAC, Ogg Vorbis or WAV, 16 bits), with a progress bar and
+// Cancel. What plays stops first: the render sets the program-wide envelope curves again.
+void Program::ExportAudioClick() {
+    const std::optional<QString> name = ChooseFile(Main_.get(), ExportAudioDialog());
+    if (!name) return;
+    Form.Button2Click();
+    const bool song = Form.SynthMode == kModeArranger;
+    const PatternFileRecord record = PatternRecord();
+    const int32_t pattern = std::max(1, Form.PlayPattern);
+    const int32_t swing = Form.Synth.Seq.Swing();
+    const uint64_t frames = song ? uint64_t(600) * 44100
+                                 : uint64_t(std::clamp(Form.SpinEdit971.Value(), 1, 16)) *
+                                           uint64_t(Form.Synth.Eng.S.StepLength + 1) -
+                                       1;
+    const auto buffers = int64_t((frames + 440) / 441);
+
+    auto render = std::make_unique<HeadlessProgram>();
+    ApplyPatternFile(render->Form, render->Envelopes, record);
+    render->Form.Synth.Seq.SetSwing(swing);
+    if (!song) render->PressPatternButton(pattern);
+
+    QProgressDialog progress("Exporting audio...", "Cancel", 0, int(buffers), Main_.get());
+    progress.setWindowTitle("Export audio");
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    struct Cancelled {};
+    const std::string path = name->toStdString();
+    try {
+        render->Render(HeadlessProgram::Targets{path, {}, 44100, {AudioFileKindOf(path), 16}}, song, buffers,
+                       [&](int64_t written) {
+                           if (written % 50 != 0) return;
+                           progress.setValue(int(written));
+                           QCoreApplication::processEvents();
+                           if (progress.wasCanceled()) throw Cancelled{};
+                       });
+    } catch (const Cancelled&) {
+        return; // the render removed its unfinished file
+    }
+    progress.setValue(int(buffers));
 }
 
 void Program::Help2Click() {

@@ -51,6 +51,8 @@ public:
     void Loadpattern1Click();
     void Savepattern1Click();
     void Recordtowav1Click();
+    void ExportMidiClick();
+    void ExportAudioClick();
     void Help2Click();
 
     TSettingsFile& Settings() { return *Settings_; }

@@ -15,7 +15,9 @@
 #include "audio/JackClient.h"
 #include "audio/MMWave.h"
 #include "audio/Settings.h"
+#include "program/ExampleBank.h"
 #include "program/LivePlay.h"
+#include "program/MidiFileExport.h"
 #include "program/PlaySong.h"
 #include "program/RenderSong.h"
 #include "program/StopSignals.h"
@@ -26,10 +28,14 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zelvox-render [FILE.zvx] [--arranger | --pattern N] [--buffers N | --seconds S]\n"
-    "                     [-o OUT.wav] [--stems DIR] [--rate HZ] [--swing PCT]\n"
+    "                     [-o OUT.wav|.flac|.ogg] [--bits 16|24] [--stems DIR] [--rate HZ]\n"
+    "                     [--swing PCT]\n"
     "                     [--randomise SEED] [--mutate SEED,AMOUNT] [--scale NAME]\n"
     "                     [--notes LOW-HIGH] [--lock LIST] [--save OUT.zvx]\n"
-    "       zelvox-render --play [FILE.zvx] [--arranger | --pattern N]\n"
+    "                     [--midi-file OUT.mid [--notes-channels B,T,N] [--drum-notes T,N]]\n"
+    "       zelvox-render --example NAME [the options above]\n"
+    "       zelvox-render --list-examples\n"
+    "       zelvox-render --play [FILE.zvx | --example NAME] [--arranger | --pattern N]\n"
     "                     [--buffers N | --seconds S] [--start-delay MS] [--no-connect]\n"
     "                     [--live [--follow-transport | --follow-clock] [--send-clock]\n"
     "                      [--timebase-master] [--notes-in CHANNEL[,ROOT]]\n"
@@ -44,6 +50,12 @@ constexpr const char* kUsage =
     "                        a link: the file it names is replaced). A device (/dev/null)\n"
     "                        or a named pipe is written to directly, never replaced, and\n"
     "                        - is the standard output (zelvox-render -o - | sox -t wav - ...)\n"
+    "  --bits 16|24          the bits of a WAV or FLAC file (default 16). The format\n"
+    "                        comes from -o's extension: .flac FLAC (lossless: the\n"
+    "                        16-bit WAV's samples exactly), .ogg Ogg Vorbis (lossy),\n"
+    "                        anything else WAV; the stems take the mix's format and\n"
+    "                        extension (WAV without -o). FLAC, Ogg and 24 bits are\n"
+    "                        encoded from the finished render, so they go to files only\n"
     "  --stems DIR           also (or, without -o, only) write one file per voice into the\n"
     "                        folder DIR (made if missing): bass.wav, twin-t.wav and\n"
     "                        noise.wav, each the voice alone, dry, through the master\n"
@@ -56,6 +68,14 @@ constexpr const char* kUsage =
     "                        rate the 44100 Hz render is converted (libsoxr, 20-bit\n"
     "                        quality, no delay); the stems follow it. Files only, not a\n"
     "                        device, a pipe or standard output\n"
+    "  --list-examples       print the names of the factory bank's pattern files, one a\n"
+    "                        line, and end\n"
+    "  --example NAME        use the factory bank's pattern file NAME instead of FILE (it\n"
+    "                        is only read). A song (its first phrase set) plays through\n"
+    "                        the arranger unless --pattern says otherwise, to its end\n"
+    "                        (at most 10 minutes) unless --buffers or --seconds says\n"
+    "                        otherwise; without -o, --stems or --save the render goes to\n"
+    "                        NAME.wav in the current folder\n"
     "  --arranger            play the song of the Arranger page (\"Play\") instead of\n"
     "                        looping pattern 1 on the Bass page (\"Loop\"); rendering stops\n"
     "                        after the buffer in which the song ends\n"
@@ -87,6 +107,13 @@ constexpr const char* kUsage =
     "  --save OUT.zvx        write the patterns (randomised or mutated) to a pattern file,\n"
     "                        replacing it when complete; without -o and --stems nothing\n"
     "                        is rendered\n"
+    "  --midi-file OUT.mid   write what plays as a Standard MIDI File (type 1, 960 ticks\n"
+    "                        a quarter note): a tempo track and a track each for the bass,\n"
+    "                        Twin-T and noise, the notes --notes-out would send (their\n"
+    "                        channels and drum notes from --notes-channels and\n"
+    "                        --drum-notes), each at the tick nearest its frame; replaced\n"
+    "                        only when complete. Without -o and --stems nothing else is\n"
+    "                        rendered\n"
     "  --play                play through the sound device in real time instead of writing\n"
     "                        a file, with the desktop program's chain and output device and\n"
     "                        the sound output chosen in its settings file (ZLVX3.INI,\n"
@@ -160,15 +187,19 @@ struct Options {
     bool BuffersGiven = false, SecondsGiven = false;
     int32_t StartDelayMs = 0;
     uint32_t Rate = 44100; // Hz of the files written
+    int32_t Bits = 16;     // --bits: of a WAV or FLAC file
     int32_t Swing = 0;     // percent of a step
     bool Randomise = false, Mutate = false;
     uint64_t RandomSeed = 0, MutateSeed = 0;
     int32_t MutateAmount = 0;
     zelvox::DiceOptions Dice;
     std::string Save; // the pattern file to write; empty: none
+    std::string MidiFile; // --midi-file: the MIDI file to write; empty: none
     zelvox::NotesInSetup NotesIn; // --notes-in, --pattern-notes (with --live)
     zelvox::LiveSync Notes;       // --notes-out, --notes-channels, --drum-notes (with --live)
     bool NotesGiven = false;
+    bool ListExamples = false;
+    std::string Example; // --example NAME: the bank's file; empty: none
 };
 
 // A whole number in lo..hi, all of `v`.
@@ -239,6 +270,16 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
         if (a == "-h" || a == "--help") return -1;
         if (a == "--arranger") {
             o.Arranger = true;
+        } else if (a == "--list-examples") {
+            o.ListExamples = true;
+        } else if (value("--example", v)) {
+            if (!error.empty()) return 2;
+            if (v.empty()) {
+                error = "--example wants the name of a pattern file of the factory bank "
+                        "(--list-examples prints them)";
+                return 2;
+            }
+            o.Example = v;
         } else if (a == "--play") {
             o.Play = true;
         } else if (a == "--live") {
@@ -381,6 +422,20 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 error = "--lock: " + error;
                 return 2;
             }
+        } else if (value("--bits", v)) {
+            if (!error.empty()) return 2;
+            if (v != "16" && v != "24") {
+                error = "--bits wants 16 or 24, not '" + v + "'";
+                return 2;
+            }
+            o.Bits = v == "16" ? 16 : 24;
+        } else if (value("--midi-file", v)) {
+            if (!error.empty()) return 2;
+            if (v.empty()) {
+                error = "the MIDI file name to write is empty";
+                return 2;
+            }
+            o.MidiFile = v;
         } else if (value("--save", v)) {
             if (!error.empty()) return 2;
             if (v.empty()) {
@@ -428,6 +483,31 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
             return 2;
         }
     }
+    if (o.ListExamples) return 0;
+    if (!o.Example.empty()) {
+        if (!o.File.empty()) {
+            error = "give a pattern file or --example, not both (see --help)";
+            return 2;
+        }
+        const zelvox::Example e = zelvox::FindExample(zelvox::ProgramDir(), o.Example);
+        if (e.Path.empty()) {
+            error = "no example called '" + o.Example + "' (--list-examples prints them)";
+            return 2;
+        }
+        o.File = e.Path;
+        bool song = false;
+        try {
+            song = zelvox::PatternFileHasSong(zelvox::ReadPatternFileBytes(e.Path));
+        } catch (const std::exception&) {
+            // Unreadable: the load below reports it.
+        }
+        if (song && o.Pattern == 0 && !o.Arranger) {
+            o.Arranger = true;
+            if (!o.BuffersGiven && !o.SecondsGiven) o.Buffers = 60'000; // 10 minutes
+        }
+        if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty() && o.MidiFile.empty())
+            o.Out = e.Name + ".wav";
+    }
     if (o.BuffersGiven && o.SecondsGiven) {
         error = "give --buffers or --seconds, not both (see --help)";
         return 2;
@@ -454,8 +534,9 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 "--play --live (see --help)";
         return 2;
     }
-    if (o.NotesGiven && !o.Live) {
-        error = "--notes-out, --notes-channels and --drum-notes go with --play --live (see --help)";
+    if (o.NotesGiven && !o.Live && (o.MidiFile.empty() || o.Notes.SendNotes)) {
+        error = "--notes-out goes with --play --live, --notes-channels and --drum-notes with it or "
+                "with --midi-file (see --help)";
         return 2;
     }
     if (o.NotesIn.On() && !o.Live) {
@@ -479,8 +560,21 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 "it, then play it (see --help)";
         return 2;
     }
-    if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty()) {
-        error = "no output file: give -o OUT.wav, --stems DIR, --save OUT.zvx or more (see --help)";
+    if (o.Bits != 16) {
+        const std::string why =
+            zelvox::AudioFormatProblem({zelvox::AudioFileKindOf(o.Out), o.Bits});
+        if (!why.empty() || o.Play || (o.Out.empty() && o.Stems.empty())) {
+            error = why.empty() ? "--bits goes with -o or --stems (see --help)" : why + " (see --help)";
+            return 2;
+        }
+    }
+    if (o.Play && !o.MidiFile.empty()) {
+        error = "--midi-file writes a file, not with --play (see --help)";
+        return 2;
+    }
+    if (!o.Play && o.Out.empty() && o.Stems.empty() && o.Save.empty() && o.MidiFile.empty()) {
+        error = "no output file: give -o OUT.wav, --stems DIR, --save OUT.zvx, --midi-file OUT.mid "
+                "or more (see --help)";
         return 2;
     }
     // A loop's length is known now: one longer than a WAV file holds is refused before it
@@ -617,6 +711,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parsed > 0) return Fail(parsed, error);
+    if (o.ListExamples) {
+        const auto examples = zelvox::ListExamples(zelvox::ProgramDir());
+        if (examples.empty()) {
+            std::string where;
+            for (const std::string& f : zelvox::ExampleFolders(zelvox::ProgramDir()))
+                where += (where.empty() ? "" : ", ") + f;
+            return Fail(1, "the factory bank is not installed (looked in " + where + ")");
+        }
+        for (const zelvox::Example& e : examples)
+            std::printf("%s\n", e.Name.c_str());
+        return 0;
+    }
     zelvox::InstallStopSignals();
     return Finish(o.Play ? Play(o) : Render(o));
 }
@@ -655,8 +761,24 @@ int Render(Options& o) {
             } catch (const std::exception& e) {
                 return Fail(1, e.what());
             }
-            if (o.Out.empty() && o.Stems.empty()) return 0;
+            if (o.Out.empty() && o.Stems.empty() && o.MidiFile.empty()) return 0;
         }
+        // After the sound (a failed render leaves no file, the MIDI file neither).
+        auto midiFile = [&]() -> int {
+            if (o.MidiFile.empty()) return 0;
+            const zelvox::NoteChannels channels{o.Notes.NotesBassChannel, o.Notes.NotesTwinTChannel,
+                                                o.Notes.NotesNoiseChannel, o.Notes.NotesTwinTNote,
+                                                o.Notes.NotesNoiseNote};
+            try {
+                zelvox::ExportMidiFile(program.Form.Synth, o.Arranger,
+                                       o.Pattern != 0 ? o.Pattern : program.Form.Synth.Seq.PlayPattern,
+                                       uint64_t(o.Buffers) * 441, channels, o.MidiFile);
+            } catch (const std::exception& e) {
+                return Fail(1, e.what());
+            }
+            return 0;
+        };
+        if (o.Out.empty() && o.Stems.empty()) return midiFile();
         auto progress = [&](int64_t n) {
             if (const int sig = zelvox::StopSignal()) throw Interrupted{sig};
             if (terminal && (n % 500 == 0 || n == o.Buffers)) {
@@ -666,9 +788,12 @@ int Render(Options& o) {
                              static_cast<long long>(n / 100));
             }
         };
-        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems, o.Rate}, o.Arranger, o.Buffers,
-                       progress);
+        const zelvox::AudioFileFormat format{
+            o.Out.empty() ? zelvox::AudioFileKind::Wav : zelvox::AudioFileKindOf(o.Out), o.Bits};
+        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems, o.Rate, format}, o.Arranger,
+                       o.Buffers, progress);
         if (progressShown) std::fputc('\n', stderr);
+        if (const int failed = midiFile()) return failed;
     } catch (const Interrupted& stop) {
         if (progressShown) std::fputc('\n', stderr);
         // Render removed its part files on the way out; an older file keeps its name.

@@ -101,6 +101,26 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
         if (why.empty()) why = RateTargetProblem(to.Mix, to.StemsDir);
         if (!why.empty()) throw std::runtime_error(why);
     }
+    if (!to.Format.Plain()) {
+        std::string why = AudioFormatProblem(to.Format);
+        if (why.empty()) {
+            // Encoding works on finished files, as the rate conversion does.
+            auto stream = [](const fs::path& p) {
+                std::error_code ec;
+                const fs::file_status st = fs::status(p, ec);
+                return fs::is_character_file(st) || fs::is_fifo(st) || fs::is_block_file(st);
+            };
+            const std::string files = std::string(AudioFileKindName(to.Format.Kind)) +
+                                      " and 24 bits are encoded from finished files; write to a file, not "
+                                      "to a device, a pipe or standard output";
+            if (to.Mix == "-" || (!to.Mix.empty() && stream(to.Mix))) why = to.Mix + ": " + files;
+            for (const char* base : StemFiles::kBaseNames)
+                if (why.empty() && !to.StemsDir.empty() &&
+                    stream(fs::path(to.StemsDir) / (base + std::string(AudioFileExtension(to.Format.Kind)))))
+                    why = to.StemsDir + ": " + files;
+        }
+        if (!why.empty()) throw std::runtime_error(why);
+    }
     const bool mix = !to.Mix.empty();
     fs::path target, part;
     OutputTarget where;
@@ -112,8 +132,8 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
             throw std::runtime_error(to.Mix + ": " + why);
         if (!to.StemsDir.empty() && !where.IsStream()) {
             const fs::path dir = fs::absolute(fs::path(to.StemsDir)).lexically_normal();
-            for (const char* name : StemFiles::kNames)
-                if ((dir / name).lexically_normal() == target)
+            for (const char* base : StemFiles::kBaseNames)
+                if ((dir / (base + std::string(AudioFileExtension(to.Format.Kind)))).lexically_normal() == target)
                     throw std::runtime_error(to.Mix + ": is also the name of a stem");
         }
         // A file is rendered next to itself under a hidden name and renamed when complete,
@@ -140,7 +160,8 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
         if (!to.StemsDir.empty()) {
             const WAVEFORMATEX* format = Out.GetWaveFormat();
             if (!format) throw std::runtime_error("the chain has no stream format");
-            stems = std::make_unique<StemFiles>(to.StemsDir, format, knownBytes);
+            stems = std::make_unique<StemFiles>(to.StemsDir, format, knownBytes,
+                                                AudioFileExtension(to.Format.Kind));
         }
         if (arranger) Form.Arranger1Click();
         Form.Button1Click();
@@ -170,6 +191,12 @@ int64_t HeadlessProgram::Render(const Targets& to, bool arranger, int64_t maxBuf
             if (mix) ConvertWavToRate(part, to.Rate);
             for (int s = 0; stems && s < StemFiles::Count; ++s)
                 ConvertWavToRate(stems->PartOf(StemFiles::Stem(s)), to.Rate);
+        }
+        if (!to.Format.Plain()) {
+            if (mix) EncodeWavFile(part, to.Format, to.Mix);
+            for (int s = 0; stems && s < StemFiles::Count; ++s)
+                EncodeWavFile(stems->PartOf(StemFiles::Stem(s)), to.Format,
+                              stems->PathOf(StemFiles::Stem(s)).string());
         }
     } catch (...) {
         try {

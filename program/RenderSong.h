@@ -10,6 +10,7 @@
 #include "audio/OfflineOut.h"
 #include "program/MainChain.h"
 #include "program/ProgramCore.h"
+#include "program/AudioFileFormat.h"
 #include "program/RecordToWav.h"
 
 namespace zelvox {
@@ -39,6 +40,9 @@ public:
         std::string Mix;      // the mix file; empty: none
         std::string StemsDir; // a folder for the stems (see StemFiles); empty: none
         uint32_t Rate = 44100; // Hz; any other rate converts the files (program/RateFiles)
+        // The files' format (program/AudioFileFormat); the stems take it too, named with its
+        // extension. Anything but 16-bit WAV is encoded from the finished files.
+        AudioFileFormat Format{};
     };
     // As above, with stems: bass.wav, twin-t.wav, noise.wav (each voice alone, dry, through
     // the master volume) and echo.wav (the echo's wet part), computed in the same pass as

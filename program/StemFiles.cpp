@@ -21,8 +21,9 @@ fs::path PartPathFor(const fs::path& target) {
     return target.parent_path() / partName;
 }
 
-StemFiles::StemFiles(const std::string& dir, PWaveFormatEx format, int64_t knownBytes)
-    : Dir_(fs::absolute(dir)), Named_(dir) {
+StemFiles::StemFiles(const std::string& dir, PWaveFormatEx format, int64_t knownBytes,
+                     const std::string& extension)
+    : Dir_(fs::absolute(dir)), Named_(dir), Ext_(extension) {
     std::error_code ec;
     const fs::file_status st = fs::status(Dir_, ec);
     if (ec && st.type() != fs::file_type::not_found)
@@ -76,7 +77,7 @@ void StemFiles::Discard() {
 }
 
 void StemFiles::Fail(Stem stem, const std::string& why) const {
-    throw std::runtime_error((Named_ / kNames[stem]).string() + ": " + why);
+    throw std::runtime_error((Named_ / (kBaseNames[stem] + Ext_)).string() + ": " + why);
 }
 
 void StemFiles::Append(Stem stem, const int16_t* samples, uint32_t frames) {

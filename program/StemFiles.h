@@ -26,12 +26,18 @@ public:
     enum Stem { Bass, TwinT, Noise, Echo, Count };
     static constexpr const char* kNames[Count] = {"bass.wav", "twin-t.wav", "noise.wav",
                                                   "echo.wav"};
+    // The names without their extension: a render in another format names its stems with
+    // that format's extension (bass.flac).
+    static constexpr const char* kBaseNames[Count] = {"bass", "twin-t", "noise", "echo"};
 
     // Makes the folder if it is missing (one level) and creates the four hidden files in
     // `format`. Throws std::runtime_error naming the folder or file; then nothing is left.
     // `knownBytes`: the sample bytes each stem will get when known (-1: not), for the
     // header of a stem that is a stream.
-    StemFiles(const std::string& dir, PWaveFormatEx format, int64_t knownBytes = -1);
+    // `extension`: what the stems' names end in (".wav"; ".flac" when they are encoded
+    // before Commit).
+    StemFiles(const std::string& dir, PWaveFormatEx format, int64_t knownBytes = -1,
+              const std::string& extension = ".wav");
     // Without Commit: the hidden files are removed, and the folder too if it was made here
     // and is empty.
     ~StemFiles();
@@ -47,7 +53,7 @@ public:
     void Commit();
 
     // The name the stem gets at Commit.
-    std::filesystem::path PathOf(Stem stem) const { return Dir_ / kNames[stem]; }
+    std::filesystem::path PathOf(Stem stem) const { return Dir_ / (kBaseNames[stem] + Ext_); }
     // The hidden file a stem is written to until Commit.
     const std::filesystem::path& PartOf(Stem stem) const { return Parts_[stem]; }
     bool IsStream(Stem stem) const { return Parts_[stem].empty(); }
@@ -58,6 +64,7 @@ private:
 
     std::filesystem::path Dir_;   // absolute
     std::filesystem::path Named_; // as the caller wrote it, for messages
+    std::string Ext_;             // ".wav", ".flac", ".ogg"
     bool MadeDir_ = false;
     bool Committed_ = false;
     std::array<TMMWave, Count> Waves_;

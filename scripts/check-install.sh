@@ -23,6 +23,7 @@ expected=(
   usr/bin/zelvox
   usr/bin/zelvox-render
   usr/lib/lv2/zelvox.lv2/manifest.ttl
+  usr/lib/lv2/zelvox.lv2/presets.ttl
   usr/lib/lv2/zelvox.lv2/zelvox.so
   usr/lib/lv2/zelvox.lv2/zelvox.ttl
   usr/lib/lv2/zelvox.lv2/zelvox_ui.so
@@ -38,6 +39,8 @@ expected=(
   usr/share/metainfo/$id.metainfo.xml
   usr/share/zelvox/Zelvox.html
 )
+# The factory bank: every pattern file kept in patterns/.
+for f in patterns/*.zvx; do expected+=("usr/share/zelvox/patterns/${f#patterns/}"); done
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -77,6 +80,13 @@ found=$(cd "$stage" && XDG_CONFIG_HOME="$stage/config" QT_QPA_PLATFORM=offscreen
   "$root/usr/bin/zelvox" --check-help 2>"$stage/help.err") || { cat "$stage/help.err"; fail "zelvox --check-help"; }
 [ "$found" = "$(realpath "$root/usr/share/zelvox/Zelvox.html")" ] ||
   fail "the staged zelvox shows $found, not its own help document"
+
+# The staged renderer lists the staged bank (relative to itself) and renders from it.
+listed=$("$root/usr/bin/zelvox-render" --list-examples) || fail "zelvox-render --list-examples"
+[ "$listed" = "$(cd patterns && ls -- *.zvx | sed 's/\.zvx$//')" ] ||
+  fail "the staged zelvox-render lists other examples: $listed"
+(cd "$stage" && "$root/usr/bin/zelvox-render" --example "$(head -n1 <<<"$listed")" --seconds 1 -o ex.wav) &&
+  [ -s "$stage/ex.wav" ] || fail "the staged zelvox-render does not render an example"
 
 if [ -n "$deb" ]; then
   diff -u <(printf '%s\n' "${expected[@]}" usr/share/doc/zelvox/changelog.gz usr/share/doc/zelvox/copyright | sort) \

@@ -10,17 +10,25 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QMenu>
 #include <QStatusBar>
 #include <QTest>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 
+#include <algorithm>
 #include <cstring>
+
+#include <sndfile.h>
 #include <vector>
 
 #include "app/FileDialogs.h"
 #include "app/LearnMenu.h"
+#include "program/MidiFileExport.h"
+#include "support/RendererProgram.h"
+#include "support/TempFiles.h"
 #include "support/GuiProgram.h"
 #include "ui/qt/Knob.h"
 
@@ -139,6 +147,70 @@ TEST_F(GuiFiles, SaveAndLoadThroughTheFileDialogsRestoreTheSong) {
     EXPECT_TRUE(GuiErrors()[0].contains("short.zvx")) << GuiErrors()[0].toStdString();
     EXPECT_EQ(f.SpinEdit972.Value(), 120);
     EXPECT_EQ(f.Store.Step(1, 3).BassCutoff, 99);
+}
+
+TEST_F(GuiFiles, OpenExampleLoadsTheBanksFileAndSaveAsksForAnother) {
+    auto* examples = P->Main().findChild<QMenu*>("OpenExample1");
+    ASSERT_NE(examples, nullptr);
+    QAction* song = nullptr;
+    for (QAction* a : examples->actions())
+        if (a->text() == "song-dub-chain") song = a;
+    ASSERT_GE(examples->actions().size(), 16);
+    ASSERT_NE(song, nullptr);
+    const QString path = QCoreApplication::applicationDirPath() + "/../share/zelvox/patterns/song-dub-chain.zvx";
+    const std::vector<uint8_t> example = Bytes(path);
+    ASSERT_EQ(example.size(), 27372u);
+
+    song->trigger();
+    EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("|").toStdString();
+    EXPECT_EQ(ViewOf<QSpinBox>(P->Main(), "SpinEdit972")->value(), 92); // its tempo
+    EXPECT_TRUE(EncodePatternFile(P->PatternRecord()) == example) << "the window holds what the file holds";
+
+    Answer(H->Path("mine"));
+    Menu("&Save pattern");
+    EXPECT_EQ(Asked.value(0), "Save Zelvox settings");
+    EXPECT_TRUE(Bytes(H->Path("mine.zvx")) == example);
+    EXPECT_TRUE(Bytes(path) == example);
+}
+
+TEST_F(GuiFiles, ExportMidiFileWritesOnePassOfThePatternShown) {
+    P->Form.LEDButtonClick(3);
+    Answer(H->Path("p3"));
+    Menu("Export MIDI file...");
+    EXPECT_EQ(Asked.value(0), "Export MIDI file");
+    EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("|").toStdString();
+    const std::vector<uint8_t> file = Bytes(H->Path("p3.mid"));
+    const MidiPlay pass = PlayMidiNotes(P->Form.Synth, false, 3, 16 * uint64_t(P->Form.Synth.Eng.S.StepLength + 1) - 1, {});
+    EXPECT_EQ(pass.Messages.size(), 32u) << "16 bass notes, on and off";
+    EXPECT_TRUE(file == EncodeMidiFile(pass));
+}
+
+TEST_F(GuiFiles, ExportAudioRendersThePatternShownAsTheRendererDoes) {
+    P->Form.LEDButtonClick(2);
+    P->Form.SpinEdit972.SetValue(150);
+    Answer(H->Path("p2"));
+    Menu("Export audio...");
+    EXPECT_EQ(Asked.value(0), "Export audio");
+    EXPECT_TRUE(GuiErrors().isEmpty()) << GuiErrors().join("|").toStdString();
+    // One pass: 16 steps, the first a sample short, in whole buffers.
+    const int64_t buffers = (16 * int64_t(P->Form.Synth.Eng.S.StepLength + 1) - 1 + 440) / 441;
+    P->SavePattern(P->PatternRecord(), H->Path("p2.zvx").toStdString());
+    const std::string ref = H->Path("ref.wav").toStdString();
+    ASSERT_EQ(std::system((zelvox::test::Quote(zelvox::test::RendererPath()) + " " +
+                           zelvox::test::Quote(H->Path("p2.zvx").toStdString()) + " --pattern 2 --buffers " +
+                           std::to_string(buffers) + " -o " + zelvox::test::Quote(ref))
+                              .c_str()),
+              0);
+    const std::vector<int16_t> wav = zelvox::test::WavSamples(ref);
+    SF_INFO info{};
+    SNDFILE* f = sf_open(H->Path("p2.flac").toStdString().c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr) << "a FLAC file by the name's extension";
+    std::vector<short> flac(size_t(info.frames));
+    sf_readf_short(f, flac.data(), info.frames);
+    sf_close(f);
+    EXPECT_EQ((info.format & SF_FORMAT_TYPEMASK), SF_FORMAT_FLAC);
+    ASSERT_EQ(flac.size(), size_t(buffers) * 441);
+    EXPECT_TRUE(std::equal(flac.begin(), flac.end(), wav.begin(), wav.end()));
 }
 
 TEST_F(GuiFiles, RecordToWavWritesWhatPlaysUntilStop) {

@@ -9,6 +9,9 @@
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -157,4 +160,38 @@ TEST_F(GuiScreenshots, SwingAndTheRandomiseAndMutateDialogs) {
         dialog.show();
         Keep(Take(dialog), mutate ? "dialog-mutate" : "dialog-randomise");
     }
+}
+
+// File > "Open example" with its submenu of the factory bank, File > "Export MIDI file..."
+// chosen, and the Arranger page after an example song was opened.
+TEST_F(GuiScreenshots, OpenExampleAndExportMidiFile) {
+    GuiProgram holder;
+    Program& program = *holder;
+    MainWindow& w = program.Main();
+    w.show();
+    QMenu* file = w.menuBar()->actions().value(0)->menu();
+    auto* examples = w.findChild<QMenu*>("OpenExample1");
+    ASSERT_NE(file, nullptr);
+    ASSERT_NE(examples, nullptr);
+    file->popup(w.mapToGlobal(QPoint(0, w.menuBar()->height())));
+    file->setActiveAction(examples->menuAction());
+    const QRect at = file->actionGeometry(examples->menuAction());
+    examples->popup(file->mapToGlobal(QPoint(file->width(), at.top())));
+    const QImage menu = Take(*file), sub = Take(*examples);
+    QImage both(menu.width() + sub.width(), std::max(menu.height(), at.top() + sub.height()), QImage::Format_RGB32);
+    both.fill(Qt::white);
+    QPainter paint(&both);
+    paint.drawImage(0, 0, menu);
+    paint.drawImage(menu.width(), at.top(), sub);
+    paint.end();
+    Keep(both, "menu-open-example");
+    examples->hide();
+    file->setActiveAction(w.FindAction("Export MIDI file..."));
+    Keep(Take(*file), "menu-export-midi");
+    file->hide();
+
+    for (QAction* a : examples->actions())
+        if (a->text() == "song-acid-journey") a->trigger();
+    program.Form.Arranger1Click();
+    Keep(MainWindowPicture(w), "page-arranger-example");
 }

@@ -92,7 +92,8 @@ TEST_F(GuiShell, MainWindowHasTheFixedClientAreaCaptionMenusAndStatusBar) {
     EXPECT_EQ(main.StatusText()->text(), "DSP Usage : 37%");
 
     const std::vector<std::pair<QString, QStringList>> menus = {
-        {"&File", {"&Load pattern", "&Save pattern", "&Record to wav", "&Exit"}},
+        {"&File", {"&Load pattern", "Open example", "&Save pattern", "&Record to wav", "Export audio...",
+                   "Export MIDI file...", "&Exit"}},
         {"&Edit", {"&Undo", "&Redo", "&Copy", "&Paste", "Ra&ndomise...", "&Mutate..."}},
         {"Edit-&mode", {"&All Notes", "&Selected Note"}},
         {"S&ynth-mode", {"&Bass synth", "&Twin-T synth", "&Noise synth", "&Arranger"}},

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sys/wait.h>
 
 #include "engine/Tables.h"
@@ -446,6 +447,45 @@ TEST(Lv2Plugin, PatternsTravelWithTheProjectAndBadFilesChangeNothing) {
     EXPECT_EQ(b.StateBytes(), bytes);
     ASSERT_EQ(b.Log.size(), 1u);
     EXPECT_NE(b.Log[0].find("the pattern file path is empty"), std::string::npos) << b.Log[0];
+}
+
+// The factory bank is the plugin's preset list, and a preset restores what loading its file
+// does: the same state bytes, and the same sound.
+TEST(Lv2Plugin, FactoryPresetsAreListedAndLoadAsTheirFiles) {
+    const fs::path bank = fs::path(std::getenv("ZELVOX_TEST_DATA")) / ".." / ".." / "patterns";
+    std::set<std::string> files;
+    for (const auto& e : fs::directory_iterator(bank))
+        if (e.path().extension() == ".zvx") files.insert(e.path().stem().string());
+    Lv2Host byPreset(kUri), byFile(kUri);
+    std::set<std::string> presets;
+    for (const auto& [uri, label] : byPreset.Presets()) {
+        EXPECT_EQ(uri.rfind(kUri + "/presets#", 0), 0u) << uri;
+        EXPECT_FALSE(label.empty()) << uri;
+        presets.insert(uri.substr(uri.find('#') + 1));
+    }
+    ASSERT_GE(files.size(), 16u);
+    EXPECT_EQ(presets, files);
+
+    const std::string name = "song-dub-chain";
+    ASSERT_TRUE(byPreset.LoadPreset(kUri + "/presets#" + name));
+    LoadFile(byFile, bank / (name + ".zvx"));
+    const std::vector<uint8_t> file = ReadAll(bank / (name + ".zvx"));
+    EXPECT_TRUE(byPreset.StateBytes() == file);
+    EXPECT_TRUE(byFile.StateBytes() == file);
+    // Patterns, song, tempo, steps and echo: without a transport, "Run" plays the song's
+    // first phrase at the file's tempo on both, sample for sample.
+    for (Lv2Host* h : {&byPreset, &byFile}) h->SetPort("run", 1.0f);
+    std::vector<int16_t> a, b;
+    for (int block = 0; block < 200; ++block) {
+        byPreset.Run(441);
+        byFile.Run(441);
+        for (uint32_t i = 0; i < 441; ++i) {
+            a.push_back(ToSample(byPreset.Out()[i]));
+            b.push_back(ToSample(byFile.Out()[i]));
+        }
+    }
+    EXPECT_EQ(FirstMismatch(a, b), a.size());
+    EXPECT_GT(*std::max_element(a.begin(), a.end()), 1000) << "the preset plays";
 }
 
 // MIDI controllers turn the knobs by the desktop program's controller table (its settings

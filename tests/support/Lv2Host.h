@@ -274,6 +274,37 @@ public:
         lilv_state_free(s);
         return r == 0;
     }
+    // The presets that apply to the plugin (pset:Preset in the bundle's manifest), their
+    // URIs and labels, as a host lists them in its preset menu.
+    std::vector<std::pair<std::string, std::string>> Presets() {
+        LilvNode* type = lilv_new_uri(World_, "http://lv2plug.in/ns/ext/presets#Preset");
+        LilvNode* label = lilv_new_uri(World_, "http://www.w3.org/2000/01/rdf-schema#label");
+        LilvNodes* related = lilv_plugin_get_related(Plugin_, type);
+        std::vector<std::pair<std::string, std::string>> out;
+        LILV_FOREACH (nodes, i, related) {
+            const LilvNode* preset = lilv_nodes_get(related, i);
+            lilv_world_load_resource(World_, preset);
+            LilvNodes* labels = lilv_world_find_nodes(World_, preset, label, nullptr);
+            out.emplace_back(lilv_node_as_uri(preset),
+                             labels && lilv_nodes_size(labels) ? lilv_node_as_string(lilv_nodes_get_first(labels)) : "");
+            lilv_nodes_free(labels);
+        }
+        lilv_nodes_free(related);
+        lilv_node_free(label);
+        lilv_node_free(type);
+        return out;
+    }
+    // Loads a preset as a host's preset menu does: its state from the world, restored.
+    bool LoadPreset(const std::string& uri) {
+        LilvNode* node = lilv_new_uri(World_, uri.c_str());
+        lilv_world_load_resource(World_, node);
+        LilvState* s = lilv_state_new_from_world(World_, &Map_, node);
+        lilv_node_free(node);
+        if (!s) return false;
+        lilv_state_restore(s, Instance_, nullptr, nullptr, 0, Features_.data());
+        lilv_state_free(s);
+        return true;
+    }
     // The plugin's own state bytes, straight from its state interface.
     std::vector<uint8_t> StateBytes() {
         const auto* iface = static_cast<const LV2_State_Interface*>(
