@@ -57,6 +57,9 @@ AudioSetupWindow::AudioSetupWindow(TAudioSetupForm& form, QWidget* parent)
     box(form.CheckBox3, 0, 168, "Send MIDI clock, Start, Stop and Continue from midi_out");
     box(form.CheckBox4, 1, 168, "Give the JACK transport bar, beat and tick from this tempo");
     box(form.CheckBox5, 0, 188, "Send the pattern as MIDI notes from midi_out, to play other synths");
+    box(form.CheckBox6, 1, 188,
+        "A JACK output connects itself to the first two physical playback ports when it opens "
+        "(a mono output to both); off: its ports are left for you to connect");
     // The channels and the drums' notes: a row each, the voices in columns.
     auto caption = [this](Label& l, int x, int y, int w) {
         auto* v = new LabelView(l, this);

@@ -347,7 +347,9 @@ std::vector<std::string> AudioDeviceNames(const std::string& api) {
     if (which == RtAudio::UNIX_JACK) JackOutputDevices("", devices);
     else devices = OutputDevices(which, "");
     std::vector<std::string> names;
-    for (const ListedDevice& d : devices) names.push_back(d.Name);
+    for (const ListedDevice& d : devices)
+        // ALSA's own "default" is what the list's first entry, the default, already opens.
+        if (!(which == RtAudio::LINUX_ALSA && d.Name == "default")) names.push_back(d.Name);
     if (!names.empty()) names.erase(names.begin()); // the "" that stands for the default
     return names;
 }

@@ -9,7 +9,7 @@ namespace {
 constexpr const char* kNotFound = " (not found)";
 
 bool SameOutput(const AudioBackendChoice& a, const AudioBackendChoice& b) {
-    return a.Api == b.Api && a.Device == b.Device;
+    return a.Api == b.Api && a.Device == b.Device && a.Connect == b.Connect;
 }
 } // namespace
 
@@ -71,6 +71,8 @@ void TAudioSetupForm::FormShow() {
     CheckBox3.SetChecked(sync.SendClock);
     CheckBox4.SetChecked(sync.TimebaseMaster);
     CheckBox5.SetChecked(sync.SendNotes);
+    // Under a session manager the session keeps the connections: the box shows it off.
+    CheckBox6.SetChecked(InUse_.Connect);
     SpinEdit1.SetValue(sync.NotesBassChannel);
     SpinEdit2.SetValue(sync.NotesTwinTChannel);
     SpinEdit3.SetValue(sync.NotesNoiseChannel);
@@ -115,6 +117,8 @@ void TAudioSetupForm::ComboBox1Change() {
                                                       &CheckBox5, &SpinEdit1, &SpinEdit2, &SpinEdit3,
                                                       &SpinEdit4, &SpinEdit5})
         c->SetEnabled(api == "jack-live");
+    CheckBox6.SetEnabled((api == "jack" || api == "jack-live" || api == "auto") &&
+                         !JackConnectionsBySession());
 }
 
 AudioBackendChoice TAudioSetupForm::Chosen() const {
@@ -123,6 +127,7 @@ AudioBackendChoice TAudioSetupForm::Chosen() const {
     if (a < 0 || size_t(a) >= ApiKeys_.size()) return c; // the lists were never filled
     c.Api = ApiKeys_[size_t(a)];
     c.Device = d >= 0 && size_t(d) < DeviceNames_.size() ? DeviceNames_[size_t(d)] : std::string();
+    c.Connect = CheckBox6.Checked() && !JackConnectionsBySession();
     return c;
 }
 

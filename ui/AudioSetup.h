@@ -44,6 +44,8 @@ public:
     CheckBox CheckBox4{"CheckBox4", "Timebase master"};
     // The sequence as MIDI notes on midi_out: the channels and the drums' notes.
     CheckBox CheckBox5{"CheckBox5", "Send MIDI notes"};
+    // A JACK output connects itself to the speakers when it opens ([Audio] Connect).
+    CheckBox CheckBox6{"CheckBox6", "Connect to speakers"};
     Label Label8{"Label8", "Channels"};
     Label Label9{"Label9", "Bass"};
     SpinEdit SpinEdit1{"SpinEdit1", 1, 16, 1};
