@@ -413,6 +413,11 @@ void MainWindow::Timer2Timer() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (HideOnClose) {
+        e->ignore();
+        HideOnClose();
+        return;
+    }
     // Stop playback (which also finishes a recording), let pending messages run once, then
     // end the program.
     Guarded([this] { Form_.FormClose(); });

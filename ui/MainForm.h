@@ -233,6 +233,9 @@ public:
     void Redo1Click();
     // Forgets every step (after start-up, which is not an edit).
     void ClearHistory();
+    // Run after every edit (the outermost edit scope's end), undo and redo, whether or not
+    // anything changed: a session manager's client compares what it would save.
+    std::function<void()> OnEdited;
     // An edit made on the pattern-file bytes elsewhere (Randomise, Mutate): `after` becomes
     // the edit state as one undo step named `label`; playback stays as it is.
     void ApplyEditState(const std::string& label, const std::vector<uint8_t>& after);

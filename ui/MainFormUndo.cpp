@@ -28,6 +28,11 @@ MainForm::EditScope::~EditScope() {
     } catch (...) {
         // Out of memory while recording: the edit stands, it just cannot be undone.
     }
+    try {
+        if (Form_->OnEdited) Form_->OnEdited();
+    } catch (...) {
+        // A listener that failed (out of memory) hears of the next edit.
+    }
 }
 
 std::string MainForm::EditName(ControlId id) {
@@ -98,6 +103,7 @@ void MainForm::Undo1Click() {
     if (!History.Undo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
+    if (OnEdited) OnEdited();
 }
 
 void MainForm::Redo1Click() {
@@ -105,6 +111,7 @@ void MainForm::Redo1Click() {
     if (!History.Redo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
+    if (OnEdited) OnEdited();
 }
 
 void MainForm::ApplyEditState(const std::string& label, const std::vector<uint8_t>& after) {
