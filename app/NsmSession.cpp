@@ -324,6 +324,15 @@ void NsmSession::Attach(Program& program) {
     Receive(0);
 }
 
+void NsmSession::Detach() {
+    if (!Program_) return;
+    OscReady_.reset();
+    Program_->Form.OnEdited = nullptr;
+    Program_->Settings().OnHeldWrite = nullptr;
+    Program_->OnWindowsHidden = nullptr;
+    Program_ = nullptr;
+}
+
 void NsmSession::ShowGui(bool shown) {
     Program_->ShowWindows(shown);
     Placed_ = Placed_ || shown;

@@ -72,6 +72,8 @@ public:
     // window shown or not as the session last saved it; from now on saves are answered and
     // SIGTERM ends the event loop.
     void Attach(Program& program);
+    // Before the program goes: its hooks are taken back and nothing reaches it any more.
+    void Detach();
 
 private:
     NsmSession(const sockaddr_storage& manager, socklen_t managerSize, int socket,

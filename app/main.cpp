@@ -146,5 +146,7 @@ int main(int argc, char** argv) {
         session->Attach(program);
     else
         program.Start();
-    return app.exec();
+    const int status = app.exec();
+    if (session) session->Detach(); // the program goes first
+    return status;
 }

@@ -382,6 +382,7 @@ TEST(Nsm, ChangesReachTheSessionOnlyAtSaveAndTheManagerAloneIsHeard) {
 
     // Ended without a save (the manager's abort): the files are those of the last save.
     program->Form.Button2Click();
+    client->Detach();
     program.reset();
     client.reset();
     lo_server_free(stranger);
