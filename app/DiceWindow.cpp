@@ -45,7 +45,8 @@ protected:
 
 } // namespace
 
-DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidget* parent, bool selectedNote)
+DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidget* parent,
+                       bool selectedNote)
     : QDialog(parent) {
     setObjectName(mutate ? "MutateWindow" : "RandomiseWindow");
     setWindowTitle(mutate ? "Mutate pattern" : "Randomise pattern");
@@ -109,12 +110,12 @@ DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidge
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     // Where the sound goes, by the edit mode (as a knob turn goes).
-    const char* scope =
-        selectedNote ? "Edit mode \"Selected Note\": this pattern only, with a sound of its own."
-        : mutate     ? "Edit mode \"All Notes\": a knob nudged changes in every pattern, as a knob "
-                       "turn does; notes and steps in this pattern only."
-                     : "Edit mode \"All Notes\": the new sound goes to every pattern, as a knob turn "
-                       "does; notes and steps to this pattern only.";
+    const char* scope = "Edit mode \"Selected Note\": this pattern only, with a sound of its own.";
+    if (!selectedNote)
+        scope = mutate ? "Edit mode \"All Notes\": a knob nudged changes in every pattern, as a "
+                         "knob turn does; notes and steps in this pattern only."
+                       : "Edit mode \"All Notes\": the new sound goes to every pattern, as a knob "
+                         "turn does; notes and steps to this pattern only.";
     auto* where = new QLabel(scope, this);
     where->setObjectName("Scope");
     where->setWordWrap(true);

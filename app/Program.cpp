@@ -181,11 +181,17 @@ void Program::ShowWindows(bool shown) {
     Main_->activateWindow();
 }
 
-bool Program::WindowsShown() const { return Main_->isVisible(); }
+bool Program::WindowsShown() const {
+    return Main_->isVisible();
+}
 
-void Program::PlaceMainWindow(int x, int y) { Main_->move(x, y); }
+void Program::PlaceMainWindow(int x, int y) {
+    Main_->move(x, y);
+}
 
-std::pair<int, int> Program::MainWindowPlace() const { return {Main_->x(), Main_->y()}; }
+std::pair<int, int> Program::MainWindowPlace() const {
+    return {Main_->x(), Main_->y()};
+}
 
 void Program::Loadpattern1Click() {
     const std::optional<QString> name = ChooseFile(Main_.get(), LoadPatternDialog());

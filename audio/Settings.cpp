@@ -272,7 +272,8 @@ void TSettingsFile::WriteString(const std::string& section, const std::string& k
     } else {
         std::error_code ec;
         bool exists = std::filesystem::exists(Path_, ec);
-        if (exists && !LoadFile(Path_, text)) WriteFailed(Path_); // never replace what we can't read
+        if (exists && !LoadFile(Path_, text))
+            WriteFailed(Path_); // never replace what we can't read
     }
     Lines l = SplitLines(text);
     const std::string entry = WithoutLineBreaks(key) + "=" + WithoutLineBreaks(value);

@@ -245,8 +245,10 @@ void ShareField(PatternStore& store, int32_t StepRecord::*field, int32_t value) 
 }
 
 template <size_t N>
-void ShareKnobs(PatternStore& store, const StepRecord& from, const std::array<KnobRange, N>& knobs) {
-    for (const KnobRange& k : knobs) ShareField(store, k.Field, from.*k.Field);
+void ShareKnobs(PatternStore& store, const StepRecord& from,
+                const std::array<KnobRange, N>& knobs) {
+    for (const KnobRange& k : knobs)
+        ShareField(store, k.Field, from.*k.Field);
 }
 
 } // namespace

@@ -71,8 +71,9 @@ public:
         while (std::chrono::steady_clock::now() < end) {
             if (std::optional<Message> m = Take(path, about)) return m;
             siginfo_t ended{};
-            if (client != 0 && (::waitid(P_PID, id_t(client), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-                                ended.si_pid != 0))
+            if (client != 0 &&
+                (::waitid(P_PID, id_t(client), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                 ended.si_pid != 0))
                 return std::nullopt;
             if (client == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             lo_server_recv_noblock(Server_, client == 0 ? 5 : 50);
@@ -231,7 +232,8 @@ TEST(Nsm, OpensSavesAndRestoresThePatternAndSettingsInTheSessionFolder) {
     // open, and starts with its window hidden, as the API asks of a client just added.
     EXPECT_EQ(RunInSession(nsm, scratch, prefix,
                            [&](pid_t pid) {
-                               EXPECT_TRUE(nsm.Next("/nsm/client/gui_is_hidden", "", pid).has_value());
+                               EXPECT_TRUE(
+                                   nsm.Next("/nsm/client/gui_is_hidden", "", pid).has_value());
                                EXPECT_EQ(fs::file_size(pattern), kPatternFileSize);
                                EXPECT_TRUE(fs::exists(settings));
                            }),
@@ -307,9 +309,10 @@ TEST(Nsm, ChangesReachTheSessionOnlyAtSaveAndTheManagerAloneIsHeard) {
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (!nsm.Take("/nsm/server/announce")) return;
-        lo_send_from(nsm.Client(), stranger, LO_TT_IMMEDIATE, "/nsm/client/open", "sss", elsewhere.c_str(),
-                     "Zelvox", "nSTRA");
-        nsm.Send("/reply", "ssss", "/nsm/server/announce", "Welcome", "test manager", ":server-control:");
+        lo_send_from(nsm.Client(), stranger, LO_TT_IMMEDIATE, "/nsm/client/open", "sss",
+                     elsewhere.c_str(), "Zelvox", "nSTRA");
+        nsm.Send("/reply", "ssss", "/nsm/server/announce", "Welcome", "test manager",
+                 ":server-control:");
         nsm.Send("/nsm/client/open", "sss", session.prefix.c_str(), "Zelvox", "nTEST");
     });
     answer.start(5);
