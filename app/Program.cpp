@@ -171,7 +171,9 @@ void Program::ShowWindows(bool shown) {
         Main_->hide();
         return;
     }
-    // From now on closing the window hides it.
+    // From now on closing the window hides it, and the About box closing (a window manager's
+    // close on the splash) no longer ends the program: the manager does that.
+    disconnect(Splash_.get(), &SplashWindow::closed, this, &Program::finished);
     Main_->HideOnClose = [this] {
         ShowWindows(false);
         if (OnWindowsHidden) OnWindowsHidden();

@@ -374,6 +374,11 @@ TEST(Nsm, ChangesReachTheSessionOnlyAtSaveAndTheManagerAloneIsHeard) {
     EXPECT_TRUE(nsm.Next("/nsm/client/gui_is_hidden", "", 0).has_value());
     EXPECT_FALSE(w.isVisible());
     EXPECT_TRUE(program->Form.Synth.Seq.Playing());
+    bool ended = false; // nor does closing the About box end the program
+    QObject::connect(program.get(), &app::Program::finished, [&] { ended = true; });
+    program->Splash().ShowAbout();
+    program->Splash().close();
+    EXPECT_FALSE(ended);
 
     // A stranger's save is not done: the manager's next question is answered with nothing
     // saved meanwhile.
