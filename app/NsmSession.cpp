@@ -188,7 +188,11 @@ bool NsmSession::WaitForOpen() {
 
 void NsmSession::Receive(int waitMs) {
     std::array<uint8_t, 65536> buffer; // the largest UDP datagram
-    for (bool first = true;; first = false) {
+    // At most so many datagrams a call: a flood (from anyone on this machine) cannot hold the
+    // main thread; the event loop calls again while more wait.
+    constexpr int kMaxPerCall = 64;
+    for (int n = 0; n < kMaxPerCall; ++n) {
+        const bool first = n == 0;
         if (first && waitMs > 0) {
             pollfd p{Socket_, POLLIN, 0};
             if (::poll(&p, 1, waitMs) <= 0) return;
