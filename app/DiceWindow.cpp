@@ -45,7 +45,9 @@ protected:
 
 } // namespace
 
-DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidget* parent) : QDialog(parent) {
+DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidget* parent,
+                       bool selectedNote)
+    : QDialog(parent) {
     setObjectName(mutate ? "MutateWindow" : "RandomiseWindow");
     setWindowTitle(mutate ? "Mutate pattern" : "Randomise pattern");
     auto* form = new QFormLayout;
@@ -107,9 +109,20 @@ DiceWindow::DiceWindow(bool mutate, const DiceOptions& o, int32_t amount, QWidge
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Where the sound goes, by the edit mode (as a knob turn goes).
+    const char* scope = "Edit mode \"Selected Note\": this pattern only, with a sound of its own.";
+    if (!selectedNote)
+        scope = mutate ? "Edit mode \"All Notes\": a knob nudged changes in every pattern, as a "
+                         "knob turn does; notes and steps in this pattern only."
+                       : "Edit mode \"All Notes\": the new sound goes to every pattern, as a knob "
+                         "turn does; notes and steps to this pattern only.";
+    auto* where = new QLabel(scope, this);
+    where->setObjectName("Scope");
+    where->setWordWrap(true);
     auto* all = new QVBoxLayout(this);
     all->addLayout(form);
     all->addWidget(locks);
+    all->addWidget(where);
     all->addWidget(buttons);
 }
 

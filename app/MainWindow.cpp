@@ -353,22 +353,13 @@ void MainWindow::ShowSwing() {
 
 // Randomise or Mutate the pattern shown: one undo step, playback left as it is.
 void MainWindow::Dice(bool mutate) {
-    DiceWindow dialog(mutate, Dice_, MutateAmount_, this);
+    DiceWindow dialog(mutate, Dice_, MutateAmount_, this, Form_.SelectedNoteMode);
     if (dialog.exec() != QDialog::Accepted) return;
     uint64_t seed = 0;
     if (!dialog.Seed(seed)) throw std::runtime_error("The seed must be a whole number from 0 to 18446744073709551615");
     Dice_ = dialog.Options();
     MutateAmount_ = dialog.Amount();
-    std::vector<uint8_t> bytes = Form_.Synth.SaveState();
-    PatternFileRecord r;
-    DecodePatternFile(bytes.data(), r);
-    const int32_t pattern = std::max(1, Form_.PlayPattern);
-    if (mutate)
-        MutatePattern(r.Store, pattern, seed, MutateAmount_, Dice_);
-    else
-        RandomisePattern(r.Store, pattern, seed, Dice_);
-    EncodePatternFile(r, bytes.data());
-    Form_.ApplyEditState(mutate ? "Mutate" : "Randomise", bytes);
+    Form_.DicePattern(mutate, seed, MutateAmount_, Dice_);
 }
 
 QAction* MainWindow::FindAction(const QString& caption) const {
@@ -428,6 +419,11 @@ void MainWindow::Timer2Timer() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (HideOnClose) {
+        e->ignore();
+        HideOnClose();
+        return;
+    }
     // Stop playback (which also finishes a recording), let pending messages run once, then
     // end the program.
     Guarded([this] { Form_.FormClose(); });

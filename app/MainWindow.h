@@ -86,6 +86,9 @@ public:
 
     // Closing the window: FormClose has run (playback stopped); the program then ends.
     std::function<void()> OnClosed;
+    // When set, closing the window runs this instead: nothing stops (a session manager's
+    // client hides its window and plays on).
+    std::function<void()> HideOnClose;
 
 protected:
     void closeEvent(QCloseEvent*) override;

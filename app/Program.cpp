@@ -23,6 +23,7 @@ namespace zelvox::app {
 Program::Program(ProgramOptions options) {
     Settings_ = options.SettingsPath.empty() ? std::make_unique<TSettingsFile>()
                                              : std::make_unique<TSettingsFile>(options.SettingsPath);
+    if (options.HoldSettings) Settings_->Hold();
     // Device threads post here; their messages are handled on this (the main) thread.
     SetDefaultMainThreadQueue(&Queue_);
     // Probing the sound system is the slow part of start-up (a JACK server takes tens of
@@ -168,6 +169,40 @@ Program::~Program() {
 }
 
 void Program::Start() { Splash_->show(); }
+
+void Program::ShowWindows(bool shown) {
+    if (!shown) {
+        Help_->close();
+        AudioWindow_->hide();
+        if (Midi_) Midi_->Form4.SetVisible(false);
+        Envelopes.Form5.SetVisible(false);
+        Splash_->hide();
+        Main_->hide();
+        return;
+    }
+    // From now on closing the window hides it, and the About box closing (a window manager's
+    // close on the splash) no longer ends the program: the manager does that.
+    disconnect(Splash_.get(), &SplashWindow::closed, this, &Program::finished);
+    Main_->HideOnClose = [this] {
+        ShowWindows(false);
+        if (OnWindowsHidden) OnWindowsHidden();
+    };
+    Main_->show();
+    Main_->raise();
+    Main_->activateWindow();
+}
+
+bool Program::WindowsShown() const {
+    return Main_->isVisible();
+}
+
+void Program::PlaceMainWindow(int x, int y) {
+    Main_->move(x, y);
+}
+
+std::pair<int, int> Program::MainWindowPlace() const {
+    return {Main_->x(), Main_->y()};
+}
 
 void Program::Loadpattern1Click() {
     const std::optional<QString> name = ChooseFile(Main_.get(), LoadPatternDialog());

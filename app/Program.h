@@ -6,8 +6,10 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/AudioSetupWindow.h"
 #include "app/EnvelopeWindow.h"
@@ -36,6 +38,9 @@ struct ProgramOptions {
     // A splash window already on screen, shown before the slow part of start-up (probing
     // the sound and MIDI services); null: the program makes its own, shown by Start.
     std::unique_ptr<SplashWindow> Splash;
+    // Under a session manager: the settings file is read once and kept in memory until the
+    // manager saves (TSettingsFile::Hold).
+    bool HoldSettings = false;
 };
 
 class Program : public QObject, public ProgramCore {
@@ -46,6 +51,16 @@ public:
 
     // Shows the splash window; the main window follows its "OK".
     void Start();
+
+    // Under a session manager the windows are the manager's to show and hide: no splash and
+    // no click; closing the main window (or File, Exit) hides every window instead of ending
+    // the program, and OnWindowsHidden is told. Sound and MIDI go on while hidden.
+    void ShowWindows(bool shown);
+    bool WindowsShown() const;
+    std::function<void()> OnWindowsHidden;
+    // The main window's place on the screen (its frame's top left corner, pixels).
+    void PlaceMainWindow(int x, int y);
+    std::pair<int, int> MainWindowPlace() const;
 
     // Menu commands. File choosers go through ChooseFile, which tests can answer.
     void Loadpattern1Click();

@@ -33,8 +33,8 @@ constexpr const char* kUsage =
     "Exit status 2 for an unknown option.\n"
     "\n"
     "With NSM_URL set (by a session manager such as NSM) the program joins that session: it\n"
-    "keeps its pattern and settings in the session's folder, saves them when the manager\n"
-    "asks and ends on SIGTERM.\n";
+    "keeps its pattern and settings in the session's folder, saves them only when the manager\n"
+    "asks, shows and hides its window as the manager asks and ends on SIGTERM.\n";
 
 // --check-help: the program starts up as it always does (models, sound output, MIDI, the
 // windows), then Help opens the document through the same lookup and viewer as the menu
@@ -107,18 +107,9 @@ int main(int argc, char** argv) {
     if (const int status = Options(args); status >= 0) return status;
     if (!args.isEmpty()) return CheckHelp(); // the one option that runs
 
-    // The splash first ("Initialising, please wait ...."), drawn before the sound and MIDI
-    // services are probed behind it, which with a JACK server running takes a while.
-    zelvox::app::ProgramOptions options;
-    options.Splash = std::make_unique<zelvox::app::SplashWindow>();
-    options.Splash->show();
-    QElapsedTimer drawn;
-    drawn.start();
-    while (!options.Splash->Painted() && drawn.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-
     // Under a session manager the session's folder holds the settings, so its "open" comes
-    // before anything reads them.
+    // before anything reads them; the manager restores sessions unattended, so no splash
+    // waits for a click and the window shows only as the session had it.
     std::unique_ptr<zelvox::app::NsmSession> session;
     try {
         session = zelvox::app::NsmSession::FromEnvironment(
@@ -130,8 +121,10 @@ int main(int argc, char** argv) {
         if (session->Stopped()) return 0;
         session.reset();
     }
+    zelvox::app::ProgramOptions options;
     if (session) {
         options.SettingsPath = session->SettingsPath();
+        options.HoldSettings = true;
         // The session restores the connections it saved; the program makes none of its own.
         zelvox::SetJackConnectionsBySession(true);
         // JACK knows this instance by the manager's client id, its MIDI input by the id and
@@ -139,10 +132,23 @@ int main(int argc, char** argv) {
         if (zelvox::SetDefaultJackClientName(session->ClientId()))
             options.MidiService =
                 std::make_unique<zelvox::RtMidiInService>(session->ClientId() + "-midi");
+    } else {
+        // The splash first ("Initialising, please wait ...."), drawn before the sound and MIDI
+        // services are probed behind it, which with a JACK server running takes a while.
+        options.Splash = std::make_unique<zelvox::app::SplashWindow>();
+        options.Splash->show();
+        QElapsedTimer drawn;
+        drawn.start();
+        while (!options.Splash->Painted() && drawn.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     zelvox::app::Program program(std::move(options));
-    if (session) session->Attach(program);
     QObject::connect(&program, &zelvox::app::Program::finished, &app, &QApplication::quit);
-    program.Start();
-    return app.exec();
+    if (session)
+        session->Attach(program);
+    else
+        program.Start();
+    const int status = app.exec();
+    if (session) session->Detach(); // the program goes first
+    return status;
 }

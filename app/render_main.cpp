@@ -259,7 +259,10 @@ int Parse(int argc, char** argv, Options& o, std::string& error) {
                 return true;
             }
             if (a != name) return false;
-            if (i + 1 >= argc) {
+            // An option next ("--swing --save x.zvx") means the value was left out; "-o" is the
+            // one short option that takes a value, "-" alone is a value (standard output).
+            const std::string next = i + 1 < argc ? argv[i + 1] : "";
+            if (i + 1 >= argc || next.rfind("--", 0) == 0 || next == "-o" || next == "-h") {
                 error = name + " needs a value";
                 return true;
             }

@@ -207,9 +207,33 @@ TSettingsFile::TSettingsFile(std::string path) : Path_(std::move(path)) {}
 
 std::string TSettingsFile::ReadString(const std::string& section, const std::string& key,
                                       const std::string& def) const {
+    if (Held_) return ProfileString(Held_->Text, section, key, def);
     std::string text;
     if (!LoadFile(Path_, text)) return def;
     return ProfileString(text, section, key, def);
+}
+
+void TSettingsFile::Hold() {
+    if (Held_) return;
+    auto held = std::make_shared<HeldText>();
+    std::error_code ec;
+    if (std::filesystem::exists(Path_, ec) && !LoadFile(Path_, held->Text)) {
+        held->Text.clear();
+        held->Unreadable = true;
+    }
+    held->Committed = held->Text;
+    Held_ = std::move(held);
+}
+
+void TSettingsFile::Commit() const {
+    if (!Held_) return;
+    if (Held_->Unreadable) WriteFailed(Path_);
+    ReplaceFile(Path_, Held_->Text);
+    Held_->Committed = Held_->Text;
+}
+
+bool TSettingsFile::Changed() const {
+    return Held_ && Held_->Text != Held_->Committed;
 }
 
 std::string ProfileString(const std::string& text, const std::string& section,
@@ -243,9 +267,14 @@ bool TSettingsFile::ReadBool(const std::string& section, const std::string& key,
 void TSettingsFile::WriteString(const std::string& section, const std::string& key,
                                 const std::string& value) const {
     std::string text;
-    std::error_code ec;
-    bool exists = std::filesystem::exists(Path_, ec);
-    if (exists && !LoadFile(Path_, text)) WriteFailed(Path_); // never replace what we can't read
+    if (Held_) {
+        text = Held_->Text;
+    } else {
+        std::error_code ec;
+        bool exists = std::filesystem::exists(Path_, ec);
+        if (exists && !LoadFile(Path_, text))
+            WriteFailed(Path_); // never replace what we can't read
+    }
     Lines l = SplitLines(text);
     const std::string entry = WithoutLineBreaks(key) + "=" + WithoutLineBreaks(value);
     long s = FindSection(l, section);
@@ -278,6 +307,11 @@ void TSettingsFile::WriteString(const std::string& section, const std::string& k
     for (size_t i = 0; i < l.Items.size(); ++i) {
         out += l.Items[i];
         out += nl;
+    }
+    if (Held_) {
+        Held_->Text = std::move(out);
+        if (OnHeldWrite) OnHeldWrite();
+        return;
     }
     ReplaceFile(Path_, out);
 }

@@ -9,6 +9,8 @@
 // failed write leaves the previous file as it was.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -50,8 +52,26 @@ public:
     void WriteInteger(const std::string& section, const std::string& key, int32_t value) const;
     void WriteBool(const std::string& section, const std::string& key, bool value) const;
 
+    // Held in memory (a session manager's client): Hold reads the file once; from then on
+    // reads and writes use that copy and the file stays as it is until Commit writes the copy
+    // whole (through a temporary file and a rename, as every write). A file that exists but
+    // cannot be read is held as empty and never replaced: Commit then throws ESettingsError.
+    // Copies of this object share the held text.
+    void Hold();
+    bool Held() const { return Held_ != nullptr; }
+    void Commit() const;
+    // The held text differs from what the file had at Hold or at the last Commit.
+    bool Changed() const;
+    // Run after each write to the held copy (not when the file itself is written).
+    std::function<void()> OnHeldWrite;
+
 private:
+    struct HeldText {
+        std::string Text, Committed;
+        bool Unreadable = false;
+    };
     std::string Path_;
+    std::shared_ptr<HeldText> Held_;
 };
 
 // ReadString's lookup in the file's text, for a reader that has the text already.

@@ -237,6 +237,45 @@ int32_t MutatePattern(PatternStore& store, int32_t pattern, uint64_t seed, int32
     return changed;
 }
 
+namespace {
+
+// The field's value into every step of patterns 1..16, as a knob turned in "All Notes".
+void ShareField(PatternStore& store, int32_t StepRecord::*field, int32_t value) {
+    WriteSoundField(store, field, value, false, 1, 1);
+}
+
+template <size_t N>
+void ShareKnobs(PatternStore& store, const StepRecord& from,
+                const std::array<KnobRange, N>& knobs) {
+    for (const KnobRange& k : knobs)
+        ShareField(store, k.Field, from.*k.Field);
+}
+
+} // namespace
+
+void ShareRandomisedSound(PatternStore& store, int32_t pattern, const DiceOptions& o) {
+    const Allowed may = AllowedBy(o.Locks);
+    const StepRecord from = store.Step(ClampPattern(pattern), 1);
+    if (may.BassKnobs) ShareKnobs(store, from, kBassKnobs);
+    if (may.TwinTKnobs) ShareKnobs(store, from, kTwinTKnobs);
+    if (may.NoiseKnobs) ShareKnobs(store, from, kNoiseKnobs);
+}
+
+void ShareMutatedSound(PatternStore& store, int32_t pattern, const PatternStore& before) {
+    const int32_t p = ClampPattern(pattern);
+    auto share = [&](const auto& knobs) {
+        for (const KnobRange& k : knobs)
+            for (int s = kStepsPerPattern; s >= 1; --s)
+                if (store.Step(p, s).*k.Field != before.Step(p, s).*k.Field) {
+                    ShareField(store, k.Field, store.Step(p, s).*k.Field);
+                    break;
+                }
+    };
+    share(kBassKnobs);
+    share(kTwinTKnobs);
+    share(kNoiseKnobs);
+}
+
 const char* ScaleName(DiceScale s) {
     switch (s) {
     case DiceScale::Major: return "major";

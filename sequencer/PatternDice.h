@@ -65,6 +65,17 @@ void RandomisePattern(PatternStore& store, int32_t pattern, uint64_t seed, const
 int32_t MutatePattern(PatternStore& store, int32_t pattern, uint64_t seed, int32_t amount,
                       const DiceOptions& options);
 
+// The window's "All Notes" edit mode, where a knob turned writes every step of every pattern:
+// what Randomise or Mutate did to pattern `pattern`'s sound goes to every pattern the same way,
+// so choosing another pattern afterwards changes nothing. (The command line, which has no edit
+// mode, keeps a sound per pattern and calls neither.)
+// Randomise: every sound field it was free to draw (the voices' and the knobs' locks decide),
+// with the one value the pattern's steps now share.
+void ShareRandomisedSound(PatternStore& store, int32_t pattern, const DiceOptions& options);
+// Mutate: each sound field that changed in some step of the pattern (compared with `before`),
+// with the value of the last such step, as a turn of that one knob would.
+void ShareMutatedSound(PatternStore& store, int32_t pattern, const PatternStore& before);
+
 // Text forms for the command line and the settings: "minor", "major", "pentatonic",
 // "chromatic"; locks as a comma list of "bass-notes", "bass-sound", "twin-t", "noise",
 // "notes", "play", "knobs". False (and `error` says why) on anything else.

@@ -265,26 +265,57 @@ TEST(Dice, SeedGivesPinnedBytesAndLocksKeepTheirFields) {
     EXPECT_NE(error.find("'bass'"), std::string::npos);
 }
 
-TEST(Dice, RandomiseAndMutateAreOneUndoStepEachInTheWindow) {
+// In the window Randomise and Mutate are one undo step each and live with the edit mode: in
+// "All Notes" the sound they give is every pattern's (a pattern click afterwards changes no
+// byte); in "Selected Note" the pattern keeps its own sound, as the command gives it.
+TEST(Dice, RandomiseAndMutateLiveWithTheEditModeInTheWindow) {
+    const auto clickEveryPattern = [](MainForm& form) {
+        const std::vector<uint8_t> before = form.Synth.SaveState();
+        for (int n = 1; n <= 16; ++n) {
+            form.LEDButtonClick(n);
+            EXPECT_EQ(form.Synth.SaveState(), before) << "pattern " << n;
+        }
+        form.LEDButtonClick(3);
+    };
     MainForm form;
     form.FormCreate();
     form.ClearHistory();
+    form.LEDButtonClick(3);
     const std::vector<uint8_t> start = form.Synth.SaveState();
-    std::vector<uint8_t> bytes = start;
-    PatternSynth scratch;
-    scratch.LoadState(bytes.data(), bytes.size());
-    RandomisePattern(scratch.Store, 1, 5, DiceOptions{});
-    form.ApplyEditState("Randomise", scratch.SaveState());
+    form.DicePattern(false, 5, 0, DiceOptions{});
     const std::vector<uint8_t> randomised = form.Synth.SaveState();
-    EXPECT_EQ(randomised, scratch.SaveState());
-    MutatePattern(scratch.Store, 1, 6, 50, DiceOptions{});
-    form.ApplyEditState("Mutate", scratch.SaveState());
+    EXPECT_NE(randomised, start);
+    for (int p = 1; p <= 16; ++p) {
+        EXPECT_EQ(form.Store.Step(p, 7).BassCutoff, form.Store.Step(3, 1).BassCutoff);
+        EXPECT_EQ(form.Store.Step(p, 7).NoiseColour, form.Store.Step(3, 1).NoiseColour);
+    }
+    EXPECT_EQ(form.MMWheel3.Value(), form.Store.Step(3, 1).BassCutoff); // the knobs show it
+    clickEveryPattern(form);
+    form.DicePattern(true, 6, 100, DiceOptions{});
+    clickEveryPattern(form);
     EXPECT_EQ(form.History.UndoLabel(), "Mutate");
+    const std::vector<uint8_t> mutated = form.Synth.SaveState();
     form.Undo1Click();
     EXPECT_EQ(form.Synth.SaveState(), randomised);
     form.Undo1Click();
     EXPECT_EQ(form.Synth.SaveState(), start);
     form.Redo1Click();
     form.Redo1Click();
-    EXPECT_EQ(form.Synth.SaveState(), scratch.SaveState());
+    EXPECT_EQ(form.Synth.SaveState(), mutated);
+
+    // "Selected Note": exactly the command's bytes, pattern 3's sound its own.
+    MainForm own;
+    own.FormCreate();
+    own.SelectedNote1Click();
+    own.LEDButtonClick(3);
+    std::vector<uint8_t> bytes = own.Synth.SaveState();
+    PatternSynth command;
+    command.LoadState(bytes.data(), bytes.size());
+    RandomisePattern(command.Store, 3, 5, DiceOptions{});
+    MutatePattern(command.Store, 3, 6, 100, DiceOptions{});
+    own.DicePattern(false, 5, 0, DiceOptions{});
+    own.DicePattern(true, 6, 100, DiceOptions{});
+    EXPECT_EQ(own.Synth.SaveState(), command.SaveState());
+    EXPECT_NE(own.Store.Step(3, 1).BassCutoff, own.Store.Step(4, 1).BassCutoff);
+    clickEveryPattern(own);
 }

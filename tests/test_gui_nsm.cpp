@@ -1,6 +1,8 @@
 // The desktop program under a session manager: this test is the manager, over OSC with liblo,
 // and runs the real program (offscreen) as the manager's client: announce, open, save, SIGTERM,
-// then a second run of the program restores what the session's folder holds.
+// then a second run of the program restores what the session's folder holds. One test runs the
+// session in this process, where it can make the user's changes: what reaches the session's
+// files when, dirty and clean, showing and hiding, and a stranger's messages.
 
 #include <gtest/gtest.h>
 
@@ -21,7 +23,15 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "app/NsmSession.h"
+#include "app/Program.h"
+#include "audio/AudioBackend.h"
 #include "files/PatternFileFormat.h"
+#include "midi/backends/ScriptedMidiIn.h"
+#include "support/GuiTest.h"
 #include "support/PrivateJack.h"
 #include "support/TempFiles.h"
 
@@ -54,25 +64,35 @@ public:
         return "osc.udp://127.0.0.1:" + std::to_string(lo_server_get_port(Server_)) + "/";
     }
     // The first message to `path` (whose first text is `about`, when given) not taken yet;
-    // nothing when the client ends first or a minute passes (a hung program).
+    // nothing when the client ends first or a minute passes (a hung program). Client 0: the
+    // client is in this process, and its events run meanwhile.
     std::optional<Message> Next(const std::string& path, const std::string& about, pid_t client) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (std::chrono::steady_clock::now() < end) {
-            for (size_t i = 0; i < Got_.size(); ++i)
-                if (Got_[i].Path == path &&
-                    (about.empty() || (!Got_[i].Texts.empty() && Got_[i].Texts[0] == about))) {
-                    Message m = Got_[i];
-                    Got_.erase(Got_.begin() + long(i));
-                    return m;
-                }
+            if (std::optional<Message> m = Take(path, about)) return m;
             siginfo_t ended{};
-            if (::waitid(P_PID, id_t(client), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-                ended.si_pid != 0)
+            if (client != 0 &&
+                (::waitid(P_PID, id_t(client), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+                 ended.si_pid != 0))
                 return std::nullopt;
-            lo_server_recv_noblock(Server_, 50);
+            if (client == 0) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            lo_server_recv_noblock(Server_, client == 0 ? 5 : 50);
         }
         return std::nullopt;
     }
+    // Without waiting: what has come.
+    std::optional<Message> Take(const std::string& path, const std::string& about = "") {
+        lo_server_recv_noblock(Server_, 0);
+        for (size_t i = 0; i < Got_.size(); ++i)
+            if (Got_[i].Path == path &&
+                (about.empty() || (!Got_[i].Texts.empty() && Got_[i].Texts[0] == about))) {
+                Message m = Got_[i];
+                Got_.erase(Got_.begin() + long(i));
+                return m;
+            }
+        return std::nullopt;
+    }
+    lo_address Client() const { return Client_; }
     template <class... Args> void Send(const char* path, const char* types, Args... args) {
         ASSERT_NE(Client_, nullptr);
         lo_send_from(Client_, Server_, LO_TT_IMMEDIATE, path, types, args...);
@@ -172,6 +192,7 @@ int RunInSession(Manager& nsm, const fs::path& scratch, const std::string& prefi
     if (!hello) return Ended(pid);
     EXPECT_EQ(hello->Texts.at(0), "Zelvox");
     EXPECT_EQ(hello->Texts.at(2), "zelvox");
+    EXPECT_EQ(hello->Texts.at(1), ":dirty:optional-gui:");
     EXPECT_EQ(hello->Ints.at(0), 1); // the API's major version
     const pid_t program = hello->Ints.at(2);
     nsm.Send("/reply", "ssss", "/nsm/server/announce", "Welcome", "test manager",
@@ -207,9 +228,12 @@ TEST(Nsm, OpensSavesAndRestoresThePatternAndSettingsInTheSessionFolder) {
     const fs::path pattern = prefix + ".zvx", settings = prefix + ".ini";
     Manager nsm;
 
-    // A new session: the program writes the default pattern and a settings file there at the open.
+    // A new session: the program writes the default pattern and a settings file there at the
+    // open, and starts with its window hidden, as the API asks of a client just added.
     EXPECT_EQ(RunInSession(nsm, scratch, prefix,
-                           [&](pid_t) {
+                           [&](pid_t pid) {
+                               EXPECT_TRUE(
+                                   nsm.Next("/nsm/client/gui_is_hidden", "", pid).has_value());
                                EXPECT_EQ(fs::file_size(pattern), kPatternFileSize);
                                EXPECT_TRUE(fs::exists(settings));
                            }),
@@ -263,4 +287,114 @@ TEST(Nsm, JackKnowsTheInstanceByItsClientId) {
                   },
                   std::getenv("JACK_DEFAULT_SERVER")),
               0);
+}
+
+// In this process, on a saved session (swing 25, the window shown at 40,30): changes live in
+// memory until the manager saves, the manager hears dirty and clean, shows and hides the
+// window while playing goes on, and a stranger's open and save change nothing.
+TEST(Nsm, ChangesReachTheSessionOnlyAtSaveAndTheManagerAloneIsHeard) {
+    const Session session("zelvox-nsm-here-");
+    const fs::path pattern = session.prefix + ".zvx", ini = session.prefix + ".ini";
+    const std::string saved = "[Sequencer]\nSwing=25\n[Window]\nShown=1\nX=40\nY=30\n";
+    { std::ofstream(ini) << saved; }
+    zelvox::testing::GuiApp();
+    Manager nsm;
+    lo_server stranger = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
+    const std::string elsewhere = (session.scratch / "elsewhere").string();
+    ASSERT_EQ(::setenv("NSM_URL", nsm.Url().c_str(), 1), 0);
+    std::unique_ptr<app::NsmSession> client = app::NsmSession::FromEnvironment("zelvox");
+    ::unsetenv("NSM_URL");
+    ASSERT_NE(client, nullptr);
+    // The manager's side runs while the client waits: a stranger's open comes first.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (!nsm.Take("/nsm/server/announce")) return;
+        lo_send_from(nsm.Client(), stranger, LO_TT_IMMEDIATE, "/nsm/client/open", "sss",
+                     elsewhere.c_str(), "Zelvox", "nSTRA");
+        nsm.Send("/reply", "ssss", "/nsm/server/announce", "Welcome", "test manager",
+                 ":server-control:");
+        nsm.Send("/nsm/client/open", "sss", session.prefix.c_str(), "Zelvox", "nTEST");
+    });
+    answer.start(5);
+    ASSERT_TRUE(client->WaitForOpen());
+    answer.stop();
+    EXPECT_EQ(client->Prefix(), session.prefix);
+
+    app::ProgramOptions o;
+    o.AudioSystem = CreateVirtualWaveOutSystem();
+    o.MidiService = std::make_unique<ScriptedMidiIn>(std::vector<ScriptedMidiIn::Device>{});
+    o.SettingsPath = client->SettingsPath();
+    o.HoldSettings = true;
+    auto program = std::make_unique<app::Program>(std::move(o));
+    client->Attach(*program);
+    ASSERT_TRUE(nsm.Next("/reply", "/nsm/client/open", 0).has_value());
+    ASSERT_TRUE(nsm.Next("/nsm/client/gui_is_shown", "", 0).has_value());
+    app::MainWindow& w = program->Main();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.pos(), QPoint(40, 30));
+    EXPECT_EQ(w.Swing.Value(), 25);
+    const std::vector<uint8_t> opened = test::ReadAll(pattern);
+
+    // Swing and a knob: dirty at the first change, and nothing written.
+    w.Swing.SetValue(35);
+    EXPECT_TRUE(nsm.Next("/nsm/client/is_dirty", "", 0).has_value());
+    program->Form.MMWheel3.SetValue(program->Form.MMWheel3.Value() + 9);
+    EXPECT_EQ(Text(ini), saved);
+    EXPECT_EQ(test::ReadAll(pattern), opened);
+
+    // Save writes both, and the manager hears clean.
+    w.move(70, 50);
+    nsm.Send("/nsm/client/save", "");
+    ASSERT_TRUE(nsm.Next("/reply", "/nsm/client/save", 0).has_value());
+    EXPECT_TRUE(nsm.Next("/nsm/client/is_clean", "", 0).has_value());
+    EXPECT_NE(Text(ini).find("Swing=35"), std::string::npos) << Text(ini);
+    EXPECT_NE(Text(ini).find("X=70"), std::string::npos) << Text(ini);
+    const std::vector<uint8_t> savedPattern = test::ReadAll(pattern);
+    EXPECT_NE(savedPattern, opened);
+    const std::string savedIni = Text(ini);
+
+    // Dirty again, and clean when undo comes back to what was saved.
+    program->Form.MMWheel4.SetValue(program->Form.MMWheel4.Value() + 3);
+    EXPECT_TRUE(nsm.Next("/nsm/client/is_dirty", "", 0).has_value());
+    program->Form.Undo1Click();
+    EXPECT_TRUE(nsm.Next("/nsm/client/is_clean", "", 0).has_value());
+    program->Form.MMWheel4.SetValue(program->Form.MMWheel4.Value() + 5);
+    EXPECT_TRUE(nsm.Next("/nsm/client/is_dirty", "", 0).has_value());
+
+    // Hidden by the manager or by closing the window, the program plays on; shown again.
+    program->Form.Button1Click();
+    ASSERT_TRUE(program->Form.Synth.Seq.Playing());
+    nsm.Send("/nsm/client/hide_optional_gui", "");
+    EXPECT_TRUE(nsm.Next("/nsm/client/gui_is_hidden", "", 0).has_value());
+    EXPECT_FALSE(w.isVisible());
+    nsm.Send("/nsm/client/show_optional_gui", "");
+    EXPECT_TRUE(nsm.Next("/nsm/client/gui_is_shown", "", 0).has_value());
+    EXPECT_TRUE(w.isVisible());
+    w.close();
+    EXPECT_TRUE(nsm.Next("/nsm/client/gui_is_hidden", "", 0).has_value());
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(program->Form.Synth.Seq.Playing());
+    bool ended = false; // nor does closing the About box end the program
+    QObject::connect(program.get(), &app::Program::finished, [&] { ended = true; });
+    program->Splash().ShowAbout();
+    program->Splash().close();
+    EXPECT_FALSE(ended);
+
+    // A stranger's save is not done: the manager's next question is answered with nothing
+    // saved meanwhile.
+    lo_send_from(nsm.Client(), stranger, LO_TT_IMMEDIATE, "/nsm/client/save", "");
+    nsm.Send("/nsm/client/show_optional_gui", "");
+    EXPECT_TRUE(nsm.Next("/nsm/client/gui_is_shown", "", 0).has_value());
+    EXPECT_FALSE(nsm.Take("/reply", "/nsm/client/save").has_value());
+    EXPECT_EQ(test::ReadAll(pattern), savedPattern);
+
+    // Ended without a save (the manager's abort): the files are those of the last save.
+    program->Form.Button2Click();
+    client->Detach();
+    program.reset();
+    client.reset();
+    lo_server_free(stranger);
+    EXPECT_EQ(test::ReadAll(pattern), savedPattern);
+    EXPECT_EQ(Text(ini), savedIni);
+    EXPECT_FALSE(fs::exists(elsewhere + ".zvx"));
 }

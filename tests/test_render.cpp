@@ -159,6 +159,7 @@ TEST(Renderer, BadInputGivesOneLineAndLeavesNoFile) {
         {"--bogus -o " + Quote(out), 2, "unknown option"},
         {"", 2, "no output file"},
         {"-o", 2, "needs a value"},
+        {"--swing --save " + Quote(out), 2, "--swing needs a value"},
         {"a.zvx b.zvx -o " + Quote(out), 2, "more than one"},
     };
     for (const auto& c : cases) {

@@ -122,6 +122,35 @@ TEST_F(SettingsFile, WritingAKeyKeepsEveryOtherLine) {
     EXPECT_EQ(Get(), "[Audio]\r\nBuffers=1\r\nDevice=x y=1\r\n");
 }
 
+// A session manager's client: writes stay in memory, the file changes only at Commit, and a
+// file that could not be read is never replaced.
+TEST_F(SettingsFile, HeldSettingsReachTheFileOnlyAtCommit) {
+    Put("[Sequencer]\nSwing=25\n");
+    TSettingsFile f(Path);
+    f.Hold();
+    int writes = 0;
+    f.OnHeldWrite = [&] { ++writes; };
+    f.WriteInteger("Sequencer", "Swing", 35);
+    f.WriteBool("MIDI", "ENABLED", true);
+    EXPECT_EQ(writes, 2);
+    EXPECT_TRUE(f.Changed());
+    EXPECT_EQ(f.ReadInteger("Sequencer", "Swing", 0), 35);
+    EXPECT_EQ(Get(), "[Sequencer]\nSwing=25\n");
+    f.Commit();
+    EXPECT_FALSE(f.Changed());
+    EXPECT_EQ(Get(), "[Sequencer]\nSwing=35\n\n[MIDI]\nENABLED=1\n");
+    f.WriteInteger("Sequencer", "Swing", 35); // the same text again
+    EXPECT_FALSE(f.Changed());
+
+    fs::remove(Path);
+    fs::create_directory(Path); // there, but not a file to read
+    TSettingsFile unreadable(Path);
+    unreadable.Hold();
+    unreadable.WriteInteger("Sequencer", "Swing", 10);
+    EXPECT_THROW(unreadable.Commit(), ESettingsError);
+    EXPECT_TRUE(fs::is_directory(Path));
+}
+
 TEST_F(SettingsFile, FailedWriteReportsTheFileName) {
     std::ofstream(Dir + "/plain") << "not a folder";
     TSettingsFile f(Dir + "/plain/ZLVX3.INI");

@@ -21,6 +21,7 @@
 #include "audio/MMWaveHdr.h"
 #include "sequencer/ControlTable.h"
 #include "sequencer/NoteNames.h"
+#include "sequencer/PatternDice.h"
 #include "sequencer/PatternEdits.h"
 #include "sequencer/Sequencer.h"
 #include "synth/EditHistory.h"
@@ -233,9 +234,17 @@ public:
     void Redo1Click();
     // Forgets every step (after start-up, which is not an edit).
     void ClearHistory();
+    // Run after every edit (the outermost edit scope's end), undo and redo, whether or not
+    // anything changed: a session manager's client compares what it would save.
+    std::function<void()> OnEdited;
     // An edit made on the pattern-file bytes elsewhere (Randomise, Mutate): `after` becomes
     // the edit state as one undo step named `label`; playback stays as it is.
     void ApplyEditState(const std::string& label, const std::vector<uint8_t>& after);
+    // Edit > Randomise or Mutate (`mutate`, by `amount` percent of the steps) on the pattern
+    // shown, as one undo step, playback left as it is. In "All Notes" mode the sound it gives
+    // goes to every pattern, as a knob turn does there; in "Selected Note" the pattern keeps a
+    // sound of its own.
+    void DicePattern(bool mutate, uint64_t seed, int32_t amount, const DiceOptions& options);
     // True while an edit scope is open or undo/redo sets the controls: a control changing
     // now follows from that edit, not from the user turning it.
     bool Editing() const { return EditDepth_ > 0 || Restoring_; }

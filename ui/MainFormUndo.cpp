@@ -1,6 +1,8 @@
 // Undo and redo on the window: the edit scopes the handlers open, the Edit menu's two items,
 // and putting a recorded state back on the controls without touching playback.
 
+#include <algorithm>
+
 #include "files/PatternFileFormat.h"
 #include "ui/MainForm.h"
 
@@ -27,6 +29,11 @@ MainForm::EditScope::~EditScope() {
             Form_->UpdateUndoMenu();
     } catch (...) {
         // Out of memory while recording: the edit stands, it just cannot be undone.
+    }
+    try {
+        if (Form_->OnEdited) Form_->OnEdited();
+    } catch (...) {
+        // A listener that failed (out of memory) hears of the next edit.
     }
 }
 
@@ -98,6 +105,7 @@ void MainForm::Undo1Click() {
     if (!History.Undo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
+    if (OnEdited) OnEdited();
 }
 
 void MainForm::Redo1Click() {
@@ -105,11 +113,29 @@ void MainForm::Redo1Click() {
     if (!History.Redo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
+    if (OnEdited) OnEdited();
 }
 
 void MainForm::ApplyEditState(const std::string& label, const std::vector<uint8_t>& after) {
     const EditScope edit(*this, label, 0);
     RestoreEditState(after);
+}
+
+void MainForm::DicePattern(bool mutate, uint64_t seed, int32_t amount, const DiceOptions& options) {
+    std::vector<uint8_t> bytes = Synth.SaveState();
+    PatternFileRecord r;
+    DecodePatternFile(bytes.data(), r);
+    const int32_t pattern = std::max(1, PlayPattern);
+    if (mutate) {
+        const PatternStore before = r.Store;
+        MutatePattern(r.Store, pattern, seed, amount, options);
+        if (!SelectedNoteMode) ShareMutatedSound(r.Store, pattern, before);
+    } else {
+        RandomisePattern(r.Store, pattern, seed, options);
+        if (!SelectedNoteMode) ShareRandomisedSound(r.Store, pattern, options);
+    }
+    EncodePatternFile(r, bytes.data());
+    ApplyEditState(mutate ? "Mutate" : "Randomise", bytes);
 }
 
 // The pattern that plays changed at a pattern end: the sliders show it.
