@@ -73,7 +73,7 @@ LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t ma
             serverGone();
         }
         if (!sync.FollowTransport && !sync.FollowClock && !asked) Live.Post({LiveCommand::Kind::Start, 0});
-        const uint64_t before = out.PlayedNanos();
+        const uint64_t before = out.PlayedNanos(), periodsBefore = out.Periods();
         // The limit in the server's time: 44,100 of the synth's frames a second.
         const uint64_t limitNanos = maxFrames * 1'000'000'000u / uint64_t(kSampleRate);
         // Following a transport or a clock, a stop only stops the sound: the host may start
@@ -92,7 +92,7 @@ LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t ma
             // do meanwhile.
             if (maxFrames > 0 && out.PlayedNanos() - before >= limitNanos) break;
         }
-        r.Periods = out.Periods();
+        r.Periods = out.Periods() - periodsBefore;
         r.Xruns = out.Xruns();
         r.ShortestPeriod = out.ShortestPeriod();
         r.LongestPeriod = out.LongestPeriod();
