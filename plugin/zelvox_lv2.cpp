@@ -107,7 +107,10 @@ struct FileLoad {
 };
 
 struct Plugin {
-    explicit Plugin(LV2_URID_Map* map) : U(map), Transport(Synth) {}
+    explicit Plugin(LV2_URID_Map* map) : U(map), Transport(Synth) {
+        // "Run" plays whenever the host's transport does not roll (stopped, or none).
+        Transport.SetRunWhileStopped(true);
+    }
 
     Uris U;
     PatternSynth Synth;
