@@ -66,8 +66,11 @@ TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
 
     jack_client_t* ctl = jack_client_open("zelvox-jalv-test", JackNoStartServer, nullptr);
     ASSERT_NE(ctl, nullptr);
+    // Stopped at frame 0 with no bar, beat or tempo (locate alone keeps what the last
+    // timebase master wrote).
     jack_transport_stop(ctl);
-    jack_transport_locate(ctl, 0);
+    jack_position_t zero{};
+    jack_transport_reposition(ctl, &zero);
 
     const std::string lv2Path = fs::path(Lv2BundleDir()).parent_path().string();
     const std::string log = (dir.path / "jalv.txt").string();
