@@ -247,8 +247,10 @@ void DrawProblem(Ui& ui) {
         const xcb_font_t font = xcb_generate_id(ui.X);
         xcb_open_font(ui.X, font, 5, "fixed");
         ui.Gc = xcb_generate_id(ui.X);
-        const uint32_t values[] = {screen ? screen->white_pixel : 1, screen ? screen->black_pixel : 0, font};
-        xcb_create_gc(ui.X, ui.Gc, ui.Box, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT, values);
+        const uint32_t values[] = {screen ? screen->white_pixel : 1,
+                                   screen ? screen->black_pixel : 0, font};
+        xcb_create_gc(ui.X, ui.Gc, ui.Box, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT,
+                      values);
         xcb_close_font(ui.X, font);
     }
     xcb_clear_area(ui.X, 0, ui.Box, 0, 0, 0, 0);
@@ -478,7 +480,8 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
         if (!std::strcmp(uri, LV2_LOG__log)) log = static_cast<LV2_Log_Log*>(features[i]->data);
         if (!std::strcmp(uri, LV2_UI__parent)) ui->Parent = reinterpret_cast<uintptr_t>(features[i]->data);
         if (!std::strcmp(uri, LV2_UI__resize)) ui->Resize = static_cast<const LV2UI_Resize*>(features[i]->data);
-        if (!std::strcmp(uri, LV2_UI__touch)) ui->Touch = static_cast<const LV2UI_Touch*>(features[i]->data);
+        if (!std::strcmp(uri, LV2_UI__touch))
+            ui->Touch = static_cast<const LV2UI_Touch*>(features[i]->data);
     }
     lv2_log_logger_init(&ui->Logger, ui->Map, log);
     if (!ui->Map || !write) {
