@@ -1,14 +1,17 @@
 #include "app/PluginWindow.h"
 
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QWindow>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,12 +20,14 @@
 
 namespace zelvox::app {
 
-PluginWindow::PluginWindow(int fd, unsigned long parent)
-    : Fd_(fd), Parent_(parent), Buffer_(wire::kMaxMessage + 64) {
+PluginWindow::PluginWindow(int fd, unsigned long parent, pid_t host)
+    : Fd_(fd), Parent_(parent), Host_(host), Buffer_(wire::kMaxMessage + 64) {
     StartUp([this] { Main_ = std::make_unique<MainWindow>(Form); });
     Envelope_ = std::make_unique<EnvelopeWindow>(Envelopes);
     Envelope_->SetCentreOn(Main_.get());
     Link_ = std::make_unique<PluginLink>(*this);
+    // A knob held with the mouse is still one gesture, however long it rests.
+    Link_->Holding = [] { return QGuiApplication::mouseButtons() != Qt::NoButton; };
     Link_->OnShow = [this](bool show) {
         if (!show) {
             Main_->hide();
@@ -61,6 +66,12 @@ PluginWindow::PluginWindow(int fd, unsigned long parent)
     connect(Readable_.get(), &QSocketNotifier::activated, this, [this] { Read(); });
     connect(&Pump_, &QTimer::timeout, this, [this] { Pump(); });
     Pump_.start(kPumpMs);
+    // A host that dies closes the socket, but a child of its own (a crash handler, a plugin
+    // scanner) may hold the socket's end on: the parent is watched too.
+    connect(&HostWatch_, &QTimer::timeout, this, [this] {
+        if (::getppid() != Host_) Gone();
+    });
+    HostWatch_.start(kHostWatchMs);
 
     if (Parent_ != 0) {
         // Inside the host's window: a native child of the window the UI library made there.
@@ -145,6 +156,7 @@ void PluginWindow::Gone() {
     Ended_ = true;
     Readable_->setEnabled(false);
     Pump_.stop();
+    HostWatch_.stop();
     QTimer::singleShot(0, this, &PluginWindow::finished);
 }
 
@@ -164,10 +176,16 @@ int RunPluginWindow(int argc, char** argv, const std::function<void(PluginWindow
                              "The plugin's window; the plugin's UI library starts it.\n");
         return 2;
     }
+    // The host dying ends this process at once (SIGTERM's default action), whatever its
+    // event loop is doing; the process that started it is its host. A host that died before
+    // this line is seen by the check just after, and by the window's watch.
+    const pid_t host = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != host) return 0;
     Application app(argc, argv);
     Application::setApplicationName("Zelvox");
     Application::setQuitOnLastWindowClosed(false);
-    PluginWindow window(fd, parent);
+    PluginWindow window(fd, parent, host);
     QObject::connect(&window, &PluginWindow::finished, &app, &QApplication::quit);
     if (started) started(window);
     return app.exec();

@@ -9,6 +9,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <sys/types.h>
+
 #include <deque>
 #include <functional>
 #include <memory>
@@ -25,8 +27,9 @@ class PluginWindow : public QObject, public ProgramCore {
     Q_OBJECT
 public:
     // fd: the socket to the UI library (owned from now on). parent: the host's window to
-    // show inside (0: a window of its own).
-    PluginWindow(int fd, unsigned long parent);
+    // show inside (0: a window of its own). host: the process that started this one; the
+    // window ends when it is no longer this process's parent.
+    PluginWindow(int fd, unsigned long parent, pid_t host);
     ~PluginWindow() override;
 
     MainWindow& Main() const { return *Main_; }
@@ -36,6 +39,7 @@ public:
     // Sends what the window has edited now (the pump does it every kPumpMs).
     void Pump();
     static constexpr int kPumpMs = 40;
+    static constexpr int kHostWatchMs = 250;
 
     // The first state from the plugin has been shown (for tests that drive the window).
     std::function<void()> OnSynced;
@@ -51,11 +55,13 @@ private:
 
     int Fd_;
     unsigned long Parent_;
+    pid_t Host_;
     std::unique_ptr<PluginLink> Link_;
     std::unique_ptr<MainWindow> Main_;
     std::unique_ptr<EnvelopeWindow> Envelope_;
     std::unique_ptr<QSocketNotifier> Readable_;
     QTimer Pump_;
+    QTimer HostWatch_;
     std::deque<std::vector<uint8_t>> Queue_;
     std::vector<uint8_t> Buffer_;
     bool Ended_ = false;

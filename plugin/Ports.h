@@ -26,6 +26,10 @@ inline constexpr const char* kPatternUri = "https://zelvox.github.io/lv2/zelvox#
 inline constexpr const char* kControlTurnUri = "https://zelvox.github.io/lv2/zelvox#ControlTurn";
 inline constexpr const char* kControlUri = "https://zelvox.github.io/lv2/zelvox#control";
 inline constexpr const char* kStoppedUri = "https://zelvox.github.io/lv2/zelvox#Stopped";
+// The state for the plugin's window on the notify port: an object of this type with
+// patch:property zelvox:patterns and patch:value the bytes (atom:Chunk). Not a patch:Set,
+// which hosts read as a property of theirs to show and warn of when they do not know it.
+inline constexpr const char* kWindowStateUri = "https://zelvox.github.io/lv2/zelvox#WindowState";
 
 // What a control port does.
 enum class PortRole : uint8_t {

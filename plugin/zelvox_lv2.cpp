@@ -55,7 +55,7 @@ struct Uris {
         AtomLong, AtomSequence, AtomURID, MidiEvent, PatchGet, PatchSet, PatchProperty,
         PatchValue, TimePosition, TimeSpeed, TimeBar, TimeBarBeat, TimeBeatsPerBar,
         TimeBeatUnit, TimeBpm, TimeFrame, PatternFile, Patterns, StepStart, Step, Pattern,
-        ControlTurn, ControlKey, Stopped;
+        ControlTurn, ControlKey, Stopped, WindowState;
 
     explicit Uris(LV2_URID_Map* m) {
         auto map = [m](const char* uri) { return m->map(m->handle, uri); };
@@ -90,6 +90,7 @@ struct Uris {
         ControlTurn = map(kControlTurnUri);
         ControlKey = map(kControlUri);
         Stopped = map(kStoppedUri);
+        WindowState = map(kWindowStateUri);
     }
 };
 
@@ -106,7 +107,10 @@ struct FileLoad {
 };
 
 struct Plugin {
-    explicit Plugin(LV2_URID_Map* map) : U(map), Transport(Synth) {}
+    explicit Plugin(LV2_URID_Map* map) : U(map), Transport(Synth) {
+        // "Run" plays whenever the host's transport does not roll (stopped, or none).
+        Transport.SetRunWhileStopped(true);
+    }
 
     Uris U;
     PatternSynth Synth;
@@ -499,7 +503,7 @@ void WriteState(Plugin& p, int64_t frame) {
     p.Synth.SaveStateInto(p.Report.data(), p.EncodeScratch);
     LV2_Atom_Forge_Frame f;
     if (!lv2_atom_forge_frame_time(&p.Forge, frame)) return;
-    lv2_atom_forge_object(&p.Forge, &f, 0, u.PatchSet);
+    lv2_atom_forge_object(&p.Forge, &f, 0, u.WindowState);
     lv2_atom_forge_key(&p.Forge, u.PatchProperty);
     lv2_atom_forge_urid(&p.Forge, u.Patterns);
     lv2_atom_forge_key(&p.Forge, u.PatchValue);

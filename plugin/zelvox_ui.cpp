@@ -58,8 +58,10 @@ namespace zelvox::lv2ui {
 namespace {
 
 constexpr const char* kUiUri = "https://zelvox.github.io/lv2/zelvox#ui";
-// The window's size before it says its own (the main window's client area, menu and status).
-constexpr uint32_t kStartWidth = 397, kStartHeight = 430;
+// The window's size before it says its own: the main window's client area (397 x 382) and
+// its menu bar (19 at the default font). Some hosts (jalv.qt5) size their frame from this
+// first size only, so it is the window's own.
+constexpr uint32_t kStartWidth = 397, kStartHeight = 401;
 constexpr int kMaxQuickDeaths = 3;        // windows that ended within kQuickSeconds in a row
 constexpr double kQuickSeconds = 2.0;
 constexpr size_t kMaxQueued = 4096;       // messages waiting for a window that does not read
@@ -76,15 +78,18 @@ struct Ui {
     LV2_URID_Map* Map = nullptr;
     LV2_Log_Logger Logger{};
     const LV2UI_Resize* Resize = nullptr;
+    const LV2UI_Touch* Touch = nullptr; // the host records gestures (Touch, Latch automation)
     LV2_URID EventTransfer = 0, AtomObject = 0, AtomBlank = 0, AtomChunk = 0, AtomUrid = 0,
              AtomInt = 0, PatchGet = 0, PatchSet = 0, PatchProperty = 0, PatchValue = 0,
              Patterns = 0, StepStart = 0, Step = 0, Pattern = 0, ControlTurn = 0, ControlKey = 0,
-             Stopped = 0;
+             Stopped = 0, WindowState = 0;
 
     std::string Program;  // the window program
+    std::string StateLog; // tests: every state the plugin sends is appended here
     uintptr_t Parent = 0; // the host's window to embed into; 0: a window of its own
 #ifdef ZELVOX_UI_X11
     xcb_connection_t* X = nullptr;
+    xcb_gcontext_t Gc = 0; // draws the message when the window cannot be started
 #endif
     uint32_t Box = 0; // our child window in the host's (embedded only)
 
@@ -102,6 +107,7 @@ struct Ui {
     // What the window is given when it (re)starts: the ports and the plugin's state.
     std::array<float, lv2::kControlPortCount> Ports{};
     std::array<bool, lv2::kControlPortCount> PortKnown{};
+    std::array<bool, lv2::kControlPortCount> Touched{}; // a gesture the window began
     std::vector<uint8_t> State;
     std::vector<uint8_t> Buffer = std::vector<uint8_t>(wire::kMaxMessage + 64);
     std::vector<uint8_t> AtomBuffer = std::vector<uint8_t>(kPatternFileSize + 256);
@@ -137,6 +143,8 @@ void SendPort(Ui& ui, uint32_t i) {
 }
 
 // ---- The window process ----
+
+void DrawProblem(Ui& ui);
 
 void Reap(Ui& ui) {
     if (ui.Child <= 0) return;
@@ -200,6 +208,7 @@ void Spawn(Ui& ui) {
                       ui.Program.c_str(), std::strerror(r));
         ::close(fds[0]);
         ui.GaveUp = true;
+        DrawProblem(ui);
         return;
     }
     ui.Fd = fds[0];
@@ -229,9 +238,51 @@ void Stop(Ui& ui) {
     }
 }
 
+// In the window's place, when it cannot be started: what happened, where the reason is.
+void DrawProblem(Ui& ui) {
+#ifdef ZELVOX_UI_X11
+    if (!ui.X || !ui.Box) return;
+    if (!ui.Gc) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(ui.X)).data;
+        const xcb_font_t font = xcb_generate_id(ui.X);
+        xcb_open_font(ui.X, font, 5, "fixed");
+        ui.Gc = xcb_generate_id(ui.X);
+        const uint32_t values[] = {screen ? screen->white_pixel : 1,
+                                   screen ? screen->black_pixel : 0, font};
+        xcb_create_gc(ui.X, ui.Gc, ui.Box, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT,
+                      values);
+        xcb_close_font(ui.X, font);
+    }
+    xcb_clear_area(ui.X, 0, ui.Box, 0, 0, 0, 0);
+    const char* lines[] = {"The Zelvox window could not be started.",
+                           "The sound and the host's controls of the plugin",
+                           "go on. The host's log says why; close the",
+                           "plugin's window and open it again to retry."};
+    int16_t y = 24;
+    for (const char* line : lines) {
+        xcb_image_text_8(ui.X, uint8_t(std::strlen(line)), ui.Box, ui.Gc, 12, y, line);
+        y = int16_t(y + 16);
+    }
+    xcb_flush(ui.X);
+#else
+    (void)ui;
+#endif
+}
+
+// Gestures the window began and cannot end now (it went away, or the UI closes) end here, so
+// the host does not go on holding its automation.
+void ReleaseTouches(Ui& ui) {
+    for (uint32_t i = 0; i < lv2::kControlPortCount; ++i) {
+        if (!ui.Touched[i]) continue;
+        ui.Touched[i] = false;
+        if (ui.Touch) ui.Touch->touch(ui.Touch->handle, lv2::kFirstControlPort + i, false);
+    }
+}
+
 // After a window ended without the user closing it: start it again, unless it keeps dying
 // at once (then it is left, and said so once).
 void WindowEnded(Ui& ui) {
+    ReleaseTouches(ui);
     ::close(ui.Fd);
     ui.Fd = -1;
     ui.Queue.clear();
@@ -248,6 +299,7 @@ void WindowEnded(Ui& ui) {
                                   "the window is not started again\n",
                       ui.Program.c_str(), ui.QuickDeaths);
         ui.GaveUp = true;
+        DrawProblem(ui);
         return;
     }
     if (ui.Box || ui.Shown) Spawn(ui);
@@ -332,6 +384,16 @@ void Handle(Ui& ui, const wire::Message& m) {
         ui.Write(ui.Controller, m.A, sizeof v, 0, &v);
         return;
     }
+    case wire::Kind::Touch: {
+        if (m.A < lv2::kFirstControlPort || m.A >= lv2::kFirstControlPort + lv2::kControlPortCount)
+            return;
+        const uint32_t i = m.A - lv2::kFirstControlPort;
+        const bool on = m.B != 0;
+        if (ui.Touched[i] == on) return; // the host hears each begin and end once
+        ui.Touched[i] = on;
+        if (ui.Touch) ui.Touch->touch(ui.Touch->handle, m.A, on);
+        return;
+    }
     case wire::Kind::State:
         // Only over a state the plugin gave: a window that never saw it has nothing to say.
         if (ui.State.empty()) return;
@@ -351,6 +413,17 @@ void Handle(Ui& ui, const wire::Message& m) {
 
 int Idle(Ui& ui) {
     Reap(ui);
+#ifdef ZELVOX_UI_X11
+    if (ui.X) {
+        // Our child window's events: a message shown in it is drawn again when uncovered.
+        bool exposed = false;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(ui.X)) {
+            exposed = exposed || (e->response_type & 0x7f) == XCB_EXPOSE;
+            std::free(e);
+        }
+        if (exposed && ui.GaveUp) DrawProblem(ui);
+    }
+#endif
     if (ui.Fd < 0) {
         // Started again when shown (or embedded) and not given up on.
         if (!ui.GaveUp && (ui.Box || ui.Shown)) Spawn(ui);
@@ -378,6 +451,21 @@ int Idle(Ui& ui) {
     return 0;
 }
 
+// Tests read the plugin's state as this side receives it, without a host's own dump: each
+// state is appended whole to the file ZELVOX_UI_STATE_LOG names (on the host's GUI thread).
+void LogState(const Ui& ui) {
+    const int fd = ::open(ui.StateLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < ui.State.size()) {
+        const ssize_t n = ::write(fd, ui.State.data() + done, ui.State.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    ::close(fd);
+}
+
 // ---- LV2 UI entry points ----
 
 LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundlePath,
@@ -392,6 +480,8 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
         if (!std::strcmp(uri, LV2_LOG__log)) log = static_cast<LV2_Log_Log*>(features[i]->data);
         if (!std::strcmp(uri, LV2_UI__parent)) ui->Parent = reinterpret_cast<uintptr_t>(features[i]->data);
         if (!std::strcmp(uri, LV2_UI__resize)) ui->Resize = static_cast<const LV2UI_Resize*>(features[i]->data);
+        if (!std::strcmp(uri, LV2_UI__touch))
+            ui->Touch = static_cast<const LV2UI_Touch*>(features[i]->data);
     }
     lv2_log_logger_init(&ui->Logger, ui->Map, log);
     if (!ui->Map || !write) {
@@ -418,9 +508,16 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
     ui->ControlTurn = map(lv2::kControlTurnUri);
     ui->ControlKey = map(lv2::kControlUri);
     ui->Stopped = map(lv2::kStoppedUri);
+    ui->WindowState = map(lv2::kWindowStateUri);
     // The window program lives in the bundle; ZELVOX_WINDOW_PROGRAM names another (tests).
     if (const char* p = std::getenv("ZELVOX_WINDOW_PROGRAM"); p && *p) ui->Program = p;
-    else ui->Program = std::string(bundlePath ? bundlePath : ".") + "/zelvox-window";
+    else {
+        // Hosts give the bundle's path with its closing slash (LV2 says so), some without.
+        std::string bundle = bundlePath && *bundlePath ? bundlePath : ".";
+        while (bundle.size() > 1 && bundle.back() == '/') bundle.pop_back();
+        ui->Program = bundle + "/zelvox-window";
+    }
+    if (const char* p = std::getenv("ZELVOX_UI_STATE_LOG"); p && *p) ui->StateLog = p;
 
     if (widget) *widget = nullptr;
     if (ui->Parent) {
@@ -435,7 +532,8 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
         const uint32_t mask = XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK;
         const xcb_setup_t* setup = xcb_get_setup(ui->X);
         const xcb_screen_t* screen = xcb_setup_roots_iterator(setup).data;
-        const uint32_t values[] = {screen ? screen->black_pixel : 0, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        const uint32_t values[] = {screen ? screen->black_pixel : 0,
+                                   XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE};
         xcb_create_window(ui->X, XCB_COPY_FROM_PARENT, ui->Box, xcb_window_t(ui->Parent), 0, 0,
                           kStartWidth, kStartHeight, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           XCB_COPY_FROM_PARENT, mask, values);
@@ -455,9 +553,11 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
 
 void Cleanup(LV2UI_Handle h) {
     auto* ui = static_cast<Ui*>(h);
+    ReleaseTouches(*ui);
     Stop(*ui);
 #ifdef ZELVOX_UI_X11
     if (ui->X) {
+        if (ui->Gc) xcb_free_gc(ui->X, ui->Gc);
         if (ui->Box) xcb_destroy_window(ui->X, ui->Box);
         xcb_flush(ui->X);
         xcb_disconnect(ui->X);
@@ -516,7 +616,7 @@ void PortEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, co
         if (ui.SaidHello) Send(ui, wire::Simple(wire::Kind::Stopped));
         return;
     }
-    if (obj->body.otype != ui.PatchSet) return;
+    if (obj->body.otype != ui.WindowState) return;
     const LV2_Atom *property = nullptr, *value = nullptr;
     lv2_atom_object_get(obj, ui.PatchProperty, &property, ui.PatchValue, &value, 0);
     if (!property || property->type != ui.AtomUrid || !lv2::Holds(property, sizeof(LV2_URID)) ||
@@ -525,6 +625,7 @@ void PortEvent(LV2UI_Handle h, uint32_t port, uint32_t size, uint32_t format, co
         return;
     const auto* bytes = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(value));
     ui.State.assign(bytes, bytes + value->size);
+    if (!ui.StateLog.empty()) LogState(ui);
     wire::Message m;
     m.What = wire::Kind::PluginState;
     m.Bytes = ui.State;

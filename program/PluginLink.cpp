@@ -1,5 +1,6 @@
 #include "program/PluginLink.h"
 
+#include <chrono>
 #include <cmath>
 
 #include "program/PatternFileCommands.h"
@@ -9,6 +10,10 @@ namespace zelvox {
 using lv2::PortRole;
 
 PluginLink::PluginLink(ProgramCore& core) : Core_(core) {
+    Now = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    };
+    Holding = [] { return false; };
     // A control turned by the user (not by an edit that shows a step, a load or undo) is
     // noted for its port.
     for (uint32_t i = 0; i < kCount; ++i) {
@@ -145,6 +150,15 @@ std::vector<wire::Message> PluginLink::Outgoing() {
         return out;
     }
     const MainForm& form = Core_.Form;
+    const double t = Now(); // s
+    auto touch = [&](uint32_t i, bool on) {
+        Touching_[i] = on;
+        wire::Message m;
+        m.What = wire::Kind::Touch;
+        m.A = lv2::kFirstControlPort + i;
+        m.B = on ? 1 : 0;
+        out.push_back(m);
+    };
     auto write = [&](uint32_t i, float v) {
         Port_[i] = v;
         PortSeen_[i] = true;
@@ -161,6 +175,8 @@ std::vector<wire::Message> PluginLink::Outgoing() {
         case PortRole::Control:
         case PortRole::FreeTempo:
             if (!Turned_[i]) continue;
+            if (!Touching_[i]) touch(i, true);
+            LastTurn_[i] = t;
             want = float(ControlOfPort(i)->Value());
             break;
         case PortRole::EditMode:
@@ -188,6 +204,9 @@ std::vector<wire::Message> PluginLink::Outgoing() {
         }
         if (!PortSeen_[i] || want != Port_[i]) write(i, want);
     }
+    const bool holding = Holding();
+    for (uint32_t i = 0; i < kCount; ++i)
+        if (Touching_[i] && !holding && t - LastTurn_[i] >= kGesturePause) touch(i, false);
     Turned_.fill(false);
     Run_ = -1;
     std::vector<uint8_t> now = form.Synth.SaveState();

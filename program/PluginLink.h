@@ -9,6 +9,10 @@
 //   of the patterns, song and knobs sends the whole state, which the plugin applies from
 //   its next step. Nothing goes out before the plugin's own state has come in, so a window
 //   that never heard from the plugin cannot overwrite it.
+// - Gestures: the first turn of a control port says Touch on before its write; Touch off
+//   follows once no mouse button is held and the control rested kGesturePause, so a drag, a
+//   wheel burst or a run of keys is one gesture (hosts record Touch and Latch automation
+//   between the two).
 // - In: the plugin's state (at start, after the host restored it or loaded a file) becomes
 //   the window's; a port the host moved moves its knob (its first value is only noted, as
 //   the plugin does); the steps the plugin plays light the LEDs.
@@ -40,6 +44,11 @@ public:
 
     // Show and Hide from the host.
     std::function<void(bool)> OnShow;
+    // Seconds on a steady clock, and whether a mouse button is held (a drag goes on while it
+    // is); the window gives them, tests give their own.
+    std::function<double()> Now;
+    std::function<bool()> Holding;
+    static constexpr double kGesturePause = 0.4; // s: longer than the gap between wheel notches
 
     // The window's Loop and Stop: the plugin's "run" port (the host's transport, when it
     // rolls, plays regardless).
@@ -62,6 +71,8 @@ private:
     std::array<float, kCount> Port_{};
     std::array<bool, kCount> PortSeen_{};
     std::array<bool, kCount> Turned_{};
+    std::array<bool, kCount> Touching_{};
+    std::array<double, kCount> LastTurn_{}; // s, on Now's clock
     std::vector<uint8_t> Sent_;
     int32_t Pattern_ = 0;
     bool Song_ = false;

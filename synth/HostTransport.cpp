@@ -39,21 +39,38 @@ void HostTransport::Release() {
     Synth_.Stop();
     if (Synth_.ExternalStepClock()) Synth_.SetExternalStepClock(false);
     FreeRun_ = false;
+    OwnClock_ = false;
 }
 
 void HostTransport::SetFreeRun(bool run) {
     FreeRun_ = run;
-    if (HostDriven_) return;
-    if (run && !Synth_.Playing()) {
+    if (HostDriven_ && !(RunWhileStopped_ && !Rolling_)) return;
+    if (run && HostDriven_) {
+        PlayOwnClock();
+    } else if (run && !Synth_.Playing()) {
         if (Synth_.Start()) Record(BlockFrame_);
     } else if (!run) {
         Synth_.Stop();
+        if (OwnClock_) {
+            OwnClock_ = false;
+            ApplyTempo(); // the host's tempo and grid again, for its next start
+        }
     }
+}
+
+// The host is stopped and the run switch is on: the synth plays on its own clock at the
+// free tempo, on from where it is if it already plays.
+void HostTransport::PlayOwnClock() {
+    if (!OwnClock_) {
+        OwnClock_ = true;
+        ApplyTempo();
+    }
+    if (!Synth_.Playing() && Synth_.Start()) Record(BlockFrame_);
 }
 
 void HostTransport::SetFreeTempo(int32_t bpm) {
     FreeTempo_ = bpm;
-    if (Bpm_ <= 0.0) Synth_.SetTempo(bpm);
+    if (Bpm_ <= 0.0 || OwnClock_) Synth_.SetTempo(bpm);
 }
 
 void HostTransport::SetSongMode(bool on) {
@@ -62,7 +79,7 @@ void HostTransport::SetSongMode(bool on) {
     if (Rolling_) {
         Synth_.Stop();
         StartHere(BeatsAt(Frame_), false);
-    } else if (!HostDriven_ && FreeRun_) {
+    } else if ((!HostDriven_ || OwnClock_) && FreeRun_) {
         Synth_.Stop();
         if (Synth_.Start()) Record(BlockFrame_);
     }
@@ -104,6 +121,11 @@ void HostTransport::Anchor(double beats) {
 }
 
 void HostTransport::ApplyTempo() {
+    if (OwnClock_) {
+        if (Synth_.ExternalStepClock()) Synth_.SetExternalStepClock(false);
+        Synth_.SetTempo(FreeTempo_);
+        return;
+    }
     if (Bpm_ > 0.0) {
         const double whole = std::clamp(std::round(Bpm_), 20.0, 240.0);
         Synth_.SetTempo(static_cast<int32_t>(whole));
@@ -187,13 +209,25 @@ void HostTransport::Position(const HostPosition& p) {
     Speed_ = speed > 0.0 ? speed : 0.0;
     Anchor(beats);
     if (Speed_ <= 0.0) {
-        if (Rolling_ || !wasDriven) Synth_.Stop();
+        const bool was = Rolling_;
         Rolling_ = false;
         StartPending_ = false;
+        if (RunWhileStopped_ && FreeRun_) {
+            PlayOwnClock();
+            return;
+        }
+        if (was || !wasDriven) Synth_.Stop();
         return;
     }
     if (!Rolling_) {
         Rolling_ = true;
+        if (OwnClock_) {
+            // The host rolls: it leads from its own place, at its tempo, on its grid.
+            OwnClock_ = false;
+            Synth_.Stop();
+            ApplyTempo();
+            Anchor(beats);
+        }
         StartHere(beats, false);
     } else if (jumped) {
         ++Jumps_;

@@ -74,6 +74,10 @@ public:
     // host gives none).
     void SetFreeRun(bool run);
     void SetFreeTempo(int32_t bpm);
+    // The plugin's rule: the run switch also plays while a host's transport exists but is
+    // stopped, on the synth's own clock at the free tempo; once the host rolls it leads, and
+    // when it stops again the run switch plays on from where the synth is.
+    void SetRunWhileStopped(bool on) { RunWhileStopped_ = on; }
     // Song (arranger) on or off. Switching stops the synth as the window does; if the host
     // is rolling (or the run switch is on), it starts again where the host is.
     void SetSongMode(bool on);
@@ -126,6 +130,7 @@ private:
     uint64_t BoundaryOf(uint64_t step) const;
     void Anchor(double beats);
     void ApplyTempo();
+    void PlayOwnClock();
     void StartHere(double beats, bool jump);
     void Schedule();
     void Record(uint32_t frame);
@@ -134,6 +139,8 @@ private:
     StepClock Clock_ = StepClock::HostGrid;
     bool HostDriven_ = false; // a host has given a position
     bool FreeRun_ = false;
+    bool RunWhileStopped_ = false;
+    bool OwnClock_ = false; // the run switch plays while the host is stopped (RunWhileStopped_)
     int32_t FreeTempo_ = 140;
     bool Rolling_ = false;     // the host's transport rolls
     bool StartPending_ = false; // rolling before the song start: the synth starts at beat 0

@@ -20,6 +20,7 @@ enum class Kind : uint8_t {
     State = 3,     // the window's patterns, song and knobs: kPatternFileSize bytes
     Size = 4,      // the window's size in pixels (A: width, B: height)
     Closed = 5,    // the user closed the window
+    Touch = 6,     // a gesture on control port A begins (B 1) or ends (B 0)
     // Host -> window
     Port = 16,     // a control port's value (A: port index, Value)
     PluginState = 17, // the plugin's state bytes
@@ -74,6 +75,7 @@ inline std::vector<uint8_t> Encode(const Message& m) {
         break;
     }
     case Kind::Size:
+    case Kind::Touch:
     case Kind::Step:
     case Kind::Knob:
         Put32(out, m.A);
@@ -114,6 +116,7 @@ inline bool Decode(const uint8_t* data, size_t size, Message& m) {
         return m.Value == m.Value; // not a NaN
     }
     case Kind::Size:
+    case Kind::Touch:
     case Kind::Step:
     case Kind::Knob:
         if (n != 8) return false;

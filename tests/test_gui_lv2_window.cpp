@@ -20,6 +20,9 @@
 #include <dlfcn.h>
 #include <fstream>
 #include <sstream>
+#include <string>
+
+#include <sys/wait.h>
 #include <thread>
 
 #include <lv2/ui/ui.h>
@@ -60,6 +63,8 @@ struct UiHost {
     const LV2UI_Idle_Interface* Idle = nullptr;
     const LV2UI_Show_Interface* Show = nullptr;
     std::vector<std::pair<uint32_t, float>> PortWrites;
+    std::vector<std::string> Events; // "write P", "touch P 1", "touch P 0", in their order
+    LV2UI_Touch TouchFeature{this, Touch};
     std::vector<std::vector<uint8_t>> Atoms; // not yet given to the plugin
     LV2_URID EventTransfer = 0;
 
@@ -69,10 +74,14 @@ struct UiHost {
             float v;
             std::memcpy(&v, buf, sizeof v);
             self->PortWrites.emplace_back(port, v);
+            self->Events.push_back("write " + std::to_string(port));
         } else if (format == self->EventTransfer) {
             const auto* b = static_cast<const uint8_t*>(buf);
             self->Atoms.emplace_back(b, b + size);
         }
+    }
+    static void Touch(LV2UI_Feature_Handle h, uint32_t port, bool grabbed) {
+        static_cast<UiHost*>(h)->Events.push_back("touch " + std::to_string(port) + (grabbed ? " 1" : " 0"));
     }
     ~UiHost() {
         if (H) D->cleanup(H);
@@ -127,7 +136,8 @@ void OpenUi(Lv2Host& host, UiHost& ui) {
         if (u->H) u->D->port_event(u->H, lv2::kNotifyPort, lv2_atom_total_size(a), u->EventTransfer, a);
     };
     LV2_Feature map{LV2_URID__map, host.UridMap()};
-    const LV2_Feature* features[] = {&map, nullptr};
+    LV2_Feature touch{LV2_UI__touch, &ui.TouchFeature};
+    const LV2_Feature* features[] = {&map, &touch, nullptr};
     LV2UI_Widget widget = nullptr;
     ui.H = ui.D->instantiate(ui.D, kUri.c_str(), Lv2BundleDir().c_str(), UiHost::Write, &ui, &widget, features);
     ASSERT_NE(ui.H, nullptr);
@@ -142,15 +152,16 @@ void OpenUi(Lv2Host& host, UiHost& ui) {
     ASSERT_EQ(ui.Show->show(ui.H), 0);
 }
 
-// The window process is this test program, run through a script that the UI library starts.
-void UseTestWindow(const TempDir& dir) {
+// The window process is this test program, run through a script that the UI library starts
+// (`direct`: the script becomes it, so its parent is the host; else under a time limit).
+void UseTestWindow(const TempDir& dir, bool direct = false) {
     const fs::path script = dir.path / "window.sh";
     char self[4096] = {};
     ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
     {
         std::ofstream s(script);
-        s << "#!/bin/sh\nZELVOX_TEST_WINDOW_ARGS=\"$*\" exec timeout -k 5 120 '" << self
-          << "' --gtest_filter=PluginWindowProcess.*\n";
+        s << "#!/bin/sh\nZELVOX_TEST_WINDOW_ARGS=\"$*\" exec " << (direct ? "" : "timeout -k 5 120 ") << "'"
+          << self << "' --gtest_filter=PluginWindowProcess.*\n";
     }
     fs::permissions(script, fs::perms::owner_all);
     ::setenv("ZELVOX_WINDOW_PROGRAM", script.c_str(), 1);
@@ -242,6 +253,17 @@ TEST(PluginWindow, EditsReachThePluginBothWaysAndAKilledWindowComesBack) {
         return r.Store.Step(1, 16).BassCutoff == turned &&
                r.Store.Step(1, 1).BassFreq != b.Store.Step(1, 1).BassFreq;
     })) << "the window's edits are not in the plugin's state";
+    // The wheel turn is one gesture for the host (Touch and Latch automation): touch on
+    // before its first write, off once the knob rested.
+    const std::string on = "touch " + std::to_string(cutoff) + " 1", off = "touch " + std::to_string(cutoff) + " 0";
+    ASSERT_TRUE(Until(host, ui, [&] { return Count(ui.Events, off) == 1; })) << "the gesture did not end";
+    std::vector<std::string> gesture;
+    for (const std::string& e : ui.Events)
+        if (e == on || e == off || e == "write " + std::to_string(cutoff)) gesture.push_back(e);
+    ASSERT_GE(gesture.size(), 3u);
+    EXPECT_EQ(gesture.front(), on);
+    EXPECT_EQ(gesture.back(), off);
+    EXPECT_EQ(Count(gesture, on), 1);
 
     // A port the host moves moves the window's knob.
     host.SetPortIndex(cutoff, 7.0f);
@@ -338,4 +360,105 @@ TEST(PluginWindow, TwoInstancesKeepTheirOwnWindowsEdits) {
     }
     EXPECT_TRUE(holds(0) && holds(1)) << "cut-off " << turned(0) << " and " << turned(1);
     EXPECT_NE(turned(0), turned(1));
+}
+
+// A gesture on a knob: touch on with its first write; held while a mouse button is down
+// however long the knob rests (a drag); off once it rested kGesturePause with no button.
+TEST(PluginLink, AGestureIsOneTouchOnAndOneOff) {
+    ProgramCore core;
+    core.StartUp();
+    PluginLink link(core);
+    double now = 0.0;
+    bool held = false;
+    link.Now = [&] { return now; };
+    link.Holding = [&] { return held; };
+    wire::Message state;
+    state.What = wire::Kind::PluginState;
+    state.Bytes = core.Form.Synth.SaveState();
+    link.Receive(state);
+    const uint32_t port = CutoffPort();
+    // What goes out for Cut-off's port at `t`: + touch on, - touch off, w a write.
+    auto out = [&](double t) {
+        now = t;
+        std::string said;
+        for (const wire::Message& m : link.Outgoing()) {
+            if (m.A != port) continue;
+            if (m.What == wire::Kind::Touch) said += m.B ? "+" : "-";
+            if (m.What == wire::Kind::PortWrite) said += "w";
+        }
+        return said;
+    };
+    ValueControl& knob = core.Form.MMWheel3;
+    held = true; // a drag
+    knob.SetValue(70);
+    EXPECT_EQ(out(0.0), "+w");
+    EXPECT_EQ(out(2.0), "") << "a held knob ended its gesture";
+    knob.SetValue(71);
+    EXPECT_EQ(out(2.1), "w");
+    held = false;
+    EXPECT_EQ(out(2.3), "");
+    EXPECT_EQ(out(2.6), "-");
+    knob.SetValue(72); // a wheel burst: notches closer than the pause
+    EXPECT_EQ(out(3.0), "+w");
+    knob.SetValue(73);
+    EXPECT_EQ(out(3.3), "w");
+    EXPECT_EQ(out(3.6), "");
+    EXPECT_EQ(out(3.8), "-");
+}
+
+// A host killed with -9 takes its window with it within a second, even when a process of the
+// host's (a crash handler, say) keeps the window's socket open.
+TEST(PluginWindow, EndsWithAHostKilledHard) {
+    TempDir dir;
+    const fs::path report = dir.path / "report.txt";
+    UseTestWindow(dir, true);
+    ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    ::setenv("ZELVOX_TEST_WINDOW_REPORT", report.c_str(), 1);
+    std::ofstream(dir.path / "edited") << "no edits\n";
+    ::setenv("ZELVOX_TEST_WINDOW_EDIT", (dir.path / "edited").c_str(), 1);
+    const pid_t hostPid = ::fork();
+    if (hostPid == 0) {
+        Lv2Host host(kUri);
+        UiHost ui;
+        OpenUi(host, ui);
+        bool helper = false;
+        for (int i = 0; i < 30000; ++i) {
+            Block(host, ui);
+            if (!helper && Count(ReportLines(report), "synced") == 1) {
+                helper = true;
+                const pid_t keeper = ::fork();
+                if (keeper == 0) {
+                    ::sleep(30); // holds the host's end of the socket
+                    ::_exit(0);
+                }
+                Report("keeper " + std::to_string(keeper));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ::_exit(0);
+    }
+    std::string window, keeper;
+    for (int i = 0; i < 3000 && keeper.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        window = Reported(report, "pid ");
+        keeper = Reported(report, "keeper ");
+    }
+    ASSERT_FALSE(window.empty() || keeper.empty()) << "the window did not come up";
+    ASSERT_EQ(::kill(hostPid, SIGKILL), 0);
+    ::waitpid(hostPid, nullptr, 0);
+    const auto killed = std::chrono::steady_clock::now();
+    bool gone = false;
+    while (!gone && std::chrono::steady_clock::now() - killed < std::chrono::seconds(5)) {
+        // Ended: no such process, or one that only waits to be reaped.
+        std::ifstream stat("/proc/" + window + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        gone = !stat || line.find(") Z ") != std::string::npos;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - killed).count();
+    ::kill(std::stoi(keeper), SIGKILL);
+    if (!gone) ::kill(std::stoi(window), SIGKILL);
+    EXPECT_TRUE(gone && ms < 1000) << "the window outlived its host by " << ms << " ms";
+    std::printf("the window ended %lld ms after its host\n", static_cast<long long>(ms));
 }

@@ -25,26 +25,49 @@ using namespace zelvox;
 using namespace zelvox::test;
 namespace fs = std::filesystem;
 
+namespace {
+
+// A pattern file as the program writes it: the start-up patterns with all voices on pattern
+// 1 and the echo on; and a project of the plugin with it loaded, on the synth's own clock
+// (the renderer's), in `dir`/state.
+fs::path MakeSong(const fs::path& dir) {
+    const fs::path song = dir / "song.zvx";
+    PatternSynth s;
+    for (int st = 1; st <= 16; ++st) {
+        s.Store.Step(1, st).BassPlay = 1;
+        s.Store.Step(1, st).TwinTPlay = st % 4 == 1;
+        s.Store.Step(1, st).NoisePlay = st % 2 == 0;
+    }
+    s.SetControl(ControlId::Delay, 3);
+    s.SetControl(ControlId::Depth, 50);
+    WriteFileReplacing(song.string(), s.SaveState());
+    Lv2Host host("https://zelvox.github.io/lv2/zelvox");
+    EXPECT_TRUE(host.Ok());
+    host.SetPort("step_clock", 1.0f);
+    host.SendPath(0, "https://zelvox.github.io/lv2/zelvox#patternFile", song.string());
+    host.Run(1);
+    host.Run(1);
+    EXPECT_TRUE(host.SaveStateDir((dir / "state").string()));
+    return song;
+}
+
+// The JACK transport stopped at frame 0, with no bar, beat or tempo (locate alone keeps what
+// the last timebase master wrote).
+void Rewind(jack_client_t* ctl) {
+    jack_transport_stop(ctl);
+    jack_position_t zero{};
+    jack_transport_reposition(ctl, &zero);
+}
+
+} // namespace
+
 TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "jalv cannot load a plugin built with a sanitizer's runtime";
 #endif
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
     TempDir dir;
-    // A pattern file as the program writes it: the start-up patterns with all voices on
-    // pattern 1 and the echo on.
-    const fs::path song = dir.path / "song.zvx";
-    {
-        PatternSynth s;
-        for (int st = 1; st <= 16; ++st) {
-            s.Store.Step(1, st).BassPlay = 1;
-            s.Store.Step(1, st).TwinTPlay = st % 4 == 1;
-            s.Store.Step(1, st).NoisePlay = st % 2 == 0;
-        }
-        s.SetControl(ControlId::Delay, 3);
-        s.SetControl(ControlId::Depth, 50);
-        WriteFileReplacing(song.string(), s.SaveState());
-    }
+    const fs::path song = MakeSong(dir.path);
     constexpr int kBuffers = 300;
     const fs::path ref = dir.path / "ref.wav";
     ASSERT_EQ(std::system(("timeout -k 5 300 " + Quote(RendererPath()) + " " + Quote(song.string()) + " --buffers " +
@@ -52,22 +75,11 @@ TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
               0);
     const std::vector<int16_t> reference = WavSamples(ref);
 
-    // The project: the plugin with the file loaded, on the synth's own clock (the renderer's).
     const fs::path state = dir.path / "state";
-    {
-        Lv2Host host("https://zelvox.github.io/lv2/zelvox");
-        ASSERT_TRUE(host.Ok());
-        host.SetPort("step_clock", 1.0f);
-        host.SendPath(0, "https://zelvox.github.io/lv2/zelvox#patternFile", song.string());
-        host.Run(1);
-        host.Run(1);
-        ASSERT_TRUE(host.SaveStateDir(state.string()));
-    }
 
     jack_client_t* ctl = jack_client_open("zelvox-jalv-test", JackNoStartServer, nullptr);
     ASSERT_NE(ctl, nullptr);
-    jack_transport_stop(ctl);
-    jack_transport_locate(ctl, 0);
+    Rewind(ctl);
 
     const std::string lv2Path = fs::path(Lv2BundleDir()).parent_path().string();
     const std::string log = (dir.path / "jalv.txt").string();
@@ -104,4 +116,41 @@ TEST(JackLv2Jalv, PlaysInJalvAsTheRendererWrites) {
     ASSERT_GT(want, 44100u) << "less than a second was recorded after the start";
     const size_t firstDiff = FirstMismatch(got, r0, reference, e0, want);
     EXPECT_EQ(firstDiff, want) << "the recording differs from the render at sample " << firstDiff;
+}
+
+// "Run" on in jalv, the JACK transport stopped (jalv tells the plugin so at its start): the
+// plugin plays on its own clock.
+TEST(JackLv2Jalv, RunPlaysWithTheTransportStopped) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "jalv cannot load a plugin built with a sanitizer's runtime";
+#endif
+    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    TempDir dir;
+    MakeSong(dir.path);
+    jack_client_t* ctl = jack_client_open("zelvox-jalv-run-test", JackNoStartServer, nullptr);
+    ASSERT_NE(ctl, nullptr);
+    Rewind(ctl);
+    const std::string lv2Path = fs::path(Lv2BundleDir()).parent_path().string();
+    std::thread jalv([&] {
+        (void)std::system(("sleep 8 | LV2_PATH=" + Quote(lv2Path) + " timeout -k 5 8 jalv -x -n zelvox-jalv-run -c run=1 -l " +
+                           Quote((dir.path / "state").string()) + " >" + Quote((dir.path / "jalv.txt").string()) + " 2>&1")
+                              .c_str());
+    });
+    bool found = false;
+    for (int i = 0; i < 300 && !found; ++i) {
+        found = jack_port_by_name(ctl, "zelvox-jalv-run:out") != nullptr;
+        if (!found) ::usleep(20000);
+    }
+    const std::string rec = (dir.path / "rec.wav").string();
+    const int recorded = found ? std::system(("timeout -k 5 30 jack_rec -f " + Quote(rec) +
+                                              " -d 2 -b 16 zelvox-jalv-run:out >/dev/null 2>&1").c_str())
+                               : -1;
+    const bool stopped = jack_transport_query(ctl, nullptr) == JackTransportStopped;
+    jack_client_close(ctl);
+    jalv.join();
+    ASSERT_TRUE(found) << "jalv's port never appeared";
+    ASSERT_EQ(recorded, 0);
+    EXPECT_TRUE(stopped);
+    const std::vector<int16_t> got = WavSamples(rec);
+    EXPECT_LT(LeadingSilence(got), got.size()) << "silent with Run on and the transport stopped";
 }

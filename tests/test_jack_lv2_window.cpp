@@ -1,7 +1,7 @@
 // The plugin's window in real hosts on the private JACK server: jalv.gtk3 and jalv.qt5 show
 // it embedded, on a virtual X display of the test's own (Xvfb). The mouse and the keys come
 // from xdotool, the screen is read with ImageMagick's import, the sound with jack_rec, and the
-// plugin's state as jalv dumps what the plugin sends its window (-d).
+// plugin's state as the UI library receives it (its test log).
 #include <gtest/gtest.h>
 
 #include <jack/jack.h>
@@ -229,52 +229,17 @@ pid_t WaitForWindow(const VirtualDisplay& x, pid_t timeoutPid, pid_t other, Rect
     return ::testing::AssertionSuccess();
 }
 
-// The messages of one direction in jalv's dump (-d) that set the plugin's patterns: from
-// the plugin ("Plugin => UI") or from the window ("UI => Plugin").
-std::vector<std::string> StateMessages(const fs::path& dump, const std::string& direction) {
-    std::ifstream f(dump);
-    const std::string text{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-    const std::string head = "## " + direction;
-    std::vector<std::string> found;
-    for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
-        const size_t end = text.find("\n## ", at + head.size());
-        std::string block = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        if (block.find("patch:Set") != std::string::npos && block.find("zelvox#patterns") != std::string::npos &&
-            block.find("base64Binary") != std::string::npos)
-            found.push_back(std::move(block));
-    }
-    return found;
-}
-
-// The plugin's state as it last sent it to its window (empty if it sent none); `count`: how
-// many times it sent it.
-std::vector<uint8_t> LastStateSent(const fs::path& dump, size_t* count = nullptr) {
-    const std::vector<std::string> sent = StateMessages(dump, "Plugin => UI");
-    if (count) *count = sent.size();
-    std::vector<uint8_t> bytes;
-    if (sent.empty()) return bytes;
-    const std::string& text = sent.back();
-    const size_t from = text.find("patch:value");
-    const size_t to = text.find("^^", from);
-    uint32_t acc = 0;
-    int bits = 0;
-    for (size_t i = from + 11; i < to; ++i) {
-        const char c = text[i];
-        int v = -1;
-        if (c >= 'A' && c <= 'Z') v = c - 'A';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') v = c - '0' + 52;
-        else if (c == '+') v = 62;
-        else if (c == '/') v = 63;
-        if (v < 0) continue;
-        acc = acc << 6 | uint32_t(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes.push_back(uint8_t(acc >> bits));
-        }
-    }
-    return bytes;
+// The plugin's state as it last reached the window's side (empty if it sent none), from the
+// UI library's test log (ZELVOX_UI_STATE_LOG: every state appended whole); `count`: how many
+// times it came.
+std::vector<uint8_t> LastStateSent(const fs::path& log, size_t* count = nullptr) {
+    std::error_code ec;
+    const std::vector<uint8_t> bytes = fs::exists(log, ec) ? ReadAll(log) : std::vector<uint8_t>{};
+    const size_t n = bytes.size() / kPatternFileSize; // a state being written is not counted
+    if (count) *count = n;
+    if (n == 0) return {};
+    const auto at = bytes.begin() + std::ptrdiff_t((n - 1) * kPatternFileSize);
+    return {at, at + std::ptrdiff_t(kPatternFileSize)};
 }
 
 // A pattern file with the bass on every step (Cut-off halfway), saved as jalv's project.
@@ -300,13 +265,33 @@ pid_t StartJalv(const std::string& program, const VirtualDisplay& x, const fs::p
                 const std::string& args) {
     const std::string lv2Path = fs::path(Lv2BundleDir()).parent_path().string();
     return Start("env DISPLAY=" + x.Name() + " QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=" + Quote(dir.string()) +
-                 " LV2_PATH=" + Quote(lv2Path) + " timeout -k 5 120 stdbuf -oL " + program + " " + args +
+                 " LIBC_FATAL_STDERR_=1 ZELVOX_UI_STATE_LOG=" + Quote((dir / "states.bin").string()) + " LV2_PATH=" + Quote(lv2Path) + " timeout -k 5 120 stdbuf -oL " + program + " " + args +
                  " <" + "/dev/null >" + Quote((dir / "out.txt").string()) + " 2>" + Quote((dir / "err.txt").string()));
 }
 
 std::string FileText(const fs::path& p) {
     std::ifstream f(p);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A host that died by a signal (other than the SIGTERM that ends it) or that reported a
+// damaged heap fails the test, whatever else went well.
+::testing::AssertionResult HostEndedCleanly(int status, const fs::path& dir) {
+    const std::string said = FileText(dir / "err.txt") + FileText(dir / "out.txt");
+    for (const char* heap : {"malloc(): ", "free(): ", "realloc(): ", "double free", "corrupted"})
+        if (said.find(heap) != std::string::npos)
+            return ::testing::AssertionFailure() << "the host reported a damaged heap:\n" << said;
+    if (WIFSIGNALED(status) && WTERMSIG(status) != SIGTERM)
+        return ::testing::AssertionFailure() << "the host died by signal " << WTERMSIG(status) << ":\n" << said;
+    return ::testing::AssertionSuccess();
+}
+
+// The JACK transport stopped at frame 0, with no bar, beat or tempo to say (locate alone
+// leaves whatever the last timebase master wrote).
+void Rewind(jack_client_t* ctl) {
+    jack_transport_stop(ctl);
+    jack_position_t zero{};
+    jack_transport_reposition(ctl, &zero);
 }
 
 // The centre of the bass strip's knob for `id`, on the screen.
@@ -359,16 +344,15 @@ TEST(JackLv2Window, Gtk3HostShowsTheWindowAndItsEditsReachSoundAndState) {
     xruns = 0;
     jack_set_xrun_callback(ctl, [](void*) { ++xruns; return 0; }, nullptr);
     jack_activate(ctl);
-    jack_transport_stop(ctl);
-    jack_transport_locate(ctl, 0);
+    Rewind(ctl);
 
-    const pid_t jalv = StartJalv("jalv.gtk3", x, dir.path, "-s -d -x -n zelvox-window-test -l " + Quote((dir.path / "state").string()));
+    const pid_t jalv = StartJalv("jalv.gtk3", x, dir.path, "-s -x -n zelvox-window-test -l " + Quote((dir.path / "state").string()));
     StopAtEnd stopJalv{jalv};
     Rect win;
     const pid_t window = WaitForWindow(x, jalv, -1, win);
     ASSERT_GT(window, 0) << "jalv.gtk3 shows no window:\n" << FileText(dir.path / "err.txt");
-    for (int i = 0; i < 300 && LastStateSent(dir.path / "out.txt").empty(); ++i) std::this_thread::sleep_for(100ms);
-    const std::vector<uint8_t> first = LastStateSent(dir.path / "out.txt");
+    for (int i = 0; i < 300 && LastStateSent(dir.path / "states.bin").empty(); ++i) std::this_thread::sleep_for(100ms);
+    const std::vector<uint8_t> first = LastStateSent(dir.path / "states.bin");
     ASSERT_EQ(first.size(), kPatternFileSize) << "the plugin sent its window no state; jalv said:\n"
                                          << FileText(dir.path / "err.txt") << FileText(dir.path / "out.txt").substr(0, 3000);
     std::this_thread::sleep_for(1s); // the window shows it (and the host has laid out its own)
@@ -378,8 +362,8 @@ TEST(JackLv2Window, Gtk3HostShowsTheWindowAndItsEditsReachSoundAndState) {
     // Recorded from the transport's start; three seconds in, Cut-off turned five notches up.
     const std::string rec = (dir.path / "rec.wav").string();
     std::thread recorder([&] {
-        (void)std::system(("timeout -k 5 30 jack_rec -f " + Quote(rec) +
-                           " -d 7 -b 16 zelvox-window-test:out >/dev/null 2>&1").c_str());
+        (void)std::system(("timeout -k 5 30 jack_rec -f " + Quote(rec) + " -d 7 -b 16 zelvox-window-test:out >" +
+                           Quote((dir.path / "rec.txt").string()) + " 2>&1").c_str());
     });
     std::this_thread::sleep_for(500ms);
     jack_transport_start(ctl);
@@ -413,13 +397,13 @@ TEST(JackLv2Window, Gtk3HostShowsTheWindowAndItsEditsReachSoundAndState) {
 
     // The window killed while playing: jalv plays on, and a new window gets the state.
     size_t before = 0;
-    (void)LastStateSent(dir.path / "out.txt", &before);
+    (void)LastStateSent(dir.path / "states.bin", &before);
     ASSERT_EQ(::kill(window, SIGKILL), 0);
     const std::string tail = (dir.path / "tail.wav").string();
-    ASSERT_EQ(std::system(("timeout -k 5 30 jack_rec -f " + Quote(tail) +
-                           " -d 2 -b 16 zelvox-window-test:out >/dev/null 2>&1").c_str()),
-              0) << "jalv " << (::kill(jalv, 0) == 0 ? "alive" : "gone") << "; it said:\n"
-                 << FileText(dir.path / "err.txt");
+    ASSERT_EQ(std::system(("timeout -k 5 30 jack_rec -f " + Quote(tail) + " -d 2 -b 16 zelvox-window-test:out >" +
+                           Quote((dir.path / "tail.txt").string()) + " 2>&1").c_str()),
+              0) << "jack_rec said:\n" << FileText(dir.path / "tail.txt") << "jalv "
+                 << (::kill(jalv, 0) == 0 ? "alive" : "gone") << "; it said:\n" << FileText(dir.path / "err.txt");
     const std::vector<int16_t> after = WavSamples(tail);
     EXPECT_GT(after.size(), 44100u);
     EXPECT_LT(LeadingSilence(after), after.size()) << "the sound stopped with the window";
@@ -431,7 +415,7 @@ TEST(JackLv2Window, Gtk3HostShowsTheWindowAndItsEditsReachSoundAndState) {
     std::vector<uint8_t> state;
     for (int i = 0; i < 300 && count <= before; ++i) {
         std::this_thread::sleep_for(100ms);
-        state = LastStateSent(dir.path / "out.txt", &count);
+        state = LastStateSent(dir.path / "states.bin", &count);
     }
     ASSERT_EQ(state.size(), kPatternFileSize) << "the new window got no state";
     PatternFileRecord r, r1;
@@ -445,7 +429,7 @@ TEST(JackLv2Window, Gtk3HostShowsTheWindowAndItsEditsReachSoundAndState) {
     jack_client_close(ctl);
     const int status = Stop(jalv);
     stopJalv.Pid = -1;
-    EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) != SIGTERM) << "jalv crashed: " << status;
+    EXPECT_TRUE(HostEndedCleanly(status, dir.path));
 }
 
 // jalv.qt5 (a Qt 5 host: the window's Qt 6 stays in its own process) shows the window and
@@ -489,5 +473,5 @@ TEST(JackLv2Window, Qt5HostShowsTheWindowAndLivesThroughEdits) {
     EXPECT_EQ(now, std::vector<pid_t>{window}) << "the window process did not live through the edits";
     const int status = Stop(jalv);
     stopJalv.Pid = -1;
-    EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) != SIGTERM) << "jalv.qt5 crashed: " << status;
+    EXPECT_TRUE(HostEndedCleanly(status, dir.path));
 }

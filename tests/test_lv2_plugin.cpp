@@ -410,6 +410,47 @@ TEST(Lv2Plugin, FollowsTheTransportsStopsStartsAndJumps) {
     EXPECT_EQ(host.Steps[1].Frame - jumpAt, 5513u);
 }
 
+// "Run" plays on the plugin's own clock at "Tempo" while the host's transport is stopped
+// (jalv sends a stopped position at its start); once the host rolls it leads from its place
+// at its tempo; stopped again, Run plays on; Run off is silence.
+TEST(Lv2Plugin, RunPlaysWhileTheHostsTransportIsStopped) {
+    TempDir dir;
+    WriteAll(dir.path / "busy.zvx", BusyFile(120, 0, 0));
+    Lv2Host host(kUri);
+    LoadFile(host, dir.path / "busy.zvx");
+    host.SendPosition(0, 0.0f, 0, 0.0, 120.0f);
+    host.Run(4096);
+    host.SetPort("tempo", 140.0f);
+    host.SetPort("run", 1.0f);
+    host.Steps.clear();
+    for (int i = 0; i < 4; ++i) host.Run(4096);
+    ASSERT_GE(host.Steps.size(), 3u) << "Run gave no play with the host stopped";
+    EXPECT_EQ(host.Steps[0].Step, 1);
+    EXPECT_EQ(host.Steps[2].Frame - host.Steps[1].Frame, 4726u) << "not the synth's own step at 140 BPM";
+
+    host.Steps.clear();
+    const uint64_t rollAt = host.Frames() + 200;
+    host.SendPosition(200, 1.0f, 9, 0.0, 120.0f);
+    host.Run(4096);
+    host.Run(4096);
+    ASSERT_GE(host.Steps.size(), 2u);
+    EXPECT_EQ(host.Steps[0].Frame, rollAt);
+    EXPECT_EQ(host.Steps[0].Step, 1);
+    EXPECT_EQ(host.Steps[1].Frame - rollAt, 5513u) << "not the host's grid at 120 BPM";
+
+    host.SendPosition(0, 0.0f, 9, 1.5, 120.0f);
+    host.Steps.clear();
+    for (int i = 0; i < 3; ++i) host.Run(4096);
+    bool sound = false;
+    for (uint32_t i = 0; i < 4096; ++i) sound |= host.Out()[i] != 0.0f;
+    EXPECT_TRUE(sound && host.Steps.size() >= 2) << "Run stopped with the host";
+
+    host.SetPort("run", 0.0f);
+    host.Run(4096);
+    host.Run(4096);
+    for (uint32_t i = 0; i < 4096; ++i) ASSERT_EQ(host.Out()[i], 0.0f) << "frame " << i;
+}
+
 // The patterns travel in the host's state file, byte for byte; a bad path or a short file
 // changes nothing and is reported in the host's log.
 TEST(Lv2Plugin, PatternsTravelWithTheProjectAndBadFilesChangeNothing) {
