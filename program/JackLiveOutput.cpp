@@ -12,9 +12,14 @@
 namespace zelvox {
 
 JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) : Synth_(synth) {
-    jack_status_t status{};
-    Client_ = OpenJackClient(clientName, status, &Gone_);
-    if (!Client_) throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
+    // The program's kept client, the one that answered its questions: the ports are its
+    // while this output lives.
+    if (const JackAttach a = AttachJackClient(clientName, Client_); a != JackAttach::Ok) {
+        Client_ = nullptr;
+        if (a == JackAttach::NoServer)
+            throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
+        throw std::runtime_error(JackAttachProblem(a));
+    }
     const uint32_t rate = jack_get_sample_rate(Client_);
     if (!IsNativeRate(rate)) {
         // The synth renders its own 44,100 Hz stream; a stage converts it to the server's.
@@ -23,30 +28,44 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName) 
                 throw std::runtime_error("The JACK server runs at " + std::to_string(rate) + " Hz. " + why);
             Stage_ = std::make_unique<RateStage>(rate);
         } catch (const std::exception&) {
-            CloseJackClient(Client_, false);
+            DetachJackClient(Client_);
             Client_ = nullptr;
             throw;
         }
         Synth_.SetGridRounding(0.5);
-        jack_set_latency_callback(Client_, &LatencyCallback, this);
     }
+    User_.Process = &ProcessCallback;
+    User_.Xrun = &XrunCallback;
+    User_.Shutdown = &ShutdownCallback;
+    User_.Latency = Stage_ ? &LatencyCallback : nullptr;
+    User_.Arg = this;
     Out_ = jack_port_register(Client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     MidiIn_ = jack_port_register(Client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     MidiOut_ = jack_port_register(Client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (!Out_ || !MidiIn_ || !MidiOut_ || jack_set_process_callback(Client_, &ProcessCallback, this) != 0 ||
-        jack_set_xrun_callback(Client_, &XrunCallback, this) != 0 ||
-        (jack_on_shutdown(Client_, &ShutdownCallback, this), jack_activate(Client_) != 0)) {
-        CloseJackClient(Client_, false);
+    if (!Out_ || !MidiIn_ || !MidiOut_ || !AddJackUser(Client_, &User_)) {
+        UnregisterPorts();
+        DetachJackClient(Client_);
         Client_ = nullptr;
         throw std::runtime_error("The JACK client " + clientName + " could not be set up");
     }
+    if (Stage_) jack_recompute_total_latencies(Client_);
 }
 
 JackLiveOutput::~JackLiveOutput() {
     if (!Client_) return;
     SendClockStop();
-    // Bounded: libjack's close can hang when other clients come and go at that moment.
-    CloseJackClient(Client_, !ServerGone());
+    if (Timebase_) ReleaseTimebase();
+    // The client stays for the next output; its ports go. One whose server has gone is
+    // closed as it is detached.
+    const bool unhooked = RemoveJackUser(Client_, &User_);
+    if (unhooked && !ServerGone() && !JackClientGone(Client_)) UnregisterPorts();
+    DetachJackClient(Client_, !unhooked);
+}
+
+void JackLiveOutput::UnregisterPorts() {
+    for (jack_port_t* p : {Out_, MidiIn_, MidiOut_})
+        if (p) jack_port_unregister(Client_, p);
+    Out_ = MidiIn_ = MidiOut_ = nullptr;
 }
 
 void JackLiveOutput::SendClockStop() {
@@ -100,10 +119,15 @@ size_t JackLiveOutput::TakeRecorded(int16_t* out, size_t max) {
 }
 
 bool JackLiveOutput::BecomeTimebaseMaster() {
-    return jack_set_timebase_callback(Client_, 1, &TimebaseCallback, this) == 0;
+    Timebase_ = jack_set_timebase_callback(Client_, 1, &TimebaseCallback, this) == 0;
+    return Timebase_;
 }
 
-void JackLiveOutput::ReleaseTimebase() { jack_release_timebase(Client_); }
+void JackLiveOutput::ReleaseTimebase() {
+    // The client outlives this output: its timebase callback must not.
+    jack_release_timebase(Client_);
+    Timebase_ = false;
+}
 
 // Runs in the process thread after the clients' process callbacks, for the next period.
 void JackLiveOutput::TimebaseCallback(jack_transport_state_t, jack_nframes_t, jack_position_t* pos,

@@ -38,6 +38,9 @@ if want main; then
   # on it. Such a test gets up to three tries; a fault in the plugin or its window fails all.
   bash scripts/with-jack.sh ctest --test-dir build --output-on-failure -R '^JackLv2Window[.]' \
     --repeat until-pass:3
+  # Short plays while other programs open and close JACK clients and the other cores are
+  # busy: none may hang or fail (libjack hangs for good in a close or an open then).
+  bash scripts/jack-churn.sh --busy build 20 10
   # What "cmake --install" puts where, the validators and the manual pages.
   bash scripts/check-install.sh build
   stage_done main

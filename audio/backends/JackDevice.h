@@ -1,7 +1,8 @@
 #pragma once
-// The buffered output on JACK, on libjack itself. One client per open device, kept while it
-// is open; every question before that (is the device there, which rate) goes to the
-// program's kept listing client. The process callback only calls Pull and converts.
+// The buffered output on JACK, on libjack itself. It plays through the program's kept client
+// (audio/JackClient.h), the one that answered the questions before (is the device there,
+// which rate): its ports are registered when a stream starts and unregistered when it stops.
+// The process callback only calls Pull and converts.
 
 #include <atomic>
 #include <string>
