@@ -248,9 +248,8 @@ Kept* OpenKept(const std::string& name, const std::string& server, JackAttach& w
 } // namespace
 
 std::string JackStuckText() {
-    return "JACK is stuck in libjack: a call did not return within " +
-           std::to_string(kJackOpenTimeoutMs) +
-           " ms (libjack can hang when other programs open or close JACK clients at the same "
+    return "JACK is stuck in libjack: opening or closing a client did not return in time "
+           "(libjack can hang when other programs open or close JACK clients at the same "
            "moment); JACK cannot be used again until the program is restarted: choose another "
            "sound system";
 }
