@@ -684,11 +684,12 @@ int Play(const Options& o) {
     return 0;
 }
 
-// The end of the program. A JACK close that hung (see audio/JackClient.h) would hang the
-// normal exit too, in libjack's own teardown: then the files are flushed and the process ends
-// without it.
+// The end of the program: the kept JACK clients are closed (bounded). A libjack call that
+// hung (see audio/JackClient.h) would hang the normal exit too, in libjack's own teardown:
+// then the files are flushed and the process ends without it, with the status it has.
 int Finish(int code) {
-    if (zelvox::JackClosesHanging() > 0) {
+    zelvox::CloseJackClients();
+    if (zelvox::JackCallsHanging() > 0) {
         std::fflush(nullptr);
         ::_exit(code);
     }

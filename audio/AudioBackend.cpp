@@ -165,6 +165,7 @@ bool SetDefaultJackClientName(const std::string& name) {
     // would end the client's part of every port name.
     if (name.empty() || name.size() > 40 || name.find(':') != std::string::npos) return false;
     JackName() = name;
+    SetJackProgramName(name); // the kept client that answers questions is the one that plays
     return true;
 }
 

@@ -24,15 +24,20 @@ std::unique_ptr<JackLiveOutput::Conversion> JackLiveOutput::MakeConversion(uint3
 
 JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName, bool connect)
     : Synth_(synth) {
-    jack_status_t status{};
-    Client_ = OpenJackClient(clientName, status, &Gone_);
-    if (!Client_) throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
+    // The program's kept client, the one that answered its questions: the ports are its
+    // while this output lives.
+    if (const JackAttach a = AttachJackClient(clientName, Client_); a != JackAttach::Ok) {
+        Client_ = nullptr;
+        if (a == JackAttach::NoServer)
+            throw std::runtime_error("No JACK server is running (the low-latency output needs one)");
+        throw std::runtime_error(JackAttachProblem(a));
+    }
     const uint32_t rate = jack_get_sample_rate(Client_);
     try {
         // The synth renders its own 44,100 Hz stream; a stage converts it to the server's.
         Conv_ = MakeConversion(rate);
     } catch (const std::exception&) {
-        CloseJackClient(Client_, false);
+        DetachJackClient(Client_);
         Client_ = nullptr;
         throw;
     }
@@ -40,23 +45,30 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName, 
     ServerRate_.store(rate);
     Latency_.store(Stage_ ? Stage_->Latency() : 0);
     Synth_.SetGridRounding(Stage_ ? 0.5 : 0.0);
-    // PipeWire's libjack (0.3.65) deadlocks when a latency callback sets a latency after the
-    // server changed its rate a second time; there the main thread reports it instead.
+    // PipeWire's libjack gets no latency callback (see JackIsPipeWire's use): there the main
+    // thread reports the delay (ReportLatency).
     ViaCallback_ = !JackIsPipeWire();
-    if (ViaCallback_) jack_set_latency_callback(Client_, &LatencyCallback, this);
-    jack_set_sample_rate_callback(Client_, &RateCallback, this);
+    User_.Process = &ProcessCallback;
+    User_.Xrun = &XrunCallback;
+    User_.Shutdown = &ShutdownCallback;
+    User_.Latency = &LatencyCallback;
+    User_.SampleRate = &RateCallback;
+    User_.Arg = this;
     Out_ = jack_port_register(Client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     MidiIn_ = jack_port_register(Client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     MidiOut_ = jack_port_register(Client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (!Out_ || !MidiIn_ || !MidiOut_ || jack_set_process_callback(Client_, &ProcessCallback, this) != 0 ||
-        jack_set_xrun_callback(Client_, &XrunCallback, this) != 0 ||
-        (jack_on_shutdown(Client_, &ShutdownCallback, this), jack_activate(Client_) != 0)) {
-        CloseJackClient(Client_, false);
+    if (!Out_ || !MidiIn_ || !MidiOut_ || !AddJackUser(Client_, &User_)) {
+        UnregisterPorts();
+        DetachJackClient(Client_);
         Client_ = nullptr;
         throw std::runtime_error("The JACK client " + clientName + " could not be set up");
     }
     if (connect) ConnectOutputs(Client_, &Out_, 1, PhysicalPlaybackPorts(Client_));
-    ReportLatency();
+    if (ViaCallback_) {
+        if (Stage_) jack_recompute_total_latencies(Client_);
+    } else {
+        ReportLatency();
+    }
 }
 
 void JackLiveOutput::ReportLatency() {
@@ -77,7 +89,7 @@ int JackLiveOutput::RateCallback(jack_nframes_t rate, void* self) {
     auto* me = static_cast<JackLiveOutput*>(self);
     const uint32_t before = me->ServerRate_.exchange(rate, std::memory_order_acq_rel);
     delete me->Retired_.exchange(nullptr, std::memory_order_acq_rel);
-    if (before == rate) return 0; // the call that comes when the callback is set
+    if (before == rate) return 0;
     me->RateChanges_.fetch_add(1, std::memory_order_relaxed);
     try {
         std::unique_ptr<Conversion> conv = MakeConversion(rate);
@@ -102,14 +114,24 @@ void JackLiveOutput::TakePendingConversion() {
 JackLiveOutput::~JackLiveOutput() {
     if (!Client_) return;
     SendClockStop();
-    // Bounded: libjack's close can hang when other clients come and go at that moment. A close
-    // that hung leaves the callbacks' memory to the process's end.
-    if (CloseJackClient(Client_, !ServerGone())) {
+    if (Timebase_) ReleaseTimebase();
+    // The client stays for the next output; its ports go. One whose server has gone is
+    // closed as it is detached.
+    const bool unhooked = RemoveJackUser(Client_, &User_);
+    if (unhooked && !ServerGone() && !JackClientGone(Client_)) UnregisterPorts();
+    DetachJackClient(Client_, !unhooked);
+    if (unhooked) {
         delete Pending_.exchange(nullptr);
         delete Retired_.exchange(nullptr);
     } else {
-        (void)Conv_.release();
+        (void)Conv_.release(); // a callback may still be on it
     }
+}
+
+void JackLiveOutput::UnregisterPorts() {
+    for (jack_port_t* p : {Out_, MidiIn_, MidiOut_})
+        if (p) jack_port_unregister(Client_, p);
+    Out_ = MidiIn_ = MidiOut_ = nullptr;
 }
 
 void JackLiveOutput::SendClockStop() {
@@ -164,10 +186,15 @@ size_t JackLiveOutput::TakeRecorded(int16_t* out, size_t max) {
 }
 
 bool JackLiveOutput::BecomeTimebaseMaster() {
-    return jack_set_timebase_callback(Client_, 1, &TimebaseCallback, this) == 0;
+    Timebase_ = jack_set_timebase_callback(Client_, 1, &TimebaseCallback, this) == 0;
+    return Timebase_;
 }
 
-void JackLiveOutput::ReleaseTimebase() { jack_release_timebase(Client_); }
+void JackLiveOutput::ReleaseTimebase() {
+    // The client outlives this output: its timebase callback must not.
+    jack_release_timebase(Client_);
+    Timebase_ = false;
+}
 
 // Runs in the process thread after the clients' process callbacks, for the next period.
 void JackLiveOutput::TimebaseCallback(jack_transport_state_t, jack_nframes_t, jack_position_t* pos,

@@ -1,9 +1,10 @@
 #pragma once
-// The low-latency JACK output: one JACK client with the audio output port, a MIDI input port
-// and a MIDI output port (clock), rendering a LiveSynth in the JACK process callback, period by period, so that a knob,
-// a MIDI message or a transport change is heard within the period. The callback reads the
-// ports' buffers and the transport's position (both documented real-time safe by JACK) and
-// calls LiveSynth::Process; it allocates, locks and waits for nothing.
+// The low-latency JACK output: the audio output port, a MIDI input port and a MIDI output
+// port (clock) on the program's kept JACK client (audio/JackClient.h) for as long as it lives,
+// rendering a LiveSynth in the JACK process callback, period by period, so that a knob, a MIDI
+// message or a transport change is heard within the period. The callback reads the ports'
+// buffers and the transport's position (both documented real-time safe by JACK) and calls
+// LiveSynth::Process; it allocates, locks and waits for nothing.
 
 #include <jack/jack.h>
 
@@ -15,6 +16,7 @@
 
 #include <memory>
 
+#include "audio/JackClient.h"
 #include "audio/RateStage.h"
 #include "base/SpscRing.h"
 #include "synth/LiveSynth.h"
@@ -25,9 +27,10 @@ class JackLiveOutput {
 public:
     static constexpr uint32_t kMaxPeriod = 8192;
 
-    // Opens the client (never starts a server) and activates it; with `connect`, its output
-    // then goes to the speakers (the first two physical playback ports). runtime_error with
-    // the reason when there is no server or a port cannot be made.
+    // Attaches to the program's kept client called clientName (opened and activated when
+    // needed, never starting a server) and registers the ports; with `connect`, its output then
+    // goes to the speakers (the first two physical playback ports). runtime_error with the
+    // reason when there is no server, JACK is stuck or a port cannot be made.
     JackLiveOutput(LiveSynth& synth, const std::string& clientName, bool connect = true);
     ~JackLiveOutput();
     JackLiveOutput(const JackLiveOutput&) = delete;
@@ -77,6 +80,7 @@ public:
 private:
     // Closing while the clock runs: a device that follows it hears Stop first.
     void SendClockStop();
+    void UnregisterPorts();
     static int ProcessCallback(jack_nframes_t frames, void* self);
     static int XrunCallback(void* self);
     static void ShutdownCallback(void* self);
@@ -108,6 +112,8 @@ private:
 
     LiveSynth& Synth_;
     jack_client_t* Client_ = nullptr;
+    JackClientUser User_; // this output's hooks into the kept client's callbacks
+    bool Timebase_ = false; // this output is the transport's timebase master
     jack_port_t* Out_ = nullptr;
     jack_port_t* MidiIn_ = nullptr;
     jack_port_t* MidiOut_ = nullptr;

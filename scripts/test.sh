@@ -35,6 +35,9 @@ if want main; then
   # The outputs on PipeWire as desktops run it: its JACK face through pw-jack, PulseAudio and
   # ALSA, with servers killed and restarted and the rate and period changed while playing.
   bash scripts/with-pipewire.sh pw-jack ctest --test-dir build --output-on-failure -L pipewire
+  # Short plays while other programs open and close JACK clients and the other cores are
+  # busy: none may hang or fail (libjack hangs for good in a close or an open then).
+  bash scripts/jack-churn.sh --busy build 20 10
   # What "cmake --install" puts where, the validators and the manual pages.
   bash scripts/check-install.sh build
   stage_done main

@@ -46,6 +46,7 @@ struct JackDeviceLink {
     std::atomic<uint32_t> Latency{0};      // of the conversion in use, for the latency callback
     std::atomic<uint32_t> RateChanges{0};  // rates the server changed to while open
     std::atomic<bool> RateRefused{false};  // the server's rate is one the converter cannot serve
+    JackClientUser User; // this play's hooks into the kept client's callbacks
 
     ~JackDeviceLink() {
         delete Current;
@@ -136,12 +137,6 @@ bool ListJackOutputs(std::vector<RtAudio::DeviceInfo>& infos) {
     });
 }
 
-bool JackIsPipeWire() {
-    // PipeWire's libjack names itself in its version ("3.0.0.0 (using PipeWire 0.3.65)").
-    const char* version = jack_get_version_string();
-    return version && std::strstr(version, "PipeWire") != nullptr;
-}
-
 std::vector<std::string> PhysicalPlaybackPorts(jack_client_t* client) {
     std::vector<std::string> names;
     const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE,
@@ -199,7 +194,8 @@ bool JackWaveOutDevice::Find(Target& target, int32_t& code) {
         target.Info.nativeFormats = RTAUDIO_FLOAT32;
     });
     if (!answered) {
-        LastError_ = "JACK: the JACK server is not running";
+        LastError_ = JackStuck() ? JackAttachProblem(JackAttach::Stuck)
+                                 : "JACK: the JACK server is not running";
         code = kMmsyserrError;
         return false;
     }
@@ -252,18 +248,23 @@ int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
     int32_t code = kMmsyserrNoError;
     if (!Find(t, code)) return code;
     if (t.Info.outputChannels < f.Channels) return kWaverrBadFormat;
-    Link_ = new JackDeviceLink;
-    jack_status_t status{};
-    Client_ = OpenJackClient(ClientName_, status, &Link_->Gone);
-    if (!Client_) {
-        delete Link_;
-        Link_ = nullptr;
-        LastError_ = (status & JackServerFailed) ? "JACK: the JACK server is not running"
-                                                  : "JACK: the server refused the client";
+    // The program's kept client, the one that answered Find: the ports are its for this play.
+    if (const JackAttach a = AttachJackClient(ClientName_, Client_); a != JackAttach::Ok) {
+        LastError_ = JackAttachProblem(a);
         return kMmsyserrError;
     }
+    Link_ = new JackDeviceLink;
+    Link_->User.Process = &JackWaveOutDevice::Process;
+    Link_->User.Xrun = &JackWaveOutDevice::Xrun;
+    Link_->User.Latency = &ReportLatency;
+    Link_->User.Shutdown = &JackWaveOutDevice::Shutdown;
+    // Only a stream made at the synth's rate can follow the server to another rate.
+    if (IsNativeRate(f.SamplesPerSec)) Link_->User.SampleRate = &RateChanged;
+    Link_->User.Arg = Link_;
     auto fail = [&](int32_t r, const std::string& why) {
-        CloseJackClient(Client_, false);
+        for (jack_port_t* p : Link_->Ports)
+            if (p) jack_port_unregister(Client_, p);
+        DetachJackClient(Client_);
         Client_ = nullptr;
         delete Link_;
         Link_ = nullptr;
@@ -296,28 +297,19 @@ int32_t JackWaveOutDevice::StartStream(const WaveOutFormat& f) {
     // The callback pulls in pieces of this size whatever the period; room for 8 periods.
     Scratch_.assign(size_t{BufferFrames_ > 0 ? BufferFrames_ : 1024} * 8 * f.BlockAlign(), 0);
     Link_->Device.store(this, std::memory_order_release);
-    jack_set_process_callback(Client_, &JackWaveOutDevice::Process, Link_);
-    jack_set_xrun_callback(Client_, &JackWaveOutDevice::Xrun, Link_);
-    jack_on_shutdown(Client_, &JackWaveOutDevice::Shutdown, Link_);
-    // PipeWire's libjack (0.3.65) deadlocks when a latency callback sets a latency after the
-    // server changed its rate a second time: there the latency at the start is set once below.
-    const bool pipewire = JackIsPipeWire();
-    if (!pipewire) jack_set_latency_callback(Client_, &ReportLatency, Link_);
-    // Only a stream made at the synth's rate can follow the server to another rate.
-    if (IsNativeRate(f.SamplesPerSec)) jack_set_sample_rate_callback(Client_, &RateChanged, Link_);
-    if (jack_activate(Client_) != 0) {
+    // The client is active already: the callbacks reach this play from here on.
+    if (!AddJackUser(Client_, &Link_->User)) {
         Link_->Device.store(nullptr);
-        CloseJackClient(Client_, false);
-        Client_ = nullptr;
-        delete Link_;
-        Link_ = nullptr;
-        LastError_ = "JACK: could not start the client";
-        return kMmsyserrError;
+        return fail(kMmsyserrError, "JACK: the program's client has no room for another output");
     }
-    if (pipewire && Link_->Current->Latency > 0) {
-        jack_latency_range_t range{Link_->Current->Latency, Link_->Current->Latency};
-        for (uint32_t c = 0; c < f.Channels; ++c)
-            jack_port_set_latency_range(Link_->Ports[c], JackCaptureLatency, &range);
+    // The converter's delay is told once the ports are there. PipeWire's libjack gets no
+    // latency callback (see JackIsPipeWire's use): there the ports are told it here.
+    if (const uint32_t latency = Link_->Current->Latency; latency > 0) {
+        if (JackIsPipeWire()) {
+            jack_latency_range_t range{latency, latency};
+            for (uint32_t c = 0; c < f.Channels; ++c)
+                jack_port_set_latency_range(Link_->Ports[c], JackCaptureLatency, &range);
+        }
         jack_recompute_total_latencies(Client_);
     }
     if (Connect_) {
@@ -338,9 +330,17 @@ void JackWaveOutDevice::StopStream(bool failed) {
     while (Link_->InFlight.load(std::memory_order_seq_cst) != 0 &&
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    // A client whose server has gone has nothing left to deactivate.
-    const bool alive = !failed && !Link_->Gone.load(std::memory_order_acquire);
-    if (CloseJackClient(Client_, alive)) delete Link_; // else libjack may still call it
+    const bool unhooked = RemoveJackUser(Client_, &Link_->User);
+    // The client stays for the next play; its ports go. A client whose server has gone has
+    // nothing left to unregister (it is closed as it is detached).
+    // A play that failed while the server was there (it stopped calling) leaves the client
+    // to be closed rather than asked again.
+    const bool alive = !failed && !Link_->Gone.load(std::memory_order_acquire) && !JackClientGone(Client_);
+    if (alive && unhooked)
+        for (jack_port_t* p : Link_->Ports)
+            if (p) jack_port_unregister(Client_, p);
+    DetachJackClient(Client_, !alive || !unhooked);
+    if (unhooked) delete Link_; // else libjack may still call it
     Client_ = nullptr;
     Link_ = nullptr;
 }

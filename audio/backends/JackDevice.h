@@ -1,7 +1,8 @@
 #pragma once
-// The buffered output on JACK, on libjack itself. One client per open device, kept while it
-// is open; every question before that (is the device there, which rate) goes to the
-// program's kept listing client. The process callback only calls Pull and converts.
+// The buffered output on JACK, on libjack itself. It plays through the program's kept client
+// (audio/JackClient.h), the one that answered the questions before (is the device there,
+// which rate): its ports are registered when a stream starts and unregistered when it stops.
+// The process callback only calls Pull and converts.
 
 #include <atomic>
 #include <string>
@@ -21,9 +22,6 @@ struct JackConversion;
 // ports, named by that client, its playback channels the ports that take sound in, in the
 // server's port order; the server's single rate. False when no server answers.
 bool ListJackOutputs(std::vector<RtAudio::DeviceInfo>& infos);
-
-// True when the libjack in use is PipeWire's (programs started through pw-jack).
-bool JackIsPipeWire();
 
 // The first two physical playback ports of the server (a desktop's speakers, or PipeWire's
 // default sink), in the server's order; fewer when it has fewer.

@@ -161,13 +161,14 @@ private:
     // clients in this process, among them the sound output).
     MidiResult OpenJack(const RtMidiInService::Entry& e, const std::string& clientName,
                         const std::string& portName, std::string& text) {
-        jack_status_t status{};
-        Jack_ = OpenJackClient(clientName, status, &JackGone_);
-        if (Jack_ == nullptr) {
-            text = (status & JackServerFailed) ? "JACK: the JACK server is not running"
-                                                : "JACK: the server refused the client";
+        // The service's kept client (its own, so that it hears its server's shutdown itself):
+        // the port is registered on it while the input is open.
+        if (const JackAttach a = AttachJackClient(clientName, Jack_); a != JackAttach::Ok) {
+            text = JackAttachProblem(a);
+            Jack_ = nullptr;
             return kMidiErrNoDriver;
         }
+        JackGone_.store(false, std::memory_order_release);
         JackPort_ = jack_port_register(Jack_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
                                        JackPortIsInput, 0);
         if (JackPort_ == nullptr) {
@@ -175,9 +176,10 @@ private:
             CloseJack();
             return kMidiErrNoDriver;
         }
-        jack_set_process_callback(Jack_, &JackProcess, this);
-        jack_on_info_shutdown(Jack_, &JackShutdown, this);
-        if (jack_activate(Jack_) != 0) {
+        JackUser_.Process = &JackProcess;
+        JackUser_.Shutdown = &JackShutdown;
+        JackUser_.Arg = this;
+        if (!AddJackUser(Jack_, &JackUser_)) {
             text = "JACK: could not start the client";
             CloseJack();
             return kMidiErrNoDriver;
@@ -200,8 +202,12 @@ private:
 
     void CloseJack() {
         if (!Jack_) return;
-        // A client whose server has gone is only closed (there is nothing to deactivate).
-        CloseJackClient(Jack_, !JackGone_.load(std::memory_order_acquire));
+        RemoveJackUser(Jack_, &JackUser_);
+        // The client stays for the next open; the port goes. A client whose server has gone
+        // is closed as it is detached (it has nothing left to unregister).
+        if (JackPort_ && !JackGone_.load(std::memory_order_acquire) && !JackClientGone(Jack_))
+            jack_port_unregister(Jack_, JackPort_);
+        DetachJackClient(Jack_);
         Jack_ = nullptr;
         JackPort_ = nullptr;
     }
@@ -224,7 +230,7 @@ private:
     }
 
     // JACK's own thread, when the server shuts the client down.
-    static void JackShutdown(jack_status_t, const char*, void* arg) {
+    static void JackShutdown(void* arg) {
         auto* self = static_cast<RtPort*>(arg);
         self->JackGone_.store(true, std::memory_order_release);
         self->Proc_(MidiInMsg::Gone, self->Instance_, 0, 0);
@@ -322,6 +328,7 @@ private:
     std::unique_ptr<RtMidiIn> In_;
     jack_client_t* Jack_ = nullptr;
     jack_port_t* JackPort_ = nullptr;
+    JackClientUser JackUser_; // the port's hooks into the kept client's callbacks
     std::atomic<bool> JackGone_{false};
     ErrorSink Sink_;
     std::atomic<bool> Started_{false};
