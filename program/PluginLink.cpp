@@ -103,6 +103,7 @@ void PluginLink::Receive(const wire::Message& m) {
     }
     case wire::Kind::Step:
         if (m.A < 1 || m.A > 16 || m.B < 1 || m.B > 16) return;
+        StoppedItself_ = false;
         ++Applying_;
         if (!form.Synth.Seq.Playing()) form.Synth.Seq.Start();
         form.ShowPlayedStep(int32_t(m.A), m.B);
@@ -126,7 +127,11 @@ void PluginLink::Receive(const wire::Message& m) {
     }
     case wire::Kind::Stopped:
         // The host's transport stopped, a Run port went off or the song ended: the window
-        // stops showing a play (as the low-latency player's window does).
+        // stops showing a play (as the low-latency player's window does). With Run still on,
+        // the plugin stopped by itself (a song's end: with the host stopped Run plays on).
+        for (uint32_t i = 0; i < kCount; ++i)
+            if (lv2::ControlPortInfo(i).Role == PortRole::Run && PortSeen_[i] && Port_[i] == 1.0f)
+                StoppedItself_ = true;
         ++Applying_;
         if (form.Synth.Seq.Playing()) form.ShowPlayStopped();
         --Applying_;
@@ -196,7 +201,22 @@ std::vector<wire::Message> PluginLink::Outgoing() {
             want = Song_ ? 1.0f : 0.0f;
             break;
         case PortRole::Run:
+            if (RestartAt_ > 0.0) {
+                if (t < RestartAt_) continue;
+                RestartAt_ = 0.0;
+                want = 1.0f;
+                break;
+            }
             if (Run_ < 0) continue;
+            if (Run_ == 1 && StoppedItself_ && PortSeen_[i] && Port_[i] == 1.0f) {
+                // Loop after the plugin ended its song with Run on: the port is 1 already and
+                // only a change starts it. Off now, on again a moment later, in a later block
+                // of the host's.
+                StoppedItself_ = false;
+                RestartAt_ = t + kRestartPause;
+                want = 0.0f;
+                break;
+            }
             want = float(Run_);
             break;
         default:

@@ -77,6 +77,9 @@ private:
     int32_t Pattern_ = 0;
     bool Song_ = false;
     int Run_ = -1; // -1 nothing to say
+    static constexpr double kRestartPause = 0.1; // s: Run off, then on, a host block apart
+    bool StoppedItself_ = false; // the plugin stopped (its song ended) with Run on
+    double RestartAt_ = 0.0;     // s on Now's clock: Run goes on again then (0: not waiting)
 };
 
 } // namespace zelvox

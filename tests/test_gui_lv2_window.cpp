@@ -406,6 +406,51 @@ TEST(PluginLink, AGestureIsOneTouchOnAndOneOff) {
     EXPECT_EQ(out(3.8), "-");
 }
 
+// A song that ended with Run on leaves the Run port at 1: Loop in the window turns it off and,
+// a host block later, on again, which starts the plugin; a Loop while it plays changes nothing.
+TEST(PluginLink, LoopAfterTheSongEndedWithRunOnStartsThePluginAgain) {
+    ProgramCore core;
+    core.StartUp();
+    PluginLink link(core);
+    double now = 0.0;
+    link.Now = [&] { return now; };
+    wire::Message state;
+    state.What = wire::Kind::PluginState;
+    state.Bytes = core.Form.Synth.SaveState();
+    link.Receive(state);
+    uint32_t run = 0;
+    while (lv2::ControlPortInfo(run).Role != lv2::PortRole::Run) ++run;
+    wire::Message on;
+    on.What = wire::Kind::Port;
+    on.A = lv2::kFirstControlPort + run;
+    on.Value = 1.0f;
+    link.Receive(on);
+    auto writes = [&](double t) {
+        now = t;
+        std::string said;
+        for (const wire::Message& m : link.Outgoing())
+            if (m.What == wire::Kind::PortWrite && m.A == lv2::kFirstControlPort + run)
+                said += m.Value != 0.0f ? "1" : "0";
+        return said;
+    };
+    wire::Message step;
+    step.What = wire::Kind::Step;
+    step.A = 1;
+    step.B = 1;
+    link.Receive(step);
+    core.Form.Button1Click(); // Loop while it plays: Run is on already
+    EXPECT_EQ(writes(1.0), "");
+    wire::Message stopped;
+    stopped.What = wire::Kind::Stopped;
+    link.Receive(stopped); // the song's end
+    EXPECT_FALSE(core.Form.Synth.Seq.Playing());
+    core.Form.Button1Click();
+    EXPECT_EQ(writes(2.0), "0");
+    EXPECT_EQ(writes(2.05), "");
+    EXPECT_EQ(writes(2.11), "1");
+    EXPECT_EQ(writes(3.0), "");
+}
+
 // A host killed with -9 takes its window with it within a second, even when a process of the
 // host's (a crash handler, say) keeps the window's socket open.
 TEST(PluginWindow, EndsWithAHostKilledHard) {
