@@ -189,7 +189,11 @@ TEST_F(GuiShell, MidiThatDidNotOpenAtStartIsShownOnTheStatusBarWhileTheWindowIsS
         ASSERT_EQ(main.StatusText()->text(), problem) << "tick " << i;
     }
     main.Timer2Timer();
-    EXPECT_EQ(main.StatusText()->text(), "DSP Usage : 0%");
+    // The meter's reading, whatever it is: on the low-latency output the callback runs while
+    // stopped, and its last period's share is not always below half a percent (under the
+    // address sanitizer a cold period read 3 %).
+    const QString usage = main.StatusText()->text();
+    EXPECT_TRUE(usage.startsWith("DSP Usage : ") && usage.endsWith("%")) << usage.toStdString();
     EXPECT_EQ(main.StatusText()->toolTip(), problem) << "still there for a second look";
 }
 
