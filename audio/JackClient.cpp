@@ -217,6 +217,12 @@ Kept* OpenKept(const std::string& name, const std::string& server, JackAttach& w
     };
     jack_client_t* client = nullptr;
     jack_status_t status{};
+    // The kept record exists before the client does: the threads that call its callbacks are
+    // started by the open, so everything made before it is ordered before their first step
+    // (libjack's own hand-over of the callbacks' argument is invisible to the race detector).
+    auto* k = new Kept;
+    k->Server = server;
+    k->Name = name;
     // A busy server now and then refuses a client for a moment: ask twice before saying no.
     for (int attempt = 0; attempt < 2 && !client; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -227,6 +233,7 @@ Kept* OpenKept(const std::string& name, const std::string& server, JackAttach& w
                         jack_client_open(name.c_str(), JackNoStartServer, &opened->Status);
                 },
                 kJackOpenTimeoutMs)) {
+            delete k;
             why = JackAttach::Stuck;
             return nullptr;
         }
@@ -235,12 +242,10 @@ Kept* OpenKept(const std::string& name, const std::string& server, JackAttach& w
         if (!client && (status & JackServerFailed)) break; // nobody there
     }
     if (!client) {
+        delete k;
         why = (status & JackServerFailed) ? JackAttach::NoServer : JackAttach::Refused;
         return nullptr;
     }
-    auto* k = new Kept;
-    k->Server = server;
-    k->Name = name;
     k->Client = client;
     // Callbacks are set before activation only, so they are set once, for every use to come.
     // Not activated yet: while it only answers questions it stays out of the server's graph;
