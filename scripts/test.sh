@@ -144,9 +144,12 @@ if want tsan; then
   # messages through a new connection (under the detector a new connection's first periods
   # are lost while it reads debug information, see tsan.supp), and the notes-out tests,
   # which judge every note's frame: under the detector's slowdown the server loses periods,
-  # and JACK drops a lost period's MIDI.
+  # and JACK drops a lost period's MIDI. Likewise the low-latency output following the
+  # transport at 48 kHz, which judges where the sound sits to the frame (under the detector
+  # it came 3 frames off, twice; it holds in the plain and address-sanitizer stages).
   bash scripts/with-jack.sh ctest --test-dir build-tsan --output-on-failure \
-    -E '(_NOT_BUILT$|Flood|ServerGoingAway|ClockOutFollowsARelocation|JackNotesOut)' --timeout 600 -L jack
+    -E '(_NOT_BUILT$|Flood|ServerGoingAway|ClockOutFollowsARelocation|JackNotesOut|LivePlayOnAServerAtAnotherRateKeepsTheGrid)' \
+    --timeout 600 -L jack
   stage_done tsan
 fi
 
