@@ -64,7 +64,7 @@ struct NoteListener {
 } // namespace
 
 TEST(JackNotesOut, NotesAtTheStepsFramesWithSlideAsOverlap) {
-    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    test::PrivateJack jack(441, 44100, test::PrivateJack::Pacing::InOrder); // see below
     LiveSynth live;
     PatternSynth editor;
     editor.SetControl(ControlId::Steps, 4);
@@ -137,8 +137,11 @@ TEST(JackNotesOut, NotesAtTheStepsFramesWithSlideAsOverlap) {
 // At 48 kHz the synth's frames are converted and its MIDI delayed as its sound is: the
 // notes and the clock leave in one ordered stream (JACK refuses an event earlier than the
 // last), each step's note with its step's sixth pulse, a step's 4,726 synth frames apart.
+// The server runs its periods in order: by default a listener late by two periods reads the
+// next period's MIDI twice and loses its own (seen on a busy machine as a note and a pulse
+// twice at one frame).
 TEST(JackNotesOut, AtAnotherRateTheNotesKeepWithTheClock) {
-    test::PrivateJack jack(480, 48000);
+    test::PrivateJack jack(480, 48000, test::PrivateJack::Pacing::InOrder);
     LiveSynth live;
     PatternSynth editor; // the start-up pattern: the bass on every step, 140 BPM
     live.Publish(editor, 0);
