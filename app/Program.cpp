@@ -313,7 +313,7 @@ void Program::ExportAudioClick() {
     auto render = std::make_unique<HeadlessProgram>();
     ApplyPatternFile(render->Form, render->Envelopes, record);
     render->Form.Synth.Seq.SetSwing(swing);
-    if (!song) render->PressPatternButton(pattern);
+    if (!song) render->ChoosePattern(pattern);
 
     QProgressDialog progress("Exporting audio...", "Cancel", 0, int(buffers), Main_.get());
     progress.setWindowTitle("Export audio");

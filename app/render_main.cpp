@@ -610,7 +610,7 @@ int PlayLive(const Options& o) {
                 return Fail(1, e.what());
             }
         }
-        if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
+        if (o.Pattern != 0) player.ChoosePattern(o.Pattern);
         player.Form.Synth.Seq.SetSwing(o.Swing);
         if (o.Swing != 0) player.Live.Post({zelvox::LiveCommand::Kind::Swing, o.Swing});
         if (o.NotesIn.On())
@@ -658,7 +658,7 @@ int Play(const Options& o) {
                 return Fail(1, o.File + ": " + e.what());
             }
         }
-        if (o.Pattern != 0) player.PressPatternButton(o.Pattern);
+        if (o.Pattern != 0) player.ChoosePattern(o.Pattern);
         player.Form.Synth.Seq.SetSwing(o.Swing);
         if (::isatty(STDERR_FILENO) == 1)
             std::fprintf(stderr, "playing through %s; Ctrl-C stops\n", player.Backend().c_str());
@@ -749,7 +749,7 @@ int Render(Options& o) {
                 return Fail(1, o.File + ": " + e.what());
             }
         }
-        if (o.Pattern != 0) program.PressPatternButton(o.Pattern);
+        if (o.Pattern != 0) program.ChoosePattern(o.Pattern);
         program.Form.Synth.Seq.SetSwing(o.Swing);
         if (o.Randomise || o.Mutate) {
             const int32_t p = o.Pattern != 0 ? o.Pattern : 1;

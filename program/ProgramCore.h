@@ -51,6 +51,18 @@ public:
     // changes writes its value into every step, as in the window).
     void PressPatternButton(int n) { Form.LEDButtonClick(n); }
 
+    // What to render or play: pattern n (1..16) from its step 1, shown as its button shows it.
+    // Unlike the click in "All Notes" mode no step changes (nor does one a knob could not
+    // show and would write its limit into).
+    void ChoosePattern(int n) {
+        const PatternStore before = Form.Synth.Store;
+        const bool mode = Form.SelectedNoteMode;
+        Form.SelectedNoteMode = true;
+        Form.LEDButtonClick(n);
+        Form.SelectedNoteMode = mode;
+        Form.Synth.Store = before;
+    }
+
     // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
     // One undo step "Load pattern".
     void LoadPattern(const std::string& path) {

@@ -141,6 +141,36 @@ TEST(Renderer, AnArrangedSongStopsAfterTheBufferInWhichItEnds) {
     EXPECT_EQ(fs::file_size(dir / "loop.wav"), 58u + 200 * 882);
 }
 
+// Choosing the pattern to render never edits: pattern 2 plays each step's own knobs (as the
+// same steps in pattern 1 play without --pattern), and a mutate of none of its steps saves
+// the file as it was.
+TEST(Renderer, ChoosingAPatternChangesNoStep) {
+    TempDir dir;
+    std::vector<uint8_t> copied;
+    {
+        HeadlessProgram p;
+        for (int s = 1; s <= 16; ++s) {
+            StepRecord& r = p.Form.Store.Step(2, s);
+            r.BassPlay = 1;
+            r.BassCutoff = 8 * s - 4; // a sweep across the pattern
+            r.BassEnvMod = 127 - 7 * s;
+        }
+        SavePatternFile(p.Form, p.Envelopes, dir / "a.zvx");
+        for (int s = 1; s <= 16; ++s) p.Form.Store.Step(1, s) = p.Form.Store.Step(2, s);
+        SavePatternFile(p.Form, p.Envelopes, dir / "as1.zvx");
+    }
+    const std::string a = Quote(dir / "a.zvx");
+    auto r = Render(a + " --pattern 2 --mutate 1,0 --save " + Quote(dir / "b.zvx"), dir);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadAll(dir / "b.zvx"), ReadAll(dir / "a.zvx"));
+
+    r = Render(a + " --pattern 2 --buffers 200 -o " + Quote(dir / "p2.wav"), dir);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    r = Render(Quote(dir / "as1.zvx") + " --buffers 200 -o " + Quote(dir / "p1.wav"), dir);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(ReadAll(dir / "p2.wav"), ReadAll(dir / "p1.wav"));
+}
+
 TEST(Renderer, BadInputGivesOneLineAndLeavesNoFile) {
     TempDir dir;
     const std::string out = dir / "out.wav";
