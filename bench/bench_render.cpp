@@ -25,7 +25,6 @@ struct Rig {
 
     Rig() {
         InitPatternStoreDefaults(Store);
-        BuildCurves();
         bench::MakeBusyPattern(Store);
         E.SetSeqStepHook(&SeqStep, this);
         E.S.SampleCount = 0;

@@ -77,11 +77,19 @@ public:
     // point mode is restored before RenderBuffer returns.
     bool FlushSubnormals = true;
 
+    // This engine's envelope curves, from the start-up contours (see ContourCurves).
+    ContourCurves Curves;
+
 private:
     PatternStore& Store_;
     const int32_t& PlayPattern_;
     const int32_t& MasterVolume_; // live value of the master "Volume" knob, 0..26125
     std::unique_ptr<float[]> WaveTableBlock_;
+    // Curves' tables, read per sample (their blocks never move).
+    const float* const Attack_ = Curves.Curve(0);
+    const float* const BassDecay_ = Curves.Curve(1);
+    const float* const TwinTDecay_ = Curves.Curve(2);
+    const float* const NoiseDecay_ = Curves.Curve(3);
     uint32_t NoiseSeed_ = 0; // this engine's random generator (see Tables.h)
     SeqStepHook SeqStep_ = nullptr;
     void* SeqStepContext_ = nullptr;
@@ -130,7 +138,7 @@ inline float Engine::DoOsc1() {
             S.Env1Level = 1.0f;
             S.Env1Pos = 0.0f;
         } else {
-            S.Env1Level = AttackCurve[CurveIndex(S.Env1Pos)];
+            S.Env1Level = Attack_[CurveIndex(S.Env1Pos)];
         }
     }
     if (S.Env1State == 2) {
@@ -138,7 +146,7 @@ inline float Engine::DoOsc1() {
         if (S.Env1Pos >= kEnvEnd)
             S.Env1Level = 0.0f;
         else
-            S.Env1Level = DecayCurve[CurveIndex(S.Env1Pos)];
+            S.Env1Level = BassDecay_[CurveIndex(S.Env1Pos)];
     }
     if (S.Osc1Slide) S.Osc1Freq = S.Osc1Freq + S.Osc1SlideInc;
     S.Osc1PhaseInc = RoundToInt32(S.Osc1Freq * kPhaseScale / 44100.0f);
@@ -200,7 +208,7 @@ inline float Engine::DoOsc2() {
         if (S.Env2Pos >= kEnvEnd)
             S.Env2Level = 0.0f;
         else
-            S.Env2Level = TwinTDecayCurve[CurveIndex(S.Env2Pos)];
+            S.Env2Level = TwinTDecay_[CurveIndex(S.Env2Pos)];
     }
     S.Osc2Freq = S.Osc2Freq -
                  static_cast<float>(S.Osc2Sweep) * S.Osc2Freq * (1.0f / 64.0f) * S.Osc2SweepRate;
@@ -222,7 +230,7 @@ inline float Engine::DoOsc3() {
         if (S.Env3Pos >= kEnvEnd)
             S.Env3Level = 0.0f;
         else
-            S.Env3Level = NoiseDecayCurve[CurveIndex(S.Env3Pos)];
+            S.Env3Level = NoiseDecay_[CurveIndex(S.Env3Pos)];
     }
     const float r = static_cast<float>(NoiseDraw(32768, NoiseSeed_)) * (1.0f / 32768.0f);
     return r * S.Env3Level;

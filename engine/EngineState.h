@@ -65,7 +65,7 @@ struct EngineState {
     // The drum envelopes start finished (decay stage, past its end, level 0), exactly as after
     // a decay has run out, so the drums stay silent until their first trigger.
     uint8_t Env2State = 2;    // 0 attack, 2 decay
-    float Env2Pos = 32767.0f; // 0..32767 along TwinTDecayCurve
+    float Env2Pos = 32767.0f; // 0..32767 along the Twin-T decay curve
     float Env2Level = 0.0f;
     uint32_t Osc2Phase = 0;
     int32_t Osc2PhaseInc = 0;
@@ -79,7 +79,7 @@ struct EngineState {
     int32_t Osc3Volume = 0;
     float Env3DecayRate = 0.0f;
     uint8_t Env3State = 2;    // 0 attack, 2 decay; finished at start like Env2
-    float Env3Pos = 32767.0f; // 0..32767 along NoiseDecayCurve
+    float Env3Pos = 32767.0f; // 0..32767 along the noise decay curve
     float Env3Level = 0.0f;
     float Filter2Env = 0.0f;
     float Filter2Stage[5] = {}; // [1..4] the four poles; [4] is the output

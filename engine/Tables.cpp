@@ -8,11 +8,6 @@ namespace zelvox {
 
 uint32_t NoiseSeed = 0;
 
-float AttackCurve[kTableSize];
-float DecayCurve[kTableSize];
-float TwinTDecayCurve[kTableSize];
-float NoiseDecayCurve[kTableSize];
-
 void InitWaveTable(float* waveTable) {
     InitWaveTable(waveTable, NoiseSeed);
 }
@@ -113,31 +108,22 @@ void BuildDecayCurve(float* curve, float exponent) {
     }
 }
 
-void BuildCurves(int32_t attack, int32_t bassDecay, int32_t twinTDecay, int32_t noiseDecay) {
-    BuildAttackCurve(AttackCurve, AttackExponent(attack));
-    BuildDecayCurve(DecayCurve, DecayExponent(bassDecay));
-    BuildDecayCurve(TwinTDecayCurve, DecayExponent(twinTDecay));
-    BuildDecayCurve(NoiseDecayCurve, DecayExponent(noiseDecay));
+ContourCurves::ContourCurves() : Block_(new float[kContourCount * kTableSize]) {
+    BuildAll();
 }
 
-float* ContourCurve(int contour) {
-    switch (contour) {
-    case 0:
-        return AttackCurve;
-    case 1:
-        return DecayCurve;
-    case 2:
-        return TwinTDecayCurve;
-    default:
-        return NoiseDecayCurve;
-    }
+void ContourCurves::BuildAll(int32_t attack, int32_t bassDecay, int32_t twinTDecay, int32_t noiseDecay) {
+    Build(0, attack);
+    Build(1, bassDecay);
+    Build(2, twinTDecay);
+    Build(3, noiseDecay);
 }
 
-void BuildContour(int contour, int32_t setting) {
+void ContourCurves::Build(int contour, int32_t setting) {
     if (contour == 0)
-        BuildAttackCurve(AttackCurve, AttackExponent(setting));
+        BuildAttackCurve(Curve(0), AttackExponent(setting));
     else
-        BuildDecayCurve(ContourCurve(contour), DecayExponent(setting));
+        BuildDecayCurve(Curve(contour), DecayExponent(setting));
 }
 
 int32_t ContourFigure(int contour, int32_t setting) {

@@ -1,7 +1,9 @@
 #pragma once
 // Wave tables, envelope curves, note pitch and the program's random generator.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "engine/EngineState.h"
 
@@ -33,12 +35,6 @@ void InitWaveTable(float* waveTable, uint32_t& seed);
 // Frequency in Hz of note index n (note 13 = 69.296 Hz).
 float Note2Freq(int32_t n);
 
-// Program-wide envelope curves, indexed by a rounded envelope position 0..32767.
-extern float AttackCurve[kTableSize];
-extern float DecayCurve[kTableSize];
-extern float TwinTDecayCurve[kTableSize];
-extern float NoiseDecayCurve[kTableSize];
-
 // Contour setting -> exponent (setting 20 gives 1.0) and the 0..100 figure the envelope
 // dialog shows.
 float AttackExponent(int32_t setting);
@@ -52,18 +48,31 @@ void BuildDecayCurve(float* curve, float exponent);
 
 // The start-up contour of every curve (exponent 1: linear rise, linear falls).
 constexpr int32_t kDefaultContour = 20;
-// Builds all four curve tables from contour settings, in the order attack, bass decay, Twin-T
-// decay, noise decay. With no arguments: the start-up contours, which must exist before the
-// first buffer is rendered.
-void BuildCurves(int32_t attack = kDefaultContour, int32_t bassDecay = kDefaultContour,
-                 int32_t twinTDecay = kDefaultContour, int32_t noiseDecay = kDefaultContour);
 
 // The four contours by number: 0 bass attack, 1 bass decay, 2 Twin-T decay, 3 noise decay.
 constexpr int kContourCount = 4;
-float* ContourCurve(int contour);
-// Rebuilds one curve table from its contour setting (takes effect on the next sample).
-void BuildContour(int contour, int32_t setting);
 // The 0..100 figure the envelope dialog shows for a setting.
 int32_t ContourFigure(int contour, int32_t setting);
+
+// One synth's four envelope curves, each indexed by a rounded envelope position 0..32767.
+// Every engine owns its own: a contour set on one synth never touches another's sound, nor
+// a table another synth's audio thread reads.
+class ContourCurves {
+public:
+    // The start-up contours, built at once: they exist before the first buffer is rendered.
+    ContourCurves();
+    // Contour c's table (c outside 0..3 is the noise decay, as before).
+    float* Curve(int c) { return Block_.get() + Offset(c); }
+    const float* Curve(int c) const { return Block_.get() + Offset(c); }
+    // Rebuilds one table from its contour setting (takes effect on the next sample).
+    void Build(int contour, int32_t setting);
+    // All four, in the order attack, bass decay, Twin-T decay, noise decay.
+    void BuildAll(int32_t attack = kDefaultContour, int32_t bassDecay = kDefaultContour,
+                  int32_t twinTDecay = kDefaultContour, int32_t noiseDecay = kDefaultContour);
+
+private:
+    static size_t Offset(int c) { return size_t(c >= 0 && c < kContourCount ? c : kContourCount - 1) * kTableSize; }
+    std::unique_ptr<float[]> Block_;
+};
 
 } // namespace zelvox

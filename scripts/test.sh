@@ -120,10 +120,11 @@ fi
 
 if want tsan; then
   # The tests where a driver thread meets the main thread: the real JACK tests, the MIDI
-  # input and the wave output tests, and the live synth's two threads.
+  # input and the wave output tests, the live synth's two threads, and two plugin instances
+  # on two threads.
   tsan_targets=()
   for src in tests/test_jack_*.cpp tests/test_midi*.cpp tests/test_wave*.cpp \
-             tests/test_meter*.cpp tests/test_live_threads.cpp; do
+             tests/test_meter*.cpp tests/test_live_threads.cpp tests/test_lv2_instances.cpp; do
     case "$src" in
     tests/test_jack_gui_*) continue ;; # the window: not in this build
     tests/test_midi_clock.cpp) continue ;; # one thread; it counts allocations its own way

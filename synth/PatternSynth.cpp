@@ -57,7 +57,7 @@ void PatternSynth::StartUp() {
     Eng.S.MoreBuffers = true;
     Seq.Retime();
     for (int c = 0; c < kContourCount; ++c)
-        BuildContour(c, Panel[Index(ControlId::BassAttackContour) + size_t(c)]);
+        Eng.Curves.Build(c, Panel[Index(ControlId::BassAttackContour) + size_t(c)]);
 }
 
 void PatternSynth::Activate() {
@@ -123,7 +123,7 @@ void PatternSynth::ControlChanged(ControlId id, int32_t value) {
         ApplyStepLength();
         break;
     default:
-        BuildContour(ContourOf(id), value);
+        Eng.Curves.Build(ContourOf(id), value);
         break;
     }
 }

@@ -404,7 +404,7 @@ TEST(BassVoice, EnvelopeStages) {
     EXPECT_EQ(attackSamples, 56);
     // The switch lands at level 1 and position 0, and the same call already decays.
     EXPECT_EQ(s.Env1Pos, s.Env1DecayRate);
-    EXPECT_EQ(s.Env1Level, DecayCurve[static_cast<int>(std::nearbyint(s.Env1DecayRate))]);
+    EXPECT_EQ(s.Env1Level, h->E.Curves.Curve(1)[static_cast<int>(std::nearbyint(s.Env1DecayRate))]);
     // Decay: 35/127 of a step = 1302 samples, then level 0, position still growing.
     int decaySamples = 1;
     while (s.Env1Level > 0.0f && decaySamples < 5000) {

@@ -124,7 +124,7 @@ TEST(PatternFile, SaveAndLoadKeepEveryStepsValuesInAllNotesMode) {
     // The contour spin edits ran their handlers: the curve follows the loaded setting.
     std::vector<float> expected(kTableSize);
     BuildAttackCurve(expected.data(), AttackExponent(5));
-    EXPECT_EQ(std::memcmp(expected.data(), AttackCurve, sizeof(float) * kTableSize), 0);
+    EXPECT_EQ(std::memcmp(expected.data(), b.Form.Synth.Eng.Curves.Curve(0), sizeof(float) * kTableSize), 0);
 }
 
 TEST(PatternFile, TheDelayHandlerSeesTheTempoShownBeforeTheLoad) {

@@ -146,14 +146,12 @@ TEST(ContourArithmetic, FiguresShownInTheNumberBoxes) {
 }
 
 TEST(EnvelopeCurves, DefaultContoursAreLinear) {
-    BuildCurves();
-    EXPECT_NEAR(AttackCurve[16384], 0.50002f, 1e-5f);
-    EXPECT_NEAR(DecayCurve[16384], 0.49998f, 1e-5f);
-    EXPECT_NEAR(TwinTDecayCurve[16384], 0.49998f, 1e-5f);
-    EXPECT_NEAR(NoiseDecayCurve[16384], 0.49998f, 1e-5f);
+    const ContourCurves curves;
+    EXPECT_NEAR(curves.Curve(0)[16384], 0.50002f, 1e-5f);
+    for (int c = 1; c < kContourCount; ++c) EXPECT_NEAR(curves.Curve(c)[16384], 0.49998f, 1e-5f);
     for (int i : {0, 1, 100, 16383, 32766, 32767}) {
-        EXPECT_EQ(AttackCurve[i], static_cast<float>(i / 32767.0)) << i;
-        EXPECT_EQ(DecayCurve[i], static_cast<float>(1.0 - i / 32767.0)) << i;
+        EXPECT_EQ(curves.Curve(0)[i], static_cast<float>(i / 32767.0)) << i;
+        EXPECT_EQ(curves.Curve(1)[i], static_cast<float>(1.0 - i / 32767.0)) << i;
     }
 }
 
@@ -199,7 +197,6 @@ TEST(EnvelopeCurves, HostileExponentsStayWithinZeroToOne) {
         for (float c : curve)
             ASSERT_TRUE(c >= 0.0f && c <= 1.0f) << e;
     }
-    BuildCurves();
 }
 
 TEST(Rounding, NearestTiesToEvenAndSaturating) {

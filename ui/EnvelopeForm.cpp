@@ -40,11 +40,14 @@ void EnvelopeForm::ContourChange(int c) {
     const ContourRow row = Contour(c);
     const int32_t v = row.Spin.Value();
     row.Figure.SetCaption(std::to_string(ContourFigure(c, v)));
-    if (Synth_)
+    if (Synth_) {
         Synth_->ControlChanged(ControlId(int(ControlId::BassAttackContour) + c), v);
-    else
-        BuildContour(c, v);
-    row.Preview.Draw(ContourCurve(c));
+        row.Preview.Draw(Synth_->Eng.Curves.Curve(c));
+        return;
+    }
+    if (!Own_) Own_ = std::make_unique<ContourCurves>();
+    Own_->Build(c, v);
+    row.Preview.Draw(Own_->Curve(c));
 }
 
 void EnvelopeForm::Button1Click() {

@@ -1,13 +1,15 @@
 #pragma once
 // The "Synth envelopes" window (TForm5) without a toolkit: four contour spin edits, their
-// read-only number boxes and bar-graph previews. Each change rebuilds its program-wide curve
-// table at once, so it takes effect on the next rendered sample. The settings are not kept
+// read-only number boxes and bar-graph previews. Each change rebuilds its synth's curve table
+// at once, so it takes effect on the next rendered sample. The settings are not kept
 // between runs; pattern files carry them (they set the spin edits, which runs the handlers).
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "ui/ControlRows.h"
+#include "engine/Tables.h"
 #include "ui/Controls.h"
 
 namespace zelvox {
@@ -52,7 +54,7 @@ public:
     PreviewImage Image1{"Image1"}, Image2{"Image2"}, Image3{"Image3"}, Image4{"Image4"};
 
     // The synth whose contour settings these are (its saved state carries them); without one
-    // the dialog builds the program-wide curves itself.
+    // the dialog builds curves of its own, for its previews only.
     void SetSynth(PatternSynth* synth) { Synth_ = synth; }
 
     void FormCreate(); // builds all four curves, attack first
@@ -83,6 +85,7 @@ private:
     };
     ContourRow Contour(int c);
     PatternSynth* Synth_ = nullptr;
+    std::unique_ptr<ContourCurves> Own_; // without a synth: the previews' curves
 };
 
 } // namespace zelvox

@@ -32,7 +32,6 @@ struct EngineHarness {
     explicit EngineHarness(bool reseed = true)
         : E((Reseed(reseed), Store), PlayPattern, MasterVolume) {
         InitPatternStoreDefaults(Store);
-        BuildCurves();
         E.SetSeqStepHook(&Hook, this);
     }
 
