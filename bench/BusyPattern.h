@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "engine/Tables.h"
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 namespace zelvox::bench {
 

@@ -18,7 +18,7 @@
 #include "engine/EngineState.h"
 #include "engine/Round.h"
 #include "engine/Tables.h"
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 namespace zelvox {
 

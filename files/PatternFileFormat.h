@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sequencer/ControlTable.h"
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 namespace zelvox {
 

@@ -2,11 +2,10 @@
 # Fails when a source file includes a header from a folder that depends on its own. The
 # folders depend one way:
 #
-#   base, engine  <-  sequencer  <-  audio, midi, files  <-  synth  <-  ui  <-  ui/qt, program  <-  app
+#   base  <-  engine  <-  sequencer  <-  audio, midi, files  <-  synth  <-  ui, plugin  <-  ui/qt, program  <-  app
 #
 # A file may include its own folder and the folders to its left; audio, midi and files may
-# include each other. engine is the exception at the bottom: of sequencer/ it sees only the
-# step record (StepRecord.h). tests/ and bench/ may include anything.
+# include each other. tests/ and bench/ may include anything.
 #
 # Usage: check-includes.sh [ROOT]   (default: the repository)
 #        check-includes.sh --self-test   (shows that a wrong-way include is caught)
@@ -14,13 +13,14 @@ set -euo pipefail
 
 level() {
     case "$1" in
-    base | engine) echo 0 ;;
-    sequencer) echo 1 ;;
-    audio | midi | files) echo 2 ;;
-    synth) echo 3 ;;
-    ui) echo 4 ;;
-    ui/qt | program) echo 5 ;;
-    app) echo 6 ;;
+    base) echo 0 ;;
+    engine) echo 1 ;;
+    sequencer) echo 2 ;;
+    audio | midi | files) echo 3 ;;
+    synth) echo 4 ;;
+    ui | plugin) echo 5 ;;
+    ui/qt | program) echo 6 ;;
+    app) echo 7 ;;
     *) echo -1 ;;
     esac
 }
@@ -36,16 +36,12 @@ folder() {
 allowed() { # from-folder to-folder header
     local from=$1 to=$2 header=$3
     [ "$from" = "$to" ] && return 0
-    if [ "$from" = engine ]; then
-        [ "$to" = base ] || [ "$header" = sequencer/StepRecord.h ]
-        return
-    fi
     local lf lt
     lf=$(level "$from")
     lt=$(level "$to")
     [ "$lt" -lt 0 ] && return 0 # not one of ours (a system or library header)
     [ "$lt" -lt "$lf" ] && return 0
-    [ "$lf" -eq 2 ] && [ "$lt" -eq 2 ] && return 0
+    [ "$lf" -eq 3 ] && [ "$lt" -eq 3 ] && return 0
     return 1
 }
 
@@ -62,7 +58,7 @@ check() {
             fi
         done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
     done < <(find "$root"/base "$root"/engine "$root"/sequencer "$root"/audio "$root"/midi \
-        "$root"/files "$root"/synth "$root"/ui "$root"/program "$root"/app \
+        "$root"/files "$root"/synth "$root"/ui "$root"/plugin "$root"/program "$root"/app \
         \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
     return $bad
 }
@@ -71,7 +67,13 @@ if [ "${1:-}" = --self-test ]; then
     tmp=$(mktemp -d)
     trap 'rm -rf "$tmp"' EXIT
     mkdir -p "$tmp"/engine "$tmp"/ui "$tmp"/midi
-    printf '#include "sequencer/StepRecord.h"\n#include <cmath>\n' >"$tmp"/engine/Ok.h
+    printf '#include "base/StepRecord.h"\n#include <cmath>\n' >"$tmp"/engine/Ok.h
+    printf '#include "sequencer/Sequencer.h"\n' >"$tmp"/engine/Bad.h
+    if check "$tmp" 2>/dev/null; then
+        echo "check-includes self-test: engine/ including sequencer/ went unnoticed" >&2
+        exit 1
+    fi
+    rm "$tmp"/engine/Bad.h
     printf '#include "ui/Controls.h"\n' >"$tmp"/midi/Bad.h
     if check "$tmp" 2>/dev/null; then
         echo "check-includes self-test: midi/ including ui/ went unnoticed" >&2

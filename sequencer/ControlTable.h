@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 namespace zelvox {
 

@@ -2,7 +2,7 @@
 // The store part of start-up: every step of every slot gets the initial values of a new
 // pattern, then slot 0 ("no pattern") is made silent.
 
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 namespace zelvox {
 

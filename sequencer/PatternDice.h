@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 namespace zelvox {
 

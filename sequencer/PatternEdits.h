@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 namespace zelvox {
 

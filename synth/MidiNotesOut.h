@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 #include "synth/MidiClockSend.h" // ClockMessage: a short message at a frame
 
 namespace zelvox {

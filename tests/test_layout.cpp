@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "sequencer/StepRecord.h"
+#include "base/StepRecord.h"
 
 using namespace zelvox;
 
