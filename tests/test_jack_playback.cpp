@@ -60,8 +60,11 @@ bool PortExists(const std::string& port) {
 
 } // namespace
 
+// The server runs its periods in order: a period a busy machine makes late must not be run
+// again over a client still in it (jack_rec would record another period's sound there).
 TEST(JackPlayback, RecordingEqualsTheOfflineRenderSampleForSample) {
-    ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    PrivateJack jack(441, 44100, PrivateJack::Pacing::InOrder);
+    ASSERT_TRUE(PrivateJack::Ready());
     constexpr int kBuffers = 400; // 4 s
     const std::vector<int16_t> reference = RenderOffline(kBuffers);
 

@@ -415,10 +415,11 @@ namespace {
 
 // What `zelvox-render --play --live --follow-transport SONG` plays on a private server at
 // `rate`, by transport frame from the transport's start at 0 (3 s), and the latency its port
-// tells.
+// tells. The server runs its periods in order: a period the machine makes late is late, not
+// run again over a client still in it.
 std::vector<int16_t> LiveTape(int rate, const std::string& song, const fs::path& config,
                               uint32_t& latency) {
-    test::PrivateJack jack(256, rate);
+    test::PrivateJack jack(256, rate, test::PrivateJack::Pacing::InOrder);
     Listener ear;
     if (!ear.Client) return {};
     jack_transport_stop(ear.Client);
