@@ -122,7 +122,7 @@ TEST(JackPlayback, ServerGoingAwayEndsPlaybackWithAnErrorAndAValidRecording) {
     auto took = std::chrono::steady_clock::now() - t0;
     killer.join();
     EXPECT_FALSE(res.Ok);
-    EXPECT_EQ(res.Error.rfind("WaveOut:\n\r", 0), 0u) << res.Error;
+    EXPECT_TRUE(SaysTheServerWentAway(res.Error)) << res.Error;
     EXPECT_LT(took, std::chrono::seconds(8)); // no hang
     EXPECT_EQ(rig.MMWaveOut2.State(), wosClosed);
     EXPECT_GT(res.BuffersPlayed, 100);

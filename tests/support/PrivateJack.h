@@ -110,4 +110,11 @@ private:
     pid_t Pid_ = -1;
 };
 
+// A server's death reaches the output either through the server's shutdown notice or through
+// the next buffer write being refused, whichever the threads meet first; both say why.
+inline bool SaysTheServerWentAway(const std::string& error) {
+    const bool prefixed = error.rfind("WaveOut:\n\r", 0) == 0 || error.rfind("WaveOutWrite:\n\r", 0) == 0;
+    return prefixed && error.find("the JACK server has gone away") != std::string::npos;
+}
+
 } // namespace zelvox::test
