@@ -1,6 +1,7 @@
 #include "app/PluginWindow.h"
 
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMenuBar>
 #include <QWindow>
 
@@ -17,6 +18,7 @@
 
 #include "app/ErrorDisplay.h"
 #include "app/FileDialogs.h"
+#include "program/MidiKnobs.h"
 
 namespace zelvox::app {
 
@@ -55,6 +57,10 @@ PluginWindow::PluginWindow(int fd, unsigned long parent, pid_t host)
         if (name) SavePattern(record, name->toStdString());
     };
     w.OnEnvelopeSetup = [this] { Envelopes.Show(); };
+    for (QAction* top : w.menuBar()->actions())
+        if (top->text() == "&Setup" && top->menu())
+            QObject::connect(top->menu()->addAction("MIDI &controllers from the desktop program"),
+                             &QAction::triggered, this, [this] { UseDesktopControllers(); });
     w.OnClosed = [this] {
         Envelopes.Form5.SetVisible(false);
         Send(wire::Simple(wire::Kind::Closed));
@@ -98,6 +104,10 @@ PluginWindow::~PluginWindow() {
     Link_.reset();
     Envelope_.reset();
     Main_.reset();
+}
+
+void PluginWindow::UseDesktopControllers() {
+    Guarded([&] { Send(wire::ControllersMessage(ReadControllerTable(TSettingsFile()))); });
 }
 
 void PluginWindow::Pump() {

@@ -41,6 +41,10 @@ public:
     static constexpr int kPumpMs = 40;
     static constexpr int kHostWatchMs = 250;
 
+    // Setup > "MIDI controllers from the desktop program": the plugin takes the desktop
+    // program's controller table (its settings file) into its own state.
+    void UseDesktopControllers();
+
     // The first state from the plugin has been shown (for tests that drive the window).
     std::function<void()> OnSynced;
 

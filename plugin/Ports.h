@@ -17,6 +17,10 @@ inline constexpr const char* kNs = "https://zelvox.github.io/lv2/zelvox#";
 inline constexpr const char* kPatternFileUri = "https://zelvox.github.io/lv2/zelvox#patternFile";
 // The state: the pattern-file bytes.
 inline constexpr const char* kPatternsUri = "https://zelvox.github.io/lv2/zelvox#patterns";
+// The MIDI controller table (an atom:Vector of kCCSlots atom:Int, a controller number per
+// slot): part of the state, so a project turns its knobs alike on every machine. The window
+// sets it with a patch:Set.
+inline constexpr const char* kControllersUri = "https://zelvox.github.io/lv2/zelvox#controllers";
 // Sent on the notify port when a step begins: an object with step and pattern (atom:Int).
 inline constexpr const char* kStepStartUri = "https://zelvox.github.io/lv2/zelvox#StepStart";
 inline constexpr const char* kStepUri = "https://zelvox.github.io/lv2/zelvox#step";

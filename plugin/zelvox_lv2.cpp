@@ -35,7 +35,6 @@
 
 #include "audio/MMFormat.h"
 #include "base/LatestValue.h"
-#include "audio/Settings.h"
 #include "files/PatternFileFormat.h"
 #include "plugin/AtomChecks.h"
 #include "plugin/Ports.h"
@@ -52,10 +51,10 @@ constexpr size_t kPathMax = 4096;
 
 struct Uris {
     LV2_URID AtomBlank, AtomObject, AtomPath, AtomChunk, AtomFloat, AtomDouble, AtomInt,
-        AtomLong, AtomSequence, AtomURID, MidiEvent, PatchGet, PatchSet, PatchProperty,
+        AtomLong, AtomSequence, AtomURID, AtomVector, MidiEvent, PatchGet, PatchSet, PatchProperty,
         PatchValue, TimePosition, TimeSpeed, TimeBar, TimeBarBeat, TimeBeatsPerBar,
         TimeBeatUnit, TimeBpm, TimeFrame, PatternFile, Patterns, StepStart, Step, Pattern,
-        ControlTurn, ControlKey, Stopped, WindowState;
+        ControlTurn, ControlKey, Stopped, WindowState, Controllers;
 
     explicit Uris(LV2_URID_Map* m) {
         auto map = [m](const char* uri) { return m->map(m->handle, uri); };
@@ -69,6 +68,7 @@ struct Uris {
         AtomLong = map(LV2_ATOM__Long);
         AtomSequence = map(LV2_ATOM__Sequence);
         AtomURID = map(LV2_ATOM__URID);
+        AtomVector = map(LV2_ATOM__Vector);
         MidiEvent = map(LV2_MIDI__MidiEvent);
         PatchGet = map(LV2_PATCH__Get);
         PatchSet = map(LV2_PATCH__Set);
@@ -91,13 +91,27 @@ struct Uris {
         ControlKey = map(kControlUri);
         Stopped = map(kStoppedUri);
         WindowState = map(kWindowStateUri);
+        Controllers = map(kControllersUri);
     }
 };
 
 using StateBytes = std::array<uint8_t, kPatternFileSize>;
 
+// The controller table as the state keeps it: an atom:Vector body of kCCSlots atom:Int.
+struct ControllerVector {
+    LV2_Atom_Vector_Body Head{};
+    CcTable Slots{};
+};
+static_assert(sizeof(ControllerVector) == sizeof(LV2_Atom_Vector_Body) + kCCSlots * sizeof(int32_t));
+
+// What save() stores.
+struct SavedState {
+    StateBytes Patterns{};
+    CcTable Controllers{};
+};
+
 // The newest state for save(): run publishes, save takes it; neither waits.
-using StateMailbox = LatestValue<StateBytes>;
+using StateMailbox = LatestValue<SavedState>;
 
 // A pattern file on its way in: filled by the worker, applied by the audio thread.
 struct FileLoad {
@@ -325,6 +339,21 @@ void StartLoad(Plugin& p, const std::array<char, kPathMax>& path) {
     }
 }
 
+// A controller table from a vector body (`body`, `size` bytes from its child size on), as
+// the window sends it or the state holds it. False, and the table unchanged, for anything else.
+bool TakeControllerBody(const Uris& u, const void* body, size_t size, CcTable& table) {
+    if (!body || size != sizeof(ControllerVector)) return false;
+    ControllerVector v;
+    std::memcpy(&v, body, sizeof v);
+    if (v.Head.child_type != u.AtomInt || v.Head.child_size != sizeof(int32_t)) return false;
+    table = v.Slots;
+    return true;
+}
+bool TakeControllers(const Uris& u, const LV2_Atom* value, size_t size, CcTable& table) {
+    if (!value || value->type != u.AtomVector || size != sizeof(ControllerVector)) return false;
+    return TakeControllerBody(u, LV2_ATOM_BODY_CONST(value), size, table);
+}
+
 // The window's edits: its whole state (patterns, song, knobs), applied from the next step
 // without moving what plays, as the low-latency player takes the desktop window's.
 void WindowState(Plugin& p, const LV2_Atom* value) {
@@ -353,6 +382,11 @@ void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
     if (obj->body.otype != u.PatchSet) return;
     if (asked == u.Patterns) {
         WindowState(p, value);
+        return;
+    }
+    if (asked == u.Controllers) {
+        if (TakeControllers(p.U, value, value ? value->size : 0, p.Controllers)) p.Dirty = true;
+        else lv2_log_error(&p.Logger, "Zelvox: a controller table must be %d atom:Int; it was left out\n", kCCSlots);
         return;
     }
     if (asked != u.PatternFile) return;
@@ -588,7 +622,9 @@ void WriteNotes(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t fr
 }
 
 void Publish(Plugin& p) {
-    p.Synth.SaveStateInto(p.Mailbox.WriteSlot().data(), p.EncodeScratch);
+    SavedState& slot = p.Mailbox.WriteSlot();
+    p.Synth.SaveStateInto(slot.Patterns.data(), p.EncodeScratch);
+    slot.Controllers = p.Controllers;
     p.Mailbox.Publish();
     p.Dirty = false;
 }
@@ -635,13 +671,6 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
     p->Schedule = schedule;
     lv2_atom_forge_init(&p->Forge, map);
     lv2_atom_forge_init(&p->NotesForge, map);
-    // The same controller table as the desktop program's MIDI setup.
-    try {
-        const TSettingsFile settings;
-        for (int n = 0; n < kCCSlots; ++n)
-            p->Controllers[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
-    } catch (...) {
-    }
     p->OutRight = nullptr;
     Publish(*p);
     return p.release();
@@ -804,8 +833,14 @@ LV2_Worker_Status WorkResponse(LV2_Handle h, uint32_t, const void*) {
 LV2_State_Status Save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Handle sh,
                       uint32_t, const LV2_Feature* const*) {
     auto& p = *static_cast<Plugin*>(h);
-    const StateBytes& bytes = p.Mailbox.Newest();
-    return store(sh, p.U.Patterns, bytes.data(), bytes.size(), p.U.AtomChunk,
+    const SavedState& saved = p.Mailbox.Newest();
+    ControllerVector controllers;
+    controllers.Head = {sizeof(int32_t), p.U.AtomInt};
+    controllers.Slots = saved.Controllers;
+    const LV2_State_Status r = store(sh, p.U.Controllers, &controllers, sizeof controllers,
+                                     p.U.AtomVector, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+    if (r != LV2_STATE_SUCCESS) return r;
+    return store(sh, p.U.Patterns, saved.Patterns.data(), saved.Patterns.size(), p.U.AtomChunk,
                  LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
 }
 
@@ -815,6 +850,14 @@ LV2_State_Status Restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve,
     size_t size = 0;
     uint32_t type = 0;
     uint32_t flags = 0;
+    // A state without a controller table (a preset, a project from before the table was
+    // kept) leaves the instance's own.
+    if (const void* table = retrieve(sh, p.U.Controllers, &size, &type, &flags)) {
+        if (type != p.U.AtomVector || !TakeControllerBody(p.U, table, size, p.Controllers))
+            lv2_log_error(&p.Logger, "Zelvox: the saved controller table is not %d atom:Int; "
+                                     "it was left out\n", kCCSlots);
+        Publish(p);
+    }
     const void* data = retrieve(sh, p.U.Patterns, &size, &type, &flags);
     if (!data) return LV2_STATE_SUCCESS; // nothing saved: keep what there is
     if (type != p.U.AtomChunk || size != kPatternFileSize) {

@@ -82,7 +82,7 @@ struct Ui {
     LV2_URID EventTransfer = 0, AtomObject = 0, AtomBlank = 0, AtomChunk = 0, AtomUrid = 0,
              AtomInt = 0, PatchGet = 0, PatchSet = 0, PatchProperty = 0, PatchValue = 0,
              Patterns = 0, StepStart = 0, Step = 0, Pattern = 0, ControlTurn = 0, ControlKey = 0,
-             Stopped = 0, WindowState = 0;
+             Stopped = 0, WindowState = 0, AtomVector = 0, Controllers = 0;
 
     std::string Program;  // the window program
     std::string StateLog; // tests: every state the plugin sends is appended here
@@ -340,6 +340,21 @@ void SendStateToPlugin(Ui& ui, const std::vector<uint8_t>& bytes) {
     WriteAtom(ui, forge);
 }
 
+// The window's choice of controller table, as a patch:Set of the plugin's table.
+void SendControllersToPlugin(Ui& ui, const std::array<int32_t, kCCSlots>& table) {
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, ui.Map);
+    lv2_atom_forge_set_buffer(&forge, ui.AtomBuffer.data(), ui.AtomBuffer.size());
+    LV2_Atom_Forge_Frame f;
+    lv2_atom_forge_object(&forge, &f, 0, ui.PatchSet);
+    lv2_atom_forge_key(&forge, ui.PatchProperty);
+    lv2_atom_forge_urid(&forge, ui.Controllers);
+    lv2_atom_forge_key(&forge, ui.PatchValue);
+    lv2_atom_forge_vector(&forge, sizeof(int32_t), ui.AtomInt, uint32_t(table.size()), table.data());
+    lv2_atom_forge_pop(&forge, &f);
+    WriteAtom(ui, forge);
+}
+
 void SetSize(Ui& ui, uint32_t w, uint32_t h) {
 #ifdef ZELVOX_UI_X11
     if (ui.X && ui.Box) {
@@ -399,6 +414,9 @@ void Handle(Ui& ui, const wire::Message& m) {
         if (ui.State.empty()) return;
         ui.State = m.Bytes;
         SendStateToPlugin(ui, ui.State);
+        return;
+    case wire::Kind::Controllers:
+        SendControllersToPlugin(ui, wire::ControllersIn(m));
         return;
     case wire::Kind::Size:
         if (m.A >= 50 && m.A <= 4000 && m.B >= 50 && m.B <= 4000) SetSize(ui, m.A, uint32_t(m.B));
@@ -502,6 +520,8 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
     ui->PatchProperty = map(LV2_PATCH__property);
     ui->PatchValue = map(LV2_PATCH__value);
     ui->Patterns = map(lv2::kPatternsUri);
+    ui->Controllers = map(lv2::kControllersUri);
+    ui->AtomVector = map(LV2_ATOM__Vector);
     ui->StepStart = map(lv2::kStepStartUri);
     ui->Step = map(lv2::kStepUri);
     ui->Pattern = map(lv2::kPatternUri);

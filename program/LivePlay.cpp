@@ -7,16 +7,14 @@
 
 #include "engine/EngineState.h"
 #include "program/JackLiveOutput.h"
+#include "program/MidiKnobs.h"
 #include "ui/MidiLearn.h"
 
 namespace zelvox {
 
 LivePlayer::LivePlayer(const TSettingsFile& settings) {
     StartUp();
-    CcTable table{};
-    for (int n = 0; n < kCCSlots; ++n)
-        table[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
-    Live.SetControllers(table);
+    Live.SetControllers(ReadControllerTable(settings));
     MidiLearn learned(settings); // the controllers learned in the window
     learned.Load();
     Live.SetLearned(learned.Lookup());

@@ -2,6 +2,7 @@
 
 #include "audio/MMFormat.h"
 #include "files/OutputTarget.h"
+#include "program/MidiKnobs.h"
 #include "ui/MidiLearn.h"
 
 #include <array>
@@ -13,8 +14,7 @@ namespace zelvox {
 
 LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::string& clientName)
     : Form_(form), ClientName_(clientName), Connect_(ReadAudioBackendChoice(settings).Connect) {
-    for (int n = 0; n < kCCSlots; ++n)
-        MidiSent_.Controllers[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
+    MidiSent_.Controllers = ReadControllerTable(settings);
     Live.SetControllers(MidiSent_.Controllers);
     MidiLearn learned(settings);
     learned.Load();

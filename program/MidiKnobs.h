@@ -2,6 +2,8 @@
 // The main window's knobs that MIDI Control Change messages turn, by CCTable slot (the
 // control table's CC column), and the controls MIDI learn may turn.
 
+#include "audio/Settings.h"
+#include "synth/ControlChange.h"
 #include "ui/MidiSetup.h"
 
 namespace zelvox {
@@ -16,6 +18,9 @@ MidiKnobTable MidiKnobsOf(MainForm& form);
 // Every control of the table by ControlId: the main window's, then the envelope dialog's
 // contour spin edits.
 MidiLearn::Targets LearnTargetsOf(MainForm& form, EnvelopeForm& envelopes);
+
+// The MIDI setup's controller table as the settings file keeps it (0 for a slot it lacks).
+CcTable ReadControllerTable(const TSettingsFile& settings);
 
 // A note the MIDI setup's notes-in acted on, played on the main window: a transpose from
 // the next step of its sequencer, or the pattern button of that pattern pressed.

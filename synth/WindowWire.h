@@ -21,6 +21,7 @@ enum class Kind : uint8_t {
     Size = 4,      // the window's size in pixels (A: width, B: height)
     Closed = 5,    // the user closed the window
     Touch = 6,     // a gesture on control port A begins (B 1) or ends (B 0)
+    Controllers = 7, // the MIDI controller table to use: kCCSlots int32, little-endian
     // Host -> window
     Port = 16,     // a control port's value (A: port index, Value)
     PluginState = 17, // the plugin's state bytes
@@ -58,6 +59,20 @@ inline Message Simple(Kind k, uint32_t a = 0) {
     return m;
 }
 
+// The controller table (a controller number per slot) as a Controllers message, and back.
+inline Message ControllersMessage(const std::array<int32_t, kCCSlots>& table) {
+    Message m;
+    m.What = Kind::Controllers;
+    for (int32_t v : table) Put32(m.Bytes, static_cast<uint32_t>(v));
+    return m;
+}
+inline std::array<int32_t, kCCSlots> ControllersIn(const Message& m) {
+    std::array<int32_t, kCCSlots> table{};
+    for (size_t i = 0; i < table.size() && 4 * i + 4 <= m.Bytes.size(); ++i)
+        table[i] = static_cast<int32_t>(Get32(m.Bytes.data() + 4 * i));
+    return table;
+}
+
 inline std::vector<uint8_t> Encode(const Message& m) {
     std::vector<uint8_t> out;
     out.reserve(1 + 8 + m.Bytes.size());
@@ -83,6 +98,7 @@ inline std::vector<uint8_t> Encode(const Message& m) {
         break;
     case Kind::State:
     case Kind::PluginState:
+    case Kind::Controllers:
         out.resize(1 + m.Bytes.size());
         if (!m.Bytes.empty()) std::memcpy(out.data() + 1, m.Bytes.data(), m.Bytes.size());
         break;
@@ -126,6 +142,10 @@ inline bool Decode(const uint8_t* data, size_t size, Message& m) {
     case Kind::State:
     case Kind::PluginState:
         if (n != kPatternFileSize) return false;
+        m.Bytes.assign(body, body + n);
+        return true;
+    case Kind::Controllers:
+        if (n != size_t(kCCSlots) * 4) return false;
         m.Bytes.assign(body, body + n);
         return true;
     case Kind::Closed:

@@ -204,6 +204,12 @@ TEST(PluginWindowProcess, RunsWhenStartedByTheUiLibrary) {
         };
         w.OnSynced = [&w] {
             Report("synced cutoff=" + std::to_string(w.Form.MMWheel3.Value()));
+            if (std::getenv("ZELVOX_TEST_WINDOW_CONTROLLERS")) {
+                QAction* use = w.Main().FindAction("MIDI &controllers from the desktop program");
+                if (!use) return Report("no controllers item");
+                use->trigger();
+                Report("controllers");
+            }
             // The first window edits: a wheel turn on Cut-off, the Up key on step 1's note.
             const char* marker = std::getenv("ZELVOX_TEST_WINDOW_EDIT");
             if (!marker || fs::exists(marker)) return;
@@ -318,6 +324,39 @@ TEST(PluginWindow, EditsReachThePluginBothWaysAndAKilledWindowComesBack) {
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(gone) << "the window process outlived its UI";
+}
+
+// The plugin's controller table is its own: the desktop program's comes in only when the
+// window's Setup menu asks for it, and then turns the knobs by it.
+TEST(PluginWindow, TheDesktopProgramsControllersComeInFromTheSetupMenu) {
+    TempDir dir;
+    const fs::path report = dir.path / "report.txt";
+    UseTestWindow(dir);
+    fs::create_directories(dir.path / "zelvox");
+    std::ofstream(dir.path / "zelvox" / "ZLVX3.INI") << "[MIDI]\n3=74\n";
+    ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    ::setenv("ZELVOX_TEST_WINDOW_REPORT", report.c_str(), 1);
+    ::setenv("ZELVOX_TEST_WINDOW_CONTROLLERS", "1", 1);
+    Lv2Host host(kUri);
+    ASSERT_TRUE(host.Ok());
+    auto resonance = [&] {
+        PatternFileRecord r;
+        DecodePatternFile(host.StateBytes().data(), r);
+        return r.Store.Step(1, 16).BassResonance;
+    };
+    const int32_t before = resonance();
+    host.SendMidi(0, 0xB0, 74, 127);
+    host.Run(64);
+    EXPECT_EQ(resonance(), before) << "the instance took the desktop program's table by itself";
+
+    UiHost ui;
+    OpenUi(host, ui);
+    ASSERT_TRUE(Until(host, ui, [&] { return Count(ReportLines(report), "controllers") == 1; }));
+    EXPECT_TRUE(Until(host, ui, [&] {
+        host.SendMidi(0, 0xB0, 74, 127);
+        return resonance() == 105; // full scale, as the desktop program scales Resonance
+    })) << "the desktop program's table did not reach the plugin";
+    ::unsetenv("ZELVOX_TEST_WINDOW_CONTROLLERS");
 }
 
 // Two instances in one host, each with its own window: each window's edits reach its own

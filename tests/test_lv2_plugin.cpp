@@ -15,6 +15,7 @@
 
 #include "engine/Tables.h"
 #include "files/PatternFileFormat.h"
+#include "synth/ControlChange.h"
 #include "program/PatternFileCommands.h"
 #include "program/RenderSong.h"
 #include "support/Lv2Host.h"
@@ -529,29 +530,68 @@ TEST(Lv2Plugin, FactoryPresetsAreListedAndLoadAsTheirFiles) {
     EXPECT_GT(*std::max_element(a.begin(), a.end()), 1000) << "the preset plays";
 }
 
-// MIDI controllers turn the knobs by the desktop program's controller table (its settings
-// file) with its scaling, on the channel chosen, and the pattern keeps what they did.
-TEST(Lv2Plugin, MidiControllersTurnTheKnobsAsInTheWindow) {
+// MIDI controllers turn the knobs by the plugin's own controller table, with the desktop
+// program's scaling, on the channel chosen. The table is the project's: a new instance does
+// not read the desktop program's settings, a saved state brings it back, and a preset (which
+// has none) leaves it.
+TEST(Lv2Plugin, MidiControllersTurnTheKnobsByTheProjectsTable) {
     TempDir dir;
     fs::create_directories(dir.path / "zelvox");
     std::ofstream(dir.path / "zelvox" / "ZLVX3.INI") << "[MIDI]\n3=74\n5=7\n";
     ::setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
     Lv2Host host(kUri);
     ::unsetenv("XDG_CONFIG_HOME");
+    auto step = [](Lv2Host& h) {
+        PatternFileRecord r;
+        DecodePatternFile(h.StateBytes().data(), r);
+        return r.Store.Step(1, 16);
+    };
     host.Run(1);
     host.SetPort("midi_channel", 2.0f);
-    host.SendMidi(0, 0xB1, 74, 127); // channel 2: Resonance to 105 (scaled)
-    host.SendMidi(1, 0xB1, 7, 50);   // bass Volume 50
-    host.SendMidi(2, 0xB0, 7, 90);   // channel 1: not ours
-    host.SendMidi(3, 0xB1, 75, 90);  // a controller nobody has
+    const int32_t untouched = step(host).BassResonance;
+    host.SendMidi(0, 0xB1, 74, 127);
+    host.Run(64);
+    EXPECT_EQ(step(host).BassResonance, untouched) << "the desktop program's table was read";
+
+    // The window's patch:Set of the table: Resonance (slot 3) on 74, bass Volume (5) on 7.
+    CcTable table{};
+    table[3] = 74;
+    table[5] = 7;
+    std::vector<uint64_t> set(64);
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init(&forge, host.UridMap());
+    lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(set.data()), set.size() * 8);
+    LV2_Atom_Forge_Frame f;
+    lv2_atom_forge_object(&forge, &f, 0, host.Map(LV2_PATCH__Set));
+    lv2_atom_forge_key(&forge, host.Map(LV2_PATCH__property));
+    lv2_atom_forge_urid(&forge, host.Map("https://zelvox.github.io/lv2/zelvox#controllers"));
+    lv2_atom_forge_key(&forge, host.Map(LV2_PATCH__value));
+    lv2_atom_forge_vector(&forge, 4, host.Map(LV2_ATOM__Int), uint32_t(table.size()), table.data());
+    lv2_atom_forge_pop(&forge, &f);
+    host.SendAtom(0, reinterpret_cast<const LV2_Atom*>(set.data()));
+    host.SendMidi(1, 0xB1, 74, 127); // channel 2: Resonance to 105 (scaled)
+    host.SendMidi(2, 0xB1, 7, 50);   // bass Volume 50
+    host.SendMidi(3, 0xB0, 7, 90);   // channel 1: not ours
+    host.SendMidi(4, 0xB1, 75, 90);  // a controller nobody has
     host.Run(64);
     PatternFileRecord r;
-    const std::vector<uint8_t> state = host.StateBytes();
-    DecodePatternFile(state.data(), r);
+    DecodePatternFile(host.StateBytes().data(), r);
     for (int s = 1; s <= 16; ++s) { // "All notes": every step of the pattern
         EXPECT_EQ(r.Store.Step(1, s).BassResonance, 105);
         EXPECT_EQ(r.Store.Step(1, s).BassVolume, 50);
     }
+
+    // The project reopened elsewhere: the table comes with it, and a preset keeps it.
+    const std::string saved = host.SaveState();
+    Lv2Host again(kUri);
+    ASSERT_TRUE(again.RestoreState(saved));
+    const auto presets = again.Presets();
+    ASSERT_FALSE(presets.empty());
+    ASSERT_TRUE(again.LoadPreset(presets.front().first));
+    again.SetPort("midi_channel", 2.0f);
+    again.SendMidi(0, 0xB1, 7, 33);
+    again.Run(64);
+    EXPECT_EQ(step(again).BassVolume, 33);
 }
 
 // The turtle loads in lilv without a warning, and lv2info lists every port.

@@ -371,9 +371,10 @@ private:
         *type = self->Map(LV2_ATOM__Float);
         return &self->Controls_[it->second];
     }
-    static LV2_State_Status StoreBytes(LV2_State_Handle h, uint32_t, const void* value,
+    static LV2_State_Status StoreBytes(LV2_State_Handle h, uint32_t key, const void* value,
                                        size_t size, uint32_t, uint32_t) {
         auto* self = static_cast<Lv2Host*>(h);
+        if (key != self->Map("https://zelvox.github.io/lv2/zelvox#patterns")) return LV2_STATE_SUCCESS;
         const auto* b = static_cast<const uint8_t*>(value);
         self->Stored_.assign(b, b + size);
         return LV2_STATE_SUCCESS;
