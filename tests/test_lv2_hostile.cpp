@@ -336,6 +336,24 @@ TEST(Lv2Hostile, BadStatesAndFilesChangeNothing) {
     patches += 3;
     EXPECT_EQ(host.Log.size(), 3u) << "each wrong type reported";
     EXPECT_EQ(host.StateBytes(), before);
+    // Controller tables that are not 31 atom:Int are refused and reported: CC 74 stays nobody's.
+    struct {
+        uint32_t ChildSize, ChildType;
+        int32_t Slots[31];
+    } table{4, host.Map(LV2_ATOM__Int), {}};
+    std::fill(std::begin(table.Slots), std::end(table.Slots), 74);
+    const LV2_URID vector = host.Map(LV2_ATOM__Vector);
+    host.Log.clear();
+    SendPatchSet(host, lv2::kControllersUri, vector, &table, sizeof table - 4); // 30 slots
+    table.ChildType = host.Map(LV2_ATOM__Float);
+    SendPatchSet(host, lv2::kControllersUri, vector, &table, sizeof table);
+    SendPatchSet(host, lv2::kControllersUri, host.Map(LV2_ATOM__Int), &number, 4);
+    host.SendMidi(1, 0xB0, 74, 127);
+    host.Run(64);
+    host.Run(64);
+    patches += 3;
+    EXPECT_EQ(host.Log.size(), 3u) << "each bad table reported";
+    EXPECT_EQ(host.StateBytes(), before);
     // A path without its terminating zero is still the path.
     host.PathsReported.clear();
     SendPatchSet(host, kPatternFile, host.Map(LV2_ATOM__Path), name.c_str(), uint32_t(name.size()));
