@@ -26,7 +26,8 @@
 
 namespace {
 
-constexpr const char* kUsage =
+// The text --help prints before and after the options.
+constexpr const char* kSynopsis =
     "usage: zelvox-render [FILE.zvx] [--arranger | --pattern N] [--buffers N | --seconds S]\n"
     "                     [-o OUT.wav|.flac|.ogg] [--bits 16|24] [--stems DIR] [--rate HZ]\n"
     "                     [--swing PCT]\n"
@@ -45,119 +46,8 @@ constexpr const char* kUsage =
     "Renders Zelvox's output to a WAV file (PCM, mono, 16 bits, 44100 Hz unless --rate says\n"
     "otherwise), faster than real time and without a sound device. The program starts with\n"
     "its start-up patterns; FILE, if given, is then loaded as File > Load pattern does.\n"
-    "\n"
-    "  -o, --output OUT.wav  the file to write; replaced only when complete (a link stays\n"
-    "                        a link: the file it names is replaced). A device (/dev/null)\n"
-    "                        or a named pipe is written to directly, never replaced, and\n"
-    "                        - is the standard output (zelvox-render -o - | sox -t wav - ...)\n"
-    "  --bits 16|24          the bits of a WAV or FLAC file (default 16). The format\n"
-    "                        comes from -o's extension: .flac FLAC (lossless: the\n"
-    "                        16-bit WAV's samples exactly), .ogg Ogg Vorbis (lossy),\n"
-    "                        anything else WAV; the stems take the mix's format and\n"
-    "                        extension (WAV without -o). FLAC, Ogg and 24 bits are\n"
-    "                        encoded from the finished render, so they go to files only\n"
-    "  --stems DIR           also (or, without -o, only) write one file per voice into the\n"
-    "                        folder DIR (made if missing): bass.wav, twin-t.wav and\n"
-    "                        noise.wav, each the voice alone, dry, through the master\n"
-    "                        volume, and echo.wav, the echo's return (its wet part). Same\n"
-    "                        format and length as the mix, sample-aligned; where neither\n"
-    "                        the mix nor a stem clips, the four add up to the mix within\n"
-    "                        1 per stem. The mix is the same with or without --stems\n"
-    "  --rate HZ             write the files at HZ samples a second (22050 to 192000;\n"
-    "                        default 44100, the rate the sound is made at). At any other\n"
-    "                        rate the 44100 Hz render is converted (libsoxr, 20-bit\n"
-    "                        quality, no delay); the stems follow it. Files only, not a\n"
-    "                        device, a pipe or standard output\n"
-    "  --list-examples       print the names of the factory bank's pattern files, one a\n"
-    "                        line, and end\n"
-    "  --example NAME        use the factory bank's pattern file NAME instead of FILE (it\n"
-    "                        is only read). A song (its first phrase set) plays through\n"
-    "                        the arranger unless --pattern says otherwise, to its end\n"
-    "                        (at most 10 minutes) unless --buffers or --seconds says\n"
-    "                        otherwise; without -o, --stems or --save the render goes to\n"
-    "                        NAME.wav in the current folder\n"
-    "  --arranger            play the song of the Arranger page (\"Play\") instead of\n"
-    "                        looping pattern 1 on the Bass page (\"Loop\"); rendering stops\n"
-    "                        after the buffer in which the song ends\n"
-    "  --pattern N           loop pattern N (1 to 16) instead of pattern 1, as if its\n"
-    "                        pattern button was pressed before \"Loop\"; not with --arranger\n"
-    "  --buffers N           render at most N buffers of 441 samples (10 ms); default 1000\n"
-    "                        (with --play: no limit)\n"
-    "  --seconds S           instead of --buffers: at most S seconds (a decimal number\n"
-    "                        above 0, at most 10000000), rounded up to whole 10 ms buffers.\n"
-    "                        A WAV file holds at most 6 hours 45 minutes (2 GiB): a longer\n"
-    "                        render is refused before it starts (with --arranger it fails\n"
-    "                        if the song gets there)\n"
-    "  --swing PCT           every second sixteenth begins PCT percent of a step late\n"
-    "                        (0 to 75; default 0, straight). Pattern and song lengths stay\n"
-    "                        the same. Also with --play and --live (the JACK transport's\n"
-    "                        grid and MIDI clock too)\n"
-    "  --randomise SEED      make a new pattern in the pattern played (1, or --pattern N)\n"
-    "                        from SEED (0 to 18446744073709551615): bass notes of the scale\n"
-    "                        in the range, rests and slides, Twin-T and noise hits, one\n"
-    "                        sound per voice. The same seed gives the same bytes on every\n"
-    "                        machine\n"
-    "  --mutate SEED,AMOUNT  change AMOUNT percent (0 to 100) of that pattern's 16 steps a\n"
-    "                        little (after --randomise when both are given)\n"
-    "  --scale NAME          minor (default), major, pentatonic or chromatic\n"
-    "  --notes LOW-HIGH      the bass notes' range, 1 to 37 as the note sliders count\n"
-    "                        (default 1-25); LOW is the scale's root\n"
-    "  --lock LIST           keep these unchanged, a comma list of bass-notes, bass-sound,\n"
-    "                        twin-t, noise (voices) and notes, play, knobs (rows)\n"
-    "  --save OUT.zvx        write the patterns (randomised or mutated) to a pattern file,\n"
-    "                        replacing it when complete; without -o and --stems nothing\n"
-    "                        is rendered\n"
-    "  --midi-file OUT.mid   write what plays as a Standard MIDI File (type 1, 960 ticks\n"
-    "                        a quarter note): a tempo track and a track each for the bass,\n"
-    "                        Twin-T and noise, the notes --notes-out would send (their\n"
-    "                        channels and drum notes from --notes-channels and\n"
-    "                        --drum-notes), each at the tick nearest its frame; replaced\n"
-    "                        only when complete. Without -o and --stems nothing else is\n"
-    "                        rendered\n"
-    "  --play                play through the sound device in real time instead of writing\n"
-    "                        a file, with the desktop program's chain and output device and\n"
-    "                        the sound output chosen in its settings file (ZLVX3.INI,\n"
-    "                        section [Audio], keys API and Device); stops after N buffers,\n"
-    "                        at the song's end, or on Ctrl-C. Prints the number of\n"
-    "                        underruns when the device ran dry\n"
-    "  --start-delay MS      with --play: open the device MS milliseconds before starting,\n"
-    "                        so that a recorder can connect to it first; default 0 (also\n"
-    "                        with --live: the output is there, silent, for that long)\n"
-    "  --no-connect          with --play on JACK: leave the output's ports unconnected. By\n"
-    "                        default they connect to the first two physical playback ports\n"
-    "                        (the speakers; on PipeWire the default sink), a mono output to\n"
-    "                        both; [Audio] Connect=0 in the settings file does the same\n"
-    "  --live                with --play: play through the low-latency JACK output: the\n"
-    "                        synth renders in the JACK process callback, so MIDI\n"
-    "                        controllers are heard within a JACK period; prints the\n"
-    "                        periods played (their sizes), the seconds, the server's rate\n"
-    "                        and xruns at the end. --seconds and --buffers count the\n"
-    "                        server's time, whatever its rate and period size do\n"
-    "  --follow-transport    with --live: start, stop and jump with the JACK transport\n"
-    "                        on its sixteenth-note grid instead of starting at once\n"
-    "  --follow-clock        with --live: play on the MIDI clock that comes into\n"
-    "                        zelvox:midi_in (Start, Stop, Continue, Song Position)\n"
-    "  --send-clock          with --live: send MIDI clock, Start and Stop from the\n"
-    "                        transport on zelvox:midi_out\n"
-    "  --timebase-master     with --live: be the JACK transport's timebase master, giving\n"
-    "                        bar, beat and tick at Zelvox's tempo, four beats to the bar\n"
-    "  --notes-in CHANNEL[,ROOT]  with --live: a note on MIDI channel CHANNEL (1 to 16) at\n"
-    "                        zelvox:midi_in transposes the bass from the next step by its\n"
-    "                        distance from ROOT (0 to 127, default 60, middle C); notes\n"
-    "                        beyond the note range fold back by octaves\n"
-    "  --pattern-notes FIRST with --live: the 16 notes from FIRST (0 to 112) on that\n"
-    "                        channel (1 without --notes-in) choose patterns 1 to 16, as\n"
-    "                        the pattern buttons do\n"
-    "  --notes-out           with --live: send the pattern as MIDI notes on\n"
-    "                        zelvox:midi_out, each at the frame its step begins: the bass\n"
-    "                        (note n of the sliders as MIDI note n + 24, its Length as the\n"
-    "                        note's, a slide as the next note on before the held one's\n"
-    "                        off), the Twin-T and noise hits as notes of their own\n"
-    "  --notes-channels B,T,N  the MIDI channels (1 to 16) of the bass, Twin-T and noise\n"
-    "                        notes; default 1,10,10\n"
-    "  --drum-notes T,N      the notes (0 to 127) the Twin-T and noise hits send; default\n"
-    "                        36,42 (bass drum and closed hi-hat on a General MIDI kit)\n"
-    "  -h, --help            show this text\n"
+    "\n";
+constexpr const char* kUsageEnd =
     "\n"
     "A render needs -o, --stems or both; on a terminal it shows its progress every 5 s of\n"
     "sound.\n"
@@ -238,6 +128,385 @@ int64_t SecondsToBuffers(const std::string& v) {
     return buffers >= 1 && buffers <= kMaxBuffers ? buffers : 0;
 }
 
+// Whole numbers in lo..hi, one per field, with a comma between: all of `v`.
+template <size_t N> bool WholeList(const std::string& v, int32_t lo, int32_t hi, int32_t* (&fields)[N]) {
+    size_t from = 0;
+    for (size_t n = 0; n < N; ++n) {
+        const size_t comma = n + 1 < N ? v.find(',', from) : v.size();
+        if (comma == std::string::npos || !WholeIn<int32_t>(v.substr(from, comma - from), lo, hi, *fields[n]))
+            return false;
+        from = comma + 1;
+    }
+    return true;
+}
+
+// The options: the names --help lists them by (", " between), the value's name (none for a
+// switch), the help text (its lines) and what taking the option does: "" or the error.
+struct OptionRow {
+    const char* Names;
+    const char* Value;
+    const char* Help;
+    std::string (*Take)(Options& o, const std::string& v);
+    const char* Hidden = nullptr; // one more name, not listed
+};
+
+const OptionRow kOptions[] = {
+    {"-o, --output", "OUT.wav",
+     "the file to write; replaced only when complete (a link stays\n"
+     "a link: the file it names is replaced). A device (/dev/null)\n"
+     "or a named pipe is written to directly, never replaced, and\n"
+     "- is the standard output (zelvox-render -o - | sox -t wav - ...)",
+     [](Options& o, const std::string& v) -> std::string {
+         if (v.empty()) return "the output file name is empty";
+         o.Out = v;
+         return "";
+     }},
+    {"--bits", "16|24",
+     "the bits of a WAV or FLAC file (default 16). The format\n"
+     "comes from -o's extension: .flac FLAC (lossless: the\n"
+     "16-bit WAV's samples exactly), .ogg Ogg Vorbis (lossy),\n"
+     "anything else WAV; the stems take the mix's format and\n"
+     "extension (WAV without -o). FLAC, Ogg and 24 bits are\n"
+     "encoded from the finished render, so they go to files only",
+     [](Options& o, const std::string& v) -> std::string {
+         if (v != "16" && v != "24") return "--bits wants 16 or 24, not '" + v + "'";
+         o.Bits = v == "16" ? 16 : 24;
+         return "";
+     }},
+    {"--stems", "DIR",
+     "also (or, without -o, only) write one file per voice into the\n"
+     "folder DIR (made if missing): bass.wav, twin-t.wav and\n"
+     "noise.wav, each the voice alone, dry, through the master\n"
+     "volume, and echo.wav, the echo's return (its wet part). Same\n"
+     "format and length as the mix, sample-aligned; where neither\n"
+     "the mix nor a stem clips, the four add up to the mix within\n"
+     "1 per stem. The mix is the same with or without --stems",
+     [](Options& o, const std::string& v) -> std::string {
+         if (v.empty()) return "the stems folder name is empty";
+         o.Stems = v;
+         return "";
+     }},
+    {"--rate", "HZ",
+     "write the files at HZ samples a second (22050 to 192000;\n"
+     "default 44100, the rate the sound is made at). At any other\n"
+     "rate the 44100 Hz render is converted (libsoxr, 20-bit\n"
+     "quality, no delay); the stems follow it. Files only, not a\n"
+     "device, a pipe or standard output",
+     [](Options& o, const std::string& v) -> std::string {
+         uint32_t hz = 0;
+         const auto r = std::from_chars(v.data(), v.data() + v.size(), hz);
+         const bool whole = r.ec == std::errc() && r.ptr == v.data() + v.size();
+         if (!whole || (hz != 44100 && !zelvox::CheckHostRate(hz).empty()))
+             return "--rate wants a whole number of Hz from 22050 to 192000, not '" + v + "'";
+         o.Rate = hz;
+         return "";
+     }},
+    {"--list-examples", nullptr,
+     "print the names of the factory bank's pattern files, one a\n"
+     "line, and end",
+     [](Options& o, const std::string&) -> std::string {
+         o.ListExamples = true;
+         return "";
+     }},
+    {"--example", "NAME",
+     "use the factory bank's pattern file NAME instead of FILE (it\n"
+     "is only read). A song (its first phrase set) plays through\n"
+     "the arranger unless --pattern says otherwise, to its end\n"
+     "(at most 10 minutes) unless --buffers or --seconds says\n"
+     "otherwise; without -o, --stems or --save the render goes to\n"
+     "NAME.wav in the current folder",
+     [](Options& o, const std::string& v) -> std::string {
+         if (v.empty())
+             return "--example wants the name of a pattern file of the factory bank "
+                    "(--list-examples prints them)";
+         o.Example = v;
+         return "";
+     }},
+    {"--arranger", nullptr,
+     "play the song of the Arranger page (\"Play\") instead of\n"
+     "looping pattern 1 on the Bass page (\"Loop\"); rendering stops\n"
+     "after the buffer in which the song ends",
+     [](Options& o, const std::string&) -> std::string {
+         o.Arranger = true;
+         return "";
+     }},
+    {"--pattern", "N",
+     "loop pattern N (1 to 16) instead of pattern 1, as if its\n"
+     "pattern button was pressed before \"Loop\"; not with --arranger",
+     [](Options& o, const std::string& v) -> std::string {
+         if (!WholeIn<int32_t>(v, 1, 16, o.Pattern))
+             return "--pattern wants a pattern number from 1 to 16, not '" + v + "'";
+         return "";
+     }},
+    {"--buffers", "N",
+     "render at most N buffers of 441 samples (10 ms); default 1000\n"
+     "(with --play: no limit)",
+     [](Options& o, const std::string& v) -> std::string {
+         if (!WholeIn<int64_t>(v, 1, kMaxBuffers, o.Buffers))
+             return "--buffers wants a whole number from 1 to 1000000000, not '" + v + "'";
+         o.BuffersGiven = true;
+         return "";
+     }},
+    {"--seconds", "S",
+     "instead of --buffers: at most S seconds (a decimal number\n"
+     "above 0, at most 10000000), rounded up to whole 10 ms buffers.\n"
+     "A WAV file holds at most 6 hours 45 minutes (2 GiB): a longer\n"
+     "render is refused before it starts (with --arranger it fails\n"
+     "if the song gets there)",
+     [](Options& o, const std::string& v) -> std::string {
+         const int64_t n = SecondsToBuffers(v);
+         if (n == 0)
+             return "--seconds wants a decimal number of seconds above 0 and at most 10000000, "
+                    "not '" + v + "'";
+         o.Buffers = n;
+         o.SecondsGiven = true;
+         return "";
+     }},
+    {"--swing", "PCT",
+     "every second sixteenth begins PCT percent of a step late\n"
+     "(0 to 75; default 0, straight). Pattern and song lengths stay\n"
+     "the same. Also with --play and --live (the JACK transport's\n"
+     "grid and MIDI clock too)",
+     [](Options& o, const std::string& v) -> std::string {
+         if (!WholeIn<int32_t>(v, 0, zelvox::Sequencer::kMaxSwing, o.Swing))
+             return "--swing wants a whole percent from 0 to 75, not '" + v + "'";
+         return "";
+     }},
+    {"--randomise", "SEED",
+     "make a new pattern in the pattern played (1, or --pattern N)\n"
+     "from SEED (0 to 18446744073709551615): bass notes of the scale\n"
+     "in the range, rests and slides, Twin-T and noise hits, one\n"
+     "sound per voice. The same seed gives the same bytes on every\n"
+     "machine",
+     [](Options& o, const std::string& v) -> std::string {
+         if (!WholeIn<uint64_t>(v, 0, UINT64_MAX, o.RandomSeed))
+             return "--randomise wants a seed, a whole number from 0 to "
+                    "18446744073709551615, not '" + v + "'";
+         o.Randomise = true;
+         return "";
+     }, "--randomize"},
+    {"--mutate", "SEED,AMOUNT",
+     "change AMOUNT percent (0 to 100) of that pattern's 16 steps a\n"
+     "little (after --randomise when both are given)",
+     [](Options& o, const std::string& v) -> std::string {
+         const size_t comma = v.find(',');
+         if (comma == std::string::npos ||
+             !WholeIn<uint64_t>(v.substr(0, comma), 0, UINT64_MAX, o.MutateSeed) ||
+             !WholeIn<int32_t>(v.substr(comma + 1), 0, 100, o.MutateAmount))
+             return "--mutate wants SEED,AMOUNT: a seed (a whole number from 0) and a "
+                    "percent from 0 to 100, not '" + v + "'";
+         o.Mutate = true;
+         return "";
+     }},
+    {"--scale", "NAME",
+     "minor (default), major, pentatonic or chromatic",
+     [](Options& o, const std::string& v) -> std::string {
+         if (!zelvox::ParseScale(v, o.Dice.Scale))
+             return "--scale wants minor, major, pentatonic or chromatic, not '" + v + "'";
+         return "";
+     }},
+    {"--notes", "LOW-HIGH",
+     "the bass notes' range, 1 to 37 as the note sliders count\n"
+     "(default 1-25); LOW is the scale's root",
+     [](Options& o, const std::string& v) -> std::string {
+         const size_t dash = v.find('-');
+         if (dash == std::string::npos || !WholeIn<int32_t>(v.substr(0, dash), 1, 37, o.Dice.Low) ||
+             !WholeIn<int32_t>(v.substr(dash + 1), o.Dice.Low, 37, o.Dice.High))
+             return "--notes wants LOW-HIGH, two notes from 1 to 37 with LOW at most HIGH, "
+                    "not '" + v + "'";
+         return "";
+     }},
+    {"--lock", "LIST",
+     "keep these unchanged, a comma list of bass-notes, bass-sound,\n"
+     "twin-t, noise (voices) and notes, play, knobs (rows)",
+     [](Options& o, const std::string& v) -> std::string {
+         std::string why;
+         if (!zelvox::ParseLocks(v, o.Dice.Locks, why)) return "--lock: " + why;
+         return "";
+     }},
+    {"--save", "OUT.zvx",
+     "write the patterns (randomised or mutated) to a pattern file,\n"
+     "replacing it when complete; without -o and --stems nothing\n"
+     "is rendered",
+     [](Options& o, const std::string& v) -> std::string {
+         if (v.empty()) return "the pattern file name to save is empty";
+         o.Save = v;
+         return "";
+     }},
+    {"--midi-file", "OUT.mid",
+     "write what plays as a Standard MIDI File (type 1, 960 ticks\n"
+     "a quarter note): a tempo track and a track each for the bass,\n"
+     "Twin-T and noise, the notes --notes-out would send (their\n"
+     "channels and drum notes from --notes-channels and\n"
+     "--drum-notes), each at the tick nearest its frame; replaced\n"
+     "only when complete. Without -o and --stems nothing else is\n"
+     "rendered",
+     [](Options& o, const std::string& v) -> std::string {
+         if (v.empty()) return "the MIDI file name to write is empty";
+         o.MidiFile = v;
+         return "";
+     }},
+    {"--play", nullptr,
+     "play through the sound device in real time instead of writing\n"
+     "a file, with the desktop program's chain and output device and\n"
+     "the sound output chosen in its settings file (ZLVX3.INI,\n"
+     "section [Audio], keys API and Device); stops after N buffers,\n"
+     "at the song's end, or on Ctrl-C. Prints the number of\n"
+     "underruns when the device ran dry",
+     [](Options& o, const std::string&) -> std::string {
+         o.Play = true;
+         return "";
+     }},
+    {"--start-delay", "MS",
+     "with --play: open the device MS milliseconds before starting,\n"
+     "so that a recorder can connect to it first; default 0 (also\n"
+     "with --live: the output is there, silent, for that long)",
+     [](Options& o, const std::string& v) -> std::string {
+         if (!WholeIn<int32_t>(v, 0, 600'000, o.StartDelayMs))
+             return "--start-delay wants milliseconds from 0 to 600000, not '" + v + "'";
+         return "";
+     }},
+    {"--no-connect", nullptr,
+     "with --play on JACK: leave the output's ports unconnected. By\n"
+     "default they connect to the first two physical playback ports\n"
+     "(the speakers; on PipeWire the default sink), a mono output to\n"
+     "both; [Audio] Connect=0 in the settings file does the same",
+     [](Options& o, const std::string&) -> std::string {
+         o.NoConnect = true;
+         return "";
+     }},
+    {"--live", nullptr,
+     "with --play: play through the low-latency JACK output: the\n"
+     "synth renders in the JACK process callback, so MIDI\n"
+     "controllers are heard within a JACK period; prints the\n"
+     "periods played (their sizes), the seconds, the server's rate\n"
+     "and xruns at the end. --seconds and --buffers count the\n"
+     "server's time, whatever its rate and period size do",
+     [](Options& o, const std::string&) -> std::string {
+         o.Live = true;
+         return "";
+     }},
+    {"--follow-transport", nullptr,
+     "with --live: start, stop and jump with the JACK transport\n"
+     "on its sixteenth-note grid instead of starting at once",
+     [](Options& o, const std::string&) -> std::string {
+         o.FollowTransport = true;
+         return "";
+     }},
+    {"--follow-clock", nullptr,
+     "with --live: play on the MIDI clock that comes into\n"
+     "zelvox:midi_in (Start, Stop, Continue, Song Position)",
+     [](Options& o, const std::string&) -> std::string {
+         o.FollowClock = true;
+         return "";
+     }},
+    {"--send-clock", nullptr,
+     "with --live: send MIDI clock, Start and Stop from the\n"
+     "transport on zelvox:midi_out",
+     [](Options& o, const std::string&) -> std::string {
+         o.SendClock = true;
+         return "";
+     }},
+    {"--timebase-master", nullptr,
+     "with --live: be the JACK transport's timebase master, giving\n"
+     "bar, beat and tick at Zelvox's tempo, four beats to the bar",
+     [](Options& o, const std::string&) -> std::string {
+         o.TimebaseMaster = true;
+         return "";
+     }},
+    {"--notes-in", "CHANNEL[,ROOT]",
+     "with --live: a note on MIDI channel CHANNEL (1 to 16) at\n"
+     "zelvox:midi_in transposes the bass from the next step by its\n"
+     "distance from ROOT (0 to 127, default 60, middle C); notes\n"
+     "beyond the note range fold back by octaves",
+     [](Options& o, const std::string& v) -> std::string {
+         const size_t comma = v.find(',');
+         int32_t channel = 0;
+         if (!WholeIn<int32_t>(v.substr(0, comma), 1, 16, channel) ||
+             (comma != std::string::npos && !WholeIn<int32_t>(v.substr(comma + 1), 0, 127, o.NotesIn.Root)))
+             return "--notes-in wants CHANNEL[,ROOT]: a MIDI channel from 1 to 16 and a root "
+                    "note from 0 to 127 (60 when left out), not '" + v + "'";
+         o.NotesIn.Channel = channel - 1;
+         o.NotesIn.Transpose = true;
+         return "";
+     }},
+    {"--pattern-notes", "FIRST",
+     "with --live: the 16 notes from FIRST (0 to 112) on that\n"
+     "channel (1 without --notes-in) choose patterns 1 to 16, as\n"
+     "the pattern buttons do",
+     [](Options& o, const std::string& v) -> std::string {
+         if (!WholeIn<int32_t>(v, 0, 112, o.NotesIn.FirstPattern))
+             return "--pattern-notes wants the note that chooses pattern 1, from 0 to 112, "
+                    "not '" + v + "'";
+         o.NotesIn.Patterns = true;
+         return "";
+     }},
+    {"--notes-out", nullptr,
+     "with --live: send the pattern as MIDI notes on\n"
+     "zelvox:midi_out, each at the frame its step begins: the bass\n"
+     "(note n of the sliders as MIDI note n + 24, its Length as the\n"
+     "note's, a slide as the next note on before the held one's\n"
+     "off), the Twin-T and noise hits as notes of their own",
+     [](Options& o, const std::string&) -> std::string {
+         o.Notes.SendNotes = o.NotesGiven = true;
+         return "";
+     }},
+    {"--notes-channels", "B,T,N",
+     "the MIDI channels (1 to 16) of the bass, Twin-T and noise\n"
+     "notes; default 1,10,10",
+     [](Options& o, const std::string& v) -> std::string {
+         int32_t* fields[] = {&o.Notes.NotesBassChannel, &o.Notes.NotesTwinTChannel,
+                             &o.Notes.NotesNoiseChannel};
+         if (!WholeList(v, 1, 16, fields))
+             return "--notes-channels wants BASS,TWINT,NOISE: three MIDI channels from 1 to 16, "
+                    "not '" + v + "'";
+         o.NotesGiven = true;
+         return "";
+     }},
+    {"--drum-notes", "T,N",
+     "the notes (0 to 127) the Twin-T and noise hits send; default\n"
+     "36,42 (bass drum and closed hi-hat on a General MIDI kit)",
+     [](Options& o, const std::string& v) -> std::string {
+         int32_t* fields[] = {&o.Notes.NotesTwinTNote, &o.Notes.NotesNoiseNote};
+         if (!WholeList(v, 0, 127, fields))
+             return "--drum-notes wants TWINT,NOISE: two MIDI notes from 0 to 127, not '" + v + "'";
+         o.NotesGiven = true;
+         return "";
+     }},
+};
+
+const OptionRow* FindOption(const std::string& name) {
+    for (const OptionRow& row : kOptions) {
+        if (row.Hidden && name == row.Hidden) return &row;
+        const std::string names = row.Names;
+        for (size_t from = 0; from <= names.size();) {
+            const size_t comma = std::min(names.find(", ", from), names.size());
+            if (names.compare(from, comma - from, name) == 0) return &row;
+            from = comma + 2;
+        }
+    }
+    return nullptr;
+}
+
+// --help: the synopsis, every option with its help from column 24, and the rest.
+std::string UsageText() {
+    std::string text = kSynopsis;
+    auto row = [&text](const std::string& label, const std::string& help) {
+        std::string line = "  " + label;
+        line.append(line.size() < 24 ? 24 - line.size() : 2, ' ');
+        for (size_t from = 0; from <= help.size();) {
+            const size_t end = std::min(help.find('\n', from), help.size());
+            text += line + help.substr(from, end - from) + "\n";
+            line.assign(24, ' ');
+            from = end + 1;
+        }
+    };
+    for (const OptionRow& o : kOptions)
+        row(std::string(o.Names) + (o.Value ? std::string(" ") + o.Value : ""), o.Help);
+    row("-h, --help", "show this text");
+    return text + kUsageEnd;
+}
+
 // A render stopped by a signal: the part files are gone, the exit status names the signal.
 struct Interrupted {
     int Signal;
@@ -252,239 +521,37 @@ int Fail(int code, const std::string& message) {
 int Parse(int argc, char** argv, Options& o, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&](const std::string& name, std::string& out) {
-            const size_t eq = a.find('=');
-            if (eq != std::string::npos && a.compare(0, eq, name) == 0) {
-                out = a.substr(eq + 1);
-                return true;
+        if (a == "-h" || a == "--help") return -1;
+        const size_t eq = a.find('=');
+        const OptionRow* row = FindOption(a.substr(0, eq));
+        if (row && !row->Value && eq != std::string::npos) row = nullptr; // a switch takes no value
+        if (!row) {
+            if (a.size() > 1 && a[0] == '-') {
+                error = "unknown option '" + a + "' (see --help)";
+                return 2;
             }
-            if (a != name) return false;
+            if (!o.File.empty()) {
+                error = "more than one pattern file given ('" + o.File + "', '" + a + "')";
+                return 2;
+            }
+            o.File = a;
+            continue;
+        }
+        std::string v;
+        if (row->Value && eq != std::string::npos) {
+            v = a.substr(eq + 1);
+        } else if (row->Value) {
             // An option next ("--swing --save x.zvx") means the value was left out; "-o" is the
             // one short option that takes a value, "-" alone is a value (standard output).
             const std::string next = i + 1 < argc ? argv[i + 1] : "";
             if (i + 1 >= argc || next.rfind("--", 0) == 0 || next == "-o" || next == "-h") {
-                error = name + " needs a value";
-                return true;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "-h" || a == "--help") return -1;
-        if (a == "--arranger") {
-            o.Arranger = true;
-        } else if (a == "--list-examples") {
-            o.ListExamples = true;
-        } else if (value("--example", v)) {
-            if (!error.empty()) return 2;
-            if (v.empty()) {
-                error = "--example wants the name of a pattern file of the factory bank "
-                        "(--list-examples prints them)";
+                error = a + " needs a value";
                 return 2;
             }
-            o.Example = v;
-        } else if (a == "--play") {
-            o.Play = true;
-        } else if (a == "--live") {
-            o.Live = true;
-        } else if (a == "--follow-transport") {
-            o.FollowTransport = true;
-        } else if (a == "--follow-clock") {
-            o.FollowClock = true;
-        } else if (a == "--send-clock") {
-            o.SendClock = true;
-        } else if (a == "--timebase-master") {
-            o.TimebaseMaster = true;
-        } else if (a == "--no-connect") {
-            o.NoConnect = true;
-        } else if (a == "--notes-out") {
-            o.Notes.SendNotes = o.NotesGiven = true;
-        } else if (value("--notes-channels", v) || value("--drum-notes", v)) {
-            if (!error.empty()) return 2;
-            const bool channels = a.rfind("--notes-channels", 0) == 0;
-            int32_t* fields[3] = {&o.Notes.NotesBassChannel, &o.Notes.NotesTwinTChannel,
-                                  &o.Notes.NotesNoiseChannel};
-            if (!channels) {
-                fields[0] = &o.Notes.NotesTwinTNote;
-                fields[1] = &o.Notes.NotesNoiseNote;
-            }
-            const size_t count = channels ? 3 : 2;
-            size_t n = 0, from = 0;
-            for (; n < count && from <= v.size(); ++n) {
-                const size_t comma = std::min(v.find(',', from), v.size());
-                if (!WholeIn<int32_t>(v.substr(from, comma - from), channels ? 1 : 0, channels ? 16 : 127,
-                                      *fields[n]))
-                    break;
-                from = comma + 1;
-            }
-            if (n != count || from != v.size() + 1) {
-                error = channels ? "--notes-channels wants BASS,TWINT,NOISE: three MIDI channels from 1 "
-                                   "to 16, not '" + v + "'"
-                                 : "--drum-notes wants TWINT,NOISE: two MIDI notes from 0 to 127, not '" +
-                                       v + "'";
-                return 2;
-            }
-            o.NotesGiven = true;
-        } else if (value("--start-delay", v)) {
-            if (!error.empty()) return 2;
-            int32_t ms = 0;
-            const auto r = std::from_chars(v.data(), v.data() + v.size(), ms);
-            if (r.ec != std::errc() || r.ptr != v.data() + v.size() || ms < 0 || ms > 600'000) {
-                error = "--start-delay wants milliseconds from 0 to 600000, not '" + v + "'";
-                return 2;
-            }
-            o.StartDelayMs = ms;
-        } else if (value("-o", v) || value("--output", v)) {
-            if (!error.empty()) return 2;
-            if (v.empty()) {
-                error = "the output file name is empty";
-                return 2;
-            }
-            o.Out = v;
-        } else if (value("--stems", v)) {
-            if (!error.empty()) return 2;
-            if (v.empty()) {
-                error = "the stems folder name is empty";
-                return 2;
-            }
-            o.Stems = v;
-        } else if (value("--rate", v)) {
-            if (!error.empty()) return 2;
-            uint32_t hz = 0;
-            const auto r = std::from_chars(v.data(), v.data() + v.size(), hz);
-            const bool whole = r.ec == std::errc() && r.ptr == v.data() + v.size();
-            if (!whole || (hz != 44100 && !zelvox::CheckHostRate(hz).empty())) {
-                error = "--rate wants a whole number of Hz from 22050 to 192000, not '" + v + "'";
-                return 2;
-            }
-            o.Rate = hz;
-        } else if (value("--swing", v)) {
-            if (!error.empty()) return 2;
-            if (!WholeIn<int32_t>(v, 0, zelvox::Sequencer::kMaxSwing, o.Swing)) {
-                error = "--swing wants a whole percent from 0 to 75, not '" + v + "'";
-                return 2;
-            }
-        } else if (value("--randomise", v) || value("--randomize", v)) {
-            if (!error.empty()) return 2;
-            if (!WholeIn<uint64_t>(v, 0, UINT64_MAX, o.RandomSeed)) {
-                error = "--randomise wants a seed, a whole number from 0 to "
-                        "18446744073709551615, not '" + v + "'";
-                return 2;
-            }
-            o.Randomise = true;
-        } else if (value("--mutate", v)) {
-            if (!error.empty()) return 2;
-            const size_t comma = v.find(',');
-            if (comma == std::string::npos ||
-                !WholeIn<uint64_t>(v.substr(0, comma), 0, UINT64_MAX, o.MutateSeed) ||
-                !WholeIn<int32_t>(v.substr(comma + 1), 0, 100, o.MutateAmount)) {
-                error = "--mutate wants SEED,AMOUNT: a seed (a whole number from 0) and a "
-                        "percent from 0 to 100, not '" + v + "'";
-                return 2;
-            }
-            o.Mutate = true;
-        } else if (value("--scale", v)) {
-            if (!error.empty()) return 2;
-            if (!zelvox::ParseScale(v, o.Dice.Scale)) {
-                error = "--scale wants minor, major, pentatonic or chromatic, not '" + v + "'";
-                return 2;
-            }
-        } else if (value("--notes", v)) {
-            if (!error.empty()) return 2;
-            const size_t dash = v.find('-');
-            if (dash == std::string::npos || !WholeIn<int32_t>(v.substr(0, dash), 1, 37, o.Dice.Low) ||
-                !WholeIn<int32_t>(v.substr(dash + 1), o.Dice.Low, 37, o.Dice.High)) {
-                error = "--notes wants LOW-HIGH, two notes from 1 to 37 with LOW at most HIGH, "
-                        "not '" + v + "'";
-                return 2;
-            }
-        } else if (value("--notes-in", v)) {
-            if (!error.empty()) return 2;
-            const size_t comma = v.find(',');
-            int32_t channel = 0;
-            if (!WholeIn<int32_t>(v.substr(0, comma), 1, 16, channel) ||
-                (comma != std::string::npos &&
-                 !WholeIn<int32_t>(v.substr(comma + 1), 0, 127, o.NotesIn.Root))) {
-                error = "--notes-in wants CHANNEL[,ROOT]: a MIDI channel from 1 to 16 and a root "
-                        "note from 0 to 127 (60 when left out), not '" + v + "'";
-                return 2;
-            }
-            o.NotesIn.Channel = channel - 1;
-            o.NotesIn.Transpose = true;
-        } else if (value("--pattern-notes", v)) {
-            if (!error.empty()) return 2;
-            if (!WholeIn<int32_t>(v, 0, 112, o.NotesIn.FirstPattern)) {
-                error = "--pattern-notes wants the note that chooses pattern 1, from 0 to 112, "
-                        "not '" + v + "'";
-                return 2;
-            }
-            o.NotesIn.Patterns = true;
-        } else if (value("--lock", v)) {
-            if (!error.empty()) return 2;
-            if (!zelvox::ParseLocks(v, o.Dice.Locks, error)) {
-                error = "--lock: " + error;
-                return 2;
-            }
-        } else if (value("--bits", v)) {
-            if (!error.empty()) return 2;
-            if (v != "16" && v != "24") {
-                error = "--bits wants 16 or 24, not '" + v + "'";
-                return 2;
-            }
-            o.Bits = v == "16" ? 16 : 24;
-        } else if (value("--midi-file", v)) {
-            if (!error.empty()) return 2;
-            if (v.empty()) {
-                error = "the MIDI file name to write is empty";
-                return 2;
-            }
-            o.MidiFile = v;
-        } else if (value("--save", v)) {
-            if (!error.empty()) return 2;
-            if (v.empty()) {
-                error = "the pattern file name to save is empty";
-                return 2;
-            }
-            o.Save = v;
-        } else if (value("--buffers", v)) {
-            if (!error.empty()) return 2;
-            int64_t n = 0;
-            const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
-            if (r.ec != std::errc() || r.ptr != v.data() + v.size() || n < 1 || n > kMaxBuffers) {
-                error = "--buffers wants a whole number from 1 to 1000000000, not '" + v + "'";
-                return 2;
-            }
-            o.Buffers = n;
-            o.BuffersGiven = true;
-        } else if (value("--seconds", v)) {
-            if (!error.empty()) return 2;
-            const int64_t n = SecondsToBuffers(v);
-            if (n == 0) {
-                error = "--seconds wants a decimal number of seconds above 0 and at most "
-                        "10000000, not '";
-                error += v + "'";
-                return 2;
-            }
-            o.Buffers = n;
-            o.SecondsGiven = true;
-        } else if (value("--pattern", v)) {
-            if (!error.empty()) return 2;
-            int32_t n = 0;
-            const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
-            if (r.ec != std::errc() || r.ptr != v.data() + v.size() || n < 1 || n > 16) {
-                error = "--pattern wants a pattern number from 1 to 16, not '" + v + "'";
-                return 2;
-            }
-            o.Pattern = n;
-        } else if (a.size() > 1 && a[0] == '-') {
-            error = "unknown option '" + a + "' (see --help)";
-            return 2;
-        } else if (o.File.empty()) {
-            o.File = a;
-        } else {
-            error = "more than one pattern file given ('" + o.File + "', '" + a + "')";
-            return 2;
+            v = argv[++i];
         }
+        error = row->Take(o, v);
+        if (!error.empty()) return 2;
     }
     if (o.ListExamples) return 0;
     if (!o.Example.empty()) {
@@ -711,7 +778,7 @@ int main(int argc, char** argv) {
     std::string error;
     const int parsed = Parse(argc, argv, o, error);
     if (parsed < 0) {
-        std::fputs(kUsage, stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
     if (parsed > 0) return Fail(parsed, error);
