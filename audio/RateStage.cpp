@@ -139,11 +139,18 @@ void RateStage::Convert(const float* in, uint32_t frames) {
     Soxr_->Process(in, frames, Scratch_.data(), Scratch_.size(), [&](const float* out, size_t n) {
         const uint64_t skip = std::min<uint64_t>(ToDrop_, n);
         ToDrop_ -= skip;
-        for (size_t i = size_t(skip); i < n; ++i) {
-            // Never expected to fill (sized above for the stage's largest backlog): the
-            // newest frame would then be lost rather than overwrite one not yet taken.
-            if (RingWrite_ - RingRead_ >= Ring_.size()) break;
-            Ring_[RingWrite_++ & mask] = out[i];
+        // Never expected to fill (sized above for the stage's largest backlog): the newest
+        // frames would then be lost rather than overwrite those not yet taken.
+        const uint64_t room = Ring_.size() - (RingWrite_ - RingRead_);
+        uint64_t count = std::min<uint64_t>(n - skip, room);
+        out += skip;
+        while (count > 0) { // at most two pieces: up to the ring's end, then from its start
+            const uint64_t at = RingWrite_ & mask;
+            const uint64_t piece = std::min<uint64_t>(count, Ring_.size() - at);
+            std::memcpy(Ring_.data() + at, out, piece * sizeof(float));
+            out += piece;
+            RingWrite_ += piece;
+            count -= piece;
         }
     });
 }
@@ -161,8 +168,15 @@ void RateStage::Push(const float* in, uint32_t frames) {
 void RateStage::Take(float* out, uint32_t frames) {
     const uint64_t mask = Ring_.size() - 1;
     const uint64_t ready = std::min<uint64_t>(RingWrite_ - RingRead_, frames);
-    for (uint64_t i = 0; i < ready; ++i)
-        out[i] = Ring_[RingRead_++ & mask];
+    for (uint64_t left = ready; left > 0;) { // at most two pieces, as in Convert
+        const uint64_t at = RingRead_ & mask;
+        const uint64_t piece = std::min<uint64_t>(left, Ring_.size() - at);
+        std::memcpy(out, Ring_.data() + at, piece * sizeof(float));
+        out += piece;
+        RingRead_ += piece;
+        left -= piece;
+    }
+    out -= ready;
     if (ready < frames) {
         std::fill(out + ready, out + frames, 0.0f);
         ++Shortfalls_;
