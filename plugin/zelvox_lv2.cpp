@@ -33,6 +33,7 @@
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
+#include "audio/FloatSamples.h"
 #include "audio/MMFormat.h"
 #include "base/LatestValue.h"
 #include "files/PatternFileFormat.h"
@@ -437,8 +438,7 @@ void RenderTo(Plugin& p, uint32_t from, uint32_t to) {
         p.Transport.Render(p.Scratch.data(), n);
         // The scale of the desktop program's own JACK output: a recording made through a
         // host sounds and reads back as one made from the program.
-        for (uint32_t i = 0; i < n; ++i)
-            p.Out[from + i] = static_cast<float>(p.Scratch[i]) * (1.0f / 32767.0f);
+        Pcm16ToFloat(p.Scratch.data(), p.Out + from, n);
         if (p.OutRight) std::memcpy(p.OutRight + from, p.Out + from, n * sizeof(float));
         from += n;
     }
@@ -454,8 +454,7 @@ void RenderToAtHostRate(Plugin& p, uint32_t to) {
         while (engine > 0) {
             const uint32_t m = std::min<uint32_t>(engine, PatternSynth::kMaxFrames);
             p.Transport.Render(p.Scratch.data(), m);
-            for (uint32_t i = 0; i < m; ++i)
-                p.RateScratch[i] = static_cast<float>(p.Scratch[i]) * (1.0f / 32767.0f);
+            Pcm16ToFloat(p.Scratch.data(), p.RateScratch.data(), m);
             r.Push(p.RateScratch.data(), m);
             engine -= m;
         }

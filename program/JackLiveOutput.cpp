@@ -2,6 +2,7 @@
 
 #include <jack/midiport.h>
 
+#include "audio/FloatSamples.h"
 #include "audio/JackClient.h"
 #include "audio/backends/JackDevice.h"
 
@@ -288,8 +289,7 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
                        done == 0 ? &host : nullptr, periodTime + done);
         WriteMidiOut(midiOut, done);
         // The scale of the program's other JACK output.
-        for (uint32_t i = 0; i < n; ++i)
-            out[done + i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
+        Pcm16ToFloat(Scratch_.data(), out + done, n);
         RecordPiece(n);
         done += n;
     }
@@ -404,7 +404,7 @@ void JackLiveOutput::ProcessConverted(jack_nframes_t frames, float* out, void* m
                                r.Latency(),
                            m[i]);
         }
-        for (uint32_t i = 0; i < engine; ++i) Converted_[i] = static_cast<float>(Scratch_[i]) * (1.0f / 32767.0f);
+        Pcm16ToFloat(Scratch_.data(), Converted_.data(), engine);
         r.Push(Converted_.data(), engine);
         r.Take(out + done, n);
         RecordPiece(engine);
