@@ -7,6 +7,7 @@
 
 #include <sys/wait.h>
 
+#include "audio/FloatSamples.h"
 #include "support/RateChecks.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
@@ -59,4 +60,17 @@ TEST(RateRender, FilesAtOtherRatesAreTheRenderConverted) {
         EXPECT_EQ(Render(std::string("--rate ") + bad + " -o " + Quote((dir.path / "x.wav").string())), 2) << bad;
     EXPECT_EQ(Render("--rate 48000 -o -"), 1);
     EXPECT_FALSE(fs::exists(dir.path / "x.wav"));
+}
+
+// Every 16-bit value, at every offset of the eight-at-a-time pieces, becomes x / 32767 exactly
+// as one sample alone does.
+TEST(FloatSamples, EverySampleValueScalesAsAlone) {
+    std::vector<int16_t> in(65536 + 7);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(int32_t(i % 65536) - 32768);
+    std::vector<float> out(in.size(), -9.0f);
+    for (uint32_t offset = 0; offset < 8; ++offset) {
+        zelvox::Pcm16ToFloat(in.data() + offset, out.data() + offset, uint32_t(in.size() - offset));
+        for (size_t i = offset; i < in.size(); ++i)
+            ASSERT_EQ(out[i], static_cast<float>(in[i]) * (1.0f / 32767.0f)) << i << " at offset " << offset;
+    }
 }
