@@ -325,34 +325,33 @@ void AskForState(Ui& ui) {
     WriteAtom(ui, forge);
 }
 
-void SendStateToPlugin(Ui& ui, const std::vector<uint8_t>& bytes) {
+// A patch:Set of one of the plugin's properties; `value` forges its value.
+template <class Value> void SendPatchSet(Ui& ui, LV2_URID property, Value&& value) {
     LV2_Atom_Forge forge;
     lv2_atom_forge_init(&forge, ui.Map);
     lv2_atom_forge_set_buffer(&forge, ui.AtomBuffer.data(), ui.AtomBuffer.size());
     LV2_Atom_Forge_Frame f;
     lv2_atom_forge_object(&forge, &f, 0, ui.PatchSet);
     lv2_atom_forge_key(&forge, ui.PatchProperty);
-    lv2_atom_forge_urid(&forge, ui.Patterns);
+    lv2_atom_forge_urid(&forge, property);
     lv2_atom_forge_key(&forge, ui.PatchValue);
-    lv2_atom_forge_atom(&forge, static_cast<uint32_t>(bytes.size()), ui.AtomChunk);
-    lv2_atom_forge_write(&forge, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    value(forge);
     lv2_atom_forge_pop(&forge, &f);
     WriteAtom(ui, forge);
 }
 
+void SendStateToPlugin(Ui& ui, const std::vector<uint8_t>& bytes) {
+    SendPatchSet(ui, ui.Patterns, [&](LV2_Atom_Forge& forge) {
+        lv2_atom_forge_atom(&forge, static_cast<uint32_t>(bytes.size()), ui.AtomChunk);
+        lv2_atom_forge_write(&forge, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    });
+}
+
 // The window's choice of controller table, as a patch:Set of the plugin's table.
 void SendControllersToPlugin(Ui& ui, const std::array<int32_t, kCCSlots>& table) {
-    LV2_Atom_Forge forge;
-    lv2_atom_forge_init(&forge, ui.Map);
-    lv2_atom_forge_set_buffer(&forge, ui.AtomBuffer.data(), ui.AtomBuffer.size());
-    LV2_Atom_Forge_Frame f;
-    lv2_atom_forge_object(&forge, &f, 0, ui.PatchSet);
-    lv2_atom_forge_key(&forge, ui.PatchProperty);
-    lv2_atom_forge_urid(&forge, ui.Controllers);
-    lv2_atom_forge_key(&forge, ui.PatchValue);
-    lv2_atom_forge_vector(&forge, sizeof(int32_t), ui.AtomInt, uint32_t(table.size()), table.data());
-    lv2_atom_forge_pop(&forge, &f);
-    WriteAtom(ui, forge);
+    SendPatchSet(ui, ui.Controllers, [&](LV2_Atom_Forge& forge) {
+        lv2_atom_forge_vector(&forge, sizeof(int32_t), ui.AtomInt, uint32_t(table.size()), table.data());
+    });
 }
 
 void SetSize(Ui& ui, uint32_t w, uint32_t h) {

@@ -12,6 +12,7 @@
 #include "files/PatternFileFormat.h"
 #include "program/PatternFileCommands.h"
 #include "program/RenderSong.h"
+#include "plugin/Ports.h"
 #include "support/Lv2Host.h"
 #include "support/RateChecks.h"
 #include "support/TempFiles.h"
@@ -22,8 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUri = "https://zelvox.github.io/lv2/zelvox";
-const char* const kPatternFile = "https://zelvox.github.io/lv2/zelvox#patternFile";
+using lv2::kUri;
+const char* const kPatternFile = lv2::kPatternFileUri;
 constexpr size_t kBlocks = 120, kBlock = 441;
 
 // Every voice on the start-up patterns, with the given contours.
