@@ -17,6 +17,8 @@ public:
         const int old = Middle_.exchange(Write_ | kFresh, std::memory_order_acq_rel);
         Write_ = old & kIndex;
     }
+    // The writer: true once the reader has taken the value last published.
+    bool Taken() const { return !(Middle_.load(std::memory_order_acquire) & kFresh); }
     // The reader: true when a value newer than the last one taken is there; then Read() is it.
     bool TakeNewest() {
         if (!(Middle_.load(std::memory_order_acquire) & kFresh)) return false;

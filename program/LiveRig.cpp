@@ -117,11 +117,15 @@ void LiveRig::WriteRecording() {
     }
 }
 
+// Only after an edit (the form counts them) or a move of the edit mode or step: the state is
+// encoded then, and handed over when it differs from what the player has.
 void LiveRig::PublishIfEdited(bool always) {
+    const bool moved = PublishedSelected_ != Form_.Synth.SelectedNoteMode ||
+                       PublishedEditStep_ != Form_.Synth.EditStep;
+    if (!always && !moved && Form_.EditCount() == PublishedEdits_) return;
+    PublishedEdits_ = Form_.EditCount();
     std::vector<uint8_t> now = Form_.Synth.SaveState();
-    if (!always && now == Published_ && PublishedSelected_ == Form_.Synth.SelectedNoteMode &&
-        PublishedEditStep_ == Form_.Synth.EditStep)
-        return;
+    if (!always && !moved && now == Published_) return;
     Live.Publish(Form_.Synth, Seen_);
     Published_ = std::move(now);
     PublishedSelected_ = Form_.Synth.SelectedNoteMode;

@@ -87,6 +87,7 @@ private:
     bool Connect_ = true;  // the output goes to the speakers when it opens
     bool LostTold_ = false; // OnLost was called for the client Out_ holds
     std::vector<uint8_t> Published_;
+    uint64_t PublishedEdits_ = 0; // the form's EditCount when last looked at
     bool PublishedSelected_ = false;
     int32_t PublishedEditStep_ = 0;
     int32_t PostedQueued_ = 0;

@@ -55,6 +55,7 @@ int32_t PluginLink::Queued() const {
 // What the window shows now is what the plugin has: nothing of it is to be sent.
 void PluginLink::Rebase() {
     Sent_ = Core_.Form.Synth.SaveState();
+    SentEdits_ = Core_.Form.EditCount();
     Pattern_ = Queued();
     Song_ = Core_.Form.Synth.Seq.SongMode();
     Turned_.fill(false);
@@ -229,6 +230,10 @@ std::vector<wire::Message> PluginLink::Outgoing() {
         if (Touching_[i] && !holding && t - LastTurn_[i] >= kGesturePause) touch(i, false);
     Turned_.fill(false);
     Run_ = -1;
+    // The state goes out after an edit (the form counts them), when it differs from what
+    // the plugin has; between edits nothing is encoded.
+    if (form.EditCount() == SentEdits_) return out;
+    SentEdits_ = form.EditCount();
     std::vector<uint8_t> now = form.Synth.SaveState();
     if (now != Sent_) {
         wire::Message m;

@@ -5,9 +5,9 @@
 // low-latency player.
 //
 // - Out: a knob or spin edit the user turns is a control port write (hosts record it as
-//   automation); the edit mode, edit step, pattern and song are port writes too; any change
-//   of the patterns, song and knobs sends the whole state, which the plugin applies from
-//   its next step. Nothing goes out before the plugin's own state has come in, so a window
+//   automation); the edit mode, edit step, pattern and song are port writes too; an edit
+//   of the patterns, song and knobs (the form counts them) sends the whole state, which the
+//   plugin applies from its next step. Nothing goes out before the plugin's own state has come in, so a window
 //   that never heard from the plugin cannot overwrite it.
 // - Gestures: the first turn of a control port says Touch on before its write; Touch off
 //   follows once no mouse button is held and the control rested kGesturePause, so a drag, a
@@ -74,6 +74,7 @@ private:
     std::array<bool, kCount> Touching_{};
     std::array<double, kCount> LastTurn_{}; // s, on Now's clock
     std::vector<uint8_t> Sent_;
+    uint64_t SentEdits_ = 0; // the form's EditCount when Sent_ was taken
     int32_t Pattern_ = 0;
     bool Song_ = false;
     int Run_ = -1; // -1 nothing to say

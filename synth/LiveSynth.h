@@ -95,6 +95,9 @@ public:
     // `seen`: the Seq of the last ControlTurned event the editor has taken in; turns it has
     // not seen yet are kept over its older state.
     void Publish(const PatternSynth& edited, uint32_t seen);
+    // How many times Publish ran, and whether the real-time thread has taken the last one.
+    uint64_t Publications() const { return Version_; }
+    bool PublicationTaken() const { return State_.Taken(); }
     // False when the queue is full (the command is dropped).
     bool Post(LiveCommand command) { return Commands_.Push(command); }
     bool Poll(LiveEvent& event) { return Events_.Pop(event); }

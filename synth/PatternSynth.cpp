@@ -232,6 +232,7 @@ std::vector<uint8_t> PatternSynth::SaveState() const {
 }
 
 void PatternSynth::SaveStateInto(uint8_t* out, PatternFileRecord& r) const {
+    ++Encodes_;
     r = PatternFileRecord{};
     for (int p = 1; p <= 16; ++p)
         for (int s = 1; s <= kStepsPerPattern; ++s)

@@ -118,6 +118,9 @@ public:
     // The same bytes into `out` (kPatternFileSize of them) through `scratch`, allocating
     // nothing: for a host that keeps a copy of the state up to date while audio runs.
     void SaveStateInto(uint8_t* out, PatternFileRecord& scratch) const;
+    // How many times the state was encoded (SaveState and SaveStateInto): what an editor's
+    // hand-over costs, counted (call it on the thread that encodes).
+    uint64_t StateEncodes() const { return Encodes_; }
     // Takes any bytes; fewer than kPatternFileSize: false and nothing changes. Applied as a
     // loaded pattern file is: the controls are set (each acting only if it changes), the
     // phrase table limited to what a song can play, pattern 1 shown with its edit step on
@@ -133,6 +136,7 @@ private:
     void ApplyStepLength();
     bool EchoActive_ = false;
     int32_t ExternalStepLength_ = 0; // 0: the render loop's own clock
+    mutable uint64_t Encodes_ = 0;
 };
 
 } // namespace zelvox

@@ -445,6 +445,37 @@ TEST(PluginLink, AGestureIsOneTouchOnAndOneOff) {
     EXPECT_EQ(out(3.8), "-");
 }
 
+// Between edits the link encodes nothing, however often it is asked; an edit sends the
+// state once.
+TEST(PluginLink, TheStateGoesOutAfterAnEditNotOnATimer) {
+    ProgramCore core;
+    core.StartUp();
+    PluginLink link(core);
+    wire::Message state;
+    state.What = wire::Kind::PluginState;
+    state.Bytes = core.Form.Synth.SaveState();
+    link.Receive(state);
+    auto states = [&] {
+        int n = 0;
+        for (int i = 0; i < 200; ++i)
+            for (const wire::Message& m : link.Outgoing())
+                if (m.What == wire::Kind::State) {
+                    EXPECT_EQ(m.Bytes, core.Form.Synth.SaveState());
+                    ++n;
+                }
+        return n;
+    };
+    const uint64_t encodes = core.Form.Synth.StateEncodes();
+    EXPECT_EQ(states(), 0);
+    EXPECT_EQ(core.Form.Synth.StateEncodes(), encodes);
+    core.Form.MMSliderEnter(5);
+    core.Form.Play1Click();
+    EXPECT_EQ(states(), 1);
+    EXPECT_EQ(states(), 0);
+    core.Form.Undo1Click();
+    EXPECT_EQ(states(), 1) << "undo is an edit too";
+}
+
 // A song that ended with Run on leaves the Run port at 1: Loop in the window turns it off and,
 // a host block later, on again, which starts the plugin; a Loop while it plays changes nothing.
 TEST(PluginLink, LoopAfterTheSongEndedWithRunOnStartsThePluginAgain) {

@@ -83,6 +83,19 @@ TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
     w.Form.Button1Click(); // Loop again
     w.Run(100);
 
+    // Playing with nothing edited, nothing is encoded or handed over; one knob turn is
+    // handed over once, and the JACK thread takes it.
+    const uint64_t encodes = w.Form.Synth.StateEncodes();
+    const uint64_t published = w.Rig->Live.Publications();
+    w.Run(300);
+    EXPECT_EQ(w.Form.Synth.StateEncodes(), encodes) << "the state was encoded with no edit";
+    EXPECT_EQ(w.Rig->Live.Publications(), published);
+    w.Form.MMWheel3.SetValue(90);
+    w.Run(100);
+    EXPECT_EQ(w.Rig->Live.Publications(), published + 1);
+    EXPECT_TRUE(w.Rig->Live.PublicationTaken());
+    EXPECT_LE(w.Form.Synth.StateEncodes() - encodes, 4u) << "the edit's undo step, one look, one hand-over";
+
     // A controller on the client's MIDI input turns the window's knob.
     JackMidiSender sender("zelvox-window-cc");
     ASSERT_TRUE(sender.Connect(w.Rig->Output().MidiInPort()));

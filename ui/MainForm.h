@@ -237,6 +237,10 @@ public:
     // Run after every edit (the outermost edit scope's end), undo and redo, whether or not
     // anything changed: a session manager's client compares what it would save.
     std::function<void()> OnEdited;
+    // Counts those same moments: an output that plays a copy of the synth elsewhere takes
+    // the edit state over again only when this moved (and when the edit mode or step did),
+    // never by comparing the whole state on a timer.
+    uint64_t EditCount() const { return Edits_; }
     // An edit made on the pattern-file bytes elsewhere (Randomise, Mutate): `after` becomes
     // the edit state as one undo step named `label`; playback stays as it is.
     void ApplyEditState(const std::string& label, const std::vector<uint8_t>& after);
@@ -316,6 +320,7 @@ private:
     std::vector<uint8_t> EditBefore_;
     std::string EditLabel_;
     uint64_t EditKey_ = 0;
+    uint64_t Edits_ = 0;
 };
 
 } // namespace zelvox

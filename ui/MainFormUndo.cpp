@@ -23,6 +23,7 @@ MainForm::EditScope::EditScope(MainForm& form, const std::string& label, uint64_
 
 MainForm::EditScope::~EditScope() {
     if (!Form_ || --Form_->EditDepth_ != 0) return;
+    ++Form_->Edits_;
     try {
         if (Form_->History.Record(Form_->EditLabel_, Form_->EditBefore_, Form_->Synth.SaveState(),
                                   Form_->EditKey_))
@@ -105,6 +106,7 @@ void MainForm::Undo1Click() {
     if (!History.Undo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
+    ++Edits_;
     if (OnEdited) OnEdited();
 }
 
@@ -113,6 +115,7 @@ void MainForm::Redo1Click() {
     if (!History.Redo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
+    ++Edits_;
     if (OnEdited) OnEdited();
 }
 
