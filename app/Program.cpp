@@ -9,7 +9,7 @@
 
 #include "app/ErrorDisplay.h"
 #include "app/FileDialogs.h"
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "program/PatternFileCommands.h"
 #include "program/RecordToWav.h"
 #include "program/AudioFileFormat.h"

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "audio/MessageQueue.h"
+#include "devices/MessageQueue.h"
 
 namespace zelvox::app {
 

@@ -10,7 +10,7 @@
 #include "app/ErrorDisplay.h"
 #include "app/NsmSession.h"
 #include "app/Program.h"
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "midi/backends/RtMidiInService.h"
 
 #ifndef ZELVOX_VERSION

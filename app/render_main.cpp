@@ -11,10 +11,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "audio/AudioBackend.h"
-#include "audio/JackClient.h"
-#include "audio/MMWave.h"
-#include "audio/Settings.h"
+#include "devices/AudioBackend.h"
+#include "devices/JackClient.h"
+#include "files/MMWave.h"
+#include "settings/Settings.h"
 #include "program/ExampleBank.h"
 #include "program/LivePlay.h"
 #include "program/MidiFileExport.h"
@@ -22,7 +22,7 @@
 #include "program/RenderSong.h"
 #include "program/StopSignals.h"
 #include "sequencer/PatternDice.h"
-#include "audio/RateStage.h"
+#include "dsp/RateStage.h"
 
 namespace {
 
@@ -752,7 +752,7 @@ int Play(const Options& o) {
 }
 
 // The end of the program: the kept JACK clients are closed (bounded). A libjack call that
-// hung (see audio/JackClient.h) would hang the normal exit too, in libjack's own teardown:
+// hung (see devices/JackClient.h) would hang the normal exit too, in libjack's own teardown:
 // then the files are flushed and the process ends without it, with the status it has.
 int Finish(int code) {
     zelvox::CloseJackClients();

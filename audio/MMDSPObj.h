@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-#include "audio/MMFormat.h"
+#include "files/MMFormat.h"
 #include "audio/MMWaveHdr.h"
 
 namespace zelvox {

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "audio/MMDSPObj.h"
-#include "audio/MMWave.h" // TMMTimeFormats
-#include "audio/MessageQueue.h"
-#include "audio/WaveOutDevice.h"
+#include "files/MMWave.h" // TMMTimeFormats
+#include "devices/MessageQueue.h"
+#include "devices/WaveOutDevice.h"
 
 namespace zelvox {
 

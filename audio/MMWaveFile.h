@@ -10,8 +10,8 @@
 #include <string>
 
 #include "audio/MMDSPObj.h"
-#include "audio/MMObserver.h"
-#include "audio/MMWave.h"
+#include "files/MMObserver.h"
+#include "files/MMWave.h"
 
 namespace zelvox {
 

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "audio/HeadlessPlay.h"
 #include "audio/MMDSPMtr.h"
-#include "audio/backends/ScriptedDevice.h"
+#include "devices/backends/ScriptedDevice.h"
 #include "tests/support/PlaybackRig.h"
 
 using namespace zelvox;

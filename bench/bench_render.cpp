@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "audio/RateStage.h"
+#include "dsp/RateStage.h"
 #include "engine/Engine.h"
 #include "engine/Tables.h"
 #include "sequencer/PatternDefaults.h"

@@ -1,7 +1,7 @@
 #pragma once
 // The MIDI input component's hidden window: the driver callback posts "data" and "overflow"
 // messages to it, and on the main thread it raises the component's events for them. Posting
-// goes through the program's main-thread queue (audio/MessageQueue.h).
+// goes through the program's main-thread queue (devices/MessageQueue.h).
 //
 // A driver callback must stay cheap, so the window counts its messages in atomics and keeps
 // at most one delivery outstanding in the queue; that delivery then handles every message
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "audio/MessageQueue.h"
+#include "devices/MessageQueue.h"
 
 namespace zelvox {
 

@@ -33,8 +33,8 @@
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
-#include "audio/FloatSamples.h"
-#include "audio/MMFormat.h"
+#include "dsp/FloatSamples.h"
+#include "files/MMFormat.h"
 #include "base/LatestValue.h"
 #include "files/PatternFileFormat.h"
 #include "plugin/AtomChecks.h"
@@ -43,7 +43,7 @@
 #include "synth/HostTransport.h"
 #include "synth/MidiNotesOut.h"
 #include "synth/PatternSynth.h"
-#include "audio/RateStage.h"
+#include "dsp/RateStage.h"
 
 namespace zelvox::lv2 {
 namespace {

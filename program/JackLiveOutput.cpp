@@ -2,9 +2,9 @@
 
 #include <jack/midiport.h>
 
-#include "audio/FloatSamples.h"
-#include "audio/JackClient.h"
-#include "audio/backends/JackDevice.h"
+#include "dsp/FloatSamples.h"
+#include "devices/JackClient.h"
+#include "devices/backends/JackDevice.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 #pragma once
 // The low-latency JACK output: the audio output port, a MIDI input port and a MIDI output
-// port (clock) on the program's kept JACK client (audio/JackClient.h) for as long as it lives,
+// port (clock) on the program's kept JACK client (devices/JackClient.h) for as long as it lives,
 // rendering a LiveSynth in the JACK process callback, period by period, so that a knob, a MIDI
 // message or a transport change is heard within the period. The callback reads the ports'
 // buffers and the transport's position (both documented real-time safe by JACK) and calls
@@ -16,8 +16,8 @@
 
 #include <memory>
 
-#include "audio/JackClient.h"
-#include "audio/RateStage.h"
+#include "devices/JackClient.h"
+#include "dsp/RateStage.h"
 #include "base/SpscRing.h"
 #include "synth/LiveSynth.h"
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "audio/AudioBackend.h"
-#include "audio/Settings.h"
+#include "devices/AudioBackend.h"
+#include "settings/Settings.h"
 #include "program/ProgramCore.h"
 #include "synth/LiveSynth.h"
 

@@ -1,6 +1,6 @@
 #include "program/LiveRig.h"
 
-#include "audio/MMFormat.h"
+#include "files/MMFormat.h"
 #include "files/OutputTarget.h"
 #include "program/MidiKnobs.h"
 #include "ui/MidiLearn.h"

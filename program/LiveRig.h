@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "audio/AudioBackend.h"
-#include "audio/MMWave.h"
-#include "audio/Settings.h"
+#include "devices/AudioBackend.h"
+#include "files/MMWave.h"
+#include "settings/Settings.h"
 #include "program/JackLiveOutput.h"
 #include "synth/LiveSynth.h"
 #include "ui/MainForm.h"

@@ -2,7 +2,7 @@
 // The main window's knobs that MIDI Control Change messages turn, by CCTable slot (the
 // control table's CC column), and the controls MIDI learn may turn.
 
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 #include "synth/ControlChange.h"
 #include "ui/MidiSetup.h"
 

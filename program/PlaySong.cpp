@@ -1,6 +1,6 @@
 #include "program/PlaySong.h"
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 
 namespace zelvox {
 

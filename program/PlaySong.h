@@ -10,9 +10,9 @@
 #include <string>
 
 #include "audio/HeadlessPlay.h"
-#include "audio/MessageQueue.h"
-#include "audio/Settings.h"
-#include "audio/WaveOutDevice.h"
+#include "devices/MessageQueue.h"
+#include "settings/Settings.h"
+#include "devices/WaveOutDevice.h"
 #include "program/AudioRig.h"
 #include "program/ProgramCore.h"
 

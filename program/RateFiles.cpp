@@ -5,12 +5,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "audio/MMFormat.h"
-#include "audio/MMWave.h"
+#include "files/MMFormat.h"
+#include "files/MMWave.h"
 #include "engine/EngineState.h"
 #include "engine/Round.h"
 #include "program/StemFiles.h"
-#include "audio/RateStage.h"
+#include "dsp/RateStage.h"
 
 namespace zelvox {
 

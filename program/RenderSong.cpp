@@ -10,7 +10,7 @@
 #include "files/OutputTarget.h"
 #include "program/RateFiles.h"
 #include "program/StemFiles.h"
-#include "audio/RateStage.h"
+#include "dsp/RateStage.h"
 
 namespace zelvox {
 

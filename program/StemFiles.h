@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/MMFormat.h"
-#include "audio/MMWave.h"
+#include "files/MMFormat.h"
+#include "files/MMWave.h"
 #include "files/OutputTarget.h"
 
 namespace zelvox {

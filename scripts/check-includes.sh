@@ -2,10 +2,12 @@
 # Fails when a source file includes a header from a folder that depends on its own. The
 # folders depend one way:
 #
-#   base  <-  engine  <-  sequencer  <-  audio, midi, files  <-  synth  <-  ui, plugin  <-  ui/qt, program  <-  app
+#   base  <-  engine, settings  <-  sequencer  <-  files, dsp  <-  devices  <-  audio, midi
+#         <-  synth  <-  ui, plugin  <-  ui/qt, program  <-  app
 #
-# A file may include its own folder and the folders to its left; audio, midi and files may
-# include each other. tests/ and bench/ may include anything.
+# A file may include its own folder and the folders to its left; folders side by side
+# (files and dsp, audio and midi, ...) may not include each other. tests/ and bench/ may
+# include anything.
 #
 # Usage: check-includes.sh [ROOT]   (default: the repository)
 #        check-includes.sh --self-test   (shows that a wrong-way include is caught)
@@ -14,13 +16,15 @@ set -euo pipefail
 level() {
     case "$1" in
     base) echo 0 ;;
-    engine) echo 1 ;;
+    engine | settings) echo 1 ;;
     sequencer) echo 2 ;;
-    audio | midi | files) echo 3 ;;
-    synth) echo 4 ;;
-    ui | plugin) echo 5 ;;
-    ui/qt | program) echo 6 ;;
-    app) echo 7 ;;
+    files | dsp) echo 3 ;;
+    devices) echo 4 ;;
+    audio | midi) echo 5 ;;
+    synth) echo 6 ;;
+    ui | plugin) echo 7 ;;
+    ui/qt | program) echo 8 ;;
+    app) echo 9 ;;
     *) echo -1 ;;
     esac
 }
@@ -41,7 +45,6 @@ allowed() { # from-folder to-folder header
     lt=$(level "$to")
     [ "$lt" -lt 0 ] && return 0 # not one of ours (a system or library header)
     [ "$lt" -lt "$lf" ] && return 0
-    [ "$lf" -eq 3 ] && [ "$lt" -eq 3 ] && return 0
     return 1
 }
 
@@ -57,8 +60,8 @@ check() {
                 bad=1
             fi
         done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
-    done < <(find "$root"/base "$root"/engine "$root"/sequencer "$root"/audio "$root"/midi \
-        "$root"/files "$root"/synth "$root"/ui "$root"/plugin "$root"/program "$root"/app \
+    done < <(find "$root"/base "$root"/engine "$root"/settings "$root"/sequencer "$root"/files \
+        "$root"/dsp "$root"/devices "$root"/audio "$root"/midi "$root"/synth "$root"/ui "$root"/plugin "$root"/program "$root"/app \
         \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null | sort)
     return $bad
 }
@@ -86,6 +89,13 @@ if [ "${1:-}" = --self-test ]; then
         exit 1
     fi
     rm "$tmp"/engine/Bad.cpp
+    mkdir -p "$tmp"/files
+    printf '#include "dsp/RateStage.h"\n' >"$tmp"/files/Bad.cpp
+    if check "$tmp" 2>/dev/null; then
+        echo "check-includes self-test: files/ including dsp/ (side by side) went unnoticed" >&2
+        exit 1
+    fi
+    rm "$tmp"/files/Bad.cpp
     check "$tmp" || { echo "check-includes self-test: a right-way include was refused" >&2; exit 1; }
     echo "check-includes self-test passed"
     exit 0

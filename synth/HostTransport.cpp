@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio/MMFormat.h"
+#include "files/MMFormat.h"
 
 namespace zelvox {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "audio/DelayDepth.h"
-#include "audio/MMFormat.h"
+#include "files/MMFormat.h"
 #include "engine/Tables.h"
 #include "files/PatternFileFormat.h"
 #include "sequencer/PatternDefaults.h"

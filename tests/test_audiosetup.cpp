@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "ui/AudioSetup.h"
-#include "audio/backends/ScriptedDevice.h"
+#include "devices/backends/ScriptedDevice.h"
 
 using namespace zelvox;
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "audio/MMDSPObj.h"
-#include "audio/MMObserver.h"
+#include "files/MMObserver.h"
 
 using namespace zelvox;
 

@@ -25,10 +25,10 @@
 #include <unistd.h>
 
 #include "ui/AudioSetup.h"
-#include "audio/MMWave.h"
+#include "files/MMWave.h"
 #include "audio/MMWaveFile.h"
-#include "audio/Settings.h"
-#include "audio/backends/ScriptedDevice.h"
+#include "settings/Settings.h"
+#include "devices/backends/ScriptedDevice.h"
 #include "files/PatternFileFormat.h"
 #include "fuzz/FuzzWaveLayout.h"
 #include "support/TempFiles.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/MMWave.h"
+#include "files/MMWave.h"
 #include "fuzz/FuzzMidiParse.h"
 #include "fuzz/FuzzMidiStream.h"
 #include "fuzz/FuzzPatternDecode.h"

@@ -28,7 +28,7 @@
 
 #include "app/NsmSession.h"
 #include "app/Program.h"
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "files/PatternFileFormat.h"
 #include "midi/backends/ScriptedMidiIn.h"
 #include "support/GuiTest.h"

@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "support/DeviceProbe.h"
 #include "support/PrivateJack.h"
 

@@ -6,7 +6,7 @@
 
 #include <jack/jack.h>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "support/GuiProgram.h"
 #include "support/JackMidiSender.h"
 #include "ui/MidiSetup.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "program/JackLiveOutput.h"
 #include "support/PrivateJack.h"
 #include "synth/LiveSynth.h"

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <thread>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "program/LiveRig.h"
 #include "program/ProgramCore.h"
 #include "synth/PatternSynth.h"

@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "files/PatternFileFormat.h"
 #include "support/Lv2Host.h"
 #include "support/PrivateJack.h"

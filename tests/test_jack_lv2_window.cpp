@@ -24,7 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "files/PatternFileFormat.h"
 #include "sequencer/ControlTable.h"
 #include "sequencer/PatternEdits.h"

@@ -12,10 +12,10 @@
 
 #include <unistd.h>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "audio/HeadlessPlay.h"
 #include "audio/MMDSPMtr.h"
-#include "audio/backends/ScriptedDevice.h"
+#include "devices/backends/ScriptedDevice.h"
 #include "program/RecordToWav.h"
 #include "support/PlaybackRig.h"
 #include "support/PrivateJack.h"

@@ -19,8 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "audio/AudioBackend.h"
-#include "audio/JackClient.h"
+#include "devices/AudioBackend.h"
+#include "devices/JackClient.h"
 #include "program/PatternFileCommands.h"
 #include "program/RenderSong.h"
 #include "support/JackWatch.h"

@@ -12,8 +12,8 @@
 #include <thread>
 #include <string>
 
-#include "audio/AudioBackend.h"
-#include "audio/JackClient.h"
+#include "devices/AudioBackend.h"
+#include "devices/JackClient.h"
 #include "program/AudioRig.h"
 #include "program/MidiKnobs.h"
 #include "program/ProgramCore.h"

@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "audio/MMWave.h"
+#include "files/MMWave.h"
 #include "files/PatternFileFormat.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"

@@ -18,8 +18,8 @@
 
 #include <sys/wait.h>
 
-#include "audio/AudioBackend.h"
-#include "audio/Settings.h"
+#include "devices/AudioBackend.h"
+#include "settings/Settings.h"
 #include "program/LiveRig.h"
 #include "program/PlaySong.h"
 #include "program/ProgramCore.h"

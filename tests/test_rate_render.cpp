@@ -7,7 +7,7 @@
 
 #include <sys/wait.h>
 
-#include "audio/FloatSamples.h"
+#include "dsp/FloatSamples.h"
 #include "support/RateChecks.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 
 using namespace zelvox;
 namespace fs = std::filesystem;

@@ -6,10 +6,10 @@
 #include <numeric>
 #include <vector>
 
-#include "audio/AudioBackend.h"
-#include "audio/MessageQueue.h"
-#include "audio/backends/ScriptedDevice.h"
-#include "audio/backends/VirtualDevice.h"
+#include "devices/AudioBackend.h"
+#include "devices/MessageQueue.h"
+#include "devices/backends/ScriptedDevice.h"
+#include "devices/backends/VirtualDevice.h"
 #include "support/DeviceProbe.h"
 
 using namespace zelvox;

@@ -11,7 +11,7 @@
 #include "audio/MMDSPMtr.h"
 #include "audio/MMDSPObj.h"
 #include "audio/MMWavOut.h"
-#include "audio/backends/ScriptedDevice.h"
+#include "devices/backends/ScriptedDevice.h"
 
 using namespace zelvox;
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "audio/MMWavOut.h"
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 #include "ui/Controls.h"
 
 namespace zelvox {

@@ -2,7 +2,7 @@
 
 #include "ui/MainForm.h"
 
-#include "audio/MMFormat.h"
+#include "files/MMFormat.h"
 #include "audio/DelayDepth.h"
 #include "ui/ControlText.h"
 #include "engine/Tables.h"

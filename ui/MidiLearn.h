@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 #include "sequencer/ControlTable.h"
 #include "synth/ControlChange.h"
 #include "ui/Controls.h"

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "midi/MidiIn.h"
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 #include "sequencer/ControlTable.h"
 #include "sequencer/NotesIn.h"
 #include "ui/Controls.h"

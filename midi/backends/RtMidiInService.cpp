@@ -11,7 +11,7 @@
 #include <jack/midiport.h>
 #include <rtmidi/RtMidi.h>
 
-#include "audio/JackClient.h"
+#include "devices/JackClient.h"
 
 namespace zelvox {
 

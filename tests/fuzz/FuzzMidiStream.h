@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 #include "midi/MidiIn.h"

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "ui/AudioSetup.h"
-#include "audio/Settings.h"
-#include "audio/backends/ScriptedDevice.h"
+#include "settings/Settings.h"
+#include "devices/backends/ScriptedDevice.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 #include "ui/MidiSetup.h"

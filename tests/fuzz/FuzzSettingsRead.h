@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 

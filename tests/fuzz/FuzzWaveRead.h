@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "audio/MMFormat.h"
-#include "audio/MMWave.h"
+#include "files/MMFormat.h"
+#include "files/MMWave.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 

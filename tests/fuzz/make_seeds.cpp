@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/AudioBackend.h"
-#include "audio/MMFormat.h"
-#include "audio/MMWave.h"
-#include "audio/Settings.h"
+#include "devices/AudioBackend.h"
+#include "files/MMFormat.h"
+#include "files/MMWave.h"
+#include "settings/Settings.h"
 #include "program/PatternFileCommands.h"
 #include "program/RenderSong.h"
 #include "fuzz/FuzzInput.h"

@@ -22,7 +22,7 @@
 #include <string>
 #include <thread>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "program/LiveRig.h"
 #include "program/PatternFileCommands.h"
 #include "program/ProgramCore.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/WaveOutDevice.h"
+#include "devices/WaveOutDevice.h"
 
 namespace zelvox::test {
 

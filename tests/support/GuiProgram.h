@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "app/Program.h"
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 #include "midi/backends/ScriptedMidiIn.h"
 #include "support/GuiTest.h"
 

@@ -9,7 +9,7 @@
 
 #include <jack/jack.h>
 
-#include "audio/JackClient.h"
+#include "devices/JackClient.h"
 
 namespace zelvox::test {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 #include "ui/MidiSetup.h"
 
 namespace zelvox::test {

@@ -13,7 +13,7 @@
 
 #include <jack/jack.h>
 
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 
 namespace zelvox::test {
 

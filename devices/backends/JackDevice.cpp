@@ -1,4 +1,4 @@
-#include "audio/backends/JackDevice.h"
+#include "devices/backends/JackDevice.h"
 
 #include <chrono>
 #include <algorithm>
@@ -6,9 +6,9 @@
 #include <memory>
 #include <thread>
 
-#include "audio/JackClient.h"
-#include "audio/RateStage.h"
-#include "audio/backends/RtAudioDevice.h"
+#include "devices/JackClient.h"
+#include "dsp/RateStage.h"
+#include "devices/backends/RtAudioDevice.h"
 
 namespace zelvox {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-#include "audio/WaveOutDevice.h"
+#include "devices/WaveOutDevice.h"
 
 namespace zelvox {
 

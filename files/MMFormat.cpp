@@ -1,4 +1,4 @@
-#include "audio/MMFormat.h"
+#include "files/MMFormat.h"
 
 namespace zelvox {
 

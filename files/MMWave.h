@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/MMFormat.h"
-#include "audio/MMObserver.h"
-#include "audio/MMRIFF.h"
+#include "files/MMFormat.h"
+#include "files/MMObserver.h"
+#include "files/MMRIFF.h"
 
 namespace zelvox {
 

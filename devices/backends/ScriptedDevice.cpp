@@ -1,4 +1,4 @@
-#include "audio/backends/ScriptedDevice.h"
+#include "devices/backends/ScriptedDevice.h"
 
 namespace zelvox {
 

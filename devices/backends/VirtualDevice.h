@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "audio/backends/StreamingDevice.h"
+#include "devices/backends/StreamingDevice.h"
 
 namespace zelvox {
 

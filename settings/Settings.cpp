@@ -1,4 +1,4 @@
-#include "audio/Settings.h"
+#include "settings/Settings.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "audio/MessageQueue.h"
+#include "devices/MessageQueue.h"
 
 #include <chrono>
 

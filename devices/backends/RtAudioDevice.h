@@ -9,7 +9,7 @@
 
 #include <rtaudio/RtAudio.h>
 
-#include "audio/backends/StreamingDevice.h"
+#include "devices/backends/StreamingDevice.h"
 
 namespace zelvox {
 

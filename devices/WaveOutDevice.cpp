@@ -1,9 +1,9 @@
-#include "audio/WaveOutDevice.h"
+#include "devices/WaveOutDevice.h"
 
 #include <memory>
 
-#include "audio/AudioBackend.h"
-#include "audio/Settings.h"
+#include "devices/AudioBackend.h"
+#include "settings/Settings.h"
 
 namespace zelvox {
 

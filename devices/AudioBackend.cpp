@@ -1,4 +1,4 @@
-#include "audio/AudioBackend.h"
+#include "devices/AudioBackend.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -10,10 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "audio/JackClient.h"
-#include "audio/backends/JackDevice.h"
-#include "audio/backends/RtAudioDevice.h"
-#include "audio/backends/VirtualDevice.h"
+#include "devices/JackClient.h"
+#include "devices/backends/JackDevice.h"
+#include "devices/backends/RtAudioDevice.h"
+#include "devices/backends/VirtualDevice.h"
 
 namespace zelvox {
 

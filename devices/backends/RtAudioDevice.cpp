@@ -1,4 +1,4 @@
-#include "audio/backends/RtAudioDevice.h"
+#include "devices/backends/RtAudioDevice.h"
 
 #include <algorithm>
 #include <chrono>

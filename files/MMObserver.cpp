@@ -1,4 +1,4 @@
-#include "audio/MMObserver.h"
+#include "files/MMObserver.h"
 
 #include <algorithm>
 

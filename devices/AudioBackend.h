@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/Settings.h"
-#include "audio/WaveOutDevice.h"
+#include "settings/Settings.h"
+#include "devices/WaveOutDevice.h"
 
 namespace zelvox {
 

@@ -1,4 +1,4 @@
-#include "audio/MMRIFF.h"
+#include "files/MMRIFF.h"
 
 #include "base/ByteOrder.h"
 

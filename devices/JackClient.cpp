@@ -1,4 +1,4 @@
-#include "audio/JackClient.h"
+#include "devices/JackClient.h"
 
 #include <algorithm>
 #include <array>

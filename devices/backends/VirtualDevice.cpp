@@ -1,4 +1,4 @@
-#include "audio/backends/VirtualDevice.h"
+#include "devices/backends/VirtualDevice.h"
 
 #include <chrono>
 #include <vector>

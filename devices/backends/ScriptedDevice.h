@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/WaveOutDevice.h"
+#include "devices/WaveOutDevice.h"
 
 namespace zelvox {
 

@@ -1,4 +1,4 @@
-#include "audio/MMWave.h"
+#include "files/MMWave.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "audio/backends/StreamingDevice.h"
+#include "devices/backends/StreamingDevice.h"
 
 #include <chrono>
 #include <cstring>

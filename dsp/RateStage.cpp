@@ -1,4 +1,4 @@
-#include "audio/RateStage.h"
+#include "dsp/RateStage.h"
 
 #include <algorithm>
 #include <cmath>

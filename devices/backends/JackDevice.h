@@ -1,6 +1,6 @@
 #pragma once
 // The buffered output on JACK, on libjack itself. It plays through the program's kept client
-// (audio/JackClient.h), the one that answered the questions before (is the device there,
+// (devices/JackClient.h), the one that answered the questions before (is the device there,
 // which rate): its ports are registered when a stream starts and unregistered when it stops.
 // The process callback only calls Pull and converts.
 
@@ -11,7 +11,7 @@
 #include <jack/jack.h>
 #include <rtaudio/RtAudio.h>
 
-#include "audio/backends/StreamingDevice.h"
+#include "devices/backends/StreamingDevice.h"
 
 namespace zelvox {
 
