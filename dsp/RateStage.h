@@ -11,6 +11,7 @@
 // - RateFileConverter, for a render: the whole stream converted with no delay at all (the
 //   converter's own delay is taken out), N input frames giving round(N * rate / 44100).
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,17 @@ public:
     // The host frame `hostFrame` as engine time (engine frames, fractional).
     double EngineTimeOf(uint64_t hostFrame) const {
         return double(hostFrame) * 44100.0 / double(Rate_);
+    }
+    // A host's transport position is given for the next host frame to be taken; that frame is
+    // heard (after Latency()) from this engine time, counted from the engine frames pushed so
+    // far (negative: already pushed).
+    double NextHostFrameOffset() const {
+        return EngineTimeOf(Taken_) - HostFrameOf(0.0) * 44100.0 / double(Rate_) - double(Pushed_);
+    }
+    // A host frame number in engine frames, rounded (the position's own frame, moved to the
+    // synth's rate).
+    int64_t EngineFrameOf(int64_t hostFrame) const {
+        return static_cast<int64_t>(std::llround(double(hostFrame) * 44100.0 / double(Rate_)));
     }
     // Engine frames to push (beyond those pushed so far) before the next `outFrames` can be
     // taken: the engine keeps exactly in step with the host's frames.

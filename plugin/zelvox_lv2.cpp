@@ -316,10 +316,8 @@ void TimePosition(Plugin& p, const LV2_Atom_Object* obj) {
     if (p.Rate) {
         // The position holds for the host frame where the event is, heard (after the
         // reported latency) from the synth's time HostFrameOf maps there.
-        const RateStage& r = *p.Rate;
-        const double at = r.EngineTimeOf(r.HostTaken()) - r.HostFrameOf(0.0) * 44100.0 / r.Rate();
-        pos.FrameOffset = at - double(r.EnginePushed());
-        pos.HostFrame = static_cast<int64_t>(std::llround(double(pos.HostFrame) * 44100.0 / r.Rate()));
+        pos.FrameOffset = p.Rate->NextHostFrameOffset();
+        pos.HostFrame = p.Rate->EngineFrameOf(pos.HostFrame);
     }
     p.Transport.Position(pos);
 }

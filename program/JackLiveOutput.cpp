@@ -374,10 +374,9 @@ void JackLiveOutput::ProcessConverted(jack_nframes_t frames, float* out, void* m
     SendQueuedClock(midiOut, taken0, frames);
     HostPosition host = hostAtStart;
     // The position holds for the period's first host frame, heard from the synth time that
-    // frame maps to (as the plugin does it).
-    const double at = r.EngineTimeOf(taken0) - r.HostFrameOf(0.0) * toEngine;
-    host.FrameOffset = at - static_cast<double>(r.EnginePushed());
-    host.HostFrame = static_cast<int64_t>(std::llround(static_cast<double>(host.HostFrame) * toEngine));
+    // frame maps to (as in the plugin).
+    host.FrameOffset = r.NextHostFrameOffset();
+    host.HostFrame = r.EngineFrameOf(host.HostFrame);
     for (size_t i = 0; i < count; ++i) {
         const double e = std::floor(static_cast<double>(taken0 + Midi_[i].Frame) * toEngine) -
                          static_cast<double>(r.EnginePushed());
