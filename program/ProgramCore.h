@@ -1,6 +1,6 @@
 #pragma once
-// What every build of the program is made of, whatever plays it: the main window's model
-// (with the synth it presents) and the envelope dialog's, started in the program's order,
+// What every build of the program is made of, whatever plays it: the program's synth, the
+// main window's model and the envelope dialog's that edit it, started in the program's order,
 // with the File menu's pattern commands. The desktop program, zelvox-render and its --play
 // are each one of these plus an output: the sound device with the window's chain, or the
 // same chain ending in an offline pull loop.
@@ -17,7 +17,7 @@ namespace zelvox {
 class ProgramCore {
 public:
     ProgramCore() {
-        Envelopes.SetSynth(&Form.Synth);
+        Envelopes.SetSynth(&Synth);
         // The contours are saved with the patterns: a change is an undo step, and undo sets
         // them through the dialog's spin edits.
         Form.OuterControl = [this](ControlId id) { return Envelopes.ControlFor(id); };
@@ -33,7 +33,9 @@ public:
     ProgramCore(const ProgramCore&) = delete;
     ProgramCore& operator=(const ProgramCore&) = delete;
 
-    MainForm Form;
+    // The program's synth, and the two windows' models that edit it.
+    PatternSynth Synth{PatternSynth::WindowStartsIt{}};
+    MainForm Form{Synth};
     EnvelopeForm Envelopes;
 
     // Start-up, once the output's chain is attached to Form: the main window's creation,

@@ -41,7 +41,7 @@ public:
     PatternSynth(const PatternSynth&) = delete;
     PatternSynth& operator=(const PatternSynth&) = delete;
 
-    // ---- Data (the window's model reads and writes these directly) ----
+    // ---- Data (the window's model that edits this synth reads and writes these directly) ----
     PatternStore Store{};
     // Current value of every control, by ControlId; the render loop reads the master volume
     // here on every sample.
@@ -49,9 +49,9 @@ public:
     Sequencer Seq{Eng};
     Engine Eng{Store, Seq.PlayPattern, Panel[static_cast<size_t>(ControlId::MasterVolume)]};
     TMMReverb Echo;
-    PatternClipboard Clipboard;
-    int32_t EditStep = 1;          // 1..16: the step the editor works on
-    uint8_t SynthMode = kModeBass; // the editor's page: 0 Bass, 1 Twin-T, 2 Noise, 3 Arranger
+    // Where a sound control's turn goes (SetControl, ShowEditStep): into this step, or with
+    // "All Notes" into every step. A host sets them as the window does.
+    int32_t EditStep = 1;          // 1..16
     bool SelectedNoteMode = false; // false "All Notes", true "Selected Note"
 
     // ---- Host calls ----

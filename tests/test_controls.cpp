@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/WindowModel.h"
 #include "ui/ControlText.h"
 #include "ui/Controls.h"
 #include "ui/MainForm.h"
@@ -63,7 +64,8 @@ TEST(Control, ViewListenersSeeVisibleChangesOnly) {
 }
 
 TEST(ControlText, KnobsReadInTheirUnitsAndTheDelayInMillisecondsAtTheTempoShown) {
-    MainForm f;
+    test::WindowModel w;
+    MainForm& f = w.Form;
     f.MMWheel16.SetValue(4);
     EXPECT_EQ(f.MMWheel16.Text(), "429 ms"); // 4 steps at tempo 140
     f.SpinEdit972.SetValue(20);

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "support/WindowModel.h"
 #include "audio/MMReverb.h"
 #include "audio/OfflineOut.h"
 #include "ui/ChainTransport.h"
@@ -16,7 +17,8 @@ using namespace zelvox;
 namespace {
 
 struct Rig {
-    MainForm form;
+    test::WindowModel w;
+    MainForm& form = w.Form;
     TMMDSPInterface head;
     TMMReverb reverb;
     TMMOfflineOut out;

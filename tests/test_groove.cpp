@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/WindowModel.h"
 #include "sequencer/PatternDice.h"
 #include "synth/HostTransport.h"
 #include "synth/MidiClockFollow.h"
@@ -277,7 +278,8 @@ TEST(Dice, RandomiseAndMutateLiveWithTheEditModeInTheWindow) {
         }
         form.LEDButtonClick(3);
     };
-    MainForm form;
+    test::WindowModel w;
+    MainForm& form = w.Form;
     form.FormCreate();
     form.ClearHistory();
     form.LEDButtonClick(3);
@@ -304,7 +306,8 @@ TEST(Dice, RandomiseAndMutateLiveWithTheEditModeInTheWindow) {
     EXPECT_EQ(form.Synth.SaveState(), mutated);
 
     // "Selected Note": exactly the command's bytes, pattern 3's sound its own.
-    MainForm own;
+    test::WindowModel ownWindow;
+    MainForm& own = ownWindow.Form;
     own.FormCreate();
     own.SelectedNote1Click();
     own.LEDButtonClick(3);

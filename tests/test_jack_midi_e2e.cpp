@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "support/WindowModel.h"
 #include "program/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 #include "support/JackMidiSender.h"
@@ -47,7 +48,8 @@ struct Program {
         }
         return true;
     }
-    MainForm Form;
+    test::WindowModel Window;
+    MainForm& Form = Window.Form;
     RtMidiInService Service;
     MainThreadQueue Queue;
     test::TempSettings Settings;
@@ -117,7 +119,8 @@ TEST(JackMidiEndToEnd, ControlChangesTurnTheKnobsAsTheUserWould) {
     EXPECT_EQ(f.MMWheel15.Value(), 12);
 
     // The same turns by hand on a second main window give the same pattern store.
-    MainForm byHand;
+    test::WindowModel byHandWindow;
+    MainForm& byHand = byHandWindow.Form;
     byHand.FormCreate();
     for (auto [knob, v] : std::initializer_list<std::pair<Knob MainForm::*, int32_t>>{
              {&MainForm::MMWheel1, 10}, {&MainForm::MMWheel2, 100}, {&MainForm::MMWheel3, 126},
@@ -136,7 +139,8 @@ TEST(JackMidiEndToEnd, SelectedNoteModeChangesOnlyTheEditedStep) {
     Program prog(kMapping);
     ASSERT_TRUE(prog.Dialog->DevicesOpen) << prog.Dialog->MidiStatus.Caption();
     MainForm& f = prog.Form;
-    MainForm byHand;
+    test::WindowModel byHandWindow;
+    MainForm& byHand = byHandWindow.Form;
     byHand.FormCreate();
     for (MainForm* m : {&f, &byHand}) {
         m->SelectedNote1Click();

@@ -12,6 +12,7 @@
 
 #include <sndfile.h>
 
+#include "support/WindowModel.h"
 #include "engine/Tables.h"
 #include "program/PatternFileCommands.h"
 #include "program/RenderSong.h"
@@ -64,7 +65,8 @@ TEST(Renderer, ADefaultRenderIsWhatTheWindowLogicRenders) {
     // The window: start-up, then "Loop", and the render loop asked for 882-byte buffers. At
     // start-up no echo tap is active, so the chain passes the render loop's output unchanged.
     NoiseSeed = 0; // as in a freshly started program
-    MainForm form;
+    test::WindowModel w;
+    MainForm& form = w.Form;
     EnvelopeForm envelopes;
     form.FormCreate();
     envelopes.FormCreate();

@@ -18,7 +18,7 @@ constexpr int kPhraseLabelNumber[kPhraseCount] = {33, 35, 36, 37, 38, 39, 40, 41
 
 } // namespace
 
-MainForm::MainForm() {
+MainForm::MainForm(PatternSynth& synth) : Synth(synth) {
     Form1.SetCaption("Zelvox");
     for (ValueControl* c : std::initializer_list<ValueControl*>{
              &MMWheel1, &MMWheel2, &MMWheel3, &MMWheel4, &MMWheel5, &MMWheel7, &MMWheel9,

@@ -2,11 +2,12 @@
 // The main window's logic without a toolkit: every control of the window as a model, and
 // every handler of the sound panels, the transport, the pattern editor, the arranger, the
 // clipboard and the page switches. The synth itself (store, step clock, arranger, engine,
-// echo) is the PatternSynth the form presents; the handlers keep the window's names and hand
-// the work to it, keeping the controls in step with what it reports. A Qt window attaches
+// echo) is a PatternSynth the form is given and edits, not its own; the handlers keep the
+// window's names and hand the work to it, keeping the controls in step with what it reports.
+// The editor's own state (the page shown, the clipboard) stays here. A Qt window attaches
 // views to the controls; tests and the headless renderer drive the same object directly.
 //
-// Use: construct, attach the devices (SetTransportDevice, SetDspSource, SetReverb,
+// Use: construct on a synth, attach the devices (SetTransportDevice, SetDspSource, SetReverb,
 // SetRecordingSink), then FormCreate() once. Everything runs on one thread; the render loop
 // (MMWaveOut2BufferLoad) runs on it too, between user actions.
 
@@ -36,7 +37,9 @@ class TMMReverb;
 
 class MainForm final : private SequencerListener {
 public:
-    MainForm();
+    // The window edits `synth`, which its owner keeps (constructed with WindowStartsIt: the
+    // form's creation sequence starts it) for as long as the form lives.
+    explicit MainForm(PatternSynth& synth);
     ~MainForm();
     MainForm(const MainForm&) = delete;
     MainForm& operator=(const MainForm&) = delete;
@@ -63,12 +66,12 @@ public:
     void FormClose();  // runs Stop
 
     // ---- The synth the window presents, and its state under the window's names ----
-    PatternSynth Synth{PatternSynth::WindowStartsIt{}};
+    PatternSynth& Synth;
     PatternStore& Store = Synth.Store;                // slot 0 = no pattern
     int32_t& PlayPattern = Synth.Seq.PlayPattern;     // 0..16: shown, edited and played
     int32_t& QueuedPattern = Synth.Seq.QueuedPattern; // becomes PlayPattern at a pattern end
     int32_t& EditStep = Synth.EditStep;               // 1..16
-    uint8_t& SynthMode = Synth.SynthMode;             // page: 0 Bass, 1 Twin-T, 2 Noise, 3 Arranger
+    uint8_t SynthMode = kModeBass;                    // page: 0 Bass, 1 Twin-T, 2 Noise, 3 Arranger
     bool& SelectedNoteMode = Synth.SelectedNoteMode;  // false "All Notes", true "Selected Note"
     PhraseList& PhraseTable = Synth.Seq.Phrases;      // entries 1..16; [0] unused
     int32_t& PhraseIndex = Synth.Seq.PhraseIndex;     // phrase now playing, 1..16
@@ -212,6 +215,7 @@ public:
     void ArrStop();
 
     // ---- Clipboard ----
+    PatternClipboard Clipboard; // Copy and Paste of a whole pattern
     void Copy1Click() { CopyPattern(HoverPattern); }
     void Paste1Click() { PastePattern(HoverPattern); }
     void Copy2Click() { CopyPattern(PlayPattern); }

@@ -33,12 +33,12 @@ void MainForm::ArrStop() {
 }
 
 void MainForm::CopyPattern(int32_t pattern) {
-    Synth.Clipboard.Copy(Store, pattern);
+    Clipboard.Copy(Store, pattern);
 }
 
 void MainForm::PastePattern(int32_t pattern) {
     const EditScope edit(*this, "Paste", 0);
-    Synth.Clipboard.Paste(Store, pattern);
+    Clipboard.Paste(Store, pattern);
     UpdateDisplay();
 }
 

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "support/WindowModel.h"
 #include "settings/Settings.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
@@ -185,7 +186,8 @@ private:
     }
 
     FuzzInput& In_;
-    MainForm Form_;
+    test::WindowModel Window_;
+    MainForm& Form_ = Window_.Form;
     ScriptedMidiIn Service_;
     MainThreadQueue Queue_;
     TSettingsFile Settings_;

@@ -10,7 +10,7 @@ int32_t NoteOfFreq(float f) {
     return 0;
 }
 
-FormHarness::FormHarness() : Form(std::make_unique<MainForm>()) {
+FormHarness::FormHarness() : Window(std::make_unique<WindowModel>()), Form(&Window->Form) {
     // The echo component as the main window stores it: 2000 ms at most, input 80 %, eight
     // silent taps.
     Reverb.SetMaxDelay(2000);

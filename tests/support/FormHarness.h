@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/MMReverb.h"
+#include "support/WindowModel.h"
 #include "ui/MainForm.h"
 #include "ui/OutputDevice.h"
 
@@ -83,7 +84,8 @@ public:
     // Selects pattern p with its button (stopped) and sets every note slider to `note`.
     void SetPatternNotes(int p, int32_t note);
 
-    std::unique_ptr<MainForm> Form;
+    std::unique_ptr<WindowModel> Window;
+    MainForm* Form;
     FakeTransport Device;
     FakeSink Sink;
     TMMReverb Reverb; // with the main window's stored settings
