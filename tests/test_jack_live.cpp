@@ -33,6 +33,13 @@ std::vector<LiveEvent> Collect(LiveSynth& live, int ms) {
 
 // A client that writes one Control Change at a chosen frame of a period and notes the frame
 // clock it was written for.
+// Every test here judges MIDI and steps to the frame, so each runs on a server of its own
+// that runs its clients in order: with JACK2's default pacing a client late in its cycle
+// (a busy machine) is heard a period later.
+struct InOrderServer : test::PrivateJack {
+    InOrderServer() : PrivateJack(441, 44100, Pacing::InOrder) {}
+};
+
 struct CcSender {
     jack_client_t* Client = nullptr;
     jack_port_t* Port = nullptr;
@@ -122,6 +129,8 @@ void WholeTicks(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, in
 // 123.4 and at 126 BPM (a tick is up to 11 frames: the grid must not move with them).
 TEST(JackLive, FollowsTheTransportOnItsGridTenMinutesInAndAfterAJump) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    const InOrderServer server;
+    ASSERT_TRUE(test::PrivateJack::Ready());
     for (double master : {0.0, 123.4, 126.0}) {
     SCOPED_TRACE(master > 0 ? "a timebase master at " + std::to_string(master) + " BPM" : "no timebase master");
     LiveSynth live;
@@ -174,7 +183,7 @@ TEST(JackLive, FollowsTheTransportOnItsGridTenMinutesInAndAfterAJump) {
     }
 }
 
-// On the test server's 441-frame period, and on a private server with a 64-frame period.
+// On a 441-frame period, and on a 64-frame one.
 static void ControllerActsInItsPeriod() {
     LiveSynth live;
     CcTable t{};
@@ -256,9 +265,13 @@ static void VolumeHeardAtItsFrame() {
 
 TEST(JackLive, AControllerActsInThePeriodItArrives) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    const InOrderServer server;
+    ASSERT_TRUE(test::PrivateJack::Ready());
     ControllerActsInItsPeriod();
     VolumeHeardAtItsFrame();
-    test::PrivateJack small(64);
+    // In order: with JACK2's default pacing a sender late in its cycle is heard by the next
+    // one, a period after it wrote (at 64 frames that happens on a busy machine).
+    test::PrivateJack small(64, 44100, test::PrivateJack::Pacing::InOrder);
     ASSERT_TRUE(test::PrivateJack::Ready());
     ControllerActsInItsPeriod();
     VolumeHeardAtItsFrame();
@@ -269,6 +282,8 @@ TEST(JackLive, AControllerActsInThePeriodItArrives) {
 // transpose they had.
 TEST(JackLive, ANoteTransposesFromTheNextStep) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    const InOrderServer server;
+    ASSERT_TRUE(test::PrivateJack::Ready());
     LiveSynth live;
     NotesInSetup setup;
     setup.Transpose = true; // channel 1, root 60
@@ -395,6 +410,8 @@ struct ClockRig {
 // MIDI clock out: the pulses' spacing varies by under 0.2 ms and the first comes with Start.
 TEST(JackLive, FollowsMidiClockAndSendsIt) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    const InOrderServer server;
+    ASSERT_TRUE(test::PrivateJack::Ready());
     LiveSynth live;
     live.Post({LiveCommand::Kind::FollowClock, 1});
     JackLiveOutput out(live, "zelvox-live");
@@ -505,6 +522,8 @@ struct BbtWatcher {
 // 0 <= tick < ticks per beat, at the synth's tempo, also after jumps.
 TEST(JackLive, AsTimebaseMasterItReportsBarBeatAndTick) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    const InOrderServer server;
+    ASSERT_TRUE(test::PrivateJack::Ready());
     LiveSynth live;
     PatternSynth editor;
     editor.SetControl(ControlId::Tempo, 133);
@@ -579,6 +598,8 @@ struct TransportMidiListener {
 // and Continue, the next pulse on the new grid; closing the output while it rolls sends Stop.
 TEST(JackLive, ClockOutFollowsARelocationAndStopsWhenClosed) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
+    const InOrderServer server;
+    ASSERT_TRUE(test::PrivateJack::Ready());
     LiveSynth live;
     PatternSynth editor;
     editor.SetControl(ControlId::Tempo, 140); // a sixteenth: 4,725 frames exactly
