@@ -14,7 +14,7 @@
 #include "program/RecordToWav.h"
 #include "program/AudioFileFormat.h"
 #include "program/MidiFileExport.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "program/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 

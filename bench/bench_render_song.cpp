@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "engine/Tables.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 
 using namespace zelvox;
 

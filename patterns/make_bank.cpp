@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "files/PatternFileFormat.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "sequencer/PatternDice.h"
 #include "sequencer/PatternEdits.h"
 

@@ -22,7 +22,7 @@
 #include "devices/AudioBackend.h"
 #include "devices/JackClient.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "support/JackWatch.h"
 #include "support/PrivateJack.h"
 #include "support/RateChecks.h"

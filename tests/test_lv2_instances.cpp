@@ -11,7 +11,7 @@
 
 #include "files/PatternFileFormat.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "plugin/Ports.h"
 #include "support/Lv2Host.h"
 #include "support/RateChecks.h"

@@ -17,7 +17,7 @@
 #include "files/PatternFileFormat.h"
 #include "synth/ControlChange.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "support/Lv2Host.h"
 #include "support/RateChecks.h"
 #include "support/RealtimeProbe.h"

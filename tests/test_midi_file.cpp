@@ -11,7 +11,7 @@
 #include <tuple>
 
 #include "program/MidiFileExport.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "sequencer/PatternEdits.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"

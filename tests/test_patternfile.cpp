@@ -11,7 +11,7 @@
 #include "audio/MMReverb.h"
 #include "engine/Tables.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "support/TempFiles.h"
 
 using namespace zelvox;

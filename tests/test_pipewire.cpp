@@ -21,7 +21,7 @@
 #include "devices/AudioBackend.h"
 #include "settings/Settings.h"
 #include "program/LiveRig.h"
-#include "program/PlaySong.h"
+#include "program/HeadlessPlayer.h"
 #include "program/ProgramCore.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"

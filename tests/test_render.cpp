@@ -15,7 +15,7 @@
 #include "support/WindowModel.h"
 #include "engine/Tables.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 

@@ -15,7 +15,7 @@
 #include "engine/Tables.h"
 #include "files/PatternFileFormat.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "support/RendererProgram.h"
 #include "support/TempFiles.h"
 

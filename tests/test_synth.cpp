@@ -10,7 +10,7 @@
 
 #include "files/PatternFileFormat.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "support/TempFiles.h"
 #include "synth/PatternSynth.h"
 

@@ -20,7 +20,7 @@
 
 #include "program/PatternFileCommands.h"
 #include "files/PatternFileFormat.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzInput.h"
 #include "engine/Tables.h"

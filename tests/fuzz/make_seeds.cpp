@@ -14,7 +14,7 @@
 #include "files/MMWave.h"
 #include "settings/Settings.h"
 #include "program/PatternFileCommands.h"
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 #include "fuzz/FuzzInput.h"
 
 namespace fs = std::filesystem;

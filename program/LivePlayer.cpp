@@ -1,4 +1,4 @@
-#include "program/LivePlay.h"
+#include "program/LivePlayer.h"
 
 #include <algorithm>
 #include <chrono>

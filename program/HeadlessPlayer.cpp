@@ -1,4 +1,4 @@
-#include "program/PlaySong.h"
+#include "program/HeadlessPlayer.h"
 
 #include "devices/AudioBackend.h"
 

@@ -1,4 +1,4 @@
-#include "program/RenderSong.h"
+#include "program/HeadlessProgram.h"
 
 #include <algorithm>
 #include <array>
