@@ -14,7 +14,7 @@
 #include "program/RecordToWav.h"
 #include "program/AudioFileFormat.h"
 #include "program/MidiFileExport.h"
-#include "program/HeadlessProgram.h"
+#include "program/SynthRenderer.h"
 #include "program/MidiKnobs.h"
 #include "midi/backends/RtMidiInService.h"
 
@@ -295,7 +295,7 @@ void Program::ExportMidiClick() {
 // The song on the Arranger page (to its end, at most 10 minutes), else one pass of the pattern
 // shown, rendered as zelvox-render renders the same pattern file, into the chosen file in
 // the format of its extension (FLAC, Ogg Vorbis or WAV, 16 bits), with a progress bar and
-// Cancel. What plays stops first: the render sets the program-wide envelope curves again.
+// Cancel. What plays stops first.
 void Program::ExportAudioClick() {
     const std::optional<QString> name = ChooseFile(Main_.get(), ExportAudioDialog());
     if (!name) return;
@@ -310,9 +310,10 @@ void Program::ExportAudioClick() {
                                        1;
     const auto buffers = int64_t((frames + 440) / 441);
 
-    auto render = std::make_unique<HeadlessProgram>();
-    ApplyPatternFile(render->Form, render->Envelopes, record);
-    render->Form.Synth.Seq.SetSwing(swing);
+    auto render = std::make_unique<SynthRenderer>();
+    const std::vector<uint8_t> state = EncodePatternFile(record);
+    render->Synth.LoadState(state.data(), state.size());
+    render->Synth.Seq.SetSwing(swing);
     if (!song) render->ChoosePattern(pattern);
 
     QProgressDialog progress("Exporting audio...", "Cancel", 0, int(buffers), Main_.get());
@@ -322,7 +323,7 @@ void Program::ExportAudioClick() {
     struct Cancelled {};
     const std::string path = name->toStdString();
     try {
-        render->Render(HeadlessProgram::Targets{path, {}, 44100, {AudioFileKindOf(path), 16}}, song, buffers,
+        render->Render(SynthRenderer::Targets{path, {}, 44100, {AudioFileKindOf(path), 16}}, song, buffers,
                        [&](int64_t written) {
                            if (written % 50 != 0) return;
                            progress.setValue(int(written));

@@ -19,7 +19,7 @@
 #include "program/LivePlayer.h"
 #include "program/MidiFileExport.h"
 #include "program/HeadlessPlayer.h"
-#include "program/HeadlessProgram.h"
+#include "program/SynthRenderer.h"
 #include "program/StopSignals.h"
 #include "sequencer/PatternDice.h"
 #include "dsp/RateStage.h"
@@ -678,7 +678,7 @@ int PlayLive(const Options& o) {
             }
         }
         if (o.Pattern != 0) player.ChoosePattern(o.Pattern);
-        player.Form.Synth.Seq.SetSwing(o.Swing);
+        player.Synth.Seq.SetSwing(o.Swing);
         if (o.Swing != 0) player.Live.Post({zelvox::LiveCommand::Kind::Swing, o.Swing});
         if (o.NotesIn.On())
             player.Live.Post({zelvox::LiveCommand::Kind::NotesIn, zelvox::PackNotesIn(o.NotesIn)});
@@ -726,7 +726,7 @@ int Play(const Options& o) {
             }
         }
         if (o.Pattern != 0) player.ChoosePattern(o.Pattern);
-        player.Form.Synth.Seq.SetSwing(o.Swing);
+        player.Synth.Seq.SetSwing(o.Swing);
         if (::isatty(STDERR_FILENO) == 1)
             std::fprintf(stderr, "playing through %s; Ctrl-C stops\n", player.Backend().c_str());
         const zelvox::HeadlessPlayResult r =
@@ -806,7 +806,7 @@ int Render(Options& o) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     bool progressShown = false;
     try {
-        zelvox::HeadlessProgram program;
+        zelvox::SynthRenderer program;
         if (!o.File.empty()) {
             try {
                 program.Load(o.File);
@@ -817,18 +817,17 @@ int Render(Options& o) {
             }
         }
         if (o.Pattern != 0) program.ChoosePattern(o.Pattern);
-        program.Form.Synth.Seq.SetSwing(o.Swing);
+        program.Synth.Seq.SetSwing(o.Swing);
         if (o.Randomise || o.Mutate) {
             const int32_t p = o.Pattern != 0 ? o.Pattern : 1;
-            zelvox::PatternStore& store = program.Form.Synth.Store;
+            zelvox::PatternStore& store = program.Synth.Store;
             if (o.Randomise) zelvox::RandomisePattern(store, p, o.RandomSeed, o.Dice);
             if (o.Mutate) zelvox::MutatePattern(store, p, o.MutateSeed, o.MutateAmount, o.Dice);
-            // The knobs show the edit step of the changed pattern, writing nothing back.
-            program.Form.ApplyEditState("Randomise", program.Form.Synth.SaveState());
+            program.ShowPattern();
         }
         if (!o.Save.empty()) {
             try {
-                zelvox::SavePatternFile(program.Form, program.Envelopes, o.Save);
+                program.Save(o.Save);
             } catch (const std::exception& e) {
                 return Fail(1, e.what());
             }
@@ -841,8 +840,8 @@ int Render(Options& o) {
                                                 o.Notes.NotesNoiseChannel, o.Notes.NotesTwinTNote,
                                                 o.Notes.NotesNoiseNote};
             try {
-                zelvox::ExportMidiFile(program.Form.Synth, o.Arranger,
-                                       o.Pattern != 0 ? o.Pattern : program.Form.Synth.Seq.PlayPattern,
+                zelvox::ExportMidiFile(program.Synth, o.Arranger,
+                                       o.Pattern != 0 ? o.Pattern : program.Synth.Seq.PlayPattern,
                                        uint64_t(o.Buffers) * 441, channels, o.MidiFile);
             } catch (const std::exception& e) {
                 return Fail(1, e.what());
@@ -861,7 +860,7 @@ int Render(Options& o) {
         };
         const zelvox::AudioFileFormat format{
             o.Out.empty() ? zelvox::AudioFileKind::Wav : zelvox::AudioFileKindOf(o.Out), o.Bits};
-        program.Render(zelvox::HeadlessProgram::Targets{o.Out, o.Stems, o.Rate, format}, o.Arranger,
+        program.Render(zelvox::SynthRenderer::Targets{o.Out, o.Stems, o.Rate, format}, o.Arranger,
                        o.Buffers, progress);
         if (progressShown) std::fputc('\n', stderr);
         if (const int failed = midiFile()) return failed;

@@ -3,24 +3,28 @@
 namespace zelvox {
 
 AudioRig::AudioRig(MainForm& form, WaveOutSystem* system, MainThreadQueue* queue, const TSettingsFile& settings)
-    : MMWaveOut2(system, queue), Chain(MMWaveOut2, form.Synth.Echo), AudioSetup(MMWaveOut2, settings), Form_(form) {
+    : DeviceChain(form.Synth.Echo, system, queue, settings), Form_(form) {
     Chain.AttachForm(Form_);
     Form_.SetTransportDevice(this);
     Form_.SetRecordingSink(this);
 }
 
 AudioRig::~AudioRig() {
-    // Closing the program while recording finalises the file: stop and close the device
-    // first, which walks the chain down to the sink.
-    try {
-        MMWaveOut2.Stop();
-        MMWaveOut2.Close();
-    } catch (...) {
-    }
+    // Closing the program while recording finalises the file: the device goes first.
+    CloseDevice();
     Form_.SetTransportDevice(nullptr);
     Form_.SetRecordingSink(nullptr);
     Form_.SetReverb(nullptr);
     Form_.SetDspSource(nullptr);
+}
+
+void RecordToWav(MainForm& form, WavRecorder& recorder, const std::string& fileName) {
+    form.RecordingArmed = true;
+    recorder.CloseDevice();
+    form.Button1.SetCaption("Record");
+    recorder.NameFile(fileName);
+    recorder.OpenDevice();
+    recorder.Enable();
 }
 
 } // namespace zelvox

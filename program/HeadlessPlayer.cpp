@@ -12,29 +12,34 @@ HeadlessPlayer::HeadlessPlayer(const TSettingsFile& settings, std::unique_ptr<Wa
         choice.Connect = choice.Connect && connect;
         System = CreateWaveOutSystem(choice, &Backend_);
     }
-    // Start-up in the program's order: the main window (its chain attached before its
-    // FormCreate), the audio setup dialog (NumBuffers from the settings file), the envelope
-    // dialog (the four curve tables).
-    Rig = std::make_unique<AudioRig>(Form, System.get(), &Queue, settings);
-    StartUp([this] { Rig->AudioSetup.FormCreate(); });
+    // Start-up in the program's order: the synth (started), its chain with the stream format,
+    // the audio setup (NumBuffers from the settings file).
+    Rig = std::make_unique<DeviceChain>(Synth.Echo, System.get(), &Queue, settings);
+    Rig->Chain.AttachSynth(Synth);
+    Rig->AudioSetup.FormCreate();
+    SetOutput(Rig.get());
 }
 
 HeadlessPlayer::~HeadlessPlayer() {
-    Rig.reset(); // stops and closes the device and unhooks the form
+    SetOutput(nullptr);
+    Rig.reset(); // stops and closes the device
 }
 
 HeadlessPlayResult HeadlessPlayer::Play(bool arranger, int64_t maxBuffers, int32_t startDelayMs,
                                         const std::function<bool()>& stop) {
-    if (arranger) Form.Arranger1Click();
+    if (arranger) {
+        Stop();
+        Synth.Seq.SetSongMode(true);
+    }
     HeadlessPlayOptions options;
     options.MaxBuffers = maxBuffers;
     options.StartDelayMs = startDelayMs;
-    options.Start = [this] { Form.Button1Click(); };
-    options.Stop = [this] { Form.Button2Click(); };
+    options.Start = [this] { SynthProgram::Play(false); };
+    options.Stop = [this] { Stop(); };
     options.StopRequested = stop;
     HeadlessPlayResult result = PlayHeadless(Rig->MMWaveOut2, Queue, options);
-    // An error ended playback behind the transport's back: put the buttons right.
-    if (Form.Eng.S.Playing) Form.Button2Click();
+    // An error ended playback behind the transport's back: the synth stops too.
+    if (Synth.Playing()) Stop();
     return result;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The program without a window, playing through the sound device in real time: the main
-// window's logic and its audio rig (the same chain and TMMWaveOut the window's Loop/Play
-// use), started as the program starts, with the main thread pumping the queue the device
-// posts to. zelvox-render --play and its tests drive this.
+// The program without a window, playing through the sound device in real time: its own
+// synth (no window's model) through the device chain the window's Loop/Play use, started as
+// the program starts, with the main thread pumping the queue the device posts to.
+// zelvox-render --play and its tests drive this.
 
 #include <cstdint>
 #include <functional>
@@ -13,12 +13,12 @@
 #include "devices/MessageQueue.h"
 #include "settings/Settings.h"
 #include "devices/WaveOutDevice.h"
-#include "program/AudioRig.h"
-#include "program/ProgramCore.h"
+#include "program/DeviceChain.h"
+#include "program/SynthProgram.h"
 
 namespace zelvox {
 
-class HeadlessPlayer : public ProgramCore {
+class HeadlessPlayer : public SynthProgram {
 public:
     // settings: the back-end choice and "Buffers" are read from it (it must outlive the
     // player). system: the sound output; null: the one the settings file chooses, whose JACK
@@ -29,10 +29,7 @@ public:
     HeadlessPlayer(const HeadlessPlayer&) = delete;
     HeadlessPlayer& operator=(const HeadlessPlayer&) = delete;
 
-    // File -> "Load pattern" with this file chosen. EInOutError on failure, nothing changed.
-    void Load(const std::string& path) { LoadPattern(path); }
-
-    // Presses "Loop" on the Bass page (or enters the Arranger page and presses "Play") and
+    // Loops the pattern (or plays the song with `arranger`) and
     // plays until `maxBuffers` buffers were played (0: no limit), the song ended, `stop`
     // answered true or an error ended playback; then "Stop" and the device is closed.
     // startDelayMs: the device is opened that long before the start (a recorder can connect
@@ -47,7 +44,7 @@ public:
 
     MainThreadQueue Queue; // declared first: the device posts here until it is gone
     std::unique_ptr<WaveOutSystem> System;
-    std::unique_ptr<AudioRig> Rig;
+    std::unique_ptr<DeviceChain> Rig;
 
 private:
     std::string Backend_ = "given";

@@ -7,13 +7,12 @@
 
 #include "engine/EngineState.h"
 #include "program/JackLiveOutput.h"
-#include "program/MidiKnobs.h"
+#include "ui/MidiSetup.h"
 #include "ui/MidiLearn.h"
 
 namespace zelvox {
 
 LivePlayer::LivePlayer(const TSettingsFile& settings) {
-    StartUp();
     Live.SetControllers(ReadControllerTable(settings));
     MidiLearn learned(settings); // the controllers learned in the window
     learned.Load();
@@ -29,23 +28,23 @@ void LivePlayer::TakeEvents(bool& ended) {
     while (Live.Poll(e)) {
         if (e.What == LiveEvent::Kind::Stopped) ended = true;
         if (e.What == LiveEvent::Kind::ControlTurned) {
-            // The window's knob follows what MIDI did (as the MIDI setup turns it).
-            if (ValueControl* c = Form.ControlFor(static_cast<ControlId>(e.A))) c->SetValue(e.B);
+            // The program's synth follows what MIDI did, so that a later hand-over keeps it.
+            if (e.A >= 0 && e.A < int32_t(kControlCount)) Synth.SetControl(static_cast<ControlId>(e.A), e.B);
             Seen_ = e.Seq;
             turned = true;
         }
     }
-    if (turned) Live.Publish(Form.Synth, Seen_);
+    if (turned) Live.Publish(Synth, Seen_);
 }
 
 LivePlayResult LivePlayer::Play(bool arranger, const LiveSync& sync, uint64_t maxFrames,
                                 const std::function<bool()>& stop, const std::string& clientName,
                                 int32_t startDelayMs, bool connect) {
     LivePlayResult r;
-    if (arranger) Form.Arranger1Click();
-    Live.Publish(Form.Synth, Seen_);
-    Live.Post({LiveCommand::Kind::SongMode, Form.Synth.Seq.SongMode() ? 1 : 0});
-    Live.Post({LiveCommand::Kind::ChoosePattern, std::max(1, Form.Synth.Seq.PlayPattern)});
+    if (arranger) Synth.SetSongMode(true);
+    Live.Publish(Synth, Seen_);
+    Live.Post({LiveCommand::Kind::SongMode, Synth.Seq.SongMode() ? 1 : 0});
+    Live.Post({LiveCommand::Kind::ChoosePattern, std::max(1, Synth.Seq.PlayPattern)});
     Live.Post({LiveCommand::Kind::FollowTransport, sync.FollowTransport ? 1 : 0});
     Live.Post({LiveCommand::Kind::FollowClock, sync.FollowClock ? 1 : 0});
     Live.Post({LiveCommand::Kind::SendClock, sync.SendClock ? 1 : 0});

@@ -1,7 +1,8 @@
 #pragma once
-// The program without a window on the low-latency JACK output: the main window's logic
-// edits (a file loaded, a pattern chosen), the synth plays in the JACK process callback, and
-// the main thread takes what comes back (knobs MIDI turned, the song's end). zelvox-render
+// The program without a window on the low-latency JACK output: the program's synth takes the
+// commands (a file loaded, a pattern chosen) and hands its state to the synth that plays in
+// the JACK process callback, and the main thread takes what comes back (knobs MIDI turned,
+// the song's end). zelvox-render
 // --play --live and the underrun measurement drive this.
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 #include "devices/AudioBackend.h"
 #include "settings/Settings.h"
-#include "program/ProgramCore.h"
+#include "program/SynthProgram.h"
 #include "synth/LiveSynth.h"
 
 namespace zelvox {
@@ -28,12 +29,10 @@ struct LivePlayResult {
     float PeakLoad = 0.0f;  // the largest share of a period the callback took (sampled)
 };
 
-class LivePlayer : public ProgramCore {
+class LivePlayer : public SynthProgram {
 public:
     // The MIDI controller table and channel come from the settings file's [MIDI] section.
     explicit LivePlayer(const TSettingsFile& settings);
-
-    void Load(const std::string& path) { LoadPattern(path); }
 
     // Opens the output and, after `startDelayMs` (a recorder can connect meanwhile), starts
     // (the song with `arranger`), or when following the JACK transport or MIDI clock waits

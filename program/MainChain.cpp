@@ -1,6 +1,7 @@
 #include "program/MainChain.h"
 
-#include "ui/MainForm.h"
+#include "files/MMFormat.h"
+#include "synth/PatternSynth.h"
 
 namespace zelvox {
 
@@ -21,9 +22,15 @@ MainChain::~MainChain() {
     MMReverb1.SetOutput(nullptr);
 }
 
-void MainChain::AttachForm(MainForm& form) {
-    form.SetDspSource(&MMWaveout1);
-    form.SetReverb(&MMReverb1);
+void MainChain::AttachSynth(PatternSynth& synth) {
+    Engine& engine = synth.Eng;
+    MMWaveout1.OnBufferLoad = [&engine](TObject*, PWaveHdr hdr, bool& more) {
+        if (!hdr || !hdr->lpData) return;
+        engine.RenderBuffer(reinterpret_cast<int16_t*>(hdr->lpData), hdr->dwBufferLength,
+                            hdr->dwBytesRecorded, more);
+    };
+    const auto format = PcmWaveFormat(16, 1, kSampleRate);
+    MMWaveout1.SetWaveFormat(&format);
 }
 
 } // namespace zelvox

@@ -16,7 +16,7 @@
 
 namespace zelvox {
 
-class MainForm;
+class PatternSynth;
 
 class MainChain {
 public:
@@ -34,7 +34,16 @@ public:
     // Before the form's FormCreate: the render loop becomes MMWaveout1's OnBufferLoad and
     // the echo is handed to the Delay/Depth knobs. FormCreate then sets the echo up and
     // hands the stream format to MMWaveout1, from where it travels down the chain.
-    void AttachForm(MainForm& form);
+    // (A template so that the chain itself needs no window: MainForm.)
+    template <class Form>
+    void AttachForm(Form& form) {
+        form.SetDspSource(&MMWaveout1);
+        form.SetReverb(&MMReverb1);
+    }
+    // Without a window: the synth's own render loop becomes MMWaveout1's OnBufferLoad and
+    // the stream format goes down the chain, as the form's creation hands it over. The synth
+    // (its echo is MMReverb1) has started up.
+    void AttachSynth(PatternSynth& synth);
 };
 
 } // namespace zelvox

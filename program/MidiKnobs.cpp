@@ -5,12 +5,6 @@
 
 namespace zelvox {
 
-CcTable ReadControllerTable(const TSettingsFile& settings) {
-    CcTable table{};
-    for (int n = 0; n < kCCSlots; ++n) table[size_t(n)] = settings.ReadInteger("MIDI", std::to_string(n), 0);
-    return table;
-}
-
 MidiKnobTable MidiKnobsOf(MainForm& form) {
     MidiKnobTable t{};
     for (const ControlRow& row : kControls)

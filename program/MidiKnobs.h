@@ -19,9 +19,6 @@ MidiKnobTable MidiKnobsOf(MainForm& form);
 // contour spin edits.
 MidiLearn::Targets LearnTargetsOf(MainForm& form, EnvelopeForm& envelopes);
 
-// The MIDI setup's controller table as the settings file keeps it (0 for a slot it lacks).
-CcTable ReadControllerTable(const TSettingsFile& settings);
-
 // A note the MIDI setup's notes-in acted on, played on the main window: a transpose from
 // the next step of its sequencer, or the pattern button of that pattern pressed.
 void PlayNoteOnForm(MainForm& form, const NoteInAction& note);

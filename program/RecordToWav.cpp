@@ -1,7 +1,6 @@
 #include "program/RecordToWav.h"
 
 #include "audio/MMWaveFile.h"
-#include "ui/MainForm.h"
 
 namespace zelvox {
 
@@ -33,15 +32,6 @@ void WavRecorder::Enable() {
 void WavRecorder::EndRecording() {
     Sink_.SetEnabled(false);
     Sink_.Wave().SetFileName("");
-}
-
-void RecordToWav(MainForm& form, WavRecorder& recorder, const std::string& fileName) {
-    form.RecordingArmed = true;
-    recorder.CloseDevice();
-    form.Button1.SetCaption("Record");
-    recorder.NameFile(fileName);
-    recorder.OpenDevice();
-    recorder.Enable();
 }
 
 } // namespace zelvox

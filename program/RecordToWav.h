@@ -9,7 +9,6 @@ namespace zelvox {
 
 class TMMDSPComponent;
 class TMMCustomWaveFile;
-class MainForm;
 
 class WavRecorder {
 public:
@@ -42,10 +41,5 @@ private:
     TMMCustomWaveFile& Sink_;
 };
 
-// The command after its file chooser, in its order: RecordingArmed, the device closed (an
-// earlier file finalised), "Record" on the start button, the file named ("Invalid wave
-// file..." ends the command here), the device opened (the sink creates the file; "Unable to
-// create wave file" ends it here), the sink enabled.
-void RecordToWav(MainForm& form, WavRecorder& recorder, const std::string& fileName);
 
 } // namespace zelvox

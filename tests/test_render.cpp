@@ -173,6 +173,21 @@ TEST(Renderer, ChoosingAPatternChangesNoStep) {
     EXPECT_EQ(ReadAll(dir / "p2.wav"), ReadAll(dir / "p1.wav"));
 }
 
+// The renderer owns its synth: nothing of the window's model is linked into it, so nothing
+// the window does on a click (the "All Notes" copy above) can happen in a render.
+TEST(Renderer, IsBuiltWithoutTheWindowsModel) {
+    TempDir dir;
+    const std::string list = dir / "symbols.txt";
+    ASSERT_EQ(std::system(("nm -C " + Quote(RendererPath()) + " > " + Quote(list)).c_str()), 0);
+    std::ifstream f(list);
+    size_t symbols = 0, window = 0;
+    for (std::string line; std::getline(f, line); ++symbols)
+        window += line.find("zelvox::MainForm") != std::string::npos ||
+                  line.find("zelvox::EnvelopeForm") != std::string::npos;
+    EXPECT_GT(symbols, 1000u) << "the renderer's symbols could not be listed";
+    EXPECT_EQ(window, 0u);
+}
+
 TEST(Renderer, BadInputGivesOneLineAndLeavesNoFile) {
     TempDir dir;
     const std::string out = dir / "out.wav";

@@ -15,6 +15,12 @@ constexpr int kUsedSlots[] = {0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 20, 21, 22, 23};
 
 } // namespace
 
+CcTable ReadControllerTable(const TSettingsFile& settings) {
+    CcTable table{};
+    for (int n = 0; n < kCCSlots; ++n) table[size_t(n)] = settings.ReadInteger(kSection, std::to_string(n), 0);
+    return table;
+}
+
 TForm4::TForm4(MidiInService& service, MainThreadQueue* queue, const TSettingsFile& settings,
                const MidiKnobTable& knobs, const MidiLearn::Targets& learnTargets)
     : Learn(settings), Service_(service), Settings_(settings), Knobs_(knobs) {

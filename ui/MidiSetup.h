@@ -30,6 +30,9 @@ using ListBox = ComboBox;
 // The knob each slot turns, by slot number; null for the slots no function uses.
 using MidiKnobTable = std::array<Knob*, kCCSlots>;
 
+// The dialog's controller table as the settings file keeps it (0 for a slot it lacks).
+CcTable ReadControllerTable(const TSettingsFile& settings);
+
 class TForm4 {
 public:
     // Builds the dialog and runs FormCreate. The service, the queue, the settings file and
