@@ -51,7 +51,7 @@ public:
     float DoOsc3();
     float DoFilter2(float x);
 
-    // The render loop (the body of MMWaveOut2BufferLoad): fills bufferLength / 2 samples.
+    // The render loop (the chain head's OnBufferLoad): fills bufferLength / 2 samples.
     // With PlayPattern 0 it returns at once and touches nothing.
     void RenderBuffer(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
                       bool& moreBuffers);

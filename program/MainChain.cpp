@@ -22,13 +22,19 @@ MainChain::~MainChain() {
     MMReverb1.SetOutput(nullptr);
 }
 
-void MainChain::AttachSynth(PatternSynth& synth) {
+void MainChain::RenderFrom(PatternSynth& synth) {
     Engine& engine = synth.Eng;
+    // lpData is the byte block right after the header; the chain allocates it suitably
+    // aligned for 16-bit samples.
     MMWaveout1.OnBufferLoad = [&engine](TObject*, PWaveHdr hdr, bool& more) {
         if (!hdr || !hdr->lpData) return;
         engine.RenderBuffer(reinterpret_cast<int16_t*>(hdr->lpData), hdr->dwBufferLength,
                             hdr->dwBytesRecorded, more);
     };
+}
+
+void MainChain::AttachSynth(PatternSynth& synth) {
+    RenderFrom(synth);
     const auto format = PcmWaveFormat(16, 1, kSampleRate);
     MMWaveout1.SetWaveFormat(&format);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The main window's audio chain, wired in code in the order its form sets it up:
 //
-//   MMWaveout1 (TMMDSPInterface; OnBufferLoad = the render loop)
+//   MMWaveout1 (TMMDSPInterface; OnBufferLoad = the synth's render loop)
 //     -> MMReverb1 (TMMReverb, the echo behind "Delay" and "Depth")
 //     -> MMWaveOut2 (the output end: the sound device, or an offline pull loop)
 //     -> MMWaveFile1 (TMMWaveFile, the WAV sink; disabled except while recording)
@@ -31,19 +31,24 @@ public:
     TMMCustomSoundComponent& MMWaveOut2;
     TMMWaveFile MMWaveFile1;
 
-    // Before the form's FormCreate: the render loop becomes MMWaveout1's OnBufferLoad and
-    // the echo is handed to the Delay/Depth knobs. FormCreate then sets the echo up and
-    // hands the stream format to MMWaveout1, from where it travels down the chain.
-    // (A template so that the chain itself needs no window: MainForm.)
+    // Before the form's FormCreate: the render loop of the synth the form edits becomes
+    // MMWaveout1's OnBufferLoad, and the echo is handed to the Delay/Depth knobs. FormCreate
+    // then sets the echo up and hands the stream format to MMWaveout1, from where it travels
+    // down the chain. (A template so that the chain itself needs no window: MainForm.)
     template <class Form>
     void AttachForm(Form& form) {
+        RenderFrom(form.Synth);
         form.SetDspSource(&MMWaveout1);
         form.SetReverb(&MMReverb1);
     }
-    // Without a window: the synth's own render loop becomes MMWaveout1's OnBufferLoad and
-    // the stream format goes down the chain, as the form's creation hands it over. The synth
-    // (its echo is MMReverb1) has started up.
+    // Without a window: the same render loop, and the stream format goes down the chain at
+    // once, as the form's creation hands it over. The synth (its echo is MMReverb1) has
+    // started up.
     void AttachSynth(PatternSynth& synth);
+
+private:
+    // MMWaveout1's OnBufferLoad: the synth's render loop fills each buffer.
+    void RenderFrom(PatternSynth& synth);
 };
 
 } // namespace zelvox

@@ -35,6 +35,11 @@ struct Rig {
             const auto* p = reinterpret_cast<const int16_t*>(h->lpData);
             delivered.emplace_back(p, p + h->dwBytesRecorded / 2);
         };
+        // The program's chain makes the head render the form's synth (program/MainChain).
+        head.OnBufferLoad = [this](TObject*, PWaveHdr h, bool& more) {
+            form.Eng.RenderBuffer(reinterpret_cast<int16_t*>(h->lpData), h->dwBufferLength,
+                                  h->dwBytesRecorded, more);
+        };
         form.SetDspSource(&head); // FormCreate hands it the stream format
         form.SetTransportDevice(&transport);
         form.SetReverb(&reverb);

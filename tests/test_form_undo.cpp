@@ -46,7 +46,7 @@ protected:
         for (int i = 0; i < buffers; ++i) {
             uint32_t bytes = 0;
             bool more = true;
-            F.MMWaveOut2BufferLoad(buf.data(), uint32_t(buf.size() * 2), bytes, more);
+            F.Eng.RenderBuffer(buf.data(), uint32_t(buf.size() * 2), bytes, more);
         }
     }
     ProgramCore P;

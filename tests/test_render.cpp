@@ -76,7 +76,7 @@ TEST(Renderer, ADefaultRenderIsWhatTheWindowLogicRenders) {
         int16_t buf[441];
         uint32_t bytes = 0;
         bool more = false;
-        form.MMWaveOut2BufferLoad(buf, 882, bytes, more);
+        form.Eng.RenderBuffer(buf, 882, bytes, more);
         ASSERT_EQ(bytes, 882u);
         expected.insert(expected.end(), buf, buf + 441);
     }

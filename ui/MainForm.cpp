@@ -62,7 +62,6 @@ MainForm::MainForm(PatternSynth& synth) : Synth(synth) {
 
 MainForm::~MainForm() {
     Synth.Seq.SetListener(nullptr);
-    if (DspSource_) DspSource_->OnBufferLoad = nullptr;
 }
 
 void MainForm::Wire() {
@@ -166,14 +165,7 @@ void MainForm::FormCreate() {
     ClearHistory(); // start-up is not an edit
 }
 
-void MainForm::SetDspSource(TMMDSPComponent* head) {
-    if (DspSource_) DspSource_->OnBufferLoad = nullptr;
-    DspSource_ = head;
-    if (head)
-        head->OnBufferLoad = [this](TObject* sender, PWaveHdr hdr, bool& more) {
-            MMWaveOut2BufferLoad(sender, hdr, more);
-        };
-}
+void MainForm::SetDspSource(TMMDSPComponent* head) { DspSource_ = head; }
 
 void MainForm::FormClose() { Button2Click(); }
 

@@ -8,8 +8,8 @@
 // views to the controls; tests and the headless renderer drive the same object directly.
 //
 // Use: construct on a synth, attach the devices (SetTransportDevice, SetDspSource, SetReverb,
-// SetRecordingSink), then FormCreate() once. Everything runs on one thread; the render loop
-// (MMWaveOut2BufferLoad) runs on it too, between user actions.
+// SetRecordingSink), then FormCreate() once. Everything runs on one thread; the synth's render
+// loop, which the program's chain calls, runs on it too, between user actions.
 
 #include <array>
 #include <cstdint>
@@ -57,8 +57,8 @@ public:
     void ShowPlayStopped() { SongEnded(); }
     void SetRecordingSink(RecordingSink* sink) { Sink_ = sink; }
     void SetReverb(TMMReverb* reverb) { Reverb_ = reverb; } // the echo behind Delay/Depth
-    // The head of the audio chain (MMWaveout1): its OnBufferLoad becomes the render loop, and
-    // FormCreate gives it the stream format (PCM, 1 channel, 44100 Hz, 16 bits).
+    // The head of the audio chain (MMWaveout1), which the program's chain makes render the
+    // synth: FormCreate gives it the stream format (PCM, 1 channel, 44100 Hz, 16 bits).
     void SetDspSource(TMMDSPComponent* head);
 
     // ---- Start-up and close ----
@@ -160,15 +160,6 @@ public:
     // Called right after the engine has loaded a step (by Start and by every SeqStep): a
     // place for tests and meters to watch what the engine plays.
     std::function<void()> OnStepLoaded;
-    // The render loop, bound to the OnBufferLoad event of the chain's head:
-    //   head.OnBufferLoad = [&form](TObject* s, PWaveHdr h, bool& m) {
-    //       form.MMWaveOut2BufferLoad(s, h, m); };
-    // Fills dwBufferLength / 2 samples at lpData and sets dwBytesRecorded and MoreBuffers;
-    // with PlayPattern 0 it leaves the buffer and both values alone.
-    void MMWaveOut2BufferLoad(TObject* Sender, PWaveHdr lpWaveHdr, bool& MoreBuffers);
-    // The same on a bare sample array (bufferLength in bytes), for tests and tools.
-    void MMWaveOut2BufferLoad(int16_t* samples, uint32_t bufferLength, uint32_t& bytesRecorded,
-                              bool& moreBuffers);
 
     int32_t Steps() const { return SpinEdit971.Value(); }
 

@@ -1,24 +1,10 @@
 // The transport and the lower panel's controls on the window: Start, Stop, the Steps and
-// Tempo spin edits, the render loop's entry, the Delay/Depth knobs and the step LEDs the
-// sequencer reports.
+// Tempo spin edits, the Delay/Depth knobs and the step LEDs the sequencer reports.
 
 #include "audio/DelayDepth.h"
 #include "ui/MainForm.h"
 
 namespace zelvox {
-
-void MainForm::MMWaveOut2BufferLoad(int16_t* samples, uint32_t bufferLength,
-                                    uint32_t& bytesRecorded, bool& moreBuffers) {
-    Eng.RenderBuffer(samples, bufferLength, bytesRecorded, moreBuffers);
-}
-
-void MainForm::MMWaveOut2BufferLoad(TObject*, PWaveHdr lpWaveHdr, bool& MoreBuffers) {
-    if (!lpWaveHdr || !lpWaveHdr->lpData) return;
-    // lpData is the byte block right after the header; the chain allocates it suitably
-    // aligned for 16-bit samples.
-    Eng.RenderBuffer(reinterpret_cast<int16_t*>(lpWaveHdr->lpData), lpWaveHdr->dwBufferLength,
-                     lpWaveHdr->dwBytesRecorded, MoreBuffers);
-}
 
 void MainForm::PaintLedUnlessMaroon(int32_t step, Colour c) {
     if (step < 1 || step > kStepsPerPattern) return;

@@ -10,7 +10,7 @@
 namespace zelvox {
 
 // The output device as the transport buttons see it. Start: begin pulling buffers through
-// the chain (each pull ends in MainForm::MMWaveOut2BufferLoad). Stop: request no further
+// the chain (each pull ends in the synth's render loop). Stop: request no further
 // buffers. Stop may be called from inside a buffer fill (the arranger ending a song); the
 // device must finish the buffer being filled and then stop.
 class TransportDevice {

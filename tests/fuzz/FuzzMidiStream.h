@@ -98,7 +98,7 @@ public:
         for (int b = 0; b < 3; ++b) {
             uint32_t recorded = 0;
             bool more = true;
-            Form_.MMWaveOut2BufferLoad(buffer.data(), 882, recorded, more);
+            Form_.Eng.RenderBuffer(buffer.data(), 882, recorded, more);
             for (int16_t v : buffer) Check(v >= -32767, "a sample of -32768");
         }
     }

@@ -29,7 +29,7 @@ bool FormHarness::PumpBuffer() {
     if (!Device.Running) return false;
     uint32_t recorded = 0;
     bool more = false;
-    Form->MMWaveOut2BufferLoad(LastBuffer.data(), 882, recorded, more);
+    Form->Eng.RenderBuffer(LastBuffer.data(), 882, recorded, more);
     return true;
 }
 
