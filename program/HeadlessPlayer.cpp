@@ -27,10 +27,7 @@ HeadlessPlayer::~HeadlessPlayer() {
 
 HeadlessPlayResult HeadlessPlayer::Play(bool arranger, int64_t maxBuffers, int32_t startDelayMs,
                                         const std::function<bool()>& stop) {
-    if (arranger) {
-        Stop();
-        Synth.Seq.SetSongMode(true);
-    }
+    if (arranger) EnterSong();
     HeadlessPlayOptions options;
     options.MaxBuffers = maxBuffers;
     options.StartDelayMs = startDelayMs;

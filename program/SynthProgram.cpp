@@ -33,15 +33,17 @@ void SynthProgram::ShowPattern() {
 }
 
 void SynthProgram::Play(bool arranger) {
-    if (arranger) {
-        Stop();
-        Synth.Seq.SetSongMode(true);
-    }
+    if (arranger) EnterSong();
     if (!Synth.Seq.Start()) {
         Stop(); // the song has nothing to play
         return;
     }
     if (Output_) Output_->Start();
+}
+
+void SynthProgram::EnterSong() {
+    Stop();
+    Synth.Seq.SetSongMode(true);
 }
 
 void SynthProgram::Stop() {

@@ -40,6 +40,8 @@ public:
     void SetOutput(TransportDevice* output) { Output_ = output; }
     void Play(bool arranger);
     void Stop();
+    // The Arranger page entered: the transport stops and the song is what plays next.
+    void EnterSong();
 
 private:
     void StepAdvanced(int32_t, int32_t) override {}
