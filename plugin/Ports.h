@@ -21,6 +21,9 @@ inline constexpr const char* kPatternsUri = "https://zelvox.github.io/lv2/zelvox
 // slot): part of the state, so a project turns its knobs alike on every machine. The window
 // sets it with a patch:Set.
 inline constexpr const char* kControllersUri = "https://zelvox.github.io/lv2/zelvox#controllers";
+// One edit from the window, as what it is (an atom:Chunk of synth/SynthEdit.h's wire bytes),
+// with a patch:Set: a control, a step, a pattern or a phrase.
+inline constexpr const char* kEditUri = "https://zelvox.github.io/lv2/zelvox#edit";
 // Sent on the notify port when a step begins: an object with step and pattern (atom:Int).
 inline constexpr const char* kStepStartUri = "https://zelvox.github.io/lv2/zelvox#StepStart";
 inline constexpr const char* kStepUri = "https://zelvox.github.io/lv2/zelvox#step";

@@ -43,6 +43,7 @@
 #include "synth/HostTransport.h"
 #include "synth/MidiNotesOut.h"
 #include "synth/PatternSynth.h"
+#include "synth/SynthEdit.h"
 #include "dsp/RateStage.h"
 
 namespace zelvox::lv2 {
@@ -55,7 +56,7 @@ struct Uris {
         AtomLong, AtomSequence, AtomURID, AtomVector, MidiEvent, PatchGet, PatchSet, PatchProperty,
         PatchValue, TimePosition, TimeSpeed, TimeBar, TimeBarBeat, TimeBeatsPerBar,
         TimeBeatUnit, TimeBpm, TimeFrame, PatternFile, Patterns, StepStart, Step, Pattern,
-        ControlTurn, ControlKey, Stopped, WindowState, Controllers;
+        ControlTurn, ControlKey, Stopped, WindowState, Controllers, Edit;
 
     explicit Uris(LV2_URID_Map* m) {
         auto map = [m](const char* uri) { return m->map(m->handle, uri); };
@@ -93,6 +94,7 @@ struct Uris {
         Stopped = map(kStoppedUri);
         WindowState = map(kWindowStateUri);
         Controllers = map(kControllersUri);
+        Edit = map(kEditUri);
     }
 };
 
@@ -366,6 +368,17 @@ void WindowState(Plugin& p, const LV2_Atom* value) {
         p.Dirty = true;
 }
 
+// One edit of the window's, applied as its whole state after it would be.
+void WindowEdit(Plugin& p, const LV2_Atom* value) {
+    SynthEdit e;
+    if (!value || value->type != p.U.AtomChunk ||
+        !DecodeEdit(static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(value)), value->size, e)) {
+        lv2_log_error(&p.Logger, "Zelvox: the window's edit is not one this plugin knows; it was left out\n");
+        return;
+    }
+    if (ApplyEdit(p.Synth, e)) p.Dirty = true;
+}
+
 void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
     const Uris& u = p.U;
     const LV2_Atom *property = nullptr, *value = nullptr;
@@ -381,6 +394,10 @@ void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
     if (obj->body.otype != u.PatchSet) return;
     if (asked == u.Patterns) {
         WindowState(p, value);
+        return;
+    }
+    if (asked == u.Edit) {
+        WindowEdit(p, value);
         return;
     }
     if (asked == u.Controllers) {

@@ -82,7 +82,7 @@ struct Ui {
     LV2_URID EventTransfer = 0, AtomObject = 0, AtomBlank = 0, AtomChunk = 0, AtomUrid = 0,
              AtomInt = 0, PatchGet = 0, PatchSet = 0, PatchProperty = 0, PatchValue = 0,
              Patterns = 0, StepStart = 0, Step = 0, Pattern = 0, ControlTurn = 0, ControlKey = 0,
-             Stopped = 0, WindowState = 0, AtomVector = 0, Controllers = 0;
+             Stopped = 0, WindowState = 0, AtomVector = 0, Controllers = 0, Edit = 0;
 
     std::string Program;  // the window program
     std::string StateLog; // tests: every state the plugin sends is appended here
@@ -417,6 +417,13 @@ void Handle(Ui& ui, const wire::Message& m) {
     case wire::Kind::Controllers:
         SendControllersToPlugin(ui, wire::ControllersIn(m));
         return;
+    case wire::Kind::Edit:
+        if (ui.State.empty()) return; // as for the whole state
+        SendPatchSet(ui, ui.Edit, [&](LV2_Atom_Forge& forge) {
+            lv2_atom_forge_atom(&forge, static_cast<uint32_t>(m.Bytes.size()), ui.AtomChunk);
+            lv2_atom_forge_write(&forge, m.Bytes.data(), static_cast<uint32_t>(m.Bytes.size()));
+        });
+        return;
     case wire::Kind::Size:
         if (m.A >= 50 && m.A <= 4000 && m.B >= 50 && m.B <= 4000) SetSize(ui, m.A, uint32_t(m.B));
         return;
@@ -520,6 +527,7 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char* bundl
     ui->PatchValue = map(LV2_PATCH__value);
     ui->Patterns = map(lv2::kPatternsUri);
     ui->Controllers = map(lv2::kControllersUri);
+    ui->Edit = map(lv2::kEditUri);
     ui->AtomVector = map(LV2_ATOM__Vector);
     ui->StepStart = map(lv2::kStepStartUri);
     ui->Step = map(lv2::kStepUri);

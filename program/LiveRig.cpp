@@ -22,7 +22,8 @@ LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::strin
     Live.SetLearned(MidiSent_.Learned);
     MidiSent_.Channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
     Live.Post({LiveCommand::Kind::MidiChannel, MidiSent_.Channel == 0 ? -1 : MidiSent_.Channel});
-    PublishIfEdited(true);
+    PublishWhole();
+    Form_.OnSynthEdit = [this](const SynthEdit& e) { Hand(e); };
     Out_ = std::make_unique<JackLiveOutput>(Live, clientName, Connect_);
     SetSync(ReadLiveSync(settings));
     Form_.SetTransportDevice(this);
@@ -51,6 +52,7 @@ void LiveRig::SetSync(const LiveSync& sync) {
 
 LiveRig::~LiveRig() {
     EndRecording();
+    Form_.OnSynthEdit = nullptr;
     Form_.SetTransportDevice(nullptr);
     Form_.SetRecordingSink(nullptr);
 }
@@ -117,19 +119,21 @@ void LiveRig::WriteRecording() {
     }
 }
 
-// Only after an edit (the form counts them) or a move of the edit mode or step: the state is
-// encoded then, and handed over when it differs from what the player has.
-void LiveRig::PublishIfEdited(bool always) {
-    const bool moved = PublishedSelected_ != Form_.Synth.SelectedNoteMode ||
-                       PublishedEditStep_ != Form_.Synth.EditStep;
-    if (!always && !moved && Form_.EditCount() == PublishedEdits_) return;
-    PublishedEdits_ = Form_.EditCount();
-    std::vector<uint8_t> now = Form_.Synth.SaveState();
-    if (!always && !moved && now == Published_) return;
+void LiveRig::PublishWhole() {
     Live.Publish(Form_.Synth, Seen_);
-    Published_ = std::move(now);
     PublishedSelected_ = Form_.Synth.SelectedNoteMode;
     PublishedEditStep_ = Form_.Synth.EditStep;
+}
+
+// An edit of the window, as it is made: as what it is, or the whole state when it is more.
+void LiveRig::Hand(const SynthEdit& edit) {
+    if (edit.What == SynthEdit::Kind::Whole || Live.Behind()) {
+        PublishWhole();
+        return;
+    }
+    Live.Edit(edit, Seen_);
+    PublishedSelected_ = edit.SelectedNoteMode;
+    PublishedEditStep_ = edit.EditStep;
 }
 
 void LiveRig::Reopen() {
@@ -148,7 +152,7 @@ void LiveRig::Start() {
     if (Out_->ServerGone()) Reopen();
     // The window's Loop/Play: what it shows now is what plays, from step 1. Following the
     // JACK transport or MIDI clock, those start it; the window shows what plays.
-    PublishIfEdited(true);
+    PublishWhole();
     if (Following_) return;
     PostedSong_ = Form_.Synth.Seq.SongMode();
     Live.Post({LiveCommand::Kind::SongMode, PostedSong_ ? 1 : 0});
@@ -230,7 +234,17 @@ void LiveRig::Pump() {
         PostedSong_ = Form_.Synth.Seq.SongMode();
         Live.Post({LiveCommand::Kind::SongMode, PostedSong_ ? 1 : 0});
     }
-    PublishIfEdited(false);
+    // The edit mode or step moved without an edit; a queue that was full catches up.
+    if (Live.Behind()) {
+        PublishWhole();
+    } else if (PublishedSelected_ != Form_.Synth.SelectedNoteMode ||
+               PublishedEditStep_ != Form_.Synth.EditStep) {
+        SynthEdit moved;
+        moved.What = SynthEdit::Kind::Position;
+        moved.SelectedNoteMode = Form_.Synth.SelectedNoteMode;
+        moved.EditStep = Form_.Synth.EditStep;
+        Hand(moved);
+    }
 }
 
 } // namespace zelvox

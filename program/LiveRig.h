@@ -1,9 +1,11 @@
 #pragma once
 // The window on the low-latency JACK output: the synth plays in the JACK process callback
 // (LiveSynth, JackLiveOutput), the window's model stays the editor. It is the window's
-// transport device; Pump, called every few milliseconds on the main thread, hands the
-// window's edits over and shows what the player reports (steps, pattern changes, the song's
-// end, knobs that MIDI turned).
+// transport device. Each edit of the window goes over as it is made, as what it is (the
+// whole state only for what an edit cannot say: a load, undo); Pump, called every few
+// milliseconds on the main thread, hands over the edit mode and step, the transport's
+// settings, and shows what the player reports (steps, pattern changes, the song's end, knobs
+// that MIDI turned).
 
 #include <atomic>
 #include <functional>
@@ -76,7 +78,8 @@ public:
     std::function<void(uint8_t status, uint8_t controller, uint8_t value)> OnController;
 
 private:
-    void PublishIfEdited(bool always);
+    void PublishWhole();
+    void Hand(const SynthEdit& edit);
     void WriteRecording();
     // A new client for the one whose server went away (runtime_error when none answers yet).
     void Reopen();
@@ -86,8 +89,6 @@ private:
     std::string ClientName_;
     bool Connect_ = true;  // the output goes to the speakers when it opens
     bool LostTold_ = false; // OnLost was called for the client Out_ holds
-    std::vector<uint8_t> Published_;
-    uint64_t PublishedEdits_ = 0; // the form's EditCount when last looked at
     bool PublishedSelected_ = false;
     int32_t PublishedEditStep_ = 0;
     int32_t PostedQueued_ = 0;

@@ -26,11 +26,23 @@ PluginLink::PluginLink(ProgramCore& core) : Core_(core) {
         };
     }
     Core_.Form.SetTransportDevice(this);
+    Core_.Form.OnSynthEdit = [this](const SynthEdit& e) { Note(e); };
     Rebase();
 }
 
 PluginLink::~PluginLink() {
+    Core_.Form.OnSynthEdit = nullptr;
     Core_.Form.SetTransportDevice(nullptr);
+}
+
+void PluginLink::Note(const SynthEdit& edit) {
+    if (!Synced_ || WholePending_) return;
+    if (edit.What == SynthEdit::Kind::Whole) {
+        WholePending_ = true; // taken when it goes: it holds the edits made until then
+        Edits_.clear();
+        return;
+    }
+    Edits_.push_back(EncodeEdit(edit));
 }
 
 ValueControl* PluginLink::ControlOfPort(uint32_t i) const {
@@ -54,8 +66,8 @@ int32_t PluginLink::Queued() const {
 
 // What the window shows now is what the plugin has: nothing of it is to be sent.
 void PluginLink::Rebase() {
-    Sent_ = Core_.Form.Synth.SaveState();
-    SentEdits_ = Core_.Form.EditCount();
+    Edits_.clear();
+    WholePending_ = false;
     Pattern_ = Queued();
     Song_ = Core_.Form.Synth.Seq.SongMode();
     Turned_.fill(false);
@@ -230,18 +242,22 @@ std::vector<wire::Message> PluginLink::Outgoing() {
         if (Touching_[i] && !holding && t - LastTurn_[i] >= kGesturePause) touch(i, false);
     Turned_.fill(false);
     Run_ = -1;
-    // The state goes out after an edit (the form counts them), when it differs from what
-    // the plugin has; between edits nothing is encoded.
-    if (form.EditCount() == SentEdits_) return out;
-    SentEdits_ = form.EditCount();
-    std::vector<uint8_t> now = form.Synth.SaveState();
-    if (now != Sent_) {
+    // The edits made since the last call, as they were made; between edits nothing is
+    // encoded.
+    if (WholePending_) {
         wire::Message m;
         m.What = wire::Kind::State;
-        m.Bytes = now;
+        m.Bytes = form.Synth.SaveState();
         out.push_back(std::move(m));
-        Sent_ = std::move(now);
+        WholePending_ = false;
     }
+    for (std::vector<uint8_t>& bytes : Edits_) {
+        wire::Message m;
+        m.What = wire::Kind::Edit;
+        m.Bytes = std::move(bytes);
+        out.push_back(std::move(m));
+    }
+    Edits_.clear();
     return out;
 }
 

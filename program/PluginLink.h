@@ -5,10 +5,11 @@
 // low-latency player.
 //
 // - Out: a knob or spin edit the user turns is a control port write (hosts record it as
-//   automation); the edit mode, edit step, pattern and song are port writes too; an edit
-//   of the patterns, song and knobs (the form counts them) sends the whole state, which the
-//   plugin applies from its next step. Nothing goes out before the plugin's own state has come in, so a window
-//   that never heard from the plugin cannot overwrite it.
+//   automation); the edit mode, edit step, pattern and song are port writes too; each edit
+//   of the patterns, song and knobs goes as what it is (synth/SynthEdit.h), and what an edit
+//   cannot say (a load, undo) as the whole state, which the plugin applies from its next
+//   step. Nothing goes out before the plugin's own state has come in, so a window that never
+//   heard from the plugin cannot overwrite it.
 // - Gestures: the first turn of a control port says Touch on before its write; Touch off
 //   follows once no mouse button is held and the control rested kGesturePause, so a drag, a
 //   wheel burst or a run of keys is one gesture (hosts record Touch and Latch automation
@@ -64,6 +65,7 @@ private:
     ValueControl* ControlOfPort(uint32_t i) const;
     int32_t Queued() const;
     void Rebase();
+    void Note(const SynthEdit& edit);
 
     ProgramCore& Core_;
     bool Synced_ = false;
@@ -73,8 +75,8 @@ private:
     std::array<bool, kCount> Turned_{};
     std::array<bool, kCount> Touching_{};
     std::array<double, kCount> LastTurn_{}; // s, on Now's clock
-    std::vector<uint8_t> Sent_;
-    uint64_t SentEdits_ = 0; // the form's EditCount when Sent_ was taken
+    std::vector<std::vector<uint8_t>> Edits_; // made since the last Outgoing, as sent
+    bool WholePending_ = false;               // the whole state goes instead
     int32_t Pattern_ = 0;
     bool Song_ = false;
     int Run_ = -1; // -1 nothing to say

@@ -25,7 +25,8 @@ public:
             const auto id = ControlId(int(ControlId::BassAttackContour) + c);
             ValueControl& spin = *Envelopes.ControlFor(id);
             spin.OnChange = [this, id, change = spin.OnChange] {
-                const MainForm::EditScope edit(Form, MainForm::EditName(id), 1 | uint64_t(id) << 8);
+                const MainForm::EditScope edit(Form, MainForm::EditName(id), 1 | uint64_t(id) << 8,
+                                               SynthEdit::Kind::Control, int32_t(id));
                 if (change) change();
             };
         }

@@ -30,20 +30,70 @@ void LiveSynth::Publish(const PatternSynth& edited, uint32_t seen) {
     p.Version = ++Version_;
     p.Seen = seen;
     State_.Publish();
+    Handed h;
+    h.State = p.Version;
+    Behind_ = !Edits_.Push(h);
+}
+
+void LiveSynth::Edit(const SynthEdit& edit, uint32_t seen) {
+    if (Behind_) return; // the next publication holds it
+    Handed h;
+    h.Edit = edit;
+    h.Seen = seen;
+    Behind_ = !Edits_.Push(h);
+    if (!Behind_) ++EditsHanded_;
 }
 
 void LiveSynth::Apply(const Published& p) {
     Synth_.ApplyState(p.State.data(), p.State.size(), Scratch_);
-    Synth_.EditStep = std::clamp(p.EditStep, 1, 16);
+    EditorTempo_ = Synth_.Control(ControlId::Tempo);
+    Applied_ = p.Version;
+    Settle(p.SelectedNoteMode, p.EditStep, p.Seen);
+}
+
+void LiveSynth::Settle(bool selectedNoteMode, int32_t editStep, uint32_t seen) {
+    Synth_.EditStep = std::clamp(editStep, 1, 16);
     // The knobs show the edit step (writing nothing new into it), as the editor's do.
     Synth_.SelectedNoteMode = true;
     Synth_.ShowEditStep();
-    Synth_.SelectedNoteMode = p.SelectedNoteMode;
+    Synth_.SelectedNoteMode = selectedNoteMode;
     // A knob MIDI turned after the editor's state was taken keeps its new value.
     for (size_t i = 0; i < kControlCount; ++i)
-        if (TurnedAt_[i] > p.Seen) Synth_.SetControl(static_cast<ControlId>(i), TurnedValue_[i]);
+        if (TurnedAt_[i] > seen) Synth_.SetControl(static_cast<ControlId>(i), TurnedValue_[i]);
+    Seen_ = seen;
     Transport_.Retempo();
-    Applied_ = p.Version;
+}
+
+// Edits and publications in the editor's order. A publication's place applies the newest
+// state, which may be a later one than the place's own: the edits queued up to that later
+// place are in it already and are passed over.
+void LiveSynth::TakeEdits() {
+    Handed h;
+    while (Edits_.Pop(h)) {
+        if (h.State != 0) {
+            Marked_ = h.State;
+            if (h.State > Applied_ && State_.TakeNewest()) Apply(State_.Read());
+            continue;
+        }
+        EditsTaken_.store(EditsTaken_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        if (Applied_ > Marked_) continue;
+        ApplyEdit(Synth_, h.Edit);
+        if (h.Edit.What == SynthEdit::Kind::Control && h.Edit.Id == ControlId::Tempo)
+            EditorTempo_ = ClampToControl(ControlId::Tempo, h.Edit.Value);
+        Settle(h.Edit.SelectedNoteMode, h.Edit.EditStep, h.Seen);
+    }
+    // A publication whose place did not fit in the queue (nothing was queued after it), or
+    // one made while the queue was being read: the edits queued before its place arrives are
+    // in it and are passed over.
+    if (State_.TakeNewest()) Apply(State_.Read());
+}
+
+// Released from the host's transport or MIDI clock, which set the tempo: the editor's again
+// (or the one MIDI turned since).
+void LiveSynth::RestoreEditorTempo() {
+    constexpr auto tempo = static_cast<size_t>(ControlId::Tempo);
+    Synth_.SetControl(ControlId::Tempo, TurnedAt_[tempo] > Seen_ ? TurnedValue_[tempo] : EditorTempo_);
+    Transport_.Retempo();
 }
 
 void LiveSynth::Emit(const LiveEvent& e) {
@@ -85,7 +135,7 @@ void LiveSynth::Command(const LiveCommand& c) {
         FollowHost_ = c.A != 0;
         if (!FollowHost_) {
             Transport_.Release();
-            Apply(State_.Read()); // the editor's tempo again
+            RestoreEditorTempo();
         }
         break;
     case LiveCommand::Kind::StepClock:
@@ -101,7 +151,7 @@ void LiveSynth::Command(const LiveCommand& c) {
             Transport_.Release();
         }
         Clock_.SetFollowing(c.A != 0);
-        if (c.A == 0) Apply(State_.Read());
+        if (c.A == 0) RestoreEditorTempo();
         break;
     case LiveCommand::Kind::NotesIn:
         NotesIn_ = UnpackNotesIn(c.A);
@@ -201,7 +251,7 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     // The host's frame moves only while it rolls.
     PeriodHostFrame_ = host && host->HasFrame && host->Speed > 0 ? host->HostFrame : -1;
     Transport_.BeginBlock();
-    if (State_.TakeNewest()) Apply(State_.Read());
+    TakeEdits();
     LiveCommand c;
     while (Commands_.Pop(c)) Command(c);
     const bool rollingBefore = Transport_.Rolling();

@@ -1,8 +1,10 @@
 #pragma once
 // The synth played on a real-time thread (a JACK process callback) while the window edits
 // on its own thread. They meet only through lock-free hand-overs:
-// - the window publishes the patterns and controls it holds (the pattern-file state, the
-//   edit mode and step): the real-time thread takes the newest at its next period;
+// - the window hands over each edit as what it is (synth/SynthEdit.h), in a queue the
+//   real-time thread empties at its next period; what an edit cannot say (a load, undo) it
+//   publishes as its whole state (the patterns and controls it holds, the edit mode and
+//   step), taken in its place in that queue;
 // - transport commands (start, stop, pattern, song mode, follow the host) go in a queue;
 // - what the window shows comes back in a queue: steps begun, pattern changes, song end,
 //   knobs that MIDI turned (so the window's knob follows), the period's load.
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,6 +28,7 @@
 #include "synth/MidiClockSend.h"
 #include "synth/MidiNotesOut.h"
 #include "synth/PatternSynth.h"
+#include "synth/SynthEdit.h"
 
 namespace zelvox {
 
@@ -98,6 +102,15 @@ public:
     // How many times Publish ran, and whether the real-time thread has taken the last one.
     uint64_t Publications() const { return Version_; }
     bool PublicationTaken() const { return State_.Taken(); }
+    // One edit, applied at the next period in the order of edits and publications (`seen`
+    // as for Publish). With the queue full the editor is Behind: edits are dropped until it
+    // publishes its whole state again.
+    void Edit(const SynthEdit& edit, uint32_t seen);
+    bool Behind() const { return Behind_; }
+    // Edits handed over, and of those the real-time thread has taken (applied, or found in
+    // a state it took).
+    uint64_t EditsHanded() const { return EditsHanded_; }
+    uint64_t EditsTaken() const { return EditsTaken_.load(std::memory_order_acquire); }
     // False when the queue is full (the command is dropped).
     bool Post(LiveCommand command) { return Commands_.Push(command); }
     bool Poll(LiveEvent& event) { return Events_.Pop(event); }
@@ -155,7 +168,18 @@ private:
         uint64_t Version = 0;
         uint32_t Seen = 0;
     };
+    // What the editing thread queues: an edit, or (State nonzero) the place of a publication.
+    struct Handed {
+        SynthEdit Edit;
+        uint32_t Seen = 0;
+        uint64_t State = 0;
+    };
     void Apply(const Published& p);
+    void TakeEdits();
+    // The end of every hand-over: the editor's edit mode and step, the knobs showing that
+    // step, MIDI turns the editor has not seen kept, the host's tempo when following one.
+    void Settle(bool selectedNoteMode, int32_t editStep, uint32_t seen);
+    void RestoreEditorTempo();
     void Command(const LiveCommand& c);
     void RenderPiece(int16_t* out, uint32_t frames);
     void Emit(const LiveEvent& e);
@@ -178,6 +202,13 @@ private:
     LatestValue<Published> State_;
     uint64_t Version_ = 0;   // editing thread: versions published
     uint64_t Applied_ = 0;   // real-time thread: the version applied
+    uint64_t Marked_ = 0;    // real-time thread: the newest publication's place reached
+    SpscRing<Handed, 64> Edits_;
+    bool Behind_ = false;     // editing thread: an edit did not fit; publish to catch up
+    uint64_t EditsHanded_ = 0;
+    std::atomic<uint64_t> EditsTaken_{0};
+    uint32_t Seen_ = 0;       // real-time thread: the editor's Seen in its last hand-over
+    int32_t EditorTempo_ = 0; // real-time thread: the tempo the editor's state has
     PatternFileRecord Scratch_;
     SpscRing<LiveCommand, 256> Commands_;
     SpscRing<LiveEvent, 1024> Events_;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/PatternFileFormat.h"
+#include "synth/SynthEdit.h"
 
 namespace zelvox::wire {
 
@@ -22,6 +23,7 @@ enum class Kind : uint8_t {
     Closed = 5,    // the user closed the window
     Touch = 6,     // a gesture on control port A begins (B 1) or ends (B 0)
     Controllers = 7, // the MIDI controller table to use: kCCSlots int32, little-endian
+    Edit = 8,      // one edit of the window's (synth/SynthEdit.h's wire bytes)
     // Host -> window
     Port = 16,     // a control port's value (A: port index, Value)
     PluginState = 17, // the plugin's state bytes
@@ -41,7 +43,7 @@ struct Message {
     uint32_t A = 0;
     int32_t B = 0;
     float Value = 0.0f;
-    std::vector<uint8_t> Bytes; // State, PluginState
+    std::vector<uint8_t> Bytes; // State, PluginState, Controllers, Edit
 };
 
 inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
@@ -99,6 +101,7 @@ inline std::vector<uint8_t> Encode(const Message& m) {
     case Kind::State:
     case Kind::PluginState:
     case Kind::Controllers:
+    case Kind::Edit:
         out.resize(1 + m.Bytes.size());
         if (!m.Bytes.empty()) std::memcpy(out.data() + 1, m.Bytes.data(), m.Bytes.size());
         break;
@@ -146,6 +149,13 @@ inline bool Decode(const uint8_t* data, size_t size, Message& m) {
         return true;
     case Kind::Controllers:
         if (n != size_t(kCCSlots) * 4) return false;
+        m.Bytes.assign(body, body + n);
+        return true;
+    case Kind::Edit:
+        // A head, and none, one or 16 step records: the plugin reads the rest.
+        if (n != kEditHeadSize && n != kEditHeadSize + sizeof(StepRecord) &&
+            n != kEditHeadSize + 16 * sizeof(StepRecord))
+            return false;
         m.Bytes.assign(body, body + n);
         return true;
     case Kind::Closed:

@@ -447,7 +447,7 @@ TEST(PluginLink, AGestureIsOneTouchOnAndOneOff) {
 
 // Between edits the link encodes nothing, however often it is asked; an edit sends the
 // state once.
-TEST(PluginLink, TheStateGoesOutAfterAnEditNotOnATimer) {
+TEST(PluginLink, EditsGoOutAsWhatTheyAreNotOnATimer) {
     ProgramCore core;
     core.StartUp();
     PluginLink link(core);
@@ -455,25 +455,41 @@ TEST(PluginLink, TheStateGoesOutAfterAnEditNotOnATimer) {
     state.What = wire::Kind::PluginState;
     state.Bytes = core.Form.Synth.SaveState();
     link.Receive(state);
-    auto states = [&] {
-        int n = 0;
+    // The plugin's side: what arrives applied to its copy.
+    PatternSynth plugin;
+    ASSERT_TRUE(plugin.LoadState(state.Bytes.data(), state.Bytes.size()));
+    PatternFileRecord scratch;
+    auto take = [&](int& states, int& edits) {
         for (int i = 0; i < 200; ++i)
-            for (const wire::Message& m : link.Outgoing())
+            for (const wire::Message& m : link.Outgoing()) {
+                SynthEdit e;
                 if (m.What == wire::Kind::State) {
-                    EXPECT_EQ(m.Bytes, core.Form.Synth.SaveState());
-                    ++n;
+                    ++states;
+                    plugin.ApplyState(m.Bytes.data(), m.Bytes.size(), scratch);
+                } else if (m.What == wire::Kind::Edit) {
+                    ++edits;
+                    ASSERT_TRUE(DecodeEdit(m.Bytes.data(), m.Bytes.size(), e));
+                    ApplyEdit(plugin, e);
                 }
-        return n;
+            }
     };
+    int states = 0, edits = 0;
     const uint64_t encodes = core.Form.Synth.StateEncodes();
-    EXPECT_EQ(states(), 0);
+    take(states, edits);
+    EXPECT_EQ(states + edits, 0);
     EXPECT_EQ(core.Form.Synth.StateEncodes(), encodes);
     core.Form.MMSliderEnter(5);
     core.Form.Play1Click();
-    EXPECT_EQ(states(), 1);
-    EXPECT_EQ(states(), 0);
+    core.Form.MMWheel3.SetValue(77);
+    take(states, edits);
+    EXPECT_EQ(states, 0);
+    EXPECT_EQ(edits, 3) << "a step chosen, its play flag, a knob";
+    EXPECT_EQ(core.Form.Synth.StateEncodes() - encodes, 6u) << "the three undo steps alone";
+    EXPECT_EQ(plugin.SaveState(), core.Form.Synth.SaveState());
     core.Form.Undo1Click();
-    EXPECT_EQ(states(), 1) << "undo is an edit too";
+    take(states, edits);
+    EXPECT_EQ(states, 1) << "undo goes as the whole state";
+    EXPECT_EQ(plugin.SaveState(), core.Form.Synth.SaveState());
 }
 
 // A song that ended with Run on leaves the Run port at 1: Loop in the window turns it off and,

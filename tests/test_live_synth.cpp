@@ -123,6 +123,13 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
             host.Speed = p < 100 ? 0.0 : 1.0;
             host.HasFrame = true;
             host.HostFrame = p * 64;
+            if (p % 7 == 0) { // the window's edits: a knob, a pattern
+                SynthEdit e;
+                e.What = p % 14 ? SynthEdit::Kind::Control : SynthEdit::Kind::Pattern;
+                e.Id = ControlId::BassCutoff;
+                e.Value = p % 127;
+                live.Edit(e, 0);
+            }
             if (p == 50) live.Post({LiveCommand::Kind::FollowTransport, 1});
             if (p == 150) live.Post({LiveCommand::Kind::FollowTransport, 0});
             live.Process(out.data(), p % 2 ? 64 : 441, cc, 2, &host, uint64_t(p) * 441);

@@ -209,7 +209,8 @@ constexpr PageLook kPages[] = {
 void MainForm::ShowPage(uint8_t mode) {
     // The sliders show the page's notes and write back what they cannot show.
     static constexpr const char* kPageNames[] = {"Bass synth", "Twin-T synth", "Noise synth", "Arranger"};
-    const EditScope edit(*this, kPageNames[mode <= kModeArranger ? mode : uint8_t{kModeBass}], 0);
+    const EditScope edit(*this, kPageNames[mode <= kModeArranger ? mode : uint8_t{kModeBass}], 0,
+                         SynthEdit::Kind::Pattern, PlayPattern);
     const PageLook& look = kPages[mode <= kModeArranger ? mode : uint8_t{kModeBass}];
     const bool arranger = mode == kModeArranger;
     if (!arranger) {

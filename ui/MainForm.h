@@ -27,6 +27,7 @@
 #include "sequencer/Sequencer.h"
 #include "synth/EditHistory.h"
 #include "synth/PatternSynth.h"
+#include "synth/SynthEdit.h"
 #include "ui/ControlRows.h"
 #include "ui/Controls.h"
 #include "ui/OutputDevice.h"
@@ -236,6 +237,10 @@ public:
     // the edit state over again only when this moved (and when the edit mode or step did),
     // never by comparing the whole state on a timer.
     uint64_t EditCount() const { return Edits_; }
+    // Run at those same moments with what the edit was: a control, a step, a pattern or a
+    // phrase as it stands after the edit, or Whole (a load, undo, randomise, or an edit that
+    // changed more than it said). An output that plays a copy of the synth hands it on.
+    std::function<void(const SynthEdit&)> OnSynthEdit;
     // An edit made on the pattern-file bytes elsewhere (Randomise, Mutate): `after` becomes
     // the edit state as one undo step named `label`; playback stays as it is.
     void ApplyEditState(const std::string& label, const std::vector<uint8_t>& after);
@@ -253,7 +258,10 @@ public:
     // nonzero key lets consecutive changes with the same key merge into one step.
     class EditScope {
     public:
-        EditScope(MainForm& form, const std::string& label, uint64_t key);
+        // `what` and `where` (the control, step, pattern or phrase) name what the edit
+        // changes, for OnSynthEdit; the outermost scope's count.
+        EditScope(MainForm& form, const std::string& label, uint64_t key,
+                  SynthEdit::Kind what = SynthEdit::Kind::Whole, int32_t where = 0);
         ~EditScope();
         EditScope(const EditScope&) = delete;
         EditScope& operator=(const EditScope&) = delete;
@@ -281,6 +289,9 @@ private:
     void UpdateUndoMenu();
     void RestoreEditState(const std::vector<uint8_t>& bytes);
     uint64_t ControlKey(ControlId id) const;
+    SynthEdit DescribeEdit(SynthEdit::Kind what, int32_t where, const std::vector<uint8_t>& before,
+                           const std::vector<uint8_t>& after) const;
+    void Edited(const SynthEdit& e);
     uint64_t StepKey(uint64_t kind, int32_t n) const;
     StepRecord& EditedStep() { return Store.Step(ClampPattern(PlayPattern), ClampStep(EditStep)); }
 
@@ -315,6 +326,8 @@ private:
     std::vector<uint8_t> EditBefore_;
     std::string EditLabel_;
     uint64_t EditKey_ = 0;
+    SynthEdit::Kind EditWhat_ = SynthEdit::Kind::Whole;
+    int32_t EditWhere_ = 0;
     uint64_t Edits_ = 0;
 };
 

@@ -5,12 +5,13 @@
 namespace zelvox {
 
 void MainForm::SpinPatternChange(int k) {
-    const EditScope edit(*this, "Phrase " + std::to_string(k), StepKey(3, k));
+    const EditScope edit(*this, "Phrase " + std::to_string(k), StepKey(3, k), SynthEdit::Kind::Phrase, k);
     PhraseTable[static_cast<size_t>(k)].Pattern = PhrasePatternSpin(k).Value();
 }
 
 void MainForm::SpinCountChange(int k) {
-    const EditScope edit(*this, "Phrase " + std::to_string(k) + " count", StepKey(4, k));
+    const EditScope edit(*this, "Phrase " + std::to_string(k) + " count", StepKey(4, k), SynthEdit::Kind::Phrase,
+                         k);
     PhraseTable[static_cast<size_t>(k)].Count = PhraseCountSpin(k).Value();
 }
 
@@ -37,7 +38,7 @@ void MainForm::CopyPattern(int32_t pattern) {
 }
 
 void MainForm::PastePattern(int32_t pattern) {
-    const EditScope edit(*this, "Paste", 0);
+    const EditScope edit(*this, "Paste", 0, SynthEdit::Kind::Pattern, pattern);
     Clipboard.Paste(Store, pattern);
     UpdateDisplay();
 }

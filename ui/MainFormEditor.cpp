@@ -25,7 +25,7 @@ void MainForm::NoteChange(int32_t note, std::string& name) {
 }
 
 void MainForm::MMSliderChange(int n) {
-    const EditScope edit(*this, "Note", StepKey(2, n));
+    const EditScope edit(*this, "Note", StepKey(2, n), SynthEdit::Kind::Step, n);
     EditStep = n;
     std::string name;
     NoteChange(MMSlider(n).Value(), name);
@@ -72,7 +72,7 @@ void MainForm::MMSliderEnter(int n) {
     for (int m = 1; m <= Steps(); ++m) MMLED(m).SetColor(Colours::Lime);
     MMLED(n).SetColor(Colours::Maroon);
     // The knobs show the step; one that cannot show a value the step holds writes its limit.
-    const EditScope edit(*this, "Step " + std::to_string(n), 0);
+    const EditScope edit(*this, "Step " + std::to_string(n), 0, SynthEdit::Kind::Step, n);
     if (SelectedNoteMode) UpdateSynth();
 }
 
@@ -90,7 +90,7 @@ void MainForm::SpeedButtonClick(int n) {
     // While playing, n is taken over when the last step of the current pass begins.
     if (!Synth.Seq.ChoosePattern(n)) return;
     // With "All Notes" the knobs write the pattern's step 1 into every step: an edit.
-    const EditScope edit(*this, "Pattern " + std::to_string(n), 0);
+    const EditScope edit(*this, "Pattern " + std::to_string(n), 0, SynthEdit::Kind::Pattern, PlayPattern);
     EditStep = 1;
     MMSlider(1).SetFocus();
     UpdateDisplay();
@@ -121,12 +121,12 @@ void MainForm::PopupMenu1Popup() {
 }
 
 void MainForm::Play1Click() {
-    const EditScope edit(*this, "Play", 0);
+    const EditScope edit(*this, "Play", 0, SynthEdit::Kind::Step, EditStep);
     if (TogglePlay(EditedStep(), SynthMode)) UpdateThumb(EditStep);
 }
 
 void MainForm::Slide1Click() {
-    const EditScope edit(*this, "Slide", 0);
+    const EditScope edit(*this, "Slide", 0, SynthEdit::Kind::Step, EditStep);
     ToggleSlide(EditedStep(), SynthMode);
     UpdateThumb(EditStep);
 }
@@ -150,7 +150,8 @@ void MainForm::SelectedNote1Click() {
 // Transpose always moves the bass notes, whatever page is shown. With "All Notes" the display
 // follows every step's move (its sliders write the notes they show back), as the window did.
 void MainForm::Transpose(int delta) {
-    const EditScope edit(*this, delta > 0 ? "Transpose up" : "Transpose down", 0);
+    const EditScope edit(*this, delta > 0 ? "Transpose up" : "Transpose down", 0, SynthEdit::Kind::Pattern,
+                         PlayPattern);
     const int32_t pattern = ClampPattern(PlayPattern);
     if (SelectedNoteMode) {
         MoveBassNote(Store.Step(pattern, ClampStep(EditStep)), delta);
@@ -168,13 +169,13 @@ void MainForm::Transpose(int delta) {
 
 // Rotate the whole step records of steps 1..Steps.
 void MainForm::MMLabel3Click() {
-    const EditScope edit(*this, "Rotate left", 0);
+    const EditScope edit(*this, "Rotate left", 0, SynthEdit::Kind::Pattern, PlayPattern);
     RotateLeft(Store, PlayPattern, Steps());
     UpdateDisplay();
 }
 
 void MainForm::MMLabel4Click() {
-    const EditScope edit(*this, "Rotate right", 0);
+    const EditScope edit(*this, "Rotate right", 0, SynthEdit::Kind::Pattern, PlayPattern);
     RotateRight(Store, PlayPattern, Steps());
     UpdateDisplay();
 }

@@ -78,7 +78,7 @@ void MainForm::MMWheel17Change() {
 
 // One handler for every control of kControls on the window.
 void MainForm::ControlChange(ControlId id) {
-    const EditScope edit(*this, EditName(id), ControlKey(id));
+    const EditScope edit(*this, EditName(id), ControlKey(id), SynthEdit::Kind::Control, int32_t(id));
     switch (id) {
     case ControlId::Delay:
         MMWheel16Change();

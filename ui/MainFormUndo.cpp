@@ -8,7 +8,8 @@
 
 namespace zelvox {
 
-MainForm::EditScope::EditScope(MainForm& form, const std::string& label, uint64_t key)
+MainForm::EditScope::EditScope(MainForm& form, const std::string& label, uint64_t key,
+                               SynthEdit::Kind what, int32_t where)
     : Form_(&form) {
     if (form.Restoring_) {
         Form_ = nullptr;
@@ -18,23 +19,73 @@ MainForm::EditScope::EditScope(MainForm& form, const std::string& label, uint64_
         form.EditBefore_ = form.Synth.SaveState();
         form.EditLabel_ = label;
         form.EditKey_ = key;
+        form.EditWhat_ = what;
+        form.EditWhere_ = where;
     }
 }
 
 MainForm::EditScope::~EditScope() {
     if (!Form_ || --Form_->EditDepth_ != 0) return;
-    ++Form_->Edits_;
+    MainForm& f = *Form_;
+    std::vector<uint8_t> after;
     try {
-        if (Form_->History.Record(Form_->EditLabel_, Form_->EditBefore_, Form_->Synth.SaveState(),
-                                  Form_->EditKey_))
-            Form_->UpdateUndoMenu();
+        after = f.Synth.SaveState();
+        if (f.History.Record(f.EditLabel_, f.EditBefore_, after, f.EditKey_)) f.UpdateUndoMenu();
     } catch (...) {
         // Out of memory while recording: the edit stands, it just cannot be undone.
     }
+    f.Edited(f.DescribeEdit(f.EditWhat_, f.EditWhere_, f.EditBefore_, after));
+}
+
+// What the outermost scope said it changes, as it stands now. When the state changed
+// anywhere else (or could not be compared), the edit is the whole state.
+SynthEdit MainForm::DescribeEdit(SynthEdit::Kind what, int32_t where, const std::vector<uint8_t>& before,
+                                 const std::vector<uint8_t>& after) const {
+    SynthEdit e;
+    e.SelectedNoteMode = SelectedNoteMode;
+    e.EditStep = ClampStep(EditStep);
+    e.Pattern = ClampPattern(PlayPattern);
+    switch (what) {
+    case SynthEdit::Kind::Control:
+        if (where < 0 || size_t(where) >= kControlCount) return e;
+        e.Id = static_cast<ControlId>(where);
+        e.Value = Synth.Control(e.Id);
+        break;
+    case SynthEdit::Kind::Step:
+        e.Step = ClampStep(where);
+        e.Steps[0] = Store.Step(e.Pattern, e.Step);
+        break;
+    case SynthEdit::Kind::Pattern:
+        e.Pattern = ClampPattern(where);
+        for (int s = 1; s <= kStepsPerPattern; ++s) e.Steps[size_t(s - 1)] = Store.Step(e.Pattern, s);
+        break;
+    case SynthEdit::Kind::Phrase:
+        if (where < 1 || where > kPhraseCount) return e;
+        e.Phrase = where;
+        e.PhrasePattern = PhraseTable[size_t(where)].Pattern;
+        e.PhraseCount = PhraseTable[size_t(where)].Count;
+        break;
+    case SynthEdit::Kind::Whole:
+    case SynthEdit::Kind::Position:
+        return e;
+    }
+    e.What = what;
+    if (before.size() != kPatternFileSize || after.size() != kPatternFileSize ||
+        !EditCovers(e, before.data(), after.data()))
+        e.What = SynthEdit::Kind::Whole;
+    return e;
+}
+
+void MainForm::Edited(const SynthEdit& e) {
+    ++Edits_;
     try {
-        if (Form_->OnEdited) Form_->OnEdited();
+        if (OnSynthEdit) OnSynthEdit(e);
     } catch (...) {
         // A listener that failed (out of memory) hears of the next edit.
+    }
+    try {
+        if (OnEdited) OnEdited();
+    } catch (...) {
     }
 }
 
@@ -106,8 +157,7 @@ void MainForm::Undo1Click() {
     if (!History.Undo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
-    ++Edits_;
-    if (OnEdited) OnEdited();
+    Edited(SynthEdit{});
 }
 
 void MainForm::Redo1Click() {
@@ -115,8 +165,7 @@ void MainForm::Redo1Click() {
     if (!History.Redo(state)) return;
     RestoreEditState(state);
     UpdateUndoMenu();
-    ++Edits_;
-    if (OnEdited) OnEdited();
+    Edited(SynthEdit{});
 }
 
 void MainForm::ApplyEditState(const std::string& label, const std::vector<uint8_t>& after) {
@@ -143,7 +192,8 @@ void MainForm::DicePattern(bool mutate, uint64_t seed, int32_t amount, const Dic
 
 // The pattern that plays changed at a pattern end: the sliders show it.
 void MainForm::PatternChanged() {
-    const EditScope edit(*this, "Pattern " + std::to_string(PlayPattern), 0);
+    const EditScope edit(*this, "Pattern " + std::to_string(PlayPattern), 0, SynthEdit::Kind::Pattern,
+                         PlayPattern);
     UpdateDisplay();
 }
 
