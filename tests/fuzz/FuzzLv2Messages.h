@@ -9,7 +9,8 @@
 //      value's raw float bits (NaN and all)
 //   1  an event for the next block: its frame (any, even negative), then what it is: a MIDI
 //      message, a time:Position, a patch:Set, a patch:Get, an object of any type or an atom
-//      of any type, each property's value an atom of any type and any size
+//      of any type, each property's value an atom of any type and any size (a patch:value
+//      now and then a window's edit)
 //   2  a block: its length (0..4,096 frames asked, mostly under 64) and the notify port's
 //      room (0..8,191 bytes); the worker's jobs run after it and their responses come before
 //      the next block.
@@ -57,6 +58,7 @@
 #include "fuzz/FuzzInput.h"
 #include "plugin/Ports.h"
 #include "synth/PatternSynth.h"
+#include "synth/SynthEdit.h"
 
 #if defined(__clang__)
 #define ZELVOX_FUZZ_UNTRACED __attribute__((no_sanitize("coverage")))
@@ -234,7 +236,17 @@ private:
     }
 
     void Value(FuzzInput& in, bool pathValue) {
-        if (pathValue && (in.Byte() & 1)) {
+        if (pathValue && in.Byte() % 4 == 0) {
+            // A window's edit: a head of any bytes, and none, one or (early in a block, for
+            // the buffer's room) 16 step records, or one byte short.
+            const uint8_t form = in.Byte();
+            const size_t steps = form % 3 == 0 ? 0 : form % 3 == 1 || Events_ > 8 ? 1 : 16;
+            std::vector<uint8_t> body = in.Bytes(kEditHeadSize);
+            body.resize(kEditHeadSize + steps * sizeof(StepRecord), form);
+            body[0] %= 7;
+            if (form & 0x80) body.pop_back();
+            Atom(Lv2Id(LV2_ATOM__Chunk), body);
+        } else if (pathValue && (in.Byte() & 1)) {
             // A file's name; with or without its terminating zero, bytes after it.
             const std::string& name = Files()[in.Byte() % Files().size()];
             std::vector<uint8_t> body(name.begin(), name.end());
@@ -260,7 +272,8 @@ private:
             const LV2_URID key = k < 200 ? keys[k % keys.size()] : LV2_URID(k);
             lv2_atom_forge_key(&Forge_, key);
             if (key == Lv2Id(LV2_PATCH__property) && (in.Byte() & 1))
-                lv2_atom_forge_urid(&Forge_, in.Byte() & 1 ? Lv2Id(kPatternFileUri) : LV2_URID(in.Byte()));
+                lv2_atom_forge_urid(&Forge_, in.Byte() & 1 ? Lv2Id(in.Byte() & 1 ? kPatternFileUri : kEditUri)
+                                                           : LV2_URID(in.Byte()));
             else
                 Value(in, key == Lv2Id(LV2_PATCH__value));
         }
