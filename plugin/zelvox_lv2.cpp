@@ -41,7 +41,7 @@
 #include "plugin/Ports.h"
 #include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
-#include "synth/MidiNotesOut.h"
+#include "synth/PeriodNotes.h"
 #include "synth/PatternSynth.h"
 #include "synth/SynthEdit.h"
 #include "dsp/RateStage.h"
@@ -146,16 +146,14 @@ struct Plugin {
     const LV2_Atom_Sequence* Control = nullptr;
     LV2_Atom_Sequence* Notify = nullptr;
 
-    // The sequence as MIDI notes: the port, its control ports, and the frames (the synth's,
-    // into the block) where the synth stopped or jumped, for the notes to end there.
+    // The sequence as MIDI notes: the port, its control ports, and the notes of the block
+    // (the synth's frames into it).
     LV2_Atom_Sequence* MidiOut = nullptr;
     std::array<const float*, kNotesPorts.size()> NotesPorts{};
-    MidiNotesOut Notes;
+    PeriodNotes Notes;
     std::array<const float*, kNotesInPorts.size()> NotesInPorts{};
     NotesInSetup NotesIn; // from the ports; off until they switch it on
     LV2_Atom_Forge NotesForge{};
-    std::array<uint32_t, 16> Cuts{};
-    size_t CutCount = 0;
     uint64_t BlockFrame = 0; // the transport's frame at the block's start
     bool WasPlaying = false;
     uint64_t Jumps = 0;
@@ -573,9 +571,9 @@ int32_t WholePortValue(const float* port, const PortInfo& info) {
 // The switch, channels and drum notes from their ports (one not connected: its default).
 void ReadNotesPorts(Plugin& p) {
     auto value = [&](size_t i) { return WholePortValue(p.NotesPorts[i], kNotesPorts[i]); };
-    p.Notes.SetChannels({value(1), value(2), value(3), value(4), value(5)});
+    p.Notes.Out.SetChannels({value(1), value(2), value(3), value(4), value(5)});
     const bool on = p.MidiOut && value(0) != 0;
-    if (on != p.Notes.On()) p.Notes.SetOn(on, 0);
+    if (on != p.Notes.Out.On()) p.Notes.Out.SetOn(on, 0);
 }
 
 // ---- MIDI notes in ----
@@ -597,27 +595,17 @@ void ReadNotesInPorts(Plugin& p) {
 // After anything that may stop or move the synth: where it did, the notes end.
 void NoteCuts(Plugin& p) {
     const bool playing = p.Synth.Playing();
-    if (((p.WasPlaying && !playing) || p.Transport.Jumps() != p.Jumps) && p.CutCount < p.Cuts.size())
-        p.Cuts[p.CutCount++] = static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame);
+    if ((p.WasPlaying && !playing) || p.Transport.Jumps() != p.Jumps)
+        p.Notes.Cut(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
     p.WasPlaying = playing;
     p.Jumps = p.Transport.Jumps();
 }
 
 // The block's notes, from its step starts and cuts, at host frames as the steps are told.
 void WriteNotes(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t frames) {
-    MidiNotesOut& n = p.Notes;
-    n.BeginPeriod();
-    size_t c = 0;
-    for (size_t i = 0; i < p.Transport.StepStartCount(); ++i) {
-        const StepStart& s = p.Transport.StepStarts()[i];
-        for (; c < p.CutCount && p.Cuts[c] <= s.Frame; ++c) n.AllOff(p.Cuts[c]);
-        const int32_t pattern = std::clamp(s.Pattern, 0, kPatternSlots - 1);
-        n.Step(s.Frame, p.Synth.Store.Step(pattern, std::clamp(s.Step, 1, kStepsPerPattern)), pattern,
-               p.Synth.Eng.S.StepLength, s.Transpose);
-    }
-    for (; c < p.CutCount; ++c) n.AllOff(p.Cuts[c]);
-    p.CutCount = 0;
-    n.EndPeriod(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
+    p.Notes.Steps(p.Synth, p.Transport.StepStarts().data(), p.Transport.StepStartCount());
+    p.Notes.End(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
+    const MidiNotesOut& n = p.Notes.Out;
     if (!p.MidiOut) return;
     LV2_Atom_Forge& forge = p.NotesForge;
     lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(p.MidiOut), p.MidiOut->atom.size);
@@ -753,6 +741,7 @@ void Run(LV2_Handle h, uint32_t frames) {
     const uint64_t hostStart = p.Rate ? p.Rate->HostTaken() : 0;
     p.Transport.BeginBlock();
     p.BlockFrame = p.Transport.Frame();
+    p.Notes.Begin(); // before the ports: switching the notes off ends them in this block
     ReadNotesPorts(p);
     ReadNotesInPorts(p);
     ReadPorts(p);
@@ -778,8 +767,8 @@ void Run(LV2_Handle h, uint32_t frames) {
         RenderToAtHostRate(p, frames);
     else
         RenderTo(p, done, frames);
-    if (p.WasPlaying && !p.Synth.Playing() && p.CutCount < p.Cuts.size()) // the song's end
-        p.Cuts[p.CutCount++] = static_cast<uint32_t>(std::max<uint64_t>(p.Transport.Frame() - p.BlockFrame, 1) - 1);
+    if (p.WasPlaying && !p.Synth.Playing()) // the song's end
+        p.Notes.SongEnd(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
     p.WasPlaying = p.Synth.Playing();
     WriteNotes(p, engineStart, hostStart, frames);
     if (p.Notify) {

@@ -114,7 +114,7 @@ void LiveSynth::Command(const LiveCommand& c) {
     switch (c.What) {
     case LiveCommand::Kind::Start:
         if (!FollowHost_) {
-            Notes_.AllOff(PeriodFrame_); // from the start again: no legato into it
+            Notes_.Cut(PeriodFrame_); // from the start again: no legato into it
             Synth_.Stop();
             Transport_.SetFreeRun(true);
             Restarted_ = Synth_.Playing();
@@ -161,10 +161,10 @@ void LiveSynth::Command(const LiveCommand& c) {
         Synth_.Seq.SetSwing(c.A);
         break;
     case LiveCommand::Kind::NotesOut:
-        Notes_.SetOn(c.A != 0, PeriodFrame_);
+        Notes_.Out.SetOn(c.A != 0, PeriodFrame_);
         break;
     case LiveCommand::Kind::NoteChannels:
-        Notes_.SetChannels(UnpackNoteChannels(c.A));
+        Notes_.Out.SetChannels(UnpackNoteChannels(c.A));
         break;
     case LiveCommand::Kind::SendClock:
         Sending_ = c.A != 0;
@@ -226,19 +226,11 @@ void LiveSynth::SendHostTransport(bool wasRolling, bool jumped) {
 }
 
 void LiveSynth::SendNotes(bool stopped, uint32_t frames) {
-    if (Notes_.On()) {
-        auto step = [&](const StepStart& s) {
-            const int32_t pattern = std::clamp(s.Pattern, 0, kPatternSlots - 1);
-            const int32_t index = std::clamp(s.Step, 1, kStepsPerPattern);
-            Notes_.Step(s.Frame, Synth_.Store.Step(pattern, index), pattern, Synth_.Eng.S.StepLength,
-                        s.Transpose);
-        };
-        for (size_t i = 0; i < Transport_.StepStartCount(); ++i) step(Transport_.StepStarts()[i]);
-        for (size_t i = 0; i < ClockStartCount_; ++i) step(ClockStarts_[i]);
-    }
-    // The song's end, or a MIDI clock's Stop, inside the period: the notes end at its close.
-    if (stopped) Notes_.AllOff(frames > 0 ? frames - 1 : 0);
-    Notes_.EndPeriod(frames);
+    Notes_.Steps(Synth_, Transport_.StepStarts().data(), Transport_.StepStartCount());
+    Notes_.Steps(Synth_, ClockStarts_.data(), ClockStartCount_);
+    // The song's end, or a MIDI clock's Stop, inside the period.
+    if (stopped) Notes_.SongEnd(frames);
+    Notes_.End(frames);
 }
 
 void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
@@ -246,7 +238,7 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     PeriodFrame_ = 0;
     ClockStartCount_ = 0;
     PeriodTime_ = time;
-    Notes_.BeginPeriod();
+    Notes_.Begin();
     const bool playingBefore = Synth_.Playing();
     // The host's frame moves only while it rolls.
     PeriodHostFrame_ = host && host->HasFrame && host->Speed > 0 ? host->HostFrame : -1;
@@ -264,7 +256,7 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     SendHostTransport(rollingBefore, Transport_.Jumps() != jumpsBefore);
     const bool playingAtStart = Synth_.Playing();
     // Stopped, or moved elsewhere, from the period's first frame: every note ends there.
-    if ((playingBefore && !playingAtStart) || Transport_.Jumps() != jumpsBefore) Notes_.AllOff(0);
+    if ((playingBefore && !playingAtStart) || Transport_.Jumps() != jumpsBefore) Notes_.Cut(0);
 
     const MidiMaps& maps = Maps_.Newest();
     uint32_t done = 0;

@@ -27,6 +27,7 @@
 #include "synth/MidiClockFollow.h"
 #include "synth/MidiClockSend.h"
 #include "synth/MidiNotesOut.h"
+#include "synth/PeriodNotes.h"
 #include "synth/PatternSynth.h"
 #include "synth/SynthEdit.h"
 
@@ -140,8 +141,8 @@ public:
 
     // The notes to send for the period just processed (frames into it, in frame order).
     const ClockMessage* NotesOut(size_t& count) const {
-        count = Notes_.MessageCount();
-        return Notes_.Messages().data();
+        count = Notes_.Out.MessageCount();
+        return Notes_.Out.Messages().data();
     }
 
     // Where a step that follows a host begins: see HostTransport::SetGridRounding. Set before
@@ -194,7 +195,7 @@ private:
     HostTransport Transport_{Synth_};
     MidiClockFollow Clock_{Synth_};
     MidiClockSend Send_;
-    MidiNotesOut Notes_;
+    PeriodNotes Notes_;
     bool Sending_ = false;
     bool Restarted_ = false; // a Start command: clock starts again from pulse 0
     std::array<StepStart, 64> ClockStarts_{};

@@ -718,7 +718,8 @@ TEST(Lv2Plugin, RunAllocatesNothingTakesNoLockAndMakesNoSystemCall) {
 
 // The sequence as MIDI notes on the plugin's output port: each note at the frame its step is
 // told at (on the host's grid, at 44.1 and 48 kHz), a slide as the next note on before the
-// held one's off, the drums on their chosen channel and notes, and nothing left on at stop.
+// held one's off, the drums on their chosen channel and notes, and nothing left on at stop or
+// when switched off.
 TEST(Lv2Plugin, MidiNotesOutAtTheStepsFrames) {
     PatternSynth editor;
     editor.SetControl(ControlId::Steps, 4);
@@ -764,9 +765,19 @@ TEST(Lv2Plugin, MidiNotesOutAtTheStepsFrames) {
             const Lv2Host::Step& s = host.Steps[i];
             EXPECT_EQ(at(s.Frame), expected[s.Step]) << "step " << s.Step << " at " << s.Frame;
         }
-        int on = 0;
-        for (const auto& n : host.Notes) on += (n.Bytes[0] & 0xF0) == 0x90 ? 1 : -1;
-        EXPECT_EQ(on, 0);
+        auto sounding = [&] {
+            int on = 0;
+            for (const auto& n : host.Notes) on += (n.Bytes[0] & 0xF0) == 0x90 ? 1 : -1;
+            return on;
+        };
+        EXPECT_EQ(sounding(), 0);
+        // Switched off while step 1's notes sound: they end in that block.
+        host.SendPosition(0, 1.0f, 0, 0.0, 120.0f);
+        host.Run(300);
+        ASSERT_GT(sounding(), 0);
+        host.SetPort("notes_out", 0.0f);
+        host.Run(64);
+        EXPECT_EQ(sounding(), 0) << "switching the notes off left them sounding";
     }
 }
 
