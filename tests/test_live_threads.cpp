@@ -1,7 +1,7 @@
 // The window's thread and the real-time thread at once, as the low-latency output runs them:
-// every period sees one whole state the editor published (never half of one and half of the
-// next), commands and events cross without loss, and the last state published is the one
-// that plays. The race-detector stage runs this file.
+// every period sees one whole state the editor published or edit it handed over (never half
+// of one and half of the next), commands and events cross without loss, and the last edit is
+// the one that plays. The race-detector stage runs this file.
 
 #include <gtest/gtest.h>
 
@@ -42,6 +42,16 @@ TEST(LiveThreads, EveryPeriodSeesOneWholePublishedStateAndTheLastOneStays) {
     });
 
     for (int v = 0; v < 3000; ++v) {
+        if (v % 2) {
+            // A knob turn in "All Notes" mode, handed over as what it is.
+            editor.ControlChanged(ControlId::BassCutoff, v % 127);
+            SynthEdit e;
+            e.What = SynthEdit::Kind::Control;
+            e.Id = ControlId::BassCutoff;
+            e.Value = v % 127;
+            live.Edit(e, 0);
+            continue;
+        }
         // Both patterns' 16 steps in one state: a period that read a state half written
         // would find two cut-off values.
         for (int pat = 1; pat <= 2; ++pat)
@@ -53,6 +63,7 @@ TEST(LiveThreads, EveryPeriodSeesOneWholePublishedStateAndTheLastOneStays) {
         while (live.Poll(e)) {
         }
     }
+    if (live.Behind()) live.Publish(editor, 0); // as the window's pump does
     editing = false;
     realtime.join();
     EXPECT_EQ(torn.load(), 0);
