@@ -18,6 +18,7 @@ LiveEvent Event(LiveEvent::Kind what, uint32_t frame, int32_t a, int32_t b, uint
 
 LiveSynth::LiveSynth() {
     Synth_.Activate();
+    EditorTempo_ = Synth_.Control(ControlId::Tempo);
     Publish(Synth_, 0);
 }
 
