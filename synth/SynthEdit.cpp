@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/ByteOrder.h"
 #include "files/PatternFileFormat.h"
 #include "sequencer/PatternEdits.h"
 #include "synth/PatternSynth.h"
@@ -71,15 +72,6 @@ bool Covered(const SynthEdit& e, size_t at) {
 bool ValidPattern(int32_t p) { return p >= 1 && p <= 16; }
 bool ValidStep(int32_t s) { return s >= 1 && s <= kStepsPerPattern; }
 
-void Put32(std::vector<uint8_t>& out, int32_t v) {
-    const auto u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(u >> (8 * i)));
-}
-int32_t Get32(const uint8_t* p) {
-    return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                                uint32_t(p[3]) << 24);
-}
-
 } // namespace
 
 bool ApplyEdit(PatternSynth& synth, const SynthEdit& e) {
@@ -124,16 +116,15 @@ bool EditCovers(const SynthEdit& e, const uint8_t* before, const uint8_t* after)
 
 std::vector<uint8_t> EncodeEdit(const SynthEdit& e) {
     const int n = std::max(StepsCarried(e.What), 0);
-    std::vector<uint8_t> out;
-    out.reserve(kEditHeadSize + size_t(n) * kStepBytes);
-    out.push_back(static_cast<uint8_t>(e.What));
-    out.push_back(e.SelectedNoteMode ? 1 : 0);
-    out.push_back(0);
-    out.push_back(0);
+    std::vector<uint8_t> out(kEditHeadSize + size_t(n) * kStepBytes);
+    out[0] = static_cast<uint8_t>(e.What);
+    out[1] = e.SelectedNoteMode ? 1 : 0;
+    size_t at = 4;
     for (int32_t v : {e.EditStep, e.Pattern, e.Step, e.Phrase, static_cast<int32_t>(e.Id), e.Value,
-                      e.PhrasePattern, e.PhraseCount})
-        Put32(out, v);
-    out.resize(kEditHeadSize + size_t(n) * kStepBytes);
+                      e.PhrasePattern, e.PhraseCount}) {
+        PutI32(out.data() + at, v);
+        at += 4;
+    }
     for (int i = 0; i < n; ++i) EncodeStepRecord(e.Steps[size_t(i)], out.data() + kEditHeadSize + size_t(i) * kStepBytes);
     return out;
 }
@@ -143,19 +134,19 @@ bool DecodeEdit(const uint8_t* data, size_t size, SynthEdit& e) {
     const auto kind = static_cast<SynthEdit::Kind>(data[0]);
     const int n = StepsCarried(kind);
     if (n < 0 || data[1] > 1 || size != kEditHeadSize + size_t(n) * kStepBytes) return false;
-    const auto id = Get32(data + 20);
+    const auto id = GetI32(data + 20);
     if (id < 0 || size_t(id) >= kControlCount) return false;
     SynthEdit d;
     d.What = kind;
     d.SelectedNoteMode = data[1] == 1;
-    d.EditStep = Get32(data + 4);
-    d.Pattern = Get32(data + 8);
-    d.Step = Get32(data + 12);
-    d.Phrase = Get32(data + 16);
+    d.EditStep = GetI32(data + 4);
+    d.Pattern = GetI32(data + 8);
+    d.Step = GetI32(data + 12);
+    d.Phrase = GetI32(data + 16);
     d.Id = static_cast<ControlId>(id);
-    d.Value = Get32(data + 24);
-    d.PhrasePattern = Get32(data + 28);
-    d.PhraseCount = Get32(data + 32);
+    d.Value = GetI32(data + 24);
+    d.PhrasePattern = GetI32(data + 28);
+    d.PhraseCount = GetI32(data + 32);
     for (int i = 0; i < n; ++i) DecodeStepRecord(data + kEditHeadSize + size_t(i) * kStepBytes, d.Steps[size_t(i)]);
     e = d;
     return true;

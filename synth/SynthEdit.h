@@ -58,6 +58,11 @@ bool EditCovers(const SynthEdit& e, const uint8_t* before, const uint8_t* after)
 // edit step, pattern, step, phrase, control, value, phrase pattern, phrase count) and the
 // kind's step records as the pattern file holds them (one for Step, 16 for Pattern).
 constexpr size_t kEditHeadSize = 36;
+// The sizes an edit has on the wire: a head alone, or with one or 16 step records.
+constexpr bool IsEditSize(size_t n) {
+    return n == kEditHeadSize || n == kEditHeadSize + sizeof(StepRecord) ||
+           n == kEditHeadSize + 16 * sizeof(StepRecord);
+}
 std::vector<uint8_t> EncodeEdit(const SynthEdit& e);
 // False, and `e` unchanged, for anything but an edit of a known kind with its exact size.
 bool DecodeEdit(const uint8_t* data, size_t size, SynthEdit& e);

@@ -153,9 +153,7 @@ inline bool Decode(const uint8_t* data, size_t size, Message& m) {
         return true;
     case Kind::Edit:
         // A head, and none, one or 16 step records: the plugin reads the rest.
-        if (n != kEditHeadSize && n != kEditHeadSize + sizeof(StepRecord) &&
-            n != kEditHeadSize + 16 * sizeof(StepRecord))
-            return false;
+        if (!IsEditSize(n)) return false;
         m.Bytes.assign(body, body + n);
         return true;
     case Kind::Closed:
