@@ -33,7 +33,6 @@
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
-#include "dsp/FloatSamples.h"
 #include "files/MMFormat.h"
 #include "base/LatestValue.h"
 #include "files/PatternFileFormat.h"
@@ -41,8 +40,8 @@
 #include "plugin/Ports.h"
 #include "synth/ControlChange.h"
 #include "synth/HostTransport.h"
-#include "synth/PeriodNotes.h"
 #include "synth/PatternSynth.h"
+#include "synth/SynthDriver.h"
 #include "synth/SynthEdit.h"
 #include "dsp/RateStage.h"
 
@@ -124,14 +123,15 @@ struct FileLoad {
 };
 
 struct Plugin {
-    explicit Plugin(LV2_URID_Map* map) : U(map), Transport(Synth) {
+    explicit Plugin(LV2_URID_Map* map) : U(map), Driver(Synth), Transport(Driver.Transport()) {
         // "Run" plays whenever the host's transport does not roll (stopped, or none).
         Transport.SetRunWhileStopped(true);
     }
 
     Uris U;
     PatternSynth Synth;
-    HostTransport Transport;
+    SynthDriver Driver; // the period: transport, MIDI in, notes, the rate stage
+    HostTransport& Transport;
     LV2_URID_Map* Map = nullptr;
     LV2_Log_Logger Logger{};
     LV2_Worker_Schedule* Schedule = nullptr;
@@ -146,29 +146,21 @@ struct Plugin {
     const LV2_Atom_Sequence* Control = nullptr;
     LV2_Atom_Sequence* Notify = nullptr;
 
-    // The sequence as MIDI notes: the port, its control ports, and the notes of the block
-    // (the synth's frames into it).
+    // The sequence as MIDI notes: the port and its control ports.
     LV2_Atom_Sequence* MidiOut = nullptr;
     std::array<const float*, kNotesPorts.size()> NotesPorts{};
-    PeriodNotes Notes;
     std::array<const float*, kNotesInPorts.size()> NotesInPorts{};
     NotesInSetup NotesIn; // from the ports; off until they switch it on
     LV2_Atom_Forge NotesForge{};
-    uint64_t BlockFrame = 0; // the transport's frame at the block's start
-    bool WasPlaying = false;
-    uint64_t Jumps = 0;
     std::array<const float*, kControlPortCount> Ports{};
     std::array<float, kControlPortCount> Seen{};
     bool PortsSeen = false;
 
     CcTable Controllers{};
-    std::array<int16_t, PatternSynth::kMaxFrames> Scratch{};
 
-    // At a host rate other than 44,100 Hz: the synth's stream converted, and where this
-    // block's first frame is on the host's timeline. Absent at 44,100 Hz.
+    // At a host rate other than 44,100 Hz: the synth's stream converted (the driver renders
+    // through it). Absent at 44,100 Hz.
     std::unique_ptr<RateStage> Rate;
-    std::array<float, PatternSynth::kMaxFrames> RateScratch{};
-    uint32_t BlockDone = 0; // host frames of the block already made
 
     StateMailbox Mailbox;
     PatternFileRecord EncodeScratch;
@@ -265,7 +257,7 @@ void ReadPorts(Plugin& p) {
 constexpr uint32_t kChannelPort = 8;
 static_assert(kPanelPorts[kChannelPort].Role == PortRole::MidiChannel);
 
-void Midi(Plugin& p, const uint8_t* msg, uint32_t size) {
+void Midi(Plugin& p, uint32_t frame, const uint8_t* msg, uint32_t size) {
     const int32_t port = p.Ports[kChannelPort] ? PortInt(*p.Ports[kChannelPort]) : 0;
     const int32_t channel = port >= 1 && port <= 16 ? port - 1 : -1;
     auto turned = [&p](ControlId id, int32_t v) {
@@ -274,9 +266,9 @@ void Midi(Plugin& p, const uint8_t* msg, uint32_t size) {
         p.MidiTurned[i] = true;
         p.MidiTurnedTo[i] = v;
         p.AnyMidiTurned = true;
+        p.Dirty = true;
     };
-    if (ApplyControlChange(p.Synth, p.Controllers, channel, msg, size, turned) > 0) p.Dirty = true;
-    p.Synth.PlayNoteIn(p.NotesIn, msg, size);
+    p.Driver.Midi(frame, msg, size, p.Controllers, nullptr, channel, p.NotesIn, turned);
 }
 
 double Number(const Uris& u, const LV2_Atom* a, double fallback) {
@@ -313,13 +305,7 @@ void TimePosition(Plugin& p, const LV2_Atom_Object* obj) {
     pos.HasFrame = frame != nullptr;
     const double f = Number(u, frame, 0.0);
     pos.HostFrame = std::isfinite(f) ? static_cast<int64_t>(std::fmax(0.0, std::fmin(1e15, f))) : 0;
-    if (p.Rate) {
-        // The position holds for the host frame where the event is, heard (after the
-        // reported latency) from the synth's time HostFrameOf maps there.
-        pos.FrameOffset = p.Rate->NextHostFrameOffset();
-        pos.HostFrame = p.Rate->EngineFrameOf(pos.HostFrame);
-    }
-    p.Transport.Position(pos);
+    p.Driver.Position(pos);
 }
 
 void CopyPath(std::array<char, kPathMax>& to, const char* from, uint32_t size) {
@@ -428,10 +414,11 @@ void PatchMessage(Plugin& p, const LV2_Atom_Object* obj) {
     }
 }
 
-void Event(Plugin& p, const LV2_Atom_Event* ev) {
+// An event at `frame` of the block, the block rendered up to it.
+void Event(Plugin& p, uint32_t frame, const LV2_Atom_Event* ev) {
     const Uris& u = p.U;
     if (ev->body.type == u.MidiEvent) {
-        Midi(p, static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body)), ev->body.size);
+        Midi(p, frame, static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&ev->body)), ev->body.size);
         return;
     }
     if (ev->body.type != u.AtomObject && ev->body.type != u.AtomBlank) return;
@@ -443,39 +430,7 @@ void Event(Plugin& p, const LV2_Atom_Event* ev) {
         PatchMessage(p, obj);
 }
 
-// ---- Rendering ----
-
-void RenderTo(Plugin& p, uint32_t from, uint32_t to) {
-    while (from < to) {
-        const uint32_t n = std::min<uint32_t>(to - from, PatternSynth::kMaxFrames);
-        p.Transport.Render(p.Scratch.data(), n);
-        // The scale of the desktop program's own JACK output: a recording made through a
-        // host sounds and reads back as one made from the program.
-        Pcm16ToFloat(p.Scratch.data(), p.Out + from, n);
-        if (p.OutRight) std::memcpy(p.OutRight + from, p.Out + from, n * sizeof(float));
-        from += n;
-    }
-}
-
-// A host at another rate: the synth renders exactly as many of its frames as the host's
-// frames up to `to` stand for, and the stage gives the host's frames.
-void RenderToAtHostRate(Plugin& p, uint32_t to) {
-    RateStage& r = *p.Rate;
-    while (p.BlockDone < to) {
-        const uint32_t n = std::min<uint32_t>(to - p.BlockDone, 4096);
-        uint32_t engine = r.EngineFramesFor(n);
-        while (engine > 0) {
-            const uint32_t m = std::min<uint32_t>(engine, PatternSynth::kMaxFrames);
-            p.Transport.Render(p.Scratch.data(), m);
-            Pcm16ToFloat(p.Scratch.data(), p.RateScratch.data(), m);
-            r.Push(p.RateScratch.data(), m);
-            engine -= m;
-        }
-        r.Take(p.Out + p.BlockDone, n);
-        if (p.OutRight) std::memcpy(p.OutRight + p.BlockDone, p.Out + p.BlockDone, n * sizeof(float));
-        p.BlockDone += n;
-    }
-}
+// ---- Notifications ----
 
 void WritePath(Plugin& p, int64_t frame) {
     const Uris& u = p.U;
@@ -490,26 +445,16 @@ void WritePath(Plugin& p, int64_t frame) {
     lv2_atom_forge_pop(&p.Forge, &f);
 }
 
-void WriteSteps(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t frames) {
+void WriteStep(Plugin& p, const StepStart& s, uint32_t frame) {
     const Uris& u = p.U;
-    for (size_t i = 0; i < p.Transport.StepStartCount(); ++i) {
-        const StepStart& s = p.Transport.StepStarts()[i];
-        int64_t at = s.Frame;
-        if (p.Rate) {
-            // The host frame where the step's first sample is heard, less the latency.
-            const double host = p.Rate->HostFrameOf(double(engineStart + s.Frame));
-            at = std::llround(host) - static_cast<int64_t>(hostStart);
-            at = std::clamp<int64_t>(at, 0, frames > 0 ? frames - 1 : 0);
-        }
-        LV2_Atom_Forge_Frame f;
-        if (!lv2_atom_forge_frame_time(&p.Forge, at)) return;
-        lv2_atom_forge_object(&p.Forge, &f, 0, u.StepStart);
-        lv2_atom_forge_key(&p.Forge, u.Step);
-        lv2_atom_forge_int(&p.Forge, s.Step);
-        lv2_atom_forge_key(&p.Forge, u.Pattern);
-        lv2_atom_forge_int(&p.Forge, s.Pattern);
-        lv2_atom_forge_pop(&p.Forge, &f);
-    }
+    LV2_Atom_Forge_Frame f;
+    if (!lv2_atom_forge_frame_time(&p.Forge, frame)) return;
+    lv2_atom_forge_object(&p.Forge, &f, 0, u.StepStart);
+    lv2_atom_forge_key(&p.Forge, u.Step);
+    lv2_atom_forge_int(&p.Forge, s.Step);
+    lv2_atom_forge_key(&p.Forge, u.Pattern);
+    lv2_atom_forge_int(&p.Forge, s.Pattern);
+    lv2_atom_forge_pop(&p.Forge, &f);
 }
 
 // For the window: the knobs MIDI turned (so that they move there too), and a stop (its LEDs
@@ -571,9 +516,10 @@ int32_t WholePortValue(const float* port, const PortInfo& info) {
 // The switch, channels and drum notes from their ports (one not connected: its default).
 void ReadNotesPorts(Plugin& p) {
     auto value = [&](size_t i) { return WholePortValue(p.NotesPorts[i], kNotesPorts[i]); };
-    p.Notes.Out.SetChannels({value(1), value(2), value(3), value(4), value(5)});
+    p.Driver.Notes().Out.SetChannels({value(1), value(2), value(3), value(4), value(5)});
+    MidiNotesOut& out = p.Driver.Notes().Out;
     const bool on = p.MidiOut && value(0) != 0;
-    if (on != p.Notes.Out.On()) p.Notes.Out.SetOn(on, 0);
+    if (on != out.On()) out.SetOn(on, 0);
 }
 
 // ---- MIDI notes in ----
@@ -592,35 +538,31 @@ void ReadNotesInPorts(Plugin& p) {
     p.NotesIn = s;
 }
 
-// After anything that may stop or move the synth: where it did, the notes end.
-void NoteCuts(Plugin& p) {
-    const bool playing = p.Synth.Playing();
-    if ((p.WasPlaying && !playing) || p.Transport.Jumps() != p.Jumps)
-        p.Notes.Cut(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
-    p.WasPlaying = playing;
-    p.Jumps = p.Transport.Jumps();
-}
-
-// The block's notes, from its step starts and cuts, at host frames as the steps are told.
-void WriteNotes(Plugin& p, uint64_t engineStart, uint64_t hostStart, uint32_t frames) {
-    p.Notes.Steps(p.Synth, p.Transport.StepStarts().data(), p.Transport.StepStartCount());
-    p.Notes.End(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
-    const MidiNotesOut& n = p.Notes.Out;
-    if (!p.MidiOut) return;
-    LV2_Atom_Forge& forge = p.NotesForge;
-    lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(p.MidiOut), p.MidiOut->atom.size);
-    LV2_Atom_Forge_Frame seq;
-    if (!lv2_atom_forge_sequence_head(&forge, &seq, 0)) return; // no room even for that
-    for (size_t i = 0; i < n.MessageCount(); ++i) {
-        const ClockMessage& m = n.Messages()[i];
-        int64_t at = m.Frame;
-        if (p.Rate) at = std::llround(p.Rate->HostFrameOf(double(engineStart + m.Frame))) - int64_t(hostStart);
-        at = std::clamp<int64_t>(at, 0, frames > 0 ? frames - 1 : 0);
-        if (!lv2_atom_forge_frame_time(&forge, at)) break;
-        lv2_atom_forge_atom(&forge, m.Size, p.U.MidiEvent);
-        lv2_atom_forge_write(&forge, m.Bytes.data(), m.Size);
+// What the block sends: steps for the window on the notify port, notes on the MIDI port, each
+// at the host frame where the synth's sound of it is heard.
+void WriteSent(Plugin& p) {
+    p.Driver.Place(nullptr, 0, p.Notify != nullptr);
+    LV2_Atom_Forge& notes = p.NotesForge;
+    LV2_Atom_Forge_Frame seq{};
+    bool opened = false;
+    if (p.MidiOut) {
+        lv2_atom_forge_set_buffer(&notes, reinterpret_cast<uint8_t*>(p.MidiOut), p.MidiOut->atom.size);
+        opened = lv2_atom_forge_sequence_head(&notes, &seq, 0) != 0;
     }
-    lv2_atom_forge_pop(&forge, &seq);
+    bool room = opened;
+    p.Driver.Send([&](const SynthDriver::Sent& s, uint32_t frame) {
+        if (s.What == SynthDriver::Sent::Kind::Step) {
+            if (p.Notify) WriteStep(p, s.Step, frame);
+            return;
+        }
+        if (!room || !lv2_atom_forge_frame_time(&notes, frame)) {
+            room = false; // no room for the rest
+            return;
+        }
+        lv2_atom_forge_atom(&notes, s.Midi.Size, p.U.MidiEvent);
+        lv2_atom_forge_write(&notes, s.Midi.Bytes.data(), s.Midi.Size);
+    });
+    if (opened) lv2_atom_forge_pop(&notes, &seq);
 }
 
 void Publish(Plugin& p) {
@@ -666,7 +608,7 @@ LV2_Handle Instantiate(const LV2_Descriptor* descriptor, double rate, const char
             lv2_log_error(&logger, "Zelvox: %s\n", e.what());
             return nullptr;
         }
-        p->Transport.SetGridRounding(0.5);
+        p->Driver.SetRate(p->Rate.get());
     }
     p->Map = map;
     p->Logger = logger;
@@ -709,6 +651,7 @@ void Activate(LV2_Handle h) {
     if (p.Rate && p.Rate->EnginePushed() > 0) {
         try {
             p.Rate = std::make_unique<RateStage>(p.Rate->Rate());
+            p.Driver.SetRate(p.Rate.get());
         } catch (const std::exception& e) {
             lv2_log_error(&p.Logger, "Zelvox: %s\n", e.what());
         }
@@ -734,45 +677,31 @@ void Run(LV2_Handle h, uint32_t frames) {
         const int32_t swing = std::isfinite(v) ? static_cast<int32_t>(std::clamp(std::lround(v), 0L, 75L)) : 0;
         if (swing != p.Swing) {
             p.Swing = swing;
-            p.Synth.Seq.SetSwing(swing);
+            p.Driver.SetSwing(swing);
         }
     }
-    const uint64_t engineStart = p.Rate ? p.Rate->EnginePushed() : 0;
-    const uint64_t hostStart = p.Rate ? p.Rate->HostTaken() : 0;
-    p.Transport.BeginBlock();
-    p.BlockFrame = p.Transport.Frame();
-    p.Notes.Begin(); // before the ports: switching the notes off ends them in this block
+    SynthDriver::Block block;
+    block.Out = p.Out;
+    block.Right = p.OutRight;
+    block.Frames = frames;
+    p.Driver.Begin(block); // before the ports: switching the notes off ends them in this block
     ReadNotesPorts(p);
     ReadNotesInPorts(p);
     ReadPorts(p);
-    NoteCuts(p);
-    uint32_t done = 0;
-    p.BlockDone = 0;
+    p.Driver.Settle();
     if (p.Control) {
         LV2_ATOM_SEQUENCE_FOREACH(p.Control, ev) {
             if (!EventFits(p.Control, ev)) break; // the rest of the sequence cannot be read
             const int64_t t = ev->time.frames;
             const uint32_t at = t < 0 ? 0 : (t > frames ? frames : static_cast<uint32_t>(t));
-            if (p.Rate) {
-                RenderToAtHostRate(p, at);
-            } else if (at > done) {
-                RenderTo(p, done, at);
-                done = at;
-            }
-            Event(p, ev);
-            NoteCuts(p);
+            p.Driver.RenderTo(at);
+            Event(p, at, ev);
+            p.Driver.Settle();
         }
     }
-    if (p.Rate)
-        RenderToAtHostRate(p, frames);
-    else
-        RenderTo(p, done, frames);
-    if (p.WasPlaying && !p.Synth.Playing()) // the song's end
-        p.Notes.SongEnd(static_cast<uint32_t>(p.Transport.Frame() - p.BlockFrame));
-    p.WasPlaying = p.Synth.Playing();
-    WriteNotes(p, engineStart, hostStart, frames);
+    p.Driver.End();
+    WriteSent(p);
     if (p.Notify) {
-        WriteSteps(p, engineStart, hostStart, frames);
         WriteWindowNews(p, frames ? frames - 1 : 0);
         if (p.ReportPath && p.CurrentPath[0]) WritePath(p, frames ? frames - 1 : 0);
         p.ReportPath = false;

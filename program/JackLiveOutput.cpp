@@ -45,7 +45,10 @@ JackLiveOutput::JackLiveOutput(LiveSynth& synth, const std::string& clientName, 
     Stage_ = Conv_->Stage.get();
     ServerRate_.store(rate);
     Latency_.store(Stage_ ? Stage_->Latency() : 0);
-    Synth_.SetGridRounding(Stage_ ? 0.5 : 0.0);
+    // The server takes no latency into account on MIDI: the clock and notes are sent as late
+    // as the stage makes the sound.
+    Synth_.SetRate(Stage_, Stage_ ? Stage_->Latency() : 0);
+    Synth_.SetTap(&RecordPiece, this);
     // PipeWire's libjack gets no latency callback (see JackIsPipeWire's use): there the main
     // thread reports the delay (ReportLatency).
     ViaCallback_ = !JackIsPipeWire();
@@ -108,8 +111,7 @@ void JackLiveOutput::TakePendingConversion() {
     Conv_.reset(Pending_.exchange(nullptr, std::memory_order_acq_rel));
     Stage_ = Conv_->Stage.get();
     Latency_.store(Stage_ ? Stage_->Latency() : 0, std::memory_order_release);
-    Synth_.SetGridRounding(Stage_ ? 0.5 : 0.0);
-    QueuedCount_ = 0; // clock messages placed on the old rate's frames
+    Synth_.SetRate(Stage_, Stage_ ? Stage_->Latency() : 0);
 }
 
 JackLiveOutput::~JackLiveOutput() {
@@ -122,6 +124,8 @@ JackLiveOutput::~JackLiveOutput() {
     if (unhooked && !ServerGone() && !JackClientGone(Client_)) UnregisterPorts();
     DetachJackClient(Client_, !unhooked);
     if (unhooked) {
+        Synth_.SetRate(nullptr, 0);
+        Synth_.SetTap(nullptr, nullptr);
         delete Pending_.exchange(nullptr);
         delete Retired_.exchange(nullptr);
     } else {
@@ -269,44 +273,25 @@ int JackLiveOutput::Process(jack_nframes_t frames) {
         std::fill(out, out + frames, 0.0f);
         return EndPeriod(frames, begun);
     }
-    if (Stage_) {
-        ProcessConverted(frames, out, midiOut, host, count);
-        return EndPeriod(frames, begun);
-    }
-
-    // Longer periods than the scratch holds are rendered in pieces; the MIDI of later pieces
-    // keeps its frames relative to the piece.
-    uint32_t done = 0;
-    size_t next = 0;
-    while (done < frames) {
-        const uint32_t n = std::min<uint32_t>(frames - done, kMaxPeriod);
-        size_t first = next;
-        while (next < count && Midi_[next].Frame < done + n) {
-            Midi_[next].Frame -= done;
-            ++next;
-        }
-        Synth_.Process(Scratch_.data(), n, Midi_.data() + first, next - first,
-                       done == 0 ? &host : nullptr, periodTime + done);
-        WriteMidiOut(midiOut, done);
-        // The scale of the program's other JACK output.
-        Pcm16ToFloat(Scratch_.data(), out + done, n);
-        RecordPiece(n);
-        done += n;
-    }
+    Synth_.ProcessHost(out, frames, Midi_.data(), count, &host, periodTime);
+    Synth_.SendOut([midiOut](const ClockMessage& m, uint32_t frame) {
+        jack_midi_event_write(midiOut, frame, m.Bytes.data(), m.Size);
+    });
     return EndPeriod(frames, begun);
 }
 
 // The synth's frames of one piece into the recording queue, from the first period in which
 // it plays.
-void JackLiveOutput::RecordPiece(uint32_t frames) {
-    if (!Recording_.load(std::memory_order_acquire)) {
-        RecordStarted_ = false;
+void JackLiveOutput::RecordPiece(void* self, const int16_t* frames, uint32_t count) {
+    auto& me = *static_cast<JackLiveOutput*>(self);
+    if (!me.Recording_.load(std::memory_order_acquire)) {
+        me.RecordStarted_ = false;
         return;
     }
-    RecordStarted_ = RecordStarted_ || Synth_.Synth().Playing();
-    if (!RecordStarted_) return;
-    for (uint32_t i = 0; i < frames; ++i)
-        if (!Recorded_.Push(Scratch_[i])) Lost_.fetch_add(1, std::memory_order_relaxed);
+    me.RecordStarted_ = me.RecordStarted_ || me.Synth_.Synth().Playing();
+    if (!me.RecordStarted_) return;
+    for (uint32_t i = 0; i < count; ++i)
+        if (!me.Recorded_.Push(frames[i])) me.Lost_.fetch_add(1, std::memory_order_relaxed);
 }
 
 // What every period ends with: the tempo for the timebase, the count, the load.
@@ -325,91 +310,6 @@ int JackLiveOutput::EndPeriod(jack_nframes_t frames, jack_time_t begun) {
     const float budget = 1e6f * static_cast<float>(frames) / (rate > 0 ? rate : 44100.0f);
     Load_.store(static_cast<float>(jack_get_time() - begun) / budget, std::memory_order_relaxed);
     return 0;
-}
-
-void JackLiveOutput::QueueClock(uint64_t hostFrame, const ClockMessage& m) {
-    if (QueuedCount_ >= Queued_.size()) return;
-    // Kept in frame order (the clock and the notes come as two runs): JACK takes a port's
-    // events only in order.
-    size_t i = QueuedCount_++;
-    for (; i > 0 && Queued_[i - 1].HostFrame > hostFrame; --i) Queued_[i] = Queued_[i - 1];
-    Queued_[i] = {hostFrame, m};
-}
-
-// The period's clock and notes, merged in frame order, `offset` frames into the port's buffer.
-void JackLiveOutput::WriteMidiOut(void* midiOut, uint32_t offset) {
-    size_t clocks = 0, notes = 0;
-    const ClockMessage* clock = Synth_.ClockOut(clocks);
-    const ClockMessage* note = Synth_.NotesOut(notes);
-    size_t c = 0, n = 0;
-    while (c < clocks || n < notes) {
-        const bool takeNote = c == clocks || (n < notes && note[n].Frame < clock[c].Frame);
-        const ClockMessage& m = takeNote ? note[n++] : clock[c++];
-        jack_midi_event_write(midiOut, offset + m.Frame, m.Bytes.data(), m.Size);
-    }
-}
-
-void JackLiveOutput::SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames) {
-    size_t kept = 0;
-    for (size_t i = 0; i < QueuedCount_; ++i) {
-        const QueuedClock& q = Queued_[i];
-        if (q.HostFrame < periodStart + frames) {
-            const auto at = static_cast<uint32_t>(q.HostFrame > periodStart ? q.HostFrame - periodStart : 0);
-            jack_midi_event_write(midiOut, at, q.Message.Bytes.data(), q.Message.Size);
-        } else {
-            Queued_[kept++] = q;
-        }
-    }
-    QueuedCount_ = kept;
-}
-
-// The engine keeps exactly in step with the server's frames (RateStage::EngineFramesFor); a
-// MIDI message at host frame h is heard at the synth frame that h stands for; the clock the
-// synth sends is delayed as its sound is, so that both leave in step after the stage's delay.
-void JackLiveOutput::ProcessConverted(jack_nframes_t frames, float* out, void* midiOut,
-                                      const HostPosition& hostAtStart, size_t count) {
-    RateStage& r = *Stage_;
-    const double toEngine = 44100.0 / static_cast<double>(r.Rate());
-    const uint64_t taken0 = r.HostTaken();
-    SendQueuedClock(midiOut, taken0, frames);
-    HostPosition host = hostAtStart;
-    // The position holds for the period's first host frame, heard from the synth time that
-    // frame maps to (as in the plugin).
-    host.FrameOffset = r.NextHostFrameOffset();
-    host.HostFrame = r.EngineFrameOf(host.HostFrame);
-    for (size_t i = 0; i < count; ++i) {
-        const double e = std::floor(static_cast<double>(taken0 + Midi_[i].Frame) * toEngine) -
-                         static_cast<double>(r.EnginePushed());
-        Midi_[i].Frame = e > 0.0 ? static_cast<uint32_t>(e) : 0;
-    }
-    uint32_t done = 0;
-    size_t next = 0;
-    bool first = true;
-    while (done < frames) {
-        const uint32_t n = std::min<uint32_t>(frames - done, 2048); // at most 4,097 synth frames
-        const uint32_t engine = r.EngineFramesFor(n);
-        const uint64_t pushed0 = r.EnginePushed();
-        size_t from = next;
-        while (next < count && Midi_[next].Frame < engine) ++next;
-        Synth_.Process(Scratch_.data(), engine, Midi_.data() + from, next - from,
-                       first ? &host : nullptr, pushed0);
-        first = false;
-        for (size_t i = next; i < count; ++i) Midi_[i].Frame -= std::min(Midi_[i].Frame, engine);
-        for (const bool notes : {false, true}) {
-            size_t sent = 0;
-            const ClockMessage* m = notes ? Synth_.NotesOut(sent) : Synth_.ClockOut(sent);
-            for (size_t i = 0; i < sent; ++i)
-                QueueClock(static_cast<uint64_t>(std::ceil(r.HostFrameOf(double(pushed0 + m[i].Frame)))) +
-                               r.Latency(),
-                           m[i]);
-        }
-        Pcm16ToFloat(Scratch_.data(), Converted_.data(), engine);
-        r.Push(Converted_.data(), engine);
-        r.Take(out + done, n);
-        RecordPiece(engine);
-        done += n;
-    }
-    SendQueuedClock(midiOut, taken0, frames);
 }
 
 } // namespace zelvox

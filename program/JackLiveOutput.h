@@ -87,16 +87,9 @@ private:
     static void TimebaseCallback(jack_transport_state_t state, jack_nframes_t frames,
                                  jack_position_t* pos, int newPos, void* self);
     int Process(jack_nframes_t frames);
-    // A server at another rate: the period rendered at 44,100 Hz and converted.
-    void ProcessConverted(jack_nframes_t frames, float* out, void* midiOut, const HostPosition& host,
-                          size_t count);
-    // MIDI clock, sent at its host frame (counted like RateStage::HostTaken, delay included)
-    // in the period that frame falls into.
-    void QueueClock(uint64_t hostFrame, const ClockMessage& m);
-    void WriteMidiOut(void* midiOut, uint32_t offset);
-    void RecordPiece(uint32_t frames);
+    // The synth's stream as it renders, for the recording.
+    static void RecordPiece(void* self, const int16_t* frames, uint32_t count);
     int EndPeriod(jack_nframes_t frames, jack_time_t begun);
-    void SendQueuedClock(void* midiOut, uint64_t periodStart, uint32_t frames);
     static void LatencyCallback(jack_latency_callback_mode_t mode, void* self);
     static int RateCallback(jack_nframes_t rate, void* self);
 
@@ -117,7 +110,6 @@ private:
     jack_port_t* Out_ = nullptr;
     jack_port_t* MidiIn_ = nullptr;
     jack_port_t* MidiOut_ = nullptr;
-    std::array<int16_t, kMaxPeriod> Scratch_{};
     std::array<LiveMidi, 512> Midi_{};
     std::atomic<uint64_t> Xruns_{0};
     std::atomic<uint64_t> Periods_{0};
@@ -138,13 +130,6 @@ private:
     std::atomic<uint64_t> PlayedNanos_{0};
     std::atomic<uint32_t> MinPeriod_{0};
     std::atomic<uint32_t> MaxPeriod_{0};
-    std::array<float, kMaxPeriod> Converted_{};
-    struct QueuedClock {
-        uint64_t HostFrame;
-        ClockMessage Message;
-    };
-    std::array<QueuedClock, 512> Queued_{};
-    size_t QueuedCount_ = 0;
     bool RecordStarted_ = false; // callback only: the synth has played since recording began
     std::atomic<uint64_t> Lost_{0};
     SpscRing<int16_t, (1u << 21)> Recorded_; // 47 s of sound

@@ -115,11 +115,11 @@ void LiveSynth::Command(const LiveCommand& c) {
     switch (c.What) {
     case LiveCommand::Kind::Start:
         if (!FollowHost_) {
-            Notes_.Cut(PeriodFrame_); // from the start again: no legato into it
+            Driver_.CutNotes(); // from the start again: no legato into it
             Synth_.Stop();
             Transport_.SetFreeRun(true);
             Restarted_ = Synth_.Playing();
-            if (!Synth_.Playing()) Emit(Event(LiveEvent::Kind::Stopped, PeriodFrame_, 0, 0, 0));
+            if (!Synth_.Playing()) Emit(Event(LiveEvent::Kind::Stopped, Driver_.EngineFrame(), 0, 0, 0));
         }
         break;
     case LiveCommand::Kind::Stop:
@@ -159,34 +159,19 @@ void LiveSynth::Command(const LiveCommand& c) {
         if (!NotesIn_.Transpose) Synth_.Seq.SetTranspose(0);
         break;
     case LiveCommand::Kind::Swing:
-        Synth_.Seq.SetSwing(c.A);
+        Driver_.SetSwing(c.A);
         break;
     case LiveCommand::Kind::NotesOut:
-        Notes_.Out.SetOn(c.A != 0, PeriodFrame_);
+        Driver_.Notes().Out.SetOn(c.A != 0, Driver_.EngineFrame());
         break;
     case LiveCommand::Kind::NoteChannels:
-        Notes_.Out.SetChannels(UnpackNoteChannels(c.A));
+        Driver_.Notes().Out.SetChannels(UnpackNoteChannels(c.A));
         break;
     case LiveCommand::Kind::SendClock:
         Sending_ = c.A != 0;
-        if (!Sending_ && Send_.Running()) Send_.Stop(PeriodFrame_);
+        if (!Sending_ && Send_.Running()) Send_.Stop(Driver_.EngineFrame());
         break;
     }
-}
-
-void LiveSynth::RenderPiece(int16_t* out, uint32_t frames) {
-    if (frames == 0) return;
-    if (Clock_.Following()) {
-        Clock_.Render(out, frames);
-        for (size_t i = 0; i < Clock_.StepStartCount() && ClockStartCount_ < ClockStarts_.size(); ++i) {
-            StepStart s = Clock_.StepStarts()[i];
-            s.Frame += PeriodFrame_;
-            ClockStarts_[ClockStartCount_++] = s;
-        }
-    } else {
-        Transport_.Render(out, frames);
-    }
-    PeriodFrame_ += frames;
 }
 
 void LiveSynth::SendTransport(bool wasPlaying, bool playing, uint32_t frame) {
@@ -226,30 +211,36 @@ void LiveSynth::SendHostTransport(bool wasRolling, bool jumped) {
     }
 }
 
-void LiveSynth::SendNotes(bool stopped, uint32_t frames) {
-    Notes_.Steps(Synth_, Transport_.StepStarts().data(), Transport_.StepStartCount());
-    Notes_.Steps(Synth_, ClockStarts_.data(), ClockStartCount_);
-    // The song's end, or a MIDI clock's Stop, inside the period.
-    if (stopped) Notes_.SongEnd(frames);
-    Notes_.End(frames);
-}
-
 void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
                         const HostPosition* host, uint64_t time) {
-    PeriodFrame_ = 0;
-    ClockStartCount_ = 0;
+    SynthDriver::Block b;
+    b.Engine = out;
+    b.Frames = frames;
+    Period(b, midi, midiCount, host, time);
+}
+
+void LiveSynth::ProcessHost(float* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
+                            const HostPosition* host, uint64_t time) {
+    SynthDriver::Block b;
+    b.Out = out;
+    b.Frames = frames;
+    Period(b, midi, midiCount, host, Driver_.Rate() ? Driver_.Rate()->EnginePushed() : time);
+}
+
+void LiveSynth::Period(const SynthDriver::Block& block, const LiveMidi* midi, size_t midiCount,
+                       const HostPosition* host, uint64_t time) {
+    const uint32_t frames = block.Frames;
     PeriodTime_ = time;
-    Notes_.Begin();
+    Driver_.Begin(block);
     const bool playingBefore = Synth_.Playing();
     // The host's frame moves only while it rolls.
-    PeriodHostFrame_ = host && host->HasFrame && host->Speed > 0 ? host->HostFrame : -1;
-    Transport_.BeginBlock();
+    PeriodHostFrame_ = host && host->HasFrame && host->Speed > 0 ? Driver_.OnSynthFrames(*host).HostFrame : -1;
     TakeEdits();
     LiveCommand c;
     while (Commands_.Pop(c)) Command(c);
     const bool rollingBefore = Transport_.Rolling();
     const uint64_t jumpsBefore = Transport_.Jumps();
-    if (host && FollowHost_) Transport_.Position(*host);
+    if (host && FollowHost_) Transport_.Position(Driver_.OnSynthFrames(*host));
 
     // A start or stop the commands (or the host's transport) made sends clock from the
     // period's first frame.
@@ -257,57 +248,44 @@ void LiveSynth::Process(int16_t* out, uint32_t frames, const LiveMidi* midi, siz
     SendHostTransport(rollingBefore, Transport_.Jumps() != jumpsBefore);
     const bool playingAtStart = Synth_.Playing();
     // Stopped, or moved elsewhere, from the period's first frame: every note ends there.
-    if ((playingBefore && !playingAtStart) || Transport_.Jumps() != jumpsBefore) Notes_.Cut(0);
+    Driver_.Settle();
 
     const MidiMaps& maps = Maps_.Newest();
-    uint32_t done = 0;
     for (size_t i = 0; i < midiCount; ++i) {
         const LiveMidi& m = midi[i];
         const uint32_t at = std::min(m.Frame, frames);
-        // Clock and transport messages go to the clock follower, at their frame in the
-        // piece it renders next.
-        if (Clock_.Following() && m.Size >= 1 && m.Bytes[0] >= 0xF2) {
-            Clock_.Message(at - done, m.Bytes.data(), m.Size);
-            continue;
-        }
-        if (at > done) {
-            RenderPiece(out + done, at - done);
-            done = at;
-        }
+        const uint32_t engineAt = Driver_.EngineFrameAt(at);
         auto turned = [&](ControlId id, int32_t value) {
             TurnedAt_[static_cast<size_t>(id)] = ++TurnSeq_;
             TurnedValue_[static_cast<size_t>(id)] = value;
-            Emit(Event(LiveEvent::Kind::ControlTurned, at, static_cast<int32_t>(id), value,
+            Emit(Event(LiveEvent::Kind::ControlTurned, engineAt, static_cast<int32_t>(id), value,
                        TurnSeq_));
         };
         if (m.Size == 3 && (m.Bytes[0] & 0xF0) == 0xB0) // for the window's MIDI learn
-            Emit(Event(LiveEvent::Kind::Controller, at, m.Bytes[0], m.Bytes[1] << 8 | m.Bytes[2], 0));
-        ApplyLearnedChange(Synth_, maps.Learned, m.Bytes.data(), m.Size, turned);
-        if (Synth_.PlayNoteIn(NotesIn_, m.Bytes.data(), m.Size).What == NoteInAction::Kind::Pattern)
-            Emit(Event(LiveEvent::Kind::PatternChosen, at, Synth_.Seq.Playing() ? Synth_.Seq.QueuedPattern
-                                                                              : Synth_.Seq.PlayPattern, 0, 0));
-        ApplyControlChange(Synth_, maps.Controllers, Channel_, m.Bytes.data(), m.Size, turned);
+            Emit(Event(LiveEvent::Kind::Controller, engineAt, m.Bytes[0], m.Bytes[1] << 8 | m.Bytes[2], 0));
+        const NoteInAction action = Driver_.Midi(at, m.Bytes.data(), m.Size, maps.Controllers, &maps.Learned,
+                                                 Channel_, NotesIn_, turned);
+        if (action.What == NoteInAction::Kind::Pattern)
+            Emit(Event(LiveEvent::Kind::PatternChosen, engineAt, Synth_.Seq.Playing() ? Synth_.Seq.QueuedPattern
+                                                                                    : Synth_.Seq.PlayPattern, 0, 0));
     }
-    RenderPiece(out + done, frames - done);
+    Driver_.End();
+    const uint32_t engineFrames = Driver_.EngineFrame();
 
-    for (size_t i = 0; i < Transport_.StepStartCount(); ++i) {
-        EmitStep(Transport_.StepStarts()[i]);
-    }
-    for (size_t i = 0; i < ClockStartCount_; ++i) {
-        EmitStep(ClockStarts_[i]);
-    }
+    size_t steps = 0;
+    const StepStart* began = Driver_.Steps(steps);
+    for (size_t i = 0; i < steps; ++i) EmitStep(began[i]);
     const bool playing = Synth_.Playing();
-    SendNotes(playingAtStart && !playing, frames);
     if (playing && Synth_.Seq.SongMode() && Synth_.Seq.PhraseIndex != ShownPhrase_) {
         ShownPhrase_ = Synth_.Seq.PhraseIndex;
         Emit(Event(LiveEvent::Kind::PhraseBegan, 0, ShownPhrase_, 0, 0));
     }
     if (!playing) ShownPhrase_ = 0;
     // The song's end (or the host's transport) stopping the synth inside the period.
-    SendTransport(playingAtStart, playing, frames > 0 ? frames - 1 : 0);
-    Send_.Period(frames);
+    SendTransport(playingAtStart, playing, engineFrames > 0 ? engineFrames - 1 : 0);
+    Send_.Period(engineFrames);
     // Stopped by the song's end, the host's transport or MIDI clock (not by a Stop command).
-    if (WasPlaying_ && !playing) Emit(Event(LiveEvent::Kind::Stopped, frames, 0, 0, 0));
+    if (WasPlaying_ && !playing) Emit(Event(LiveEvent::Kind::Stopped, engineFrames, 0, 0, 0));
     WasPlaying_ = playing;
 }
 

@@ -27,8 +27,8 @@
 #include "synth/MidiClockFollow.h"
 #include "synth/MidiClockSend.h"
 #include "synth/MidiNotesOut.h"
-#include "synth/PeriodNotes.h"
 #include "synth/PatternSynth.h"
+#include "synth/SynthDriver.h"
 #include "synth/SynthEdit.h"
 
 namespace zelvox {
@@ -127,27 +127,47 @@ public:
     }
 
     // ---- The real-time thread ----
-    // One period: `frames` samples into `out`; MIDI in frame order; `host` where the host's
-    // transport is at the period's first frame (null: the host says nothing).
-    // `time`: the device's frame clock at the period's first frame (for the events).
+    // One period at the synth's own rate: `frames` samples into `out`; MIDI in frame order;
+    // `host` where the host's transport is at the period's first frame (null: the host says
+    // nothing). `time`: the device's frame clock at the period's first frame (for the events).
     void Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
                  const HostPosition* host, uint64_t time = 0);
+    // One period of the host's frames (through the stage SetRate gave, if any): `out` gets
+    // `frames` host frames; MIDI frames are the host's. With a stage the events' times count
+    // the synth's frames pushed through it.
+    void ProcessHost(float* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
+                     const HostPosition* host, uint64_t time = 0);
 
-    // The MIDI clock to send in the period just processed (frames into it).
+    // The MIDI clock to send in the period just processed (the synth's frames into it).
     const ClockMessage* ClockOut(size_t& count) const {
         count = Send_.MessageCount();
         return Send_.Messages().data();
     }
 
-    // The notes to send for the period just processed (frames into it, in frame order).
+    // The notes to send for the period just processed (the synth's frames into it, in frame
+    // order).
     const ClockMessage* NotesOut(size_t& count) const {
-        count = Notes_.Out.MessageCount();
-        return Notes_.Out.Messages().data();
+        count = Driver_.Notes().Out.MessageCount();
+        return Driver_.Notes().Out.Messages().data();
     }
 
-    // Where a step that follows a host begins: see HostTransport::SetGridRounding. Set before
-    // the real-time thread starts (a host at another rate than the synth's uses 0.5).
-    void SetGridRounding(double shift) { Transport_.SetGridRounding(shift); }
+    // After a period: the clock and notes it sends, on the host's frames, each(message,
+    // frame into the period); what lands beyond it waits for the next.
+    template <class Each>
+    void SendOut(Each&& each) {
+        Driver_.Place(Send_.Messages().data(), Send_.MessageCount(), false);
+        Driver_.Send([&](const SynthDriver::Sent& s, uint32_t frame) { each(s.Midi, frame); });
+    }
+
+    // A stage to the host's rate (null: none), and the host frames by which what the period
+    // sends comes late to keep with the stage's sound (SynthDriver::Placement::Delayed). Set
+    // between periods.
+    void SetRate(RateStage* stage, uint32_t sendDelay) {
+        Driver_.SetRate(stage);
+        Driver_.SetPlacement(SynthDriver::Placement::Delayed, sendDelay);
+    }
+    // Sees each piece of the synth's stream as it is rendered (a recording).
+    void SetTap(SynthDriver::Tap tap, void* context) { Driver_.SetTap(tap, context); }
 
     // The synth itself: for tests, and for the real-time thread's own use.
     PatternSynth& Synth() { return Synth_; }
@@ -182,24 +202,21 @@ private:
     void Settle(bool selectedNoteMode, int32_t editStep, uint32_t seen);
     void RestoreEditorTempo();
     void Command(const LiveCommand& c);
-    void RenderPiece(int16_t* out, uint32_t frames);
+    void Period(const SynthDriver::Block& block, const LiveMidi* midi, size_t midiCount,
+                const HostPosition* host, uint64_t time);
     void Emit(const LiveEvent& e);
     void EmitStep(const StepStart& s);
 
-    void RenderClocked(int16_t* out, uint32_t from, uint32_t to);
     void SendTransport(bool wasPlaying, bool playing, uint32_t frame);
     void SendHostTransport(bool wasRolling, bool jumped);
-    void SendNotes(bool stopped, uint32_t frames);
 
     PatternSynth Synth_;
-    HostTransport Transport_{Synth_};
-    MidiClockFollow Clock_{Synth_};
+    SynthDriver Driver_{Synth_};
+    HostTransport& Transport_ = Driver_.Transport();
+    MidiClockFollow& Clock_ = Driver_.Clock();
     MidiClockSend Send_;
-    PeriodNotes Notes_;
     bool Sending_ = false;
     bool Restarted_ = false; // a Start command: clock starts again from pulse 0
-    std::array<StepStart, 64> ClockStarts_{};
-    size_t ClockStartCount_ = 0;
     LatestValue<Published> State_;
     uint64_t Version_ = 0;   // editing thread: versions published
     uint64_t Applied_ = 0;   // real-time thread: the version applied
@@ -220,7 +237,6 @@ private:
     bool FollowHost_ = false;
     bool WasPlaying_ = false;
     int32_t ShownPhrase_ = 0; // the phrase last reported
-    uint32_t PeriodFrame_ = 0;
     uint64_t PeriodTime_ = 0;
     int64_t PeriodHostFrame_ = -1;
     uint64_t Dropped_ = 0;
