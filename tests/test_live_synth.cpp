@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/RealtimeProbe.h"
+#include "dsp/RateStage.h"
 #include "synth/LiveSynth.h"
 
 using namespace zelvox;
@@ -107,7 +108,11 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
     PatternSynth editor;
     live.SetControllers(OnlyBassVolumeOn7());
     std::vector<int16_t> out(8192);
+    std::vector<float> hostOut(8192);
     size_t notes = 0;
+    // The same session again at a host's rate, through the stage, as the JACK output runs it.
+    RateStage stage(48000);
+    bool converted = false;
     auto session = [&] {
         live.Post({LiveCommand::Kind::NotesOut, 1});
         NotesInSetup notesIn;
@@ -132,25 +137,36 @@ TEST(LiveSynth, APeriodAllocatesNothingLocksNothingAndMakesNoSystemCall) {
             }
             if (p == 50) live.Post({LiveCommand::Kind::FollowTransport, 1});
             if (p == 150) live.Post({LiveCommand::Kind::FollowTransport, 0});
-            live.Process(out.data(), p % 2 ? 64 : 441, cc, 2, &host, uint64_t(p) * 441);
             size_t n = 0;
-            live.NotesOut(n);
+            if (converted) {
+                live.ProcessHost(hostOut.data(), p % 2 ? 64 : 480, cc, 2, &host);
+                live.SendOut([&](const ClockMessage&, uint32_t) { ++n; });
+            } else {
+                live.Process(out.data(), p % 2 ? 64 : 441, cc, 2, &host, uint64_t(p) * 441);
+                live.NotesOut(n);
+            }
             notes += n;
             LiveEvent e;
             while (live.Poll(e)) {
             }
         }
     };
-    live.Publish(editor, 0); // taken in by the first period below
-    Counting = true;
-    session();
-    Counting = false;
-    EXPECT_EQ(Allocations.load(), 0);
-    EXPECT_EQ(Locks.load(), 0);
-    EXPECT_GT(notes, 0u); // the notes' path ran
-    const int status = UnderNoSyscallFilter(session);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp here";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a period made a system call";
+    for (const bool atHostRate : {false, true}) {
+        SCOPED_TRACE(atHostRate ? "48 kHz through the stage" : "44.1 kHz");
+        converted = atHostRate;
+        live.SetRate(atHostRate ? &stage : nullptr, atHostRate ? stage.Latency() : 0);
+        live.Publish(editor, 0); // taken in by the first period below
+        notes = 0;
+        Counting = true;
+        session();
+        Counting = false;
+        EXPECT_EQ(Allocations.load(), 0);
+        EXPECT_EQ(Locks.load(), 0);
+        EXPECT_GT(notes, 0u); // the notes' path ran
+        const int status = UnderNoSyscallFilter(session);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp here";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a period made a system call";
+    }
 }
 
 // The sequence as MIDI notes: a non-sliding note ends at its gate inside its step; a slide

@@ -16,6 +16,8 @@
 #include "engine/Tables.h"
 #include "files/PatternFileFormat.h"
 #include "synth/ControlChange.h"
+#include "dsp/RateStage.h"
+#include "synth/LiveSynth.h"
 #include "program/PatternFileCommands.h"
 #include "program/HeadlessProgram.h"
 #include "support/Lv2Host.h"
@@ -713,6 +715,41 @@ TEST(Lv2Plugin, RunAllocatesNothingTakesNoLockAndMakesNoSystemCall) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "a block made a system call (killed by signal "
         << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ")";
+    }
+}
+
+// The plugin and the low-latency output run one driver: played on its own clock from the
+// same state, with the same MIDI, they give the host the same samples at its rate.
+TEST(Lv2Plugin, ThePluginAndTheLiveOutputPlayTheSameSamples) {
+    for (const uint32_t rate : {44100u, 48000u}) {
+        SCOPED_TRACE(rate);
+        Lv2Host host(kUri, rate);
+        host.SetPort("run", 1.0f);
+        LiveSynth live;
+        std::unique_ptr<RateStage> stage;
+        if (rate != 44100) stage = std::make_unique<RateStage>(rate);
+        live.SetRate(stage.get(), 0);
+        live.Post({LiveCommand::Kind::Start, 0});
+        NotesInSetup notesIn;
+        notesIn.Transpose = true;
+        live.Post({LiveCommand::Kind::NotesIn, PackNotesIn(notesIn)});
+        host.SetPort("notes_transpose", 1.0f);
+        std::vector<float> out(777);
+        double worst = 0.0, peak = 0.0;
+        for (int b = 0; b < 120; ++b) {
+            const uint32_t n = b % 2 ? 300 : 777;
+            const LiveMidi note{n / 3, 3, {0x90, uint8_t(36 + b % 12), 100}}; // transposes
+            if (b % 10 == 3) host.SendMidi(note.Frame, 0x90, note.Bytes[1], 100);
+            host.Run(n);
+            live.ProcessHost(out.data(), n, &note, b % 10 == 3 ? 1 : 0, nullptr);
+            for (uint32_t i = 0; i < n; ++i) {
+                worst = std::max(worst, std::fabs(double(out[i]) - host.Out()[i]));
+                peak = std::max(peak, std::fabs(double(out[i])));
+            }
+        }
+        EXPECT_GT(peak, 0.1);
+        EXPECT_EQ(worst, 0.0);
+        EXPECT_TRUE(live.Synth().Playing());
     }
 }
 
