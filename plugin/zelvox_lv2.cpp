@@ -1,5 +1,6 @@
 // The LV2 glue: maps the plugin's ports, atoms, state and worker onto the synth object and
-// its host transport. No sound and no policy of its own lives here.
+// the driver of its period (synth/SynthDriver.h), which the low-latency JACK output runs too.
+// No sound and no policy of its own lives here.
 //
 // Threads, as LV2 defines them:
 // - run, work_response: the host's audio thread. Nothing allocated, locked or waited for.
