@@ -151,7 +151,6 @@ struct Plugin {
     LV2_Atom_Sequence* MidiOut = nullptr;
     std::array<const float*, kNotesPorts.size()> NotesPorts{};
     std::array<const float*, kNotesInPorts.size()> NotesInPorts{};
-    NotesInSetup NotesIn; // from the ports; off until they switch it on
     LV2_Atom_Forge NotesForge{};
     std::array<const float*, kControlPortCount> Ports{};
     std::array<float, kControlPortCount> Seen{};
@@ -269,7 +268,7 @@ void Midi(Plugin& p, uint32_t frame, const uint8_t* msg, uint32_t size) {
         p.AnyMidiTurned = true;
         p.Dirty = true;
     };
-    p.Driver.Midi(frame, msg, size, p.Controllers, nullptr, channel, p.NotesIn, turned);
+    p.Driver.Midi(frame, msg, size, p.Controllers, nullptr, channel, turned);
 }
 
 double Number(const Uris& u, const LV2_Atom* a, double fallback) {
@@ -535,8 +534,7 @@ void ReadNotesInPorts(Plugin& p) {
     s.Root = value(2);
     s.Patterns = value(3) != 0;
     s.FirstPattern = value(4);
-    if (p.NotesIn.Transpose && !s.Transpose) p.Synth.Seq.SetTranspose(0);
-    p.NotesIn = s;
+    if (s != p.Driver.NotesIn()) p.Driver.SetNotesIn(s);
 }
 
 // What the block sends: steps for the window on the notify port, notes on the MIDI port, each

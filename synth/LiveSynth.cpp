@@ -155,8 +155,7 @@ void LiveSynth::Command(const LiveCommand& c) {
         if (c.A == 0) RestoreEditorTempo();
         break;
     case LiveCommand::Kind::NotesIn:
-        NotesIn_ = UnpackNotesIn(c.A);
-        if (!NotesIn_.Transpose) Synth_.Seq.SetTranspose(0);
+        Driver_.SetNotesIn(UnpackNotesIn(c.A));
         break;
     case LiveCommand::Kind::Swing:
         Driver_.SetSwing(c.A);
@@ -240,7 +239,7 @@ void LiveSynth::Period(const SynthDriver::Block& block, const LiveMidi* midi, si
     while (Commands_.Pop(c)) Command(c);
     const bool rollingBefore = Transport_.Rolling();
     const uint64_t jumpsBefore = Transport_.Jumps();
-    if (host && FollowHost_) Transport_.Position(Driver_.OnSynthFrames(*host));
+    if (host && FollowHost_) Driver_.Position(*host);
 
     // A start or stop the commands (or the host's transport) made sends clock from the
     // period's first frame.
@@ -263,8 +262,8 @@ void LiveSynth::Period(const SynthDriver::Block& block, const LiveMidi* midi, si
         };
         if (m.Size == 3 && (m.Bytes[0] & 0xF0) == 0xB0) // for the window's MIDI learn
             Emit(Event(LiveEvent::Kind::Controller, engineAt, m.Bytes[0], m.Bytes[1] << 8 | m.Bytes[2], 0));
-        const NoteInAction action = Driver_.Midi(at, m.Bytes.data(), m.Size, maps.Controllers, &maps.Learned,
-                                                 Channel_, NotesIn_, turned);
+        const NoteInAction action =
+            Driver_.Midi(at, m.Bytes.data(), m.Size, maps.Controllers, &maps.Learned, Channel_, turned);
         if (action.What == NoteInAction::Kind::Pattern)
             Emit(Event(LiveEvent::Kind::PatternChosen, engineAt, Synth_.Seq.Playing() ? Synth_.Seq.QueuedPattern
                                                                                     : Synth_.Seq.PlayPattern, 0, 0));

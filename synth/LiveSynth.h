@@ -233,7 +233,6 @@ private:
     MidiMaps MapsEdit_;          // editing thread
     LatestValue<MidiMaps> Maps_; // the real-time thread reads the newest
     int32_t Channel_ = -1;
-    NotesInSetup NotesIn_; // MIDI notes in: off until a command switches them on
     bool FollowHost_ = false;
     bool WasPlaying_ = false;
     int32_t ShownPhrase_ = 0; // the phrase last reported

@@ -113,6 +113,11 @@ void SynthDriver::Settle() {
     Jumps_ = Transport_.Jumps();
 }
 
+void SynthDriver::SetNotesIn(const NotesInSetup& setup) {
+    if (NotesIn_.Transpose && !setup.Transpose) Synth_.Seq.SetTranspose(0);
+    NotesIn_ = setup;
+}
+
 void SynthDriver::SetSwing(int32_t percent) {
     Synth_.Seq.SetSwing(percent);
 }

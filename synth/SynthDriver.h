@@ -102,8 +102,10 @@ public:
     // follower takes keeps its own frame). Knobs turned call turned(id, value).
     template <class Turned>
     NoteInAction Midi(uint32_t frame, const uint8_t* msg, size_t size, const CcTable& table,
-                      const LearnLookup* learned, int32_t channel, const NotesInSetup& notesIn,
-                      Turned&& turned);
+                      const LearnLookup* learned, int32_t channel, Turned&& turned);
+    // MIDI notes in; switched off, the bass plays as written again from the next step.
+    void SetNotesIn(const NotesInSetup& setup);
+    const NotesInSetup& NotesIn() const { return NotesIn_; }
     void SetSwing(int32_t percent);
     // Renders the rest of the period; its steps and notes are then known.
     void End();
@@ -139,7 +141,7 @@ private:
     uint32_t SendDelay_ = 0;
     Tap Tap_ = nullptr;
     void* TapContext_ = nullptr;
-    int32_t Swing_ = 0;
+    NotesInSetup NotesIn_; // off until switched on
 
     Block Block_;
     uint32_t HostDone_ = 0;   // host frames of the period made
@@ -161,8 +163,7 @@ private:
 
 template <class Turned>
 NoteInAction SynthDriver::Midi(uint32_t frame, const uint8_t* msg, size_t size, const CcTable& table,
-                               const LearnLookup* learned, int32_t channel,
-                               const NotesInSetup& notesIn, Turned&& turned) {
+                               const LearnLookup* learned, int32_t channel, Turned&& turned) {
     if (Clock_.Following() && size >= 1 && msg[0] >= 0xF2) {
         const uint32_t at = EngineFrameAt(frame);
         Clock_.Message(at > EngineDone_ ? at - EngineDone_ : 0, msg, size);
@@ -170,7 +171,7 @@ NoteInAction SynthDriver::Midi(uint32_t frame, const uint8_t* msg, size_t size, 
     }
     RenderTo(frame);
     if (learned) ApplyLearnedChange(Synth_, *learned, msg, size, turned);
-    const NoteInAction action = Synth_.PlayNoteIn(notesIn, msg, size);
+    const NoteInAction action = Synth_.PlayNoteIn(NotesIn_, msg, size);
     ApplyControlChange(Synth_, table, channel, msg, size, turned);
     Settle();
     return action;
