@@ -127,9 +127,10 @@ public:
     }
 
     // ---- The real-time thread ----
-    // One period at the synth's own rate: `frames` samples into `out`; MIDI in frame order;
-    // `host` where the host's transport is at the period's first frame (null: the host says
-    // nothing). `time`: the device's frame clock at the period's first frame (for the events).
+    // One period at the synth's own rate (no stage set): `frames` samples into `out`; MIDI in
+    // frame order; `host` where the host's transport is at the period's first frame (null: the
+    // host says nothing). `time`: the device's frame clock at the period's first frame (for
+    // the events).
     void Process(int16_t* out, uint32_t frames, const LiveMidi* midi, size_t midiCount,
                  const HostPosition* host, uint64_t time = 0);
     // One period of the host's frames (through the stage SetRate gave, if any): `out` gets

@@ -19,7 +19,8 @@ void SynthDriver::SetRate(RateStage* stage) {
     Transport_.SetGridRounding(stage ? 0.5 : 0.0);
     // What waits was placed on the old stage's frames: it goes out at the next period's start.
     const uint64_t now = stage ? stage->HostTaken() : HostClock_;
-    for (size_t i = 0; i < QueuedCount_; ++i) Queued_[i].HostFrame = now;
+    for (size_t i = 0; i < QueuedCount_; ++i)
+        Queued_[i].HostFrame = now;
 }
 
 void SynthDriver::Begin(const Block& block) {
@@ -27,7 +28,6 @@ void SynthDriver::Begin(const Block& block) {
     HostDone_ = 0;
     EngineDone_ = 0;
     StepCount_ = 0;
-    Stopped_ = false;
     EngineStart_ = Rate_ ? Rate_->EnginePushed() : 0;
     HostStart_ = Rate_ ? Rate_->HostTaken() : HostClock_;
     Transport_.BeginBlock();
@@ -46,7 +46,8 @@ uint32_t SynthDriver::EngineFrameAt(uint32_t frame) const {
 void SynthDriver::RenderEngine(int16_t* out, uint32_t frames) {
     if (Clock_.Following()) {
         Clock_.Render(out, frames);
-        for (size_t i = 0; i < Clock_.StepStartCount() && StepCount_ < MidiClockFollow::kMaxStepStarts; ++i) {
+        for (size_t i = 0;
+             i < Clock_.StepStartCount() && StepCount_ < MidiClockFollow::kMaxStepStarts; ++i) {
             StepStart s = Clock_.StepStarts()[i];
             s.Frame += EngineDone_;
             Steps_[StepCount_++] = s;
@@ -61,7 +62,8 @@ void SynthDriver::RenderEngine(int16_t* out, uint32_t frames) {
 void SynthDriver::RenderTo(uint32_t frame) {
     frame = std::min(frame, Block_.Frames);
     auto copyRight = [this](uint32_t from, uint32_t n) {
-        if (Block_.Out && Block_.Right) std::memcpy(Block_.Right + from, Block_.Out + from, n * sizeof(float));
+        if (Block_.Out && Block_.Right)
+            std::memcpy(Block_.Right + from, Block_.Out + from, n * sizeof(float));
     };
     if (!Rate_) {
         while (HostDone_ < frame) {
@@ -126,8 +128,7 @@ void SynthDriver::End() {
     RenderTo(Block_.Frames);
     // Stopped while rendering: the song's end, or a MIDI clock's Stop.
     const bool playing = Synth_.Playing();
-    Stopped_ = WasPlaying_ && !playing;
-    if (Stopped_) Notes_.SongEnd(EngineDone_);
+    if (WasPlaying_ && !playing) Notes_.SongEnd(EngineDone_);
     WasPlaying_ = playing;
     // The host's steps, then those of the MIDI clock (one of the two plays).
     const size_t clockSteps = StepCount_;
@@ -144,7 +145,8 @@ void SynthDriver::End() {
 uint64_t SynthDriver::HostFrameOf(uint32_t engineFrame) const {
     if (!Rate_) return HostStart_ + engineFrame;
     const double heard = Rate_->HostFrameOf(double(EngineStart_ + engineFrame));
-    const auto at = static_cast<int64_t>(Placement_ == Placement::Delayed ? std::ceil(heard) : std::llround(heard));
+    const auto at = static_cast<int64_t>(Placement_ == Placement::Delayed ? std::ceil(heard)
+                                                                          : std::llround(heard));
     return at > 0 ? static_cast<uint64_t>(at) : 0;
 }
 
@@ -152,7 +154,8 @@ void SynthDriver::Queue(const Sent& s) {
     if (QueuedCount_ >= Queued_.size()) return;
     // Kept in frame order, the earlier of one frame first: a port takes its events in order.
     size_t i = QueuedCount_++;
-    for (; i > 0 && Queued_[i - 1].HostFrame > s.HostFrame; --i) Queued_[i] = Queued_[i - 1];
+    for (; i > 0 && Queued_[i - 1].HostFrame > s.HostFrame; --i)
+        Queued_[i] = Queued_[i - 1];
     Queued_[i] = s;
 }
 

@@ -80,7 +80,6 @@ public:
     MidiClockFollow& Clock() { return Clock_; }
     PeriodNotes& Notes() { return Notes_; }
     const PeriodNotes& Notes() const { return Notes_; }
-    PatternSynth& Synth() { return Synth_; }
 
     // ---- One period ----
     void Begin(const Block& block);
@@ -118,15 +117,14 @@ public:
         count = StepCount_;
         return Steps_.data();
     }
-    // What the period sends (steps, then notes and clock in frame order) that lands before
-    // the period's end, `frame` into it; the rest waits for the next period.
-    template <class Each>
-    void Send(Each&& each);
+    // What the period places (in frame order; within a frame as Place gives it) that lands
+    // before the period's end, each(sent, frame into the period); the rest waits for the next
+    // period.
+    template <class Each> void Send(Each&& each);
     // Where a synth frame of this period is heard, on the host's frames (counted from the
     // first period; with a stage, the frames taken from it) as the placement rounds it,
     // before the delay.
     uint64_t HostFrameOf(uint32_t engineFrame) const;
-    bool StoppedInPeriod() const { return Stopped_; }
 
 private:
     void RenderEngine(int16_t* out, uint32_t frames);
@@ -144,14 +142,12 @@ private:
     NotesInSetup NotesIn_; // off until switched on
 
     Block Block_;
-    uint32_t HostDone_ = 0;   // host frames of the period made
-    uint32_t EngineDone_ = 0; // synth frames of the period rendered
+    uint32_t HostDone_ = 0;    // host frames of the period made
+    uint32_t EngineDone_ = 0;  // synth frames of the period rendered
     uint64_t EngineStart_ = 0; // the stage's synth frames pushed at the period's start
     uint64_t HostStart_ = 0;   // the period's first frame on the host's frames
     uint64_t HostClock_ = 0;   // without a stage: host frames of the periods before
     bool WasPlaying_ = false;
-    bool PlayingAtStart_ = false;
-    bool Stopped_ = false;
     uint64_t Jumps_ = 0;
     std::array<StepStart, HostTransport::kMaxStepStarts + MidiClockFollow::kMaxStepStarts> Steps_{};
     size_t StepCount_ = 0;
@@ -162,8 +158,9 @@ private:
 };
 
 template <class Turned>
-NoteInAction SynthDriver::Midi(uint32_t frame, const uint8_t* msg, size_t size, const CcTable& table,
-                               const LearnLookup* learned, int32_t channel, Turned&& turned) {
+NoteInAction SynthDriver::Midi(uint32_t frame, const uint8_t* msg, size_t size,
+                               const CcTable& table, const LearnLookup* learned, int32_t channel,
+                               Turned&& turned) {
     if (Clock_.Following() && size >= 1 && msg[0] >= 0xF2) {
         const uint32_t at = EngineFrameAt(frame);
         Clock_.Message(at > EngineDone_ ? at - EngineDone_ : 0, msg, size);
@@ -177,8 +174,7 @@ NoteInAction SynthDriver::Midi(uint32_t frame, const uint8_t* msg, size_t size, 
     return action;
 }
 
-template <class Each>
-void SynthDriver::Send(Each&& each) {
+template <class Each> void SynthDriver::Send(Each&& each) {
     const uint64_t end = HostStart_ + Block_.Frames;
     size_t kept = 0;
     for (size_t i = 0; i < QueuedCount_; ++i) {
