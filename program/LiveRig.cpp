@@ -23,9 +23,10 @@ LiveRig::LiveRig(MainForm& form, const TSettingsFile& settings, const std::strin
     MidiSent_.Channel = settings.ReadInteger("MIDI", "CHANNEL", 0);
     Live.Post({LiveCommand::Kind::MidiChannel, MidiSent_.Channel == 0 ? -1 : MidiSent_.Channel});
     PublishWhole();
-    Form_.OnSynthEdit = [this](const SynthEdit& e) { Hand(e); };
     Out_ = std::make_unique<JackLiveOutput>(Live, clientName, Connect_);
     SetSync(ReadLiveSync(settings));
+    // Only a rig that started hears the window: one whose output failed is gone.
+    Form_.OnSynthEdit = [this](const SynthEdit& e) { Hand(e); };
     Form_.SetTransportDevice(this);
 }
 

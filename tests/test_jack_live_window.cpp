@@ -46,6 +46,22 @@ struct LiveWindow : ProgramCore {
 
 } // namespace
 
+// No server to start on: the rig is refused with its reason, and the window edits on alone
+// (it once kept a hook into the rig that was never made, and the next edit crashed).
+TEST(JackLiveWindow, AnOutputThatCannotStartLeavesTheWindowEditing) {
+    ::setenv("JACK_DEFAULT_SERVER", "zelvox-no-such-server", 1);
+    ::setenv("JACK_NO_START_SERVER", "1", 1);
+    TempDir dir;
+    const TSettingsFile settings((dir.path / "ZLVX3.INI").string());
+    ProgramCore core;
+    core.StartUp();
+    EXPECT_THROW(std::make_unique<LiveRig>(core.Form, settings, "zelvox-window"),
+                 std::runtime_error);
+    core.Form.LEDButtonClick(3); // a pattern, then a step's Play: each edit ends its scope
+    core.Form.Play1Click();
+    EXPECT_EQ(core.Form.PlayPattern, 3);
+}
+
 TEST(JackLiveWindow, LoopPlaysOnTheJackThreadAndTheWindowFollows) {
     ASSERT_TRUE(JackServerRunning()) << "run under scripts/with-jack.sh";
     TempDir dir;
