@@ -35,12 +35,9 @@ void SynthDriver::Begin(const Block& block) {
 }
 
 uint32_t SynthDriver::EngineFrameAt(uint32_t frame) const {
-    frame = std::min(frame, Block_.Frames);
-    if (!Rate_) return frame;
-    // As RateStage::EngineFramesFor counts: the synth frames pushed once the host frames up to
-    // `frame` are taken.
-    const uint64_t at = (HostStart_ + frame) * 44100u / Rate_->Rate();
-    return at > EngineStart_ ? static_cast<uint32_t>(at - EngineStart_) : 0;
+    // Past what is made: the synth frames the stage would need for the host frames up to there.
+    const uint32_t ahead = std::min(frame, Block_.Frames) - std::min(frame, HostDone_);
+    return EngineDone_ + (Rate_ ? Rate_->EngineFramesFor(ahead) : ahead);
 }
 
 void SynthDriver::RenderEngine(int16_t* out, uint32_t frames) {

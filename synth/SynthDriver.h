@@ -87,7 +87,8 @@ public:
     void RenderTo(uint32_t frame);
     // The synth frames rendered so far in this period.
     uint32_t EngineFrame() const { return EngineDone_; }
-    // The synth frame (into the period) a host frame of the period stands for.
+    // The synth frame (into the period) a host frame of the period stands for (at or after
+    // the frames rendered so far).
     uint32_t EngineFrameAt(uint32_t frame) const;
     // A host position, at the frame rendered to.
     void Position(HostPosition pos);
@@ -162,8 +163,7 @@ NoteInAction SynthDriver::Midi(uint32_t frame, const uint8_t* msg, size_t size,
                                const CcTable& table, const LearnLookup* learned, int32_t channel,
                                Turned&& turned) {
     if (Clock_.Following() && size >= 1 && msg[0] >= 0xF2) {
-        const uint32_t at = EngineFrameAt(frame);
-        Clock_.Message(at > EngineDone_ ? at - EngineDone_ : 0, msg, size);
+        Clock_.Message(EngineFrameAt(frame) - EngineDone_, msg, size);
         return {};
     }
     RenderTo(frame);
